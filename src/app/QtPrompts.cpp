@@ -1,0 +1,71 @@
+#include "app/QtPrompts.h"
+
+#include "common/AppDirs.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+QString QtPrompts::QtFilter(const QString& storedFilter)
+{
+    const QStringList parts = storedFilter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString patterns = QString(parts[i + 1]).replace(u';', u' ');
+        // Qt reads the patterns from the last parentheses of the description.
+        filters.append(parts[i].endsWith(u')') ? parts[i] : parts[i] + QStringLiteral(" (") + patterns + u')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+QStringList QtPrompts::OpenFiles(const QString& filter)
+{
+    const QStringList files =
+        QFileDialog::getOpenFileNames(parent_, QString(), lastFolder_, QtFilter(filter));
+    if (!files.isEmpty())
+        lastFolder_ = QFileInfo(files.first()).absolutePath();
+    return files;
+}
+
+void QtPrompts::Error(const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+void QtPrompts::Information(const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, kAppTitle, text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+void QtPrompts::ShowInFolder(const QString& nativePath)
+{
+    const QUrl file = QUrl::fromLocalFile(QFileInfo(nativePath).absoluteFilePath());
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(nativePath).absolutePath());
+    const auto openFolder = [folder] { QDesktopServices::openUrl(folder); };
+
+    // The freedesktop file-manager interface opens the folder with the file selected; a
+    // desktop without one still gets the folder opened.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolder();
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{file.toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [openFolder](QDBusPendingCallWatcher* self) {
+                         if (self->isError())
+                             openFolder();
+                         self->deleteLater();
+                     });
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "common/Prompts.h"
+
+#include <QPointer>
+#include <QWidget>
+
+// Prompts shown as Qt dialogs, modal to the given parent window.
+class QtPrompts : public Prompts {
+public:
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
+    QStringList OpenFiles(const QString& filter) override;
+    void Error(const QString& text) override;
+    void Information(const QString& text) override;
+    void ShowInFolder(const QString& nativePath) override;
+
+    // "Desc|*.a;*.b|Other|*.c" into Qt's "Desc (*.a *.b);;Other (*.c)".
+    static QString QtFilter(const QString& storedFilter);
+
+private:
+    QPointer<QWidget> parent_;
+    QString lastFolder_;
+};

@@ -1,0 +1,236 @@
+#include "app/TFrmMain.h"
+
+#include "app/LibraryFile.h"
+#include "app/PlayerHost.h"
+#include "common/AppDirs.h"
+#include "common/Error.h"
+#include "common/Prompts.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTableView>
+#include <QToolBar>
+
+namespace {
+const QString kPackageFilter = QStringLiteral("Zuvo Package(*.zvk)|*.zvk");
+}
+
+TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), libraryFile_(std::move(libraryFile))
+{
+    setWindowTitle(kAppTitle);
+    setObjectName(QStringLiteral("FrmMain"));
+    resize(1000, 480);
+
+    tbMain_ = addToolBar(QStringLiteral("Library"));
+    tbMain_->setObjectName(QStringLiteral("tbMain"));
+    tbMain_->setMovable(false);
+    tbMain_->setFloatable(false);
+    tbMain_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tbMain_->setContextMenuPolicy(Qt::PreventContextMenu);
+
+    const auto button = [this](const QString& caption, void (TFrmMain::*handler)()) {
+        if (!tbMain_->actions().isEmpty())
+            tbMain_->addSeparator();
+        QAction* action = tbMain_->addAction(caption, this, handler);
+        action->setObjectName(QStringLiteral("btn") + caption);
+        return action;
+    };
+    button(QStringLiteral("Add"), &TFrmMain::btnAddClick);
+    button(QStringLiteral("Delete"), &TFrmMain::btnDeleteClick);
+    button(QStringLiteral("Up"), &TFrmMain::btnUpClick);
+    button(QStringLiteral("Down"), &TFrmMain::btnDownClick);
+    // "Clear" empties the library without asking, so it is kept off the tool bar and
+    // reached through the list's pop-up menu only.
+    button(QStringLiteral("Clear"), &TFrmMain::btnClearClick)->setVisible(false);
+    button(QStringLiteral("Play"), &TFrmMain::btnPlayClick);
+    button(QStringLiteral("Packer"), &TFrmMain::btnPackerClick);
+    button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
+
+    lvZvk_ = new QTableView;
+    lvZvk_->setObjectName(QStringLiteral("lvZvk"));
+    lvZvk_->setModel(&model_);
+    lvZvk_->setShowGrid(true);
+    lvZvk_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvZvk_->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvZvk_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvZvk_->setWordWrap(false);
+    lvZvk_->setTextElideMode(Qt::ElideMiddle);
+    lvZvk_->verticalHeader()->hide();
+    lvZvk_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lvZvk_->horizontalHeader()->setHighlightSections(false);
+    lvZvk_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvZvk_, &QTableView::doubleClicked, this, &TFrmMain::btnPlayClick);
+    connect(lvZvk_, &QTableView::customContextMenuRequested, this, &TFrmMain::lvZvkContextMenu);
+
+    memo_ = new QPlainTextEdit;
+    memo_->setObjectName(QStringLiteral("memo"));
+    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(lvZvk_);
+    splitter->addWidget(memo_);
+    splitter->setStretchFactor(0, 1);
+    splitter->setSizes({340, 80});
+    setCentralWidget(splitter);
+
+    pmList_ = new QMenu(this);
+    pmList_->setObjectName(QStringLiteral("pmList"));
+    pmList_->addAction(QStringLiteral("Play"), this, &TFrmMain::btnPlayClick);
+    pmList_->addAction(QStringLiteral("Open Containing Folder"), this, &TFrmMain::miOpenFolderClick);
+    pmList_->addAction(QStringLiteral("Add"), this, &TFrmMain::btnAddClick);
+    pmList_->addAction(QStringLiteral("Delete"), this, &TFrmMain::btnDeleteClick);
+    pmList_->addAction(QStringLiteral("Up"), this, &TFrmMain::btnUpClick);
+    pmList_->addAction(QStringLiteral("Down"), this, &TFrmMain::btnDownClick);
+    pmList_->addAction(QStringLiteral("Clear"), this, &TFrmMain::btnClearClick);
+
+    playTimer_.setSingleShot(true);
+    playTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
+    playTimer_.setInterval(kPlayDelayMs);
+    connect(&playTimer_, &QTimer::timeout, this, [this] {
+        if (player_ == nullptr)
+            return;
+        player_->SetPackagePath(pendingPlayPath_);
+        player_->ShowPlayer();
+    });
+}
+
+int TFrmMain::SelectedRow() const
+{
+    const QModelIndexList rows = lvZvk_->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TFrmMain::SelectRow(int row)
+{
+    if (row < 0 || row >= model_.rowCount()) {
+        lvZvk_->clearSelection();
+        return;
+    }
+    lvZvk_->selectRow(row);
+    lvZvk_->scrollTo(model_.index(row, 0));
+}
+
+void TFrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TFrmMain::FormShow()
+{
+    lvZvk_->setColumnWidth(0, 180);
+    lvZvk_->setColumnWidth(1, 800);
+    model_.Append(ReadLibrary(libraryFile_));
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event)
+{
+    FormCloseQuery();
+    event->accept();
+}
+
+void TFrmMain::FormCloseQuery()
+{
+    playTimer_.stop();
+    if (player_ != nullptr && player_->IsShowing())
+        player_->RestoreAndClose();
+    try {
+        WriteLibrary(libraryFile_, model_.Rows());
+    } catch (const TError& error) {
+        // The list lives only in memory until now: say so rather than lose it silently.
+        prompts_.Error(QStringLiteral("The library could not be saved to %1: %2\n"
+                                      "The changes made in this session are lost.")
+                           .arg(libraryFile_, error.Text()));
+    }
+}
+
+void TFrmMain::btnAddClick()
+{
+    const QStringList files = prompts_.OpenFiles(kPackageFilter);
+    if (files.isEmpty())
+        return;
+    model_.AppendFiles(files);
+}
+
+void TFrmMain::btnDeleteClick()
+{
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    SelectRow(model_.Delete(row));
+}
+
+void TFrmMain::btnUpClick()
+{
+    const int row = SelectedRow();
+    if (row >= 0)
+        SelectRow(model_.MoveUp(row));
+}
+
+void TFrmMain::btnDownClick()
+{
+    const int row = SelectedRow();
+    if (row >= 0)
+        SelectRow(model_.MoveDown(row));
+}
+
+void TFrmMain::btnClearClick() { model_.Clear(); }
+
+QString TFrmMain::SelectedExistingPath()
+{
+    const int row = SelectedRow();
+    if (row < 0)
+        return {};
+    const QString path = model_.Rows()[row].Path;
+    if (!QFileInfo(path).isFile()) {
+        prompts_.Error(path + QStringLiteral(" does not exist!"));
+        return {};
+    }
+    return path;
+}
+
+void TFrmMain::btnPlayClick()
+{
+    const QString path = SelectedExistingPath();
+    if (path.isEmpty())
+        return;
+    if (player_ != nullptr && player_->IsShowing())
+        player_->RestoreAndClose();
+    // The pause gives the closed player time to let go of its package; a second Play in
+    // that time only changes which package is shown.
+    pendingPlayPath_ = path;
+    playTimer_.start();
+}
+
+void TFrmMain::btnPackerClick()
+{
+    if (packer_ == nullptr)
+        return;
+    packer_->show();
+    packer_->raise();
+    packer_->activateWindow();
+}
+
+void TFrmMain::btnAboutClick() { prompts_.Information(kAppTitle + QStringLiteral(" 1.0")); }
+
+void TFrmMain::miOpenFolderClick()
+{
+    const QString path = SelectedExistingPath();
+    if (!path.isEmpty())
+        prompts_.ShowInFolder(path);
+}
+
+void TFrmMain::lvZvkContextMenu(const QPoint& position)
+{
+    pmList_->popup(lvZvk_->viewport()->mapToGlobal(position));
+}

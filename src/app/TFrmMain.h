@@ -1,0 +1,70 @@
+#pragma once
+
+#include "app/LibraryModel.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+class PlayerHost;
+class Prompts;
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QTableView;
+class QToolBar;
+
+// The library window: the user's packages in the user's order, kept in the library file
+// between runs, and the doors to the player and the packer.
+class TFrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // `libraryFile` is the native path of the library file, read at the first show and
+    // written at close.
+    TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent = nullptr);
+
+    void SetPlayer(PlayerHost* player) { player_ = player; }
+    void SetPacker(QWidget* packer) { packer_ = packer; }
+
+    const TLibraryModel& Library() const { return model_; }
+    int SelectedRow() const;
+    void SelectRow(int row);
+
+    // How long "Play" waits between closing the player and showing it again.
+    static constexpr int kPlayDelayMs = 180;
+
+public slots:
+    void btnAddClick();
+    void btnDeleteClick();
+    void btnUpClick();
+    void btnDownClick();
+    void btnClearClick();
+    void btnPlayClick();
+    void btnPackerClick();
+    void btnAboutClick();
+    void miOpenFolderClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormShow();
+    void FormCloseQuery();
+    // The selected row's path when that file exists; otherwise reports it and returns empty.
+    QString SelectedExistingPath();
+    void lvZvkContextMenu(const QPoint& position);
+
+    Prompts& prompts_;
+    const QString libraryFile_;
+    PlayerHost* player_ = nullptr;
+    QWidget* packer_ = nullptr;
+    bool shown_ = false;
+
+    TLibraryModel model_;
+    QToolBar* tbMain_ = nullptr;
+    QTableView* lvZvk_ = nullptr;
+    QPlainTextEdit* memo_ = nullptr;
+    QMenu* pmList_ = nullptr;
+    QTimer playTimer_;
+    QString pendingPlayPath_;
+};

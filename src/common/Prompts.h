@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The one way the program talks to the person at the desktop. The core never opens a
+// dialog itself: windows hand it the Qt implementation, tests a scripted one that answers
+// dialogs and records every text.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // Multi-selection open dialog. Filter in the stored "Description|pattern|..." form.
+    // Returns native paths in the dialog's order; empty when cancelled.
+    virtual QStringList OpenFiles(const QString& filter) = 0;
+
+    // Modal error box: caption "Error", error icon, one "OK" button.
+    virtual void Error(const QString& text) = 0;
+
+    // Modal information box whose caption is the application title.
+    virtual void Information(const QString& text) = 0;
+
+    // Shows the file (native path) selected in the desktop's file manager.
+    virtual void ShowInFolder(const QString& nativePath) = 0;
+};

@@ -1,0 +1,334 @@
+#include "app/LibraryFile.h"
+#include "app/PlayerHost.h"
+#include "app/TFrmMain.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestEnv.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QToolBar>
+
+#include <memory>
+
+namespace {
+
+// Records what the library window asks of the player, and when.
+class RecordingPlayer : public PlayerHost {
+public:
+    bool showing = false;
+    QStringList calls;
+    QElapsedTimer clock;
+    qint64 closedAt = -1;
+    qint64 shownAt = -1;
+
+    bool IsShowing() const override { return showing; }
+    void RestoreAndClose() override
+    {
+        calls.append(QStringLiteral("close"));
+        closedAt = clock.elapsed();
+        showing = false;
+    }
+    void SetPackagePath(const QString& path) override { calls.append(QStringLiteral("path ") + path); }
+    void ShowPlayer() override
+    {
+        calls.append(QStringLiteral("show"));
+        shownAt = clock.elapsed();
+        showing = true;
+    }
+};
+
+}  // namespace
+
+class FrmMainTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        libraryFile_ = Path(QStringLiteral("Zuvora.Dat"));
+    }
+
+    void Open()
+    {
+        window_ = std::make_unique<TFrmMain>(prompts_, libraryFile_);
+        window_->SetPlayer(&player_);
+        window_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    }
+
+    QString MakePackage(const QString& name)
+    {
+        const QString path = Path(name);
+        WriteAll(path, "PK");
+        return path;
+    }
+
+    void AddFiles(const QStringList& files)
+    {
+        prompts_.openFilesAnswers.append(files);
+        Click(QStringLiteral("Add"));
+    }
+
+    // Clicks the tool-bar button with that caption, as the user would.
+    void Click(const QString& caption)
+    {
+        auto* bar = window_->findChild<QToolBar*>(QStringLiteral("tbMain"));
+        ASSERT_NE(bar, nullptr);
+        for (QAction* action : bar->actions()) {
+            if (action->text() == caption) {
+                QWidget* button = bar->widgetForAction(action);
+                ASSERT_NE(button, nullptr);
+                ASSERT_TRUE(button->isVisible()) << caption.toStdString();
+                QTest::mouseClick(button, Qt::LeftButton);
+                return;
+            }
+        }
+        FAIL() << "no button " << caption.toStdString();
+    }
+
+    void MenuItem(const QString& caption)
+    {
+        auto* menu = window_->findChild<QMenu*>(QStringLiteral("pmList"));
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            if (action->text() == caption) {
+                action->trigger();
+                return;
+            }
+        }
+        FAIL() << "no menu item " << caption.toStdString();
+    }
+
+    QStringList Captions() const
+    {
+        QStringList captions;
+        for (const TLibraryRow& row : window_->Library().Rows())
+            captions.append(row.Caption);
+        return captions;
+    }
+
+    QTableView* List() const { return window_->findChild<QTableView*>(QStringLiteral("lvZvk")); }
+
+    ScriptedPrompts prompts_;
+    RecordingPlayer player_;
+    QString libraryFile_;
+    std::unique_ptr<TFrmMain> window_;
+};
+
+TEST_F(FrmMainTest, LayoutCaptionsAndOrder)
+{
+    Open();
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Zuvora"));
+    EXPECT_EQ(window_->size(), QSize(1000, 480));
+
+    QStringList buttons;
+    QStringList hidden;
+    for (QAction* action : window_->findChild<QToolBar*>(QStringLiteral("tbMain"))->actions()) {
+        if (action->isSeparator())
+            continue;
+        buttons.append(action->text());
+        if (!action->isVisible())
+            hidden.append(action->text());
+    }
+    EXPECT_EQ(buttons, (QStringList{"Add", "Delete", "Up", "Down", "Clear", "Play", "Packer", "About"}));
+    EXPECT_EQ(hidden, QStringList{"Clear"});
+
+    QStringList items;
+    for (QAction* action : window_->findChild<QMenu*>(QStringLiteral("pmList"))->actions())
+        items.append(action->text());
+    EXPECT_EQ(items, (QStringList{"Play", "Open Containing Folder", "Add", "Delete", "Up", "Down", "Clear"}));
+
+    QTableView* list = List();
+    EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Zuvo"));
+    EXPECT_EQ(list->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Path"));
+    EXPECT_EQ(list->columnWidth(0), 180);
+    EXPECT_EQ(list->columnWidth(1), 800);
+    EXPECT_TRUE(list->showGrid());
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    auto* memo = window_->findChild<QPlainTextEdit*>(QStringLiteral("memo"));
+    ASSERT_NE(memo, nullptr);
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
+}
+
+TEST_F(FrmMainTest, AddAppendsFilesInDialogOrderAndCancelChangesNothing)
+{
+    Open();
+    const QString b = MakePackage(QStringLiteral("b.zvk"));
+    const QString a = MakePackage(QStringLiteral("a.zvk"));
+    AddFiles({b, a, b});
+    AddFiles({});
+    EXPECT_EQ(Captions(), (QStringList{"b.zvk", "a.zvk", "b.zvk"}));
+    EXPECT_EQ(window_->Library().Rows()[1].Path, a);
+    EXPECT_EQ(prompts_.openFilesFilters, (QStringList{"Zuvo Package(*.zvk)|*.zvk", "Zuvo Package(*.zvk)|*.zvk"}));
+    EXPECT_EQ(List()->model()->index(1, 1).data().toString(), a);
+}
+
+TEST_F(FrmMainTest, DeleteSelectsTheRowAboveOrNone)
+{
+    Open();
+    AddFiles({Path("a.zvk"), Path("b.zvk"), Path("c.zvk"), Path("d.zvk")});
+
+    Click(QStringLiteral("Delete"));  // nothing selected: nothing happens
+    EXPECT_EQ(Captions().size(), 4);
+
+    window_->SelectRow(2);
+    Click(QStringLiteral("Delete"));
+    EXPECT_EQ(Captions(), (QStringList{"a.zvk", "b.zvk", "d.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 1);
+
+    window_->SelectRow(0);
+    Click(QStringLiteral("Delete"));
+    EXPECT_EQ(Captions(), (QStringList{"b.zvk", "d.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), -1);
+
+    window_->SelectRow(1);
+    MenuItem(QStringLiteral("Delete"));
+    MenuItem(QStringLiteral("Delete"));
+    EXPECT_TRUE(Captions().isEmpty());
+    EXPECT_EQ(window_->SelectedRow(), -1);
+}
+
+TEST_F(FrmMainTest, UpAndDownMoveTheSelectionWithThePackageAndStopAtTheEnds)
+{
+    Open();
+    AddFiles({Path("a.zvk"), Path("b.zvk"), Path("c.zvk")});
+
+    window_->SelectRow(0);
+    Click(QStringLiteral("Up"));
+    EXPECT_EQ(Captions(), (QStringList{"a.zvk", "b.zvk", "c.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 0);
+
+    Click(QStringLiteral("Down"));
+    Click(QStringLiteral("Down"));
+    EXPECT_EQ(Captions(), (QStringList{"b.zvk", "c.zvk", "a.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 2);
+    EXPECT_EQ(window_->Library().Rows()[2].Path, Path("a.zvk"));
+
+    Click(QStringLiteral("Down"));
+    EXPECT_EQ(Captions(), (QStringList{"b.zvk", "c.zvk", "a.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 2);
+
+    MenuItem(QStringLiteral("Up"));
+    EXPECT_EQ(Captions(), (QStringList{"b.zvk", "a.zvk", "c.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 1);
+}
+
+TEST_F(FrmMainTest, ClearFromThePopUpMenuEmptiesTheList)
+{
+    Open();
+    AddFiles({Path("a.zvk"), Path("b.zvk")});
+    window_->SelectRow(1);
+    MenuItem(QStringLiteral("Clear"));
+    EXPECT_TRUE(Captions().isEmpty());
+    EXPECT_EQ(window_->SelectedRow(), -1);
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(FrmMainTest, PlayAndOpenFolderReportAMissingFile)
+{
+    Open();
+    const QString missing = Path(QStringLiteral("gone.zvk"));
+    AddFiles({missing});
+
+    Click(QStringLiteral("Play"));  // no selection: nothing
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+
+    window_->SelectRow(0);
+    Click(QStringLiteral("Play"));
+    MenuItem(QStringLiteral("Open Containing Folder"));
+    const ScriptedPrompts::Message expected{QStringLiteral("Error"), missing + QStringLiteral(" does not exist!")};
+    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Message>{expected, expected}));
+    EXPECT_TRUE(player_.calls.isEmpty());
+    EXPECT_TRUE(prompts_.shownInFolder.isEmpty());
+    EXPECT_EQ(Captions(), QStringList{"gone.zvk"});  // the row stays
+}
+
+TEST_F(FrmMainTest, OpenContainingFolderShowsAnExistingFile)
+{
+    Open();
+    const QString package = MakePackage(QStringLiteral("cat.zvk"));
+    AddFiles({package});
+    window_->SelectRow(0);
+    MenuItem(QStringLiteral("Open Containing Folder"));
+    EXPECT_EQ(prompts_.shownInFolder, QStringList{package});
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(FrmMainTest, PlayClosesAShowingPlayerWaitsThenShowsTheNewPackage)
+{
+    Open();
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    const QString dog = MakePackage(QStringLiteral("dog.zvk"));
+    AddFiles({cat, dog});
+    player_.clock.start();
+
+    window_->SelectRow(0);
+    // A double click is a press and release followed by a second press that the system
+    // reports as a double click.
+    const QPoint cell = List()->visualRect(List()->model()->index(0, 0)).center();
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, cell);
+    EXPECT_TRUE(player_.calls.isEmpty());  // nothing before the pause
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.size() == 2; }, 2000));
+    EXPECT_EQ(player_.calls, (QStringList{"path " + cat, "show"}));
+    EXPECT_GE(player_.shownAt, TFrmMain::kPlayDelayMs);
+
+    player_.calls.clear();
+    window_->SelectRow(1);
+    Click(QStringLiteral("Play"));
+    EXPECT_EQ(player_.calls, QStringList{"close"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.size() == 3; }, 2000));
+    EXPECT_EQ(player_.calls, (QStringList{"close", "path " + dog, "show"}));
+    EXPECT_GE(player_.shownAt - player_.closedAt, TFrmMain::kPlayDelayMs);
+}
+
+TEST_F(FrmMainTest, AboutShowsTitleAndVersion)
+{
+    Open();
+    Click(QStringLiteral("About"));
+    EXPECT_EQ(prompts_.messages,
+              (QList<ScriptedPrompts::Message>{{QStringLiteral("Information"), QStringLiteral("Zuvora 1.0")}}));
+}
+
+TEST_F(FrmMainTest, ReadsTheLibraryAtFirstShowAndWritesItAtClose)
+{
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    WriteLibrary(libraryFile_, {{QStringLiteral("cat.zvk"), cat}});
+    Open();
+    EXPECT_EQ(Captions(), QStringList{"cat.zvk"});
+    window_->hide();
+    window_->show();  // a second show does not read again
+    EXPECT_EQ(Captions(), QStringList{"cat.zvk"});
+
+    AddFiles({Path(QStringLiteral("sub/dog.zvk"))});
+    player_.showing = true;
+    window_->close();
+    EXPECT_EQ(player_.calls, QStringList{"close"});
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+    EXPECT_TRUE(ReadAll(libraryFile_).contains("<Zvk>cat.zvk</Zvk><Zvk>sub\\dog.zvk</Zvk>"));
+
+    // The next run sees the same list.
+    window_ = std::make_unique<TFrmMain>(prompts_, libraryFile_);
+    window_->show();
+    EXPECT_EQ(Captions(), (QStringList{"cat.zvk", "dog.zvk"}));
+}
+
+TEST_F(FrmMainTest, FailedSaveAtCloseIsReported)
+{
+    libraryFile_ = Path(QStringLiteral("no/such/folder/Zuvora.Dat"));
+    Open();
+    AddFiles({Path(QStringLiteral("cat.zvk"))});
+    window_->close();
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_EQ(prompts_.messages[0].kind, QStringLiteral("Error"));
+    EXPECT_TRUE(prompts_.messages[0].text.startsWith(
+        QStringLiteral("The library could not be saved to ") + libraryFile_ + QStringLiteral(": ")));
+}

@@ -1,0 +1,126 @@
+#include "app/LibraryFile.h"
+#include "common/Error.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+class LibraryFileTest : public TempDirTest {
+protected:
+    QString Library() const { return Path(QStringLiteral("bin/Zuvora.Dat")); }
+
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        ASSERT_TRUE(QDir(temp_.path()).mkpath(QStringLiteral("bin")));
+    }
+
+    QList<TLibraryRow> ReadText(const QByteArray& text)
+    {
+        WriteAll(Library(), text);
+        return ReadLibrary(Library());
+    }
+};
+
+TEST_F(LibraryFileTest, RoundTripKeepsOrderDuplicatesAndNames)
+{
+    const QList<TLibraryRow> rows = {
+        {QStringLiteral("cat.zvk"), Path(QStringLiteral("bin/cat.zvk"))},
+        {QStringLiteral("dog.zvk"), Path(QStringLiteral("pets/dog.zvk"))},
+        {QStringLiteral("cat.zvk"), Path(QStringLiteral("bin/cat.zvk"))},
+        {QStringLiteral("\u732b \u00e9t\u00e9.zvk"), Path(QStringLiteral("bin/deep/er/\u732b \u00e9t\u00e9.zvk"))},
+        {QStringLiteral("far.zvk"), QStringLiteral("/far.zvk")},
+    };
+    WriteLibrary(Library(), rows);
+    EXPECT_EQ(ReadLibrary(Library()), rows);
+}
+
+TEST_F(LibraryFileTest, StoresPathsRelativeToItsFolderInTheExactFormat)
+{
+    WriteLibrary(Library(), {{QStringLiteral("cat.zvk"), Path(QStringLiteral("bin/cat.zvk"))},
+                             {QStringLiteral("dog.zvk"), Path(QStringLiteral("pets/dog.zvk"))},
+                             {QString(), QString()}});
+    EXPECT_EQ(ReadAll(Library()),
+              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Zuvora Version=\"1.0.0\">"
+                         "<Zvk>cat.zvk</Zvk><Zvk>..\\pets\\dog.zvk</Zvk><Zvk/></Zuvora>"));
+}
+
+TEST_F(LibraryFileTest, EmptyListWritesABareRoot)
+{
+    WriteLibrary(Library(), {});
+    EXPECT_EQ(ReadAll(Library()), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Zuvora Version=\"1.0.0\"/>"));
+    EXPECT_TRUE(ReadLibrary(Library()).isEmpty());
+}
+
+TEST_F(LibraryFileTest, MissingFileGivesNoRows)
+{
+    EXPECT_TRUE(ReadLibrary(Path(QStringLiteral("bin/absent.Dat"))).isEmpty());
+}
+
+TEST_F(LibraryFileTest, ReadsAnyNamesSkipsEmptyEntriesAndAcceptsOtherWriters)
+{
+    const QList<TLibraryRow> rows = ReadText(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+        "<Library Version=\"9\">\r\n"
+        "  <Zvk>a.zvk</Zvk>\r\n"
+        "  <Zvk></Zvk>\r\n"
+        "  <Zvk/>\r\n"
+        "  <Pet>..\\pets\\b.zvk</Pet>\r\n"
+        "  <Zvk>sub/c.zvk</Zvk>\r\n"
+        "  <Zvk>/abs/d.zvk</Zvk>\r\n"
+        "  <Zvk>C:\\Pets\\e.zvk</Zvk>\r\n"
+        "</Library>\r\n");
+    const QList<TLibraryRow> expected = {
+        {QStringLiteral("a.zvk"), Path(QStringLiteral("bin/a.zvk"))},
+        {QStringLiteral("b.zvk"), Path(QStringLiteral("pets/b.zvk"))},
+        {QStringLiteral("c.zvk"), Path(QStringLiteral("bin/sub/c.zvk"))},
+        {QStringLiteral("d.zvk"), QStringLiteral("/abs/d.zvk")},
+        {QStringLiteral("e.zvk"), QStringLiteral("/Pets/e.zvk")},
+    };
+    EXPECT_EQ(rows, expected);
+}
+
+TEST_F(LibraryFileTest, FirstErrorEndsReadingAndKeepsEarlierRows)
+{
+    // An entry holding an element is an error: the rows before it stay, none after.
+    EXPECT_EQ(ReadText("<Zuvora><Zvk>a.zvk</Zvk><Zvk><x/></Zvk><Zvk>b.zvk</Zvk></Zuvora>"),
+              (QList<TLibraryRow>{{QStringLiteral("a.zvk"), Path(QStringLiteral("bin/a.zvk"))}}));
+    // Malformed XML is not parsed at all.
+    EXPECT_TRUE(ReadText("<Zuvora><Zvk>a.zvk</Zvk><Zvk>b.zvk</Zuvora>").isEmpty());
+    EXPECT_TRUE(ReadText("not xml at all").isEmpty());
+    EXPECT_TRUE(ReadText(QByteArray(3000, '\xff')).isEmpty());
+}
+
+TEST_F(LibraryFileTest, FailedSaveLeavesTheOldFileIntactAndRaises)
+{
+    const QList<TLibraryRow> old = {{QStringLiteral("old.zvk"), Path(QStringLiteral("bin/old.zvk"))}};
+    WriteLibrary(Library(), old);
+    const QByteArray before = ReadAll(Library());
+
+    QList<TLibraryRow> many;
+    for (int i = 0; i < 200; ++i)
+        many.append({QStringLiteral("pet%1.zvk").arg(i), Path(QStringLiteral("bin/pet%1.zvk").arg(i))});
+
+    // A file-size limit makes the write fail midway, as a full disk would, even for root.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 512;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        WriteLibrary(Library(), many);
+    } catch (const TError& error) {
+        raised = true;
+        EXPECT_FALSE(error.Text().isEmpty());
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(ReadAll(Library()), before);
+    EXPECT_EQ(QDir(Path(QStringLiteral("bin"))).entryList(QDir::Files), QStringList{QStringLiteral("Zuvora.Dat")});
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "common/Prompts.h"
+
+#include <QList>
+#include <QStringList>
+
+// Answers dialogs from a script and records every message, so tests can assert exact texts.
+class ScriptedPrompts : public Prompts {
+public:
+    struct Message {
+        QString kind;  // "Error" or "Information"
+        QString text;
+        bool operator==(const Message&) const = default;
+    };
+
+    QList<QStringList> openFilesAnswers;  // taken front first; empty list = cancelled
+    QStringList openFilesFilters;         // the filter of every open dialog shown
+    QList<Message> messages;
+    QStringList shownInFolder;
+
+    QStringList OpenFiles(const QString& filter) override
+    {
+        openFilesFilters.append(filter);
+        return openFilesAnswers.isEmpty() ? QStringList() : openFilesAnswers.takeFirst();
+    }
+    void Error(const QString& text) override { messages.append({QStringLiteral("Error"), text}); }
+    void Information(const QString& text) override { messages.append({QStringLiteral("Information"), text}); }
+    void ShowInFolder(const QString& nativePath) override { shownInFolder.append(nativePath); }
+};

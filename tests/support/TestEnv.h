@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <ostream>
+
+#include <gtest/gtest.h>
+
+// Every test works in its own temporary folder, which is also its application-data folder.
+class TempDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Native path of `name` inside the temporary folder.
+    QString Path(const QString& name) const;
+
+    QTemporaryDir temp_;
+    QByteArray oldAppData_;
+};
+
+QByteArray ReadAll(const QString& path);
+void WriteAll(const QString& path, const QByteArray& bytes);
+
+// The external conformance data folder; empty when it is absent.
+QString TestDataFolder();
+
+// Readable failure messages for Qt's strings.
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

@@ -1,0 +1,124 @@
+#include "support/TestEnv.h"
+#include "xml/XmlDocument.h"
+
+class XmlDocumentTest : public TempDirTest {
+protected:
+    TXmlDocument LoadText(const QByteArray& text)
+    {
+        WriteAll(Path(QStringLiteral("doc.xml")), text);
+        return TXmlDocument::Load(Path(QStringLiteral("doc.xml")));
+    }
+};
+
+TEST_F(XmlDocumentTest, SavesDeclarationAndNoAddedWhitespace)
+{
+    TXmlDocument document(QStringLiteral("1.0"));
+    document.SetEncoding(QStringLiteral("UTF-8"));
+    QDomElement root = document.AddDocumentElement(QStringLiteral("Zuvora"));
+    TXmlDocument::SetAttribute(root, QStringLiteral("Version"), QStringLiteral("1.0.0"));
+    TXmlDocument::SetText(TXmlDocument::AddChild(root, QStringLiteral("Zvk")), QStringLiteral("a.zvk"));
+    TXmlDocument::AddChild(root, QStringLiteral("Zvk"));
+    document.Save(Path(QStringLiteral("out.xml")));
+
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("out.xml"))),
+              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                         "<Zuvora Version=\"1.0.0\"><Zvk>a.zvk</Zvk><Zvk/></Zuvora>"));
+}
+
+TEST_F(XmlDocumentTest, IndentedAndCompactFilesGiveTheSameChildren)
+{
+    const TXmlDocument compact = LoadText("<r><a>1</a><b><c>2</c></b></r>");
+    const TXmlDocument indented = LoadText("<?xml version=\"1.0\"?>\r\n<r>\n  <a>1</a>\n\t<b>\n    <c>2</c>\n  </b>\n</r>\n");
+    for (const TXmlDocument* document : {&compact, &indented}) {
+        const QDomNodeList children = TXmlDocument::ChildNodes(document->DocumentElement());
+        ASSERT_EQ(children.count(), 2);
+        EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByIndex(children, 0)), QStringLiteral("1"));
+        const QDomNode b = TXmlDocument::ChildByIndex(children, 1);
+        EXPECT_EQ(TXmlDocument::ChildNodes(b).count(), 1);
+        EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(b, QStringLiteral("c"))), QStringLiteral("2"));
+    }
+}
+
+TEST_F(XmlDocumentTest, MissingChildReadsAsEmptyAndIsAppended)
+{
+    const TXmlDocument document = LoadText("<r><a>1</a></r>");
+    QDomElement root = document.DocumentElement();
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("missing"))), QString());
+    EXPECT_EQ(TXmlDocument::ChildNodes(root).count(), 2);
+    // The first element of the name wins, also over a later duplicate.
+    const TXmlDocument twice = LoadText("<r><a>1</a><a>2</a></r>");
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(twice.DocumentElement(), QStringLiteral("a"))),
+              QStringLiteral("1"));
+}
+
+TEST_F(XmlDocumentTest, TextOfMixedOrNestedContentIsAnError)
+{
+    const TXmlDocument document = LoadText(
+        "<r><nested><x/></nested><mixed>a<x/>b</mixed><comment><!--c--></comment>"
+        "<cdata><![CDATA[ <raw> ]]></cdata><empty/><spaces>  padded  </spaces><!--top--></r>");
+    QDomElement root = document.DocumentElement();
+    EXPECT_THROW(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("nested"))), TXmlError);
+    EXPECT_THROW(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("mixed"))), TXmlError);
+    EXPECT_THROW(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("comment"))), TXmlError);
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("cdata"))), QStringLiteral(" <raw> "));
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("empty"))), QString());
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("spaces"))), QStringLiteral("  padded  "));
+    // A node that is not an element gives its value.
+    const QDomNodeList children = TXmlDocument::ChildNodes(root);
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByIndex(children, children.count() - 1)), QStringLiteral("top"));
+}
+
+TEST_F(XmlDocumentTest, ChildIndexOutsideTheListIsAnError)
+{
+    const TXmlDocument document = LoadText("<r><a/></r>");
+    const QDomNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
+    EXPECT_NO_THROW(TXmlDocument::ChildByIndex(children, 0));
+    EXPECT_THROW(TXmlDocument::ChildByIndex(children, 1), TXmlError);
+    EXPECT_THROW(TXmlDocument::ChildByIndex(children, -1), TXmlError);
+}
+
+TEST_F(XmlDocumentTest, SetTextReplacesAllContent)
+{
+    TXmlDocument document;
+    QDomElement root = document.AddDocumentElement(QStringLiteral("r"));
+    TXmlDocument::AddChild(root, QStringLiteral("x"));
+    TXmlDocument::SetText(root, QStringLiteral("only"));
+    EXPECT_EQ(TXmlDocument::Text(root), QStringLiteral("only"));
+    TXmlDocument::SetAttribute(root, QStringLiteral("V"), QStringLiteral("1"));
+    TXmlDocument::SetAttribute(root, QStringLiteral("V"), QStringLiteral("2"));
+    EXPECT_EQ(root.attribute(QStringLiteral("V")), QStringLiteral("2"));
+    EXPECT_EQ(root.attributes().count(), 1);
+}
+
+TEST_F(XmlDocumentTest, NonAsciiTextRoundTripsAsUtf8)
+{
+    const QString text = QStringLiteral("Chat \u00e9t\u00e9 \u732b \U0001F408 <&> \"'");
+    TXmlDocument document;
+    document.SetEncoding(QStringLiteral("UTF-8"));
+    QDomElement root = document.AddDocumentElement(QStringLiteral("r"));
+    TXmlDocument::SetText(TXmlDocument::AddChild(root, QStringLiteral("n")), text);
+    document.Save(Path(QStringLiteral("u.xml")));
+
+    EXPECT_TRUE(ReadAll(Path(QStringLiteral("u.xml"))).contains(QStringLiteral("\u732b").toUtf8()));
+    const TXmlDocument back = TXmlDocument::Load(Path(QStringLiteral("u.xml")));
+    EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(back.DocumentElement(), QStringLiteral("n"))), text);
+}
+
+TEST_F(XmlDocumentTest, LoadFailuresRaise)
+{
+    EXPECT_THROW(TXmlDocument::Load(Path(QStringLiteral("absent.xml"))), TXmlError);
+    EXPECT_THROW(LoadText("<r><a></r>"), TXmlError);
+    EXPECT_THROW(LoadText(""), TXmlError);
+    EXPECT_THROW(LoadText(QByteArray("<r>\0</r>", 8)), TXmlError);
+    EXPECT_THROW(LoadText("<!-- only -->").DocumentElement(), TXmlError);
+}
+
+TEST_F(XmlDocumentTest, FailedSaveLeavesTheOldFile)
+{
+    WriteAll(Path(QStringLiteral("keep.xml")), "<old/>");
+    TXmlDocument document;
+    document.AddDocumentElement(QStringLiteral("new"));
+    EXPECT_THROW(document.Save(Path(QStringLiteral("no/such/folder/keep.xml"))), TXmlError);
+    EXPECT_THROW(document.SetEncoding(QStringLiteral("ISO-8859-1")), TXmlError);
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("keep.xml"))), QByteArray("<old/>"));
+}
