@@ -44,6 +44,18 @@ void QtPrompts::Information(const QString& text)
     box.exec();
 }
 
+void QtPrompts::Message(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+bool QtPrompts::Confirm(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void QtPrompts::ShowInFolder(const QString& nativePath)
 {
     const QUrl file = QUrl::fromLocalFile(QFileInfo(nativePath).absoluteFilePath());

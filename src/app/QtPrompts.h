@@ -13,6 +13,8 @@ public:
     QStringList OpenFiles(const QString& filter) override;
     void Error(const QString& text) override;
     void Information(const QString& text) override;
+    void Message(const QString& caption, const QString& text) override;
+    bool Confirm(const QString& caption, const QString& text) override;
     void ShowInFolder(const QString& nativePath) override;
 
     // "Desc|*.a;*.b|Other|*.c" into Qt's "Desc (*.a *.b);;Other (*.c)".

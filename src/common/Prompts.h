@@ -20,6 +20,12 @@ public:
     // Modal information box whose caption is the application title.
     virtual void Information(const QString& text) = 0;
 
+    // Modal box with the given caption, no icon and one "OK" button.
+    virtual void Message(const QString& caption, const QString& text) = 0;
+
+    // Modal question with "Yes" and "No" buttons; true for "Yes".
+    virtual bool Confirm(const QString& caption, const QString& text) = 0;
+
     // Shows the file (native path) selected in the desktop's file manager.
     virtual void ShowInFolder(const QString& nativePath) = 0;
 };

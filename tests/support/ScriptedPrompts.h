@@ -9,7 +9,7 @@
 class ScriptedPrompts : public Prompts {
 public:
     struct Message {
-        QString kind;  // "Error" or "Information"
+        QString kind;  // "Error", "Information", or the caption of a plain box or question
         QString text;
         bool operator==(const Message&) const = default;
     };
@@ -18,6 +18,7 @@ public:
     QStringList openFilesFilters;         // the filter of every open dialog shown
     QList<Message> messages;
     QStringList shownInFolder;
+    QList<bool> confirmAnswers;  // taken front first; "No" when the script has run out
 
     QStringList OpenFiles(const QString& filter) override
     {
@@ -26,5 +27,11 @@ public:
     }
     void Error(const QString& text) override { messages.append({QStringLiteral("Error"), text}); }
     void Information(const QString& text) override { messages.append({QStringLiteral("Information"), text}); }
+    void Message(const QString& caption, const QString& text) override { messages.append({caption, text}); }
+    bool Confirm(const QString& caption, const QString& text) override
+    {
+        messages.append({caption, text});
+        return !confirmAnswers.isEmpty() && confirmAnswers.takeFirst();
+    }
     void ShowInFolder(const QString& nativePath) override { shownInFolder.append(nativePath); }
 };
