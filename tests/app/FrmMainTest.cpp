@@ -244,8 +244,8 @@ TEST_F(FrmMainTest, PlayAndOpenFolderReportAMissingFile)
     window_->SelectRow(0);
     Click(QStringLiteral("Play"));
     MenuItem(QStringLiteral("Open Containing Folder"));
-    const ScriptedPrompts::Message expected{QStringLiteral("Error"), missing + QStringLiteral(" does not exist!")};
-    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Message>{expected, expected}));
+    const ScriptedPrompts::Shown expected{QStringLiteral("Error"), missing + QStringLiteral(" does not exist!")};
+    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{expected, expected}));
     EXPECT_TRUE(player_.calls.isEmpty());
     EXPECT_TRUE(prompts_.shownInFolder.isEmpty());
     EXPECT_EQ(Captions(), QStringList{"gone.zvk"});  // the row stays
@@ -295,7 +295,7 @@ TEST_F(FrmMainTest, AboutShowsTitleAndVersion)
     Open();
     Click(QStringLiteral("About"));
     EXPECT_EQ(prompts_.messages,
-              (QList<ScriptedPrompts::Message>{{QStringLiteral("Information"), QStringLiteral("Zuvora 1.0")}}));
+              (QList<ScriptedPrompts::Shown>{{QStringLiteral("Information"), QStringLiteral("Zuvora 1.0")}}));
 }
 
 TEST_F(FrmMainTest, ReadsTheLibraryAtFirstShowAndWritesItAtClose)

@@ -8,15 +8,15 @@
 // Answers dialogs from a script and records every message, so tests can assert exact texts.
 class ScriptedPrompts : public Prompts {
 public:
-    struct Message {
+    struct Shown {
         QString kind;  // "Error", "Information", or the caption of a plain box or question
         QString text;
-        bool operator==(const Message&) const = default;
+        bool operator==(const Shown&) const = default;
     };
 
     QList<QStringList> openFilesAnswers;  // taken front first; empty list = cancelled
     QStringList openFilesFilters;         // the filter of every open dialog shown
-    QList<Message> messages;
+    QList<Shown> messages;
     QStringList shownInFolder;
     QList<bool> confirmAnswers;  // taken front first; "No" when the script has run out
 
