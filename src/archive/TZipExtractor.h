@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class Prompts;
+
+// What to do when an entry's output file exists already.
+enum class TOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
+
+// One entry of the archive's directory, as read from its central-directory header (or, for
+// a damaged directory, from its local header).
+struct TZipEntry {
+    QString FolderPart;  // stored folder with "\" separators and a trailing "\"; may be empty
+    QString FileName;    // empty for a folder entry
+    std::uint16_t VersionMadeBy = 0;
+    std::uint16_t Flags = 0;   // general-purpose bit flag
+    std::uint16_t Method = 0;  // compression method
+    std::uint16_t DosTime = 0;
+    std::uint16_t DosDate = 0;
+    std::uint32_t Crc32 = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
+    std::uint32_t ExternalAttributes = 0;
+    std::uint64_t LocalHeaderOffset = 0;
+};
+
+// Reads a ZIP archive's directory and extracts the selected entries. Created, given its
+// properties, run once and released by its caller. Raised errors are TZipError with the
+// extractor's own texts; entries that cannot be written are passed over silently.
+class TZipExtractor {
+public:
+    TZipExtractor() = default;
+    virtual ~TZipExtractor() = default;
+    TZipExtractor(const TZipExtractor&) = delete;
+    TZipExtractor& operator=(const TZipExtractor&) = delete;
+
+    // --- properties ---
+    QString ZipName;      // the archive (native path)
+    QStringList FilesList;  // wildcards selecting entries (extracting) or masks of files (writing)
+    bool DoAll = false;
+    QString DestDir;      // native path
+    TOverwriteMode OverwriteMode = TOverwriteMode::Prompt;
+    bool RecreateDirs = false;
+    bool RetainAttributes = true;
+    QString Password;
+    bool ReplaceReadOnly = false;
+    bool DoProcessMessages = true;
+
+    // Called to let the windows process pending messages during long work; may be empty.
+    std::function<void()> ProcessMessages;
+    // Where questions and the "Zip Error" box go; may be null, which answers "No" and
+    // shows nothing.
+    Prompts* UserPrompts = nullptr;
+
+    // --- operations ---
+    void ReadDirectory();
+    int ExtractSelected();
+
+    const std::vector<TZipEntry>& Entries() const { return entries_; }
+
+protected:
+    void PumpMessages() const
+    {
+        if (DoProcessMessages && ProcessMessages)
+            ProcessMessages();
+    }
+
+    std::vector<TZipEntry> entries_;
+};
