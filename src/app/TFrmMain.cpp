@@ -33,12 +33,12 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     tbMain_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     tbMain_->setContextMenuPolicy(Qt::PreventContextMenu);
 
-    const auto button = [this](const QString& caption, void (TFrmMain::*handler)()) {
+    const auto button = [this](const QString& caption, void (TFrmMain::*handler)(), bool visible = true) {
         if (!tbMain_->actions().isEmpty())
-            tbMain_->addSeparator();
+            tbMain_->addSeparator()->setVisible(visible);
         QAction* action = tbMain_->addAction(caption, this, handler);
         action->setObjectName(QStringLiteral("btn") + caption);
-        return action;
+        action->setVisible(visible);
     };
     button(QStringLiteral("Add"), &TFrmMain::btnAddClick);
     button(QStringLiteral("Delete"), &TFrmMain::btnDeleteClick);
@@ -46,7 +46,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     button(QStringLiteral("Down"), &TFrmMain::btnDownClick);
     // "Clear" empties the library without asking, so it is kept off the tool bar and
     // reached through the list's pop-up menu only.
-    button(QStringLiteral("Clear"), &TFrmMain::btnClearClick)->setVisible(false);
+    button(QStringLiteral("Clear"), &TFrmMain::btnClearClick, false);
     button(QStringLiteral("Play"), &TFrmMain::btnPlayClick);
     button(QStringLiteral("Packer"), &TFrmMain::btnPackerClick);
     button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
@@ -60,7 +60,9 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     lvZvk_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvZvk_->setWordWrap(false);
     lvZvk_->setTextElideMode(Qt::ElideMiddle);
+    lvZvk_->setAlternatingRowColors(true);
     lvZvk_->verticalHeader()->hide();
+    lvZvk_->verticalHeader()->setDefaultSectionSize(lvZvk_->fontMetrics().height() + 8);
     lvZvk_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     lvZvk_->horizontalHeader()->setHighlightSections(false);
     lvZvk_->setContextMenuPolicy(Qt::CustomContextMenu);
