@@ -8,6 +8,7 @@
 #include <vector>
 
 class Prompts;
+class QFile;
 
 // What to do when an entry's output file exists already.
 enum class TOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
@@ -71,4 +72,8 @@ protected:
     }
 
     std::vector<TZipEntry> entries_;
+
+private:
+    bool ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd);
+    bool MayReplace(const TZipEntry& entry, const QString& path) const;
 };

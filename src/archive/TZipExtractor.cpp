@@ -1,0 +1,767 @@
+#include "archive/TZipExtractor.h"
+
+#include "archive/ByteReader.h"
+#include "archive/Cp437.h"
+#include "archive/DosTime.h"
+#include "archive/LegacyDecoders.h"
+#include "archive/Wildcard.h"
+#include "archive/ZipError.h"
+#include "archive/ZipFormat.h"
+#include "common/Prompts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <zlib.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
+
+using namespace zipformat;
+
+namespace {
+
+// Archive data are read, and output written, in blocks of this size at most, so memory
+// never depends on the sizes an archive claims.
+constexpr std::size_t kBlockSize = 32 * 1024;
+
+// Output that runs past the entry's declared size: the entry is passed over silently.
+class EntryTooLargeError : public TZipError {
+public:
+    EntryTooLargeError() : TZipError(QStringLiteral("File is larger than uncompressed size!")) {}
+};
+
+[[noreturn]] void ThrowPrematureEnd() { throw TZipError(QStringLiteral("Premature end of file reached")); }
+[[noreturn]] void ThrowDamaged() { throw TZipError(QStringLiteral("error")); }
+
+std::uint64_t FileSize(const QFile& file) { return static_cast<std::uint64_t>(std::max<qint64>(file.size(), 0)); }
+
+// Up to `count` bytes at `offset`, fewer where the file ends.
+QByteArray ReadAt(QFile& file, std::uint64_t offset, std::size_t count)
+{
+    const std::uint64_t size = FileSize(file);
+    if (offset >= size)
+        return {};
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
+    if (!file.seek(static_cast<qint64>(offset)))
+        return {};
+    return file.read(static_cast<qint64>(count));
+}
+
+std::uint32_t Le32(const char* p)
+{
+    ByteReader reader(p, 4);
+    return reader.U32();
+}
+
+void OpenArchive(QFile& file)
+{
+    if (QFileInfo(file.fileName()).isDir())
+        throw TZipError(QStringLiteral("Cannot open the archive %1: it is a folder").arg(file.fileName()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw TZipError(QStringLiteral("Cannot open the archive %1: %2").arg(file.fileName(), file.errorString()));
+}
+
+// ---- directory -------------------------------------------------------------------------
+
+enum class DirectoryState {
+    Complete,
+    Incomplete,  // no end record: a cut archive, one part of a split one, or no archive
+};
+
+struct Directory {
+    DirectoryState state = DirectoryState::Complete;
+    std::vector<TZipEntry> entries;
+};
+
+// Splits a stored name into folder part and file name; "/" counts as "\".
+void SetName(TZipEntry& entry, const QByteArray& rawName)
+{
+    QString name = (entry.Flags & kFlagUtf8) ? QString::fromUtf8(rawName) : Cp437ToUnicode(rawName);
+    name.replace(u'/', u'\\');
+    const qsizetype slash = name.lastIndexOf(u'\\');
+    entry.FolderPart = name.left(slash + 1);
+    entry.FileName = name.mid(slash + 1);
+}
+
+// Takes the 64-bit values of the Zip64 extra field for every field whose 32-bit form holds
+// the marker, in the order the format fixes: uncompressed size, compressed size, offset.
+void ApplyZip64Extra(TZipEntry& entry, const QByteArray& extra, bool hasOffset)
+{
+    ByteReader reader(extra.constData(), static_cast<std::size_t>(extra.size()));
+    while (reader.Remaining() >= 4) {
+        const std::uint16_t id = reader.U16();
+        const std::uint16_t size = reader.U16();
+        const std::uint8_t* data = reader.Bytes(size);
+        if (!data)
+            return;
+        if (id != kZip64ExtraId)
+            continue;
+        ByteReader field(data, size);
+        if (entry.UncompressedSize == kZip64Marker && field.Remaining() >= 8)
+            entry.UncompressedSize = field.U64();
+        if (entry.CompressedSize == kZip64Marker && field.Remaining() >= 8)
+            entry.CompressedSize = field.U64();
+        if (hasOffset && entry.LocalHeaderOffset == kZip64Marker && field.Remaining() >= 8)
+            entry.LocalHeaderOffset = field.U64();
+        return;
+    }
+}
+
+// Reads `count` central-directory headers from [start, start + size), which must lie
+// before `end`. Every header has to sit wholly inside that range, so a forged count or
+// size cannot make the loop run longer than the bytes that are really there.
+std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint64_t start, std::uint64_t size,
+                                                         std::uint64_t count, std::uint64_t end,
+                                                         std::uint64_t offsetShift)
+{
+    if (start > end || size > end - start)
+        return std::nullopt;
+    std::vector<TZipEntry> entries;
+    entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, size / kCentralHeaderSize)));
+    std::uint64_t pos = start;
+    const std::uint64_t stop = start + size;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (stop - pos < kCentralHeaderSize)
+            return std::nullopt;
+        const QByteArray fixed = ReadAt(file, pos, kCentralHeaderSize);
+        ByteReader header(fixed.constData(), static_cast<std::size_t>(fixed.size()));
+        if (header.U32() != kCentralHeaderSignature)
+            return std::nullopt;
+        TZipEntry entry;
+        entry.VersionMadeBy = header.U16();
+        header.Skip(2);  // version needed to extract
+        entry.Flags = header.U16();
+        entry.Method = header.U16();
+        entry.DosTime = header.U16();
+        entry.DosDate = header.U16();
+        entry.Crc32 = header.U32();
+        entry.CompressedSize = header.U32();
+        entry.UncompressedSize = header.U32();
+        const std::uint16_t nameLength = header.U16();
+        const std::uint16_t extraLength = header.U16();
+        const std::uint16_t commentLength = header.U16();
+        header.Skip(2);  // disk number start
+        header.Skip(2);  // internal attributes
+        entry.ExternalAttributes = header.U32();
+        entry.LocalHeaderOffset = header.U32();
+        if (!header.Ok())
+            return std::nullopt;
+        const std::uint64_t variable = std::uint64_t{nameLength} + extraLength + commentLength;
+        if (stop - pos - kCentralHeaderSize < variable)
+            return std::nullopt;
+        const QByteArray nameAndExtra = ReadAt(file, pos + kCentralHeaderSize, std::size_t{nameLength} + extraLength);
+        if (nameAndExtra.size() != nameLength + extraLength)
+            return std::nullopt;
+        SetName(entry, nameAndExtra.left(nameLength));
+        ApplyZip64Extra(entry, nameAndExtra.mid(nameLength), true);
+        entry.LocalHeaderOffset += offsetShift;  // wraps like the shift itself: see the caller
+        entries.push_back(std::move(entry));
+        pos += kCentralHeaderSize + variable;
+    }
+    return entries;
+}
+
+struct Descriptor {
+    std::uint32_t crc = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint64_t length = 0;
+};
+
+// Position of the next occurrence of `signature` at or after `from`, reading forward in
+// blocks. `budget` caps the bytes looked at over all calls that share it.
+std::optional<std::uint64_t> FindSignature(QFile& file, std::uint64_t from, std::uint32_t signature,
+                                           std::uint64_t& budget)
+{
+    constexpr std::size_t kChunk = 64 * 1024;
+    const std::uint64_t size = FileSize(file);
+    while (from < size && size - from >= 4 && budget > 0) {
+        const QByteArray chunk = ReadAt(file, from, kChunk);
+        if (chunk.size() < 4)
+            return std::nullopt;
+        const qsizetype last = chunk.size() - 4;
+        for (qsizetype i = 0; i <= last; ++i) {
+            if (chunk[i] == 'P' && Le32(chunk.constData() + i) == signature)
+                return from + static_cast<std::uint64_t>(i);
+        }
+        const auto advanced = static_cast<std::uint64_t>(last + 1);
+        budget -= std::min(budget, advanced);
+        from += advanced;
+    }
+    return std::nullopt;
+}
+
+// The data descriptor that ends an entry written without known sizes: the first one whose
+// compressed size equals its distance from the data's start.
+std::optional<Descriptor> FindDescriptor(QFile& file, std::uint64_t dataStart, std::uint64_t& budget)
+{
+    std::uint64_t from = dataStart;
+    while (auto found = FindSignature(file, from, kDataDescriptorSignature, budget)) {
+        const std::uint64_t distance = *found - dataStart;
+        const QByteArray bytes = ReadAt(file, *found, 24);
+        ByteReader reader(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        reader.Skip(4);
+        Descriptor d;
+        d.crc = reader.U32();
+        const std::uint64_t afterCrc = reader.Position();
+        const std::uint32_t size32 = reader.U32();
+        const std::uint32_t usize32 = reader.U32();
+        if (reader.Ok() && size32 == distance)
+            return Descriptor{d.crc, size32, usize32, 16};
+        ByteReader wide(bytes.constData() + afterCrc, static_cast<std::size_t>(bytes.size()) - afterCrc);
+        const std::uint64_t size64 = wide.U64();
+        const std::uint64_t usize64 = wide.U64();
+        if (wide.Ok() && size64 == distance)
+            return Descriptor{d.crc, size64, usize64, 24};
+        from = *found + 4;
+    }
+    return std::nullopt;
+}
+
+// Rebuilds the entry list from the local headers when the central directory is unusable.
+std::vector<TZipEntry> ScanLocalHeaders(QFile& file)
+{
+    const std::uint64_t size = FileSize(file);
+    // The whole scan looks at every byte about once; searching for data descriptors may
+    // look again, but never at more than a few times the file in all.
+    std::uint64_t scanBudget = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t descriptorBudget = 4 * size + kBlockSize;
+    std::vector<TZipEntry> entries;
+    std::uint64_t pos = 0;
+    while (auto found = FindSignature(file, pos, kLocalHeaderSignature, scanBudget)) {
+        const std::uint64_t at = *found;
+        pos = at + 4;
+        const QByteArray fixed = ReadAt(file, at, kLocalHeaderSize);
+        ByteReader header(fixed.constData(), static_cast<std::size_t>(fixed.size()));
+        header.Skip(4);
+        TZipEntry entry;
+        header.Skip(2);  // version needed to extract
+        entry.Flags = header.U16();
+        entry.Method = header.U16();
+        entry.DosTime = header.U16();
+        entry.DosDate = header.U16();
+        entry.Crc32 = header.U32();
+        entry.CompressedSize = header.U32();
+        entry.UncompressedSize = header.U32();
+        const std::uint16_t nameLength = header.U16();
+        const std::uint16_t extraLength = header.U16();
+        if (!header.Ok())
+            break;
+        const QByteArray nameAndExtra = ReadAt(file, at + kLocalHeaderSize, std::size_t{nameLength} + extraLength);
+        if (nameAndExtra.size() != nameLength + extraLength)
+            continue;
+        SetName(entry, nameAndExtra.left(nameLength));
+        ApplyZip64Extra(entry, nameAndExtra.mid(nameLength), false);
+        entry.LocalHeaderOffset = at;
+        const std::uint64_t dataStart = at + kLocalHeaderSize + nameLength + extraLength;
+        if ((entry.Flags & kFlagDataDescriptor) && entry.CompressedSize == 0 && !entry.FileName.isEmpty()) {
+            const auto descriptor = FindDescriptor(file, dataStart, descriptorBudget);
+            if (!descriptor)
+                continue;
+            entry.Crc32 = descriptor->crc;
+            entry.CompressedSize = descriptor->compressedSize;
+            entry.UncompressedSize = descriptor->uncompressedSize;
+            pos = dataStart + descriptor->compressedSize + descriptor->length;
+        } else if (entry.CompressedSize <= size - std::min(size, dataStart)) {
+            pos = std::max(pos, dataStart + entry.CompressedSize);
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+Directory ReadArchiveDirectory(QFile& file)
+{
+    Directory directory;
+    const std::uint64_t size = FileSize(file);
+    if (size == 0)
+        return directory;  // an archive without entries
+    if (size < kEndOfDirectorySize) {
+        directory.state = DirectoryState::Incomplete;
+        return directory;
+    }
+
+    // The end record is searched backwards; the occurrence nearest to the end wins.
+    const std::uint64_t tailStart = size - std::min<std::uint64_t>(size, kEndOfDirectorySearchSpan);
+    const QByteArray tail = ReadAt(file, tailStart, static_cast<std::size_t>(size - tailStart));
+    if (static_cast<std::uint64_t>(tail.size()) != size - tailStart)
+        throw TZipError(QStringLiteral("Cannot read the archive %1: %2").arg(file.fileName(), file.errorString()));
+    qsizetype found = -1;
+    for (qsizetype i = tail.size() - static_cast<qsizetype>(kEndOfDirectorySize); i >= 0; --i) {
+        if (tail[i] == 'P' && Le32(tail.constData() + i) == kEndOfDirectorySignature) {
+            found = i;
+            break;
+        }
+    }
+    if (found < 0) {
+        directory.state = DirectoryState::Incomplete;
+        return directory;
+    }
+    const std::uint64_t endRecord = tailStart + static_cast<std::uint64_t>(found);
+
+    ByteReader record(tail.constData() + found, kEndOfDirectorySize);
+    record.Skip(4);                           // signature
+    record.Skip(2);                           // number of this disk
+    record.Skip(2);                           // disk where the central directory starts
+    record.Skip(2);                           // entries on this disk
+    std::uint64_t count = record.U16();       // entries in all
+    std::uint64_t dirSize = record.U32();     // size of the central directory
+    std::uint64_t dirOffset = record.U32();   // its offset from the start of the archive
+    std::uint64_t dirEnd = endRecord;         // where the central directory must end
+
+    // A Zip64 locator right before the end record points at the 64-bit end record.
+    if (endRecord >= kZip64LocatorSize) {
+        const std::uint64_t locatorAt = endRecord - kZip64LocatorSize;
+        const QByteArray locatorBytes = ReadAt(file, locatorAt, kZip64LocatorSize);
+        ByteReader locator(locatorBytes.constData(), static_cast<std::size_t>(locatorBytes.size()));
+        if (locator.U32() == kZip64LocatorSignature) {
+            locator.Skip(4);  // disk with the Zip64 end record
+            const std::uint64_t recordAt = locator.U64();
+            if (locator.Ok() && recordAt <= locatorAt && locatorAt - recordAt >= kZip64EndOfDirectorySize) {
+                const QByteArray bytes = ReadAt(file, recordAt, kZip64EndOfDirectorySize);
+                ByteReader zip64(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+                if (zip64.U32() == kZip64EndOfDirectorySignature) {
+                    zip64.Skip(8);  // size of the rest of the record
+                    zip64.Skip(4);  // versions made by and needed
+                    zip64.Skip(8);  // number of this disk, disk where the directory starts
+                    zip64.Skip(8);  // entries on this disk
+                    const std::uint64_t count64 = zip64.U64();
+                    const std::uint64_t size64 = zip64.U64();
+                    const std::uint64_t offset64 = zip64.U64();
+                    if (zip64.Ok()) {
+                        count = count64;
+                        dirSize = size64;
+                        dirOffset = offset64;
+                        dirEnd = recordAt;
+                    }
+                }
+            }
+        }
+    }
+
+    if (count == 0)
+        return directory;
+    if (auto entries = ReadCentralHeaders(file, dirOffset, dirSize, count, dirEnd, 0)) {
+        directory.entries = std::move(*entries);
+        return directory;
+    }
+    // Data put before the archive (a self-extractor's program) shift every stored offset by
+    // the same amount; the directory then still ends right where its end record begins.
+    if (dirSize <= dirEnd && dirEnd - dirSize != dirOffset) {
+        const std::uint64_t shift = dirEnd - dirSize - dirOffset;  // modulo 2^64 on purpose
+        if (auto entries = ReadCentralHeaders(file, dirEnd - dirSize, dirSize, count, dirEnd, shift)) {
+            directory.entries = std::move(*entries);
+            return directory;
+        }
+    }
+    directory.entries = ScanLocalHeaders(file);
+    if (directory.entries.empty())
+        throw TZipError(QStringLiteral("Not a valid zip file!"));
+    return directory;
+}
+
+// ---- output paths ----------------------------------------------------------------------
+
+enum class PathKind { Missing, Folder, File, Other };  // Other: links, devices, pipes, errors
+
+// What is at `path` itself, without following a symbolic link.
+PathKind KindOf(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+    if (S_ISDIR(info.st_mode))
+        return PathKind::Folder;
+    if (S_ISREG(info.st_mode))
+        return PathKind::File;
+    return PathKind::Other;
+}
+
+QString JoinNative(const QString& folder, const QString& name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+// The destination folder without trailing separators; the current folder when empty.
+QString DestinationRoot(QString dest)
+{
+    while (dest.size() > 1 && (dest.endsWith(u'/') || dest.endsWith(u'\\')))
+        dest.chop(1);
+    return dest.isEmpty() ? QStringLiteral(".") : dest;
+}
+
+// The folders to create below the destination for a stored folder part, or nothing when
+// the stored path could lead anywhere else. A leading "\" or drive means "from the
+// destination", never from the file system's root.
+std::optional<QStringList> FolderComponents(const TZipEntry& entry)
+{
+    QString folder = entry.FolderPart;
+    if (folder.size() >= 2 && folder[1] == u':' && folder[0].isLetter() && folder[0].unicode() < 128)
+        folder.remove(0, 2);
+    QStringList parts;
+    for (const QString& part : folder.split(u'\\', Qt::SkipEmptyParts)) {
+        if (part == u"..")
+            return std::nullopt;
+        if (part == u".")
+            continue;
+        parts.append(part);
+    }
+    return parts;
+}
+
+// A name that could not be written inside the destination as given: it climbs with "..",
+// names the folder itself, or holds a NUL, which the file system would cut the path at.
+bool IsUnsafeName(const TZipEntry& entry)
+{
+    if (entry.FolderPart.contains(QChar(0)) || entry.FileName.contains(QChar(0)))
+        return true;
+    if (entry.FileName == u"." || entry.FileName == u"..")
+        return true;
+    return entry.FolderPart.split(u'\\').contains(QStringLiteral(".."));
+}
+
+// Entries of a Unix host that are neither files nor folders: symbolic links, devices,
+// pipes and sockets are never made from an archive.
+bool IsSpecialUnixFile(const TZipEntry& entry)
+{
+    if ((entry.VersionMadeBy >> 8) != kHostUnix)
+        return false;
+    const std::uint32_t type = (entry.ExternalAttributes >> 16) & S_IFMT;
+    return type != 0 && type != S_IFREG && type != S_IFDIR;
+}
+
+// The MS-DOS attributes an entry carries; a Unix host's write bit counts too.
+std::uint32_t DosAttributesOfEntry(const TZipEntry& entry)
+{
+    std::uint32_t attributes = entry.ExternalAttributes & 0xFF;
+    const std::uint32_t mode = entry.ExternalAttributes >> 16;
+    if ((entry.VersionMadeBy >> 8) == kHostUnix && mode != 0 && !(mode & S_IWUSR))
+        attributes |= kDosReadOnly;
+    return attributes;
+}
+
+// Creates the output folder below `root` one level at a time, so that no existing symbolic
+// link inside the destination is ever followed. Empty when a level cannot be made.
+std::optional<QString> MakeOutputFolder(const QString& root, const QStringList& components)
+{
+    if (!QFileInfo(root).isDir() && !QDir().mkpath(root))
+        return std::nullopt;
+    QString path = root;
+    for (const QString& part : components) {
+        path = JoinNative(path, part);
+        switch (KindOf(path)) {
+        case PathKind::Folder:
+            break;
+        case PathKind::Missing:
+            if (!QDir().mkdir(path) && KindOf(path) != PathKind::Folder)
+                return std::nullopt;
+            break;
+        case PathKind::File:
+        case PathKind::Other:
+            return std::nullopt;
+        }
+    }
+    return path;
+}
+
+std::uint32_t NormalisedStamp(TDosDateTime stamp) { return ToDosDateTime(FromDosDateTime(stamp)).Packed(); }
+
+bool IsKnownMethod(std::uint16_t method)
+{
+    return method == kMethodStored || (method >= kMethodShrunk && method <= kMethodImploded)
+           || method == kMethodDeflated;
+}
+
+// ---- entry data ------------------------------------------------------------------------
+
+// Where an entry's data begin: after its local header, whose name and extra field may
+// differ in length from the central directory's copy.
+std::uint64_t LocateData(QFile& file, const TZipEntry& entry)
+{
+    const QByteArray fixed = ReadAt(file, entry.LocalHeaderOffset, kLocalHeaderSize);
+    if (static_cast<std::size_t>(fixed.size()) < kLocalHeaderSize)
+        ThrowPrematureEnd();
+    ByteReader header(fixed.constData(), kLocalHeaderSize);
+    if (header.U32() != kLocalHeaderSignature)
+        ThrowDamaged();
+    header.Skip(22);
+    const std::uint16_t nameLength = header.U16();
+    const std::uint16_t extraLength = header.U16();
+    const std::uint64_t dataStart = entry.LocalHeaderOffset + kLocalHeaderSize + nameLength + extraLength;
+    if (dataStart > FileSize(file))
+        ThrowPrematureEnd();
+    return dataStart;
+}
+
+// The entry's compressed bytes, handed out in blocks of at most 32 KiB.
+class EntryInput {
+public:
+    EntryInput(QFile& file, std::uint64_t size, std::function<void()> beforeBlock)
+        : file_(file), remaining_(size), beforeBlock_(std::move(beforeBlock))
+    {
+    }
+
+    std::size_t Read(std::uint8_t* buffer, std::size_t capacity)
+    {
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>({capacity, kBlockSize, remaining_}));
+        if (count == 0)
+            return 0;
+        beforeBlock_();
+        if (file_.read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count)) != static_cast<qint64>(count))
+            ThrowPrematureEnd();
+        remaining_ -= count;
+        return count;
+    }
+
+private:
+    QFile& file_;
+    std::uint64_t remaining_;
+    std::function<void()> beforeBlock_;
+};
+
+// Writes decompressed data, keeping their CRC-32 and refusing more than the declared size.
+class EntryOutput {
+public:
+    EntryOutput(QSaveFile& file, std::uint64_t limit) : file_(file), limit_(limit) {}
+
+    void Write(const std::uint8_t* data, std::size_t size)
+    {
+        if (size > limit_ - written_)
+            throw EntryTooLargeError();
+        if (file_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) != static_cast<qint64>(size))
+            throw TZipError(QStringLiteral("Cant write uncompressed file"));
+        crc_ = crc32_z(crc_, data, size);
+        written_ += size;
+    }
+
+    std::uint32_t Crc() const { return static_cast<std::uint32_t>(crc_); }
+
+private:
+    QSaveFile& file_;
+    std::uint64_t limit_;
+    std::uint64_t written_ = 0;
+    uLong crc_ = crc32_z(0, nullptr, 0);
+};
+
+void CopyStored(EntryInput& input, EntryOutput& output)
+{
+    std::vector<std::uint8_t> buffer(kBlockSize);
+    while (const std::size_t count = input.Read(buffer.data(), buffer.size()))
+        output.Write(buffer.data(), count);
+}
+
+void Inflate(EntryInput& input, EntryOutput& output)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        ThrowDamaged();
+    struct Release {
+        z_stream& s;
+        ~Release() { inflateEnd(&s); }
+    } release{stream};
+
+    std::vector<std::uint8_t> in(kBlockSize);
+    std::vector<std::uint8_t> out(kBlockSize);
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+        if (stream.avail_in == 0) {
+            const std::size_t count = input.Read(in.data(), in.size());
+            if (count == 0)
+                ThrowDamaged();  // the compressed data end before the stream does
+            stream.next_in = in.data();
+            stream.avail_in = static_cast<uInt>(count);
+        }
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<uInt>(out.size());
+        result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+            ThrowDamaged();
+        const std::size_t produced = out.size() - stream.avail_out;
+        if (produced > 0)
+            output.Write(out.data(), produced);
+    }
+}
+
+}  // namespace
+
+// ---- TZipExtractor ---------------------------------------------------------------------
+
+void TZipExtractor::ReadDirectory()
+{
+    QFile archive(ZipName);
+    OpenArchive(archive);
+    entries_ = ReadArchiveDirectory(archive).entries;
+}
+
+int TZipExtractor::ExtractSelected()
+{
+    QFile archive(ZipName);
+    OpenArchive(archive);
+    Directory directory = ReadArchiveDirectory(archive);
+    if (directory.state == DirectoryState::Incomplete)
+        throw TZipError(QStringLiteral("Incomplete Zip File"));
+    entries_ = std::move(directory.entries);
+
+    const QString root = DestinationRoot(DestDir);
+    if (!DestDir.isEmpty() && !QFileInfo::exists(root))
+        QDir().mkpath(root);
+
+    std::vector<Wildcard> wildcards;
+    if (!DoAll) {
+        for (const QString& pattern : FilesList)
+            wildcards.emplace_back(pattern.toLower());
+    }
+    std::vector<std::size_t> selected;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        PumpMessages();
+        const TZipEntry& entry = entries_[i];
+        if (entry.FileName.isEmpty() && !RecreateDirs)
+            continue;
+        const QString name = (entry.FolderPart + entry.FileName).toLower();
+        if (DoAll || std::any_of(wildcards.begin(), wildcards.end(),
+                                 [&name](const Wildcard& w) { return w.Matches(name); }))
+            selected.push_back(i);
+    }
+    std::stable_sort(selected.begin(), selected.end(), [this](std::size_t a, std::size_t b) {
+        return entries_[a].LocalHeaderOffset < entries_[b].LocalHeaderOffset;
+    });
+
+    int count = 0;
+    std::uint64_t dataEnd = 0;
+    for (const std::size_t index : selected) {
+        if (ExtractEntry(archive, entries_[index], root, dataEnd))
+            ++count;
+    }
+    FilesList.clear();
+    return count;
+}
+
+bool TZipExtractor::MayReplace(const TZipEntry& entry, const QString& path) const
+{
+    const std::uint32_t entryStamp = NormalisedStamp({entry.DosTime, entry.DosDate});
+    const std::uint32_t fileStamp = ToDosDateTime(QFileInfo(path).lastModified()).Packed();
+    switch (OverwriteMode) {
+    case TOverwriteMode::Always:
+        return true;
+    case TOverwriteMode::Never:
+        return false;
+    case TOverwriteMode::ifNewer:
+        return entryStamp > fileStamp;
+    case TOverwriteMode::ifOlder:
+        return entryStamp < fileStamp;
+    case TOverwriteMode::Prompt:
+        return UserPrompts
+               && UserPrompts->Confirm(QStringLiteral("Confirm"),
+                                       QStringLiteral("Replace the existing file %1?").arg(path));
+    }
+    return false;
+}
+
+bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd)
+{
+    if (IsUnsafeName(entry) || IsSpecialUnixFile(entry))
+        return false;
+    const std::optional<QStringList> components = FolderComponents(entry);
+    if (!components)
+        return false;
+    const std::optional<QString> folder = MakeOutputFolder(root, RecreateDirs ? *components : QStringList());
+    if (!folder)
+        return false;
+
+    if (entry.FileName.isEmpty()) {
+        // A read-only folder would refuse its own files here, so folders stay writable.
+        if (RetainAttributes)
+            ApplyDosAttributes(*folder, DosAttributesOfEntry(entry) & ~kDosReadOnly);
+        return true;
+    }
+    if (entry.Flags & kFlagEncrypted)
+        return false;
+
+    const QString path = JoinNative(*folder, entry.FileName);
+    switch (KindOf(path)) {
+    case PathKind::Missing:
+        break;
+    case PathKind::File:
+        if (!MayReplace(entry, path))
+            return false;
+        if (DosAttributesOf(path) & kDosReadOnly) {
+            if (!ReplaceReadOnly || !ApplyDosAttributes(path, 0))
+                return false;
+        }
+        break;
+    case PathKind::Folder:
+    case PathKind::Other:
+        return false;  // never write into or through a link, device or folder
+    }
+
+    // The new file is written beside the old one and renamed over it only when complete,
+    // so a damaged member never costs the file it would have replaced.
+    QSaveFile output(path);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    if (!IsKnownMethod(entry.Method)) {
+        if (UserPrompts)
+            UserPrompts->Message(QStringLiteral("Zip Error"), QStringLiteral("Unknown Compression Method"));
+        return false;
+    }
+    // Entries whose data overlap an earlier entry's are a trick to multiply a small archive
+    // into huge output; honest archives never share bytes between entries.
+    if (entry.LocalHeaderOffset < dataEnd)
+        return false;
+    const std::uint64_t dataStart = LocateData(archive, entry);
+    dataEnd = dataStart + std::min(entry.CompressedSize, std::numeric_limits<std::uint64_t>::max() - dataStart);
+    if (!archive.seek(static_cast<qint64>(dataStart)))
+        ThrowPrematureEnd();
+
+    std::uint32_t crc = 0;
+    try {
+        EntryInput input(archive, entry.CompressedSize, [this] { PumpMessages(); });
+        EntryOutput sink(output, entry.UncompressedSize);
+        const ZipByteSource source = [&input](std::uint8_t* buffer, std::size_t capacity) {
+            return input.Read(buffer, capacity);
+        };
+        const ZipByteSink write = [&sink](const std::uint8_t* data, std::size_t size) { sink.Write(data, size); };
+        switch (entry.Method) {
+        case kMethodStored:
+            CopyStored(input, sink);
+            break;
+        case kMethodShrunk:
+            Unshrink(source, write, entry.UncompressedSize);
+            break;
+        case kMethodImploded:
+            Explode(source, write, entry.UncompressedSize, entry.Flags);
+            break;
+        case kMethodDeflated:
+            Inflate(input, sink);
+            break;
+        default:
+            Unreduce(source, write, entry.UncompressedSize, entry.Method - 1);
+            break;
+        }
+        crc = sink.Crc();
+    } catch (const EntryTooLargeError&) {
+        return false;
+    }
+
+    if (entry.Crc32 != 0 && crc != entry.Crc32)
+        return false;
+    if (!output.commit())
+        return false;
+    {
+        QFile written(path);
+        if (written.open(QIODevice::ReadOnly))
+            written.setFileTime(FromDosDateTime({entry.DosTime, entry.DosDate}), QFileDevice::FileModificationTime);
+    }
+    if (RetainAttributes)
+        ApplyDosAttributes(path, DosAttributesOfEntry(entry));
+    return true;
+}
