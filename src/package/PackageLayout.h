@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// What a package holds: members at the archive root, the manifest and the sprite sheet.
+
+inline const QString kManifestMember = QStringLiteral("zvk.xml");
+inline const QString kSheetMember = QStringLiteral("zvk.png");
+
+// Manifest (and project file) elements.
+inline const QString kRootElement = QStringLiteral("ZuvoProject");
+inline const QString kVersionAttribute = QStringLiteral("Version");
+inline const QString kFormatVersion = QStringLiteral("1.0.0");
+inline const QString kActionElement = QStringLiteral("Action");
+inline const QString kNameElement = QStringLiteral("Name");
+inline const QString kFragmentsElement = QStringLiteral("ActionFragment");
+inline const QString kFragmentElement = QStringLiteral("Fragment");
+inline const QString kIndexElement = QStringLiteral("Index");
+inline const QString kTopElement = QStringLiteral("Top");
+inline const QString kLeftElement = QStringLiteral("Left");
+inline const QString kWidthElement = QStringLiteral("Width");
+inline const QString kHeightElement = QStringLiteral("Height");
+inline const QString kAudiosElement = QStringLiteral("ActionAudio");
+inline const QString kAudioElement = QStringLiteral("Audio");
+
+// A package without frames carries the PNG signature alone as its sheet; a sheet of this
+// size or less holds no image and is not decoded.
+inline constexpr std::int64_t kEmptySheetSize = 8;
+inline constexpr unsigned char kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+
+inline bool SheetHoldsImage(std::int64_t fileSize) { return fileSize > kEmptySheetSize; }

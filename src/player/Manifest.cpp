@@ -1,0 +1,104 @@
+#include "player/Manifest.h"
+
+#include "common/Error.h"
+#include "package/PackageLayout.h"
+#include "xml/XmlDocument.h"
+
+std::optional<std::int32_t> ParseManifestInteger(const QString& text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == u'-' || text[i] == u'+')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    int base = 10;
+    if (i < n && text[i] == u'$') {
+        base = 16;
+        ++i;
+    } else if (i < n && (text[i] == u'x' || text[i] == u'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == n)
+        return std::nullopt;  // no digits
+
+    constexpr std::int64_t kLimit = std::int64_t{1} << 31;  // magnitude of INT32_MIN
+    std::int64_t value = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        if (digit < 0)
+            return std::nullopt;
+        value = value * base + digit;
+        if (value > kLimit)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT32_MAX)
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+namespace {
+
+std::int32_t IntegerOf(QDomNode node, const QString& name)
+{
+    const std::optional<std::int32_t> value = ParseManifestInteger(TXmlDocument::Text(TXmlDocument::ChildByName(node, name)));
+    if (!value)
+        throw TXmlError(QStringLiteral("<%1> is not an integer").arg(name));
+    return *value;
+}
+
+}  // namespace
+
+void ReadManifest(const QString& manifestPath, TZvk& zvk)
+{
+    try {
+        const TXmlDocument document = TXmlDocument::Load(manifestPath);
+        const QDomNodeList actions = TXmlDocument::ChildNodes(document.DocumentElement());
+        for (int i = 0; i < actions.count(); ++i) {
+            QDomNode node = TXmlDocument::ChildByIndex(actions, i);
+            if (!node.hasChildNodes())
+                throw TXmlError(QStringLiteral("Action %1 is empty").arg(i));
+
+            TAction action;
+            action.Index = i;
+            action.Name = TXmlDocument::Text(TXmlDocument::ChildByName(node, kNameElement));
+
+            const QDomNodeList frames = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kFragmentsElement));
+            for (int f = 0; f < frames.count(); ++f) {
+                QDomNode frameNode = TXmlDocument::ChildByIndex(frames, f);
+                TFragment frame;
+                frame.Index = IntegerOf(frameNode, kIndexElement);
+                frame.Top = IntegerOf(frameNode, kTopElement);
+                frame.Left = IntegerOf(frameNode, kLeftElement);
+                frame.Width = IntegerOf(frameNode, kWidthElement);
+                frame.Height = IntegerOf(frameNode, kHeightElement);
+                action.Fragments.push_back(frame);
+            }
+
+            const QDomNodeList audios = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kAudiosElement));
+            for (int a = 0; a < audios.count(); ++a)
+                action.AudioFiles.append(TXmlDocument::Text(TXmlDocument::ChildByIndex(audios, a)));
+
+            zvk.Actions.push_back(std::move(action));
+        }
+    } catch (const TError&) {
+        // A damaged manifest plays what was read before the damage; the action in progress
+        // is dropped with its local variable.
+    }
+}

@@ -1,0 +1,121 @@
+#include "player/PlaybackEngine.h"
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+TPlaybackState& PlaybackState()
+{
+    static TPlaybackState state;
+    return state;
+}
+
+void FormatFrameRequest(const TFragment& frame, char (&text)[41])
+{
+    const auto field = [](std::int32_t value) { return value < 0 ? 0 : value; };
+    std::snprintf(text, sizeof text, "%.10d%.10d%.10d%.10d", field(frame.Left), field(frame.Top),
+                  field(frame.Width), field(frame.Height));
+}
+
+TPlaybackEngine::TPlaybackEngine(TPlaybackState& state, const TZvk* model, FrameTarget& target,
+                                 Sleeper sleep, Drawer draw)
+    : state_(state), model_(model), target_(target), sleep_(std::move(sleep)), draw_(std::move(draw))
+{
+}
+
+TPlaybackEngine::~TPlaybackEngine()
+{
+    StopPlayback();
+    Join();
+}
+
+void TPlaybackEngine::RealSleep(TPause)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(kFrameMs));
+}
+
+std::int32_t TPlaybackEngine::ClockSeededDraw(std::int32_t last)
+{
+    std::mt19937 generator(static_cast<std::uint32_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    return std::uniform_int_distribution<std::int32_t>(0, last)(generator);
+}
+
+void TPlaybackEngine::StartPlayback()
+{
+    if (thread_.joinable())
+        return;
+    finished_ = false;
+    thread_ = std::thread([this] {
+        Run();
+        finished_ = true;
+    });
+}
+
+void TPlaybackEngine::PickAction(std::int32_t action)
+{
+    state_.Interrupt = true;
+    state_.ActionIndex = action;
+}
+
+void TPlaybackEngine::SetPlayMode(std::int32_t mode)
+{
+    state_.Interrupt = true;
+    state_.PlayMode = mode;
+}
+
+void TPlaybackEngine::StopPlayback() { state_.Running = false; }
+
+void TPlaybackEngine::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TPlaybackEngine::Run()
+{
+    if (model_ == nullptr)
+        return;
+    const auto last = static_cast<std::int32_t>(model_->Actions.size()) - 1;
+    while (state_.Running) {
+        switch (state_.PlayMode.load()) {
+        case kPlayRepeat:
+            state_.ActionIndex = state_.ActionIndex < last ? state_.ActionIndex + 1 : 0;
+            break;
+        case kPlaySingleRepeat:
+            break;
+        default:
+            state_.ActionIndex = last >= 0 ? draw_(last) : 0;
+            break;
+        }
+        // The action chosen now plays to its end even if a pick changes ActionIndex.
+        const std::int32_t index = state_.ActionIndex;
+        if (last < 0 || !state_.Running)
+            return;
+        // A pick beyond this package's actions (left over from a larger one) plays nothing.
+        if (index >= 0 && index <= last) {
+            PlayAction(index);
+            if (!state_.Running)
+                return;
+        }
+        state_.Interrupt = false;
+        sleep_(TPause::AfterAction);
+    }
+}
+
+void TPlaybackEngine::PlayAction(std::int32_t index)
+{
+    for (const TFragment& frame : model_->Actions[static_cast<std::size_t>(index)].Fragments) {
+        if (!state_.Running || state_.Interrupt)
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(playMutex_);
+            target_.SetWidth(frame.Width);
+            target_.SetHeight(frame.Height);
+            char text[41];
+            FormatFrameRequest(frame, text);
+            target_.FrameRequest(std::string_view(text, 40), index);
+        }
+        sleep_(TPause::AfterFrame);
+    }
+}

@@ -1,0 +1,7 @@
+#include "player/Zvk.h"
+
+std::unique_ptr<TZvk>& CurrentZvk()
+{
+    static std::unique_ptr<TZvk> zvk;
+    return zvk;
+}

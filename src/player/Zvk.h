@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// The loaded package: plain data, read by the playback thread and the player window only
+// after loading has finished.
+
+class TFragment {
+public:
+    std::int32_t Index = 0;  // as read; plays no part in locating the frame
+    std::int32_t Top = 0;
+    std::int32_t Left = 0;
+    std::int32_t Height = 0;
+    std::int32_t Width = 0;
+};
+
+class TAction {
+public:
+    std::int32_t Index = 0;  // position among the manifest root's children
+    QString Name;
+    std::vector<TFragment> Fragments;
+    QStringList AudioFiles;
+};
+
+class TZvk {
+public:
+    std::vector<TAction> Actions;  // an action's position here is its action number
+};
+
+// The one package object of the process: created empty by the player's show, released by
+// its close.
+std::unique_ptr<TZvk>& CurrentZvk();

@@ -1,0 +1,346 @@
+#include "player/PlaybackEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A package whose action a has frames[a] frames; frame f of action a sits at Left = a,
+// Top = f, so requests tell which frame of which action was drawn.
+TZvk MakePackage(const std::vector<int>& frames)
+{
+    TZvk zvk;
+    for (std::size_t a = 0; a < frames.size(); ++a) {
+        TAction action;
+        action.Index = static_cast<int>(a);
+        for (int f = 0; f < frames[a]; ++f)
+            action.Fragments.push_back({f, f, static_cast<int>(a), 10 + f, 20 + f});
+        zvk.Actions.push_back(action);
+    }
+    return zvk;
+}
+
+// Records everything the engine does, on the playback thread, and lets a test act at exact
+// points: after the n-th frame request or in the n-th pause after an action.
+class Recorder : public FrameTarget {
+public:
+    explicit Recorder(TPlaybackState& state) : state_(state) {}
+
+    std::vector<std::string> log;
+    std::vector<int> actions;  // action number of every request
+    std::vector<std::string> texts;
+    int stopAfterRequests = 12;
+    std::function<void(int request)> onRequest;
+    std::function<void(int pause)> onActionPause;
+
+    void SetWidth(int width) override { log.push_back("w" + std::to_string(width)); }
+    void SetHeight(int height) override { log.push_back("h" + std::to_string(height)); }
+    void FrameRequest(std::string_view text, int action) override
+    {
+        texts.emplace_back(text);
+        actions.push_back(action);
+        log.push_back("draw");
+        const int n = static_cast<int>(actions.size());
+        if (onRequest)
+            onRequest(n);
+        if (n >= stopAfterRequests)
+            state_.Running = false;
+    }
+    void Reset()
+    {
+        log.clear();
+        actions.clear();
+        texts.clear();
+        actionPauses_ = 0;
+    }
+
+    void Pause(TPause pause)
+    {
+        log.push_back(pause == TPause::AfterFrame ? "pauseFrame" : "pauseAction");
+        if (pause == TPause::AfterAction) {
+            ++actionPauses_;
+            if (onActionPause)
+                onActionPause(actionPauses_);
+            // A package whose actions draw nothing must still end.
+            if (actionPauses_ > 1000)
+                state_.Running = false;
+        }
+    }
+
+    // The actions in the order they started drawing (every action begins at Top 0).
+    std::vector<int> Sequence() const
+    {
+        std::vector<int> sequence;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (std::stoi(texts[i].substr(10, 10)) == 0)
+                sequence.push_back(actions[i]);
+        }
+        return sequence;
+    }
+
+private:
+    TPlaybackState& state_;
+    int actionPauses_ = 0;
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    // Plays `zvk` from a fresh show: Running set, Repeat mode, ActionIndex as given.
+    void Play(const TZvk* zvk, int actionIndex = 0, std::deque<int> draws = {})
+    {
+        engine_.reset();  // a finished engine stops the shared state when released
+        recorder_.Reset();
+        state_.Running = true;
+        state_.Interrupt = false;
+        state_.ActionIndex = actionIndex;
+        if (state_.PlayMode == 0)
+            state_.PlayMode = kPlayRepeat;
+        draws_ = std::move(draws);
+        engine_ = std::make_unique<TPlaybackEngine>(
+            state_, zvk, recorder_, [this](TPause pause) { recorder_.Pause(pause); },
+            [this](std::int32_t last) {
+                ++drawCount_;
+                EXPECT_FALSE(draws_.empty()) << "more random draws than scripted";
+                if (draws_.empty())
+                    return 0;
+                const int value = draws_.front();
+                draws_.pop_front();
+                EXPECT_LE(value, last);
+                return value;
+            });
+        engine_->StartPlayback();
+        engine_->Join();
+    }
+
+    TPlaybackState state_;
+    Recorder recorder_{state_};
+    std::unique_ptr<TPlaybackEngine> engine_;
+    std::deque<int> draws_;
+    int drawCount_ = 0;
+};
+
+}  // namespace
+
+TEST(FrameRequestText, FourTenDigitFieldsNegativeAsZero)
+{
+    char text[41];
+    FormatFrameRequest({0, 0, 128, 96, 64}, text);  // Index, Top, Left, Height, Width
+    EXPECT_STREQ(text, "0000000128000000000000000000640000000096");
+    FormatFrameRequest({0, -5, -1, 2147483647, INT32_MIN}, text);
+    EXPECT_STREQ(text, "0000000000000000000000000000002147483647");
+}
+
+TEST_F(EngineTest, ResizesWidthThenHeightBeforeEachRequestAndPausesAfter)
+{
+    TZvk zvk;
+    zvk.Actions.resize(1);
+    zvk.Actions[0].Fragments.push_back({0, 0, 128, 96, 64});
+    recorder_.stopAfterRequests = 2;
+    Play(&zvk);
+    EXPECT_EQ(recorder_.log, (std::vector<std::string>{"w64", "h96", "draw", "pauseFrame", "pauseAction", "w64", "h96",
+                                                        "draw", "pauseFrame"}));
+    EXPECT_EQ(recorder_.texts[0], "0000000128000000000000000000640000000096");
+}
+
+TEST_F(EngineTest, AfterProgramStartRepeatBeginsWithTheSecondAction)
+{
+    const TZvk zvk = MakePackage({2, 1, 3});
+    recorder_.stopAfterRequests = 12;  // 1, 2, 0, 1, 2, 0(first frame)
+    Play(&zvk);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 2, 2, 2, 0, 0, 1, 2, 2, 2, 0, 0}));
+    EXPECT_EQ(state_.ActionIndex, 0);
+}
+
+TEST_F(EngineTest, ActionIndexCarriesOverFromTheLastShow)
+{
+    const TZvk zvk = MakePackage({1, 1, 1});
+    recorder_.stopAfterRequests = 3;
+    Play(&zvk, 1);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 0, 1}));
+
+    // From a larger package: an index beyond this one's last starts over at 0.
+    recorder_.stopAfterRequests = 2;
+    Play(&zvk, 7);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{0, 1}));
+}
+
+TEST_F(EngineTest, ASingleActionRepeatsInEveryMode)
+{
+    const TZvk zvk = MakePackage({2});
+    for (int mode : std::initializer_list<int>{kPlayRepeat, kPlaySingleRepeat, kPlayRandom, 0, 99}) {
+        state_.PlayMode = mode;
+        recorder_.stopAfterRequests = 6;
+        Play(&zvk, 0, {0, 0, 0, 0});
+        EXPECT_EQ(recorder_.actions, (std::vector<int>(6, 0))) << "mode " << mode;
+    }
+}
+
+TEST_F(EngineTest, RepeatPickPlaysTheActionAfterThePick)
+{
+    const TZvk zvk = MakePackage({3, 3, 3});
+    // Pick the last action during the first frame of action 1: action 0 follows.
+    recorder_.onRequest = [this](int n) {
+        if (n == 1)
+            engine_->PickAction(2);
+    };
+    recorder_.stopAfterRequests = 5;
+    Play(&zvk);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 0, 0, 0, 1}));
+    // The cut action stopped at its next frame boundary: one frame drawn.
+    EXPECT_EQ(recorder_.Sequence(), (std::vector<int>{1, 0, 1}));
+}
+
+TEST_F(EngineTest, RepeatPickOfTheFirstActionPlaysTheSecond)
+{
+    const TZvk zvk = MakePackage({2, 2, 2});
+    recorder_.onRequest = [this](int n) {
+        if (n == 3)  // first frame of action 2
+            engine_->PickAction(0);
+    };
+    recorder_.stopAfterRequests = 6;
+    Play(&zvk);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 1, 2, 1, 1, 2}));
+}
+
+TEST_F(EngineTest, SingleRepeatPickPlaysThePickedActionOverAndOver)
+{
+    const TZvk zvk = MakePackage({2, 2, 2});
+    state_.PlayMode = kPlaySingleRepeat;
+    recorder_.onRequest = [this](int n) {
+        if (n == 1)
+            engine_->PickAction(1);
+    };
+    recorder_.stopAfterRequests = 5;
+    Play(&zvk, 2);  // single repeat of action 2 at first
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 1, 1, 1, 1}));
+}
+
+TEST_F(EngineTest, RandomPickOnlyCutsTheActionShort)
+{
+    const TZvk zvk = MakePackage({3, 3, 3, 3});
+    state_.PlayMode = kPlayRandom;
+    recorder_.onRequest = [this](int n) {
+        if (n == 1)
+            engine_->PickAction(3);
+    };
+    recorder_.stopAfterRequests = 4;
+    Play(&zvk, 0, {2, 1});
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 1, 1, 1}));
+    EXPECT_EQ(drawCount_, 2);
+}
+
+TEST_F(EngineTest, SwitchingToSingleRepeatRestartsTheCutAction)
+{
+    const TZvk zvk = MakePackage({3, 3, 3});
+    recorder_.onRequest = [this](int n) {
+        if (n == 2)  // second frame of action 1
+            engine_->SetPlayMode(kPlaySingleRepeat);
+    };
+    recorder_.stopAfterRequests = 8;
+    Play(&zvk);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1}));
+    std::vector<int> tops;
+    for (const std::string& text : recorder_.texts)
+        tops.push_back(std::stoi(text.substr(10, 10)));
+    EXPECT_EQ(tops, (std::vector<int>{0, 1, 0, 1, 2, 0, 1, 2}));
+}
+
+TEST_F(EngineTest, SwitchingToRepeatOrRandomMovesOn)
+{
+    const TZvk zvk = MakePackage({3, 3, 3});
+    state_.PlayMode = kPlaySingleRepeat;
+    recorder_.onRequest = [this](int n) {
+        if (n == 1)
+            engine_->SetPlayMode(kPlayRepeat);
+    };
+    recorder_.stopAfterRequests = 4;
+    Play(&zvk, 2);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 0, 0, 0}));
+
+    state_.PlayMode = kPlaySingleRepeat;
+    recorder_.onRequest = [this](int n) {
+        if (n == 1)
+            engine_->SetPlayMode(kPlayRandom);
+    };
+    Play(&zvk, 1, {0, 2});
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 0, 0, 0}));
+}
+
+TEST_F(EngineTest, AChoiceDuringThePauseAfterAnActionIsSeenOneActionLater)
+{
+    const TZvk zvk = MakePackage({1, 1, 1, 1, 1});
+    // Repeat: a pick of k in the pause makes k + 2 play next.
+    recorder_.onActionPause = [this](int pause) {
+        if (pause == 1)
+            engine_->PickAction(1);
+    };
+    recorder_.stopAfterRequests = 3;
+    Play(&zvk);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 3, 4}));
+
+    // Single Repeat: the picked action still plays next.
+    state_.PlayMode = kPlaySingleRepeat;
+    Play(&zvk, 3);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{3, 1, 1}));
+
+    // Random: a second draw decides.
+    state_.PlayMode = kPlayRandom;
+    drawCount_ = 0;
+    Play(&zvk, 0, {4, 0, 2, 3});
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{4, 2, 3}));
+    EXPECT_EQ(drawCount_, 4);
+
+    // A mode change in the pause runs the choice twice under the new mode.
+    state_.PlayMode = kPlaySingleRepeat;
+    recorder_.onActionPause = [this](int pause) {
+        if (pause == 1)
+            engine_->SetPlayMode(kPlayRepeat);
+    };
+    Play(&zvk, 2);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 4, 0}));
+}
+
+TEST_F(EngineTest, NoRequestOnceRunningIsFalse)
+{
+    const TZvk zvk = MakePackage({5, 5});
+    recorder_.onRequest = [this](int n) {
+        if (n == 2)
+            engine_->StopPlayback();
+    };
+    recorder_.stopAfterRequests = 100;
+    Play(&zvk);
+    EXPECT_EQ(recorder_.actions.size(), 2u);
+    EXPECT_EQ(recorder_.log.back(), "pauseFrame");  // no pause after the action
+    EXPECT_TRUE(engine_->Finished());
+}
+
+TEST_F(EngineTest, NothingToPlayEndsTheThread)
+{
+    const TZvk empty;
+    Play(&empty);
+    EXPECT_TRUE(recorder_.log.empty());
+    EXPECT_TRUE(engine_->Finished());
+    EXPECT_TRUE(state_.Running);  // ended by itself, not stopped
+
+    Play(nullptr);
+    EXPECT_TRUE(recorder_.log.empty());
+
+    // Actions without frames cycle on pauses alone until stopped.
+    const TZvk frameless = MakePackage({0, 0});
+    Play(&frameless);
+    EXPECT_TRUE(recorder_.actions.empty());
+    EXPECT_GT(recorder_.log.size(), 100u);
+}
+
+TEST(EngineClock, DrawsStayInRange)
+{
+    for (int i = 0; i < 200; ++i) {
+        const std::int32_t value = TPlaybackEngine::ClockSeededDraw(3);
+        ASSERT_GE(value, 0);
+        ASSERT_LE(value, 3);
+    }
+    EXPECT_EQ(TPlaybackEngine::ClockSeededDraw(0), 0);
+}
