@@ -1,0 +1,19 @@
+#include "ConsolePrompts.h"
+
+#include "Commands.h"
+
+QStringList ConsolePrompts::OpenFiles(const QString& /*filter*/) { return {}; }
+
+void ConsolePrompts::Error(const QString& text) { PrintErr(text); }
+
+void ConsolePrompts::Information(const QString& text) { PrintOut(text); }
+
+void ConsolePrompts::Message(const QString& caption, const QString& text) { PrintErr(caption + QStringLiteral(": ") + text); }
+
+bool ConsolePrompts::Confirm(const QString& caption, const QString& text)
+{
+    PrintErr(caption + QStringLiteral(": ") + text + QStringLiteral(" No"));
+    return false;
+}
+
+void ConsolePrompts::ShowInFolder(const QString& nativePath) { PrintOut(nativePath); }

@@ -1,0 +1,93 @@
+// zvk: checks and makes packages from the command line, over the same core as the program.
+
+#include "Commands.h"
+
+#include "common/Error.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* arguments;
+    const char* summary;
+    int (*run)(const QStringList& args);
+};
+
+// A new command is one row here and one function in its own file.
+constexpr Command kCommands[] = {
+    {"list", "ARCHIVE",
+     "One line per entry: name, method, compressed size, size, CRC-32, time stamp (tab-separated).",
+     ListCommand},
+    {"extract", "ARCHIVE DIR",
+     "Extract as the player does: names with a dot, folders recreated, only newer entries\n"
+     "replace existing files. Prints the number of entries extracted.",
+     ExtractCommand},
+    {"pack", "DIR ARCHIVE",
+     "Pack DIR as the packer does: every file at any depth, hidden and read-only ones too,\n"
+     "under its bare name, deflated. Prints the number of files added.",
+     PackCommand},
+};
+
+QString Usage()
+{
+    QString text = QStringLiteral("Usage: zvk COMMAND ARGUMENTS...\n       zvk --help\n\nCommands:\n");
+    for (const Command& command : kCommands) {
+        text += QStringLiteral("  zvk %1 %2\n").arg(QLatin1String(command.name), QLatin1String(command.arguments));
+        for (const QString& line : QString::fromUtf8(command.summary).split(u'\n'))
+            text += QStringLiteral("      ") + line + u'\n';
+    }
+    text += QStringLiteral(
+        "\nExit status: 0 done, 1 the operation failed (the reason is on standard error),\n"
+        "2 unknown command or wrong arguments.");
+    return text;
+}
+
+}  // namespace
+
+void PrintOut(const QString& line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+}
+
+void PrintErr(const QString& line)
+{
+    std::fflush(stdout);
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.size() == 1 && (args[0] == u"--help" || args[0] == u"-h")) {
+        PrintOut(Usage());
+        return 0;
+    }
+    if (args.isEmpty()) {
+        PrintErr(Usage());
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    for (const Command& command : kCommands) {
+        if (name != QLatin1String(command.name))
+            continue;
+        try {
+            return command.run(args);
+        } catch (const UsageError&) {
+            PrintErr(Usage());
+            return 2;
+        } catch (const TError& error) {
+            PrintErr(error.Text());
+            return 1;
+        }
+    }
+    PrintErr(QStringLiteral("zvk: unknown command \"%1\"\n").arg(name) + Usage());
+    return 2;
+}
