@@ -120,8 +120,7 @@ void ApplyZip64Extra(TZipEntry& entry, const QByteArray& extra, bool hasOffset)
 // before `end`. Every header has to sit wholly inside that range, so a forged count or
 // size cannot make the loop run longer than the bytes that are really there.
 std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint64_t start, std::uint64_t size,
-                                                         std::uint64_t count, std::uint64_t end,
-                                                         std::uint64_t offsetShift)
+                                                         std::uint64_t count, std::uint64_t end)
 {
     if (start > end || size > end - start)
         return std::nullopt;
@@ -163,11 +162,16 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint6
             return std::nullopt;
         SetName(entry, nameAndExtra.left(nameLength));
         ApplyZip64Extra(entry, nameAndExtra.mid(nameLength), true);
-        entry.LocalHeaderOffset += offsetShift;  // wraps like the shift itself: see the caller
         entries.push_back(std::move(entry));
         pos += kCentralHeaderSize + variable;
     }
     return entries;
+}
+
+bool HasLocalHeaderAt(QFile& file, std::uint64_t offset)
+{
+    const QByteArray bytes = ReadAt(file, offset, 4);
+    return bytes.size() == 4 && Le32(bytes.constData()) == kLocalHeaderSignature;
 }
 
 struct Descriptor {
@@ -350,17 +354,31 @@ Directory ReadArchiveDirectory(QFile& file)
 
     if (count == 0)
         return directory;
-    if (auto entries = ReadCentralHeaders(file, dirOffset, dirSize, count, dirEnd, 0)) {
+    if (auto entries = ReadCentralHeaders(file, dirOffset, dirSize, count, dirEnd)) {
         directory.entries = std::move(*entries);
         return directory;
     }
-    // Data put before the archive (a self-extractor's program) shift every stored offset by
-    // the same amount; the directory then still ends right where its end record begins.
+    // The directory may still end right where its end record begins while its stored offset
+    // is wrong: either the offset field alone is damaged, or data put before the archive (a
+    // self-extractor's program) shift every stored offset by the same amount. The first
+    // local header tells the two apart.
     if (dirSize <= dirEnd && dirEnd - dirSize != dirOffset) {
-        const std::uint64_t shift = dirEnd - dirSize - dirOffset;  // modulo 2^64 on purpose
-        if (auto entries = ReadCentralHeaders(file, dirEnd - dirSize, dirSize, count, dirEnd, shift)) {
-            directory.entries = std::move(*entries);
-            return directory;
+        const std::uint64_t start = dirEnd - dirSize;
+        if (auto entries = ReadCentralHeaders(file, start, dirSize, count, dirEnd)) {
+            const std::uint64_t shift = start - dirOffset;  // modulo 2^64, like the offsets
+            const std::uint64_t first =
+                std::min_element(entries->begin(), entries->end(), [](const TZipEntry& a, const TZipEntry& b) {
+                    return a.LocalHeaderOffset < b.LocalHeaderOffset;
+                })->LocalHeaderOffset;
+            const bool shifted = !HasLocalHeaderAt(file, first) && HasLocalHeaderAt(file, first + shift);
+            if (shifted) {
+                for (TZipEntry& entry : *entries)
+                    entry.LocalHeaderOffset += shift;
+            }
+            if (shifted || HasLocalHeaderAt(file, first)) {
+                directory.entries = std::move(*entries);
+                return directory;
+            }
         }
     }
     directory.entries = ScanLocalHeaders(file);
