@@ -13,7 +13,7 @@ QList<TLibraryRow> ReadLibrary(const QString& libraryPath)
     try {
         const TXmlDocument document = TXmlDocument::Load(libraryPath);
         const QString folder = ExtractFilePath(NativeToStored(libraryPath));
-        const QDomNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
+        const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
         for (int i = 0; i < children.count(); ++i) {
             const QString text = TXmlDocument::Text(TXmlDocument::ChildByIndex(children, i));
             if (text.isEmpty())
@@ -31,11 +31,11 @@ void WriteLibrary(const QString& libraryPath, const QList<TLibraryRow>& rows)
 {
     TXmlDocument document(QStringLiteral("1.0"));
     document.SetEncoding(QStringLiteral("UTF-8"));
-    QDomElement root = document.AddDocumentElement(QStringLiteral("Zuvora"));
+    TXmlNode root = document.AddDocumentElement(QStringLiteral("Zuvora"));
     TXmlDocument::SetAttribute(root, QStringLiteral("Version"), QStringLiteral("1.0.0"));
     const QString base = NativeToStored(libraryPath);
     for (const TLibraryRow& row : rows) {
-        QDomElement entry = TXmlDocument::AddChild(root, QStringLiteral("Zvk"));
+        TXmlNode entry = TXmlDocument::AddChild(root, QStringLiteral("Zvk"));
         if (!row.Path.isEmpty())
             TXmlDocument::SetText(entry, RelativePath(base, NativeToStored(row.Path)));
     }

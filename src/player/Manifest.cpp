@@ -55,7 +55,7 @@ std::optional<std::int32_t> ParseManifestInteger(const QString& text)
 
 namespace {
 
-std::int32_t IntegerOf(QDomNode node, const QString& name)
+std::int32_t IntegerOf(TXmlNode node, const QString& name)
 {
     const std::optional<std::int32_t> value = ParseManifestInteger(TXmlDocument::Text(TXmlDocument::ChildByName(node, name)));
     if (!value)
@@ -69,19 +69,19 @@ void ReadManifest(const QString& manifestPath, TZvk& zvk)
 {
     try {
         const TXmlDocument document = TXmlDocument::Load(manifestPath);
-        const QDomNodeList actions = TXmlDocument::ChildNodes(document.DocumentElement());
+        const TXmlNodeList actions = TXmlDocument::ChildNodes(document.DocumentElement());
         for (int i = 0; i < actions.count(); ++i) {
-            QDomNode node = TXmlDocument::ChildByIndex(actions, i);
-            if (!node.hasChildNodes())
+            TXmlNode node = TXmlDocument::ChildByIndex(actions, i);
+            if (node.ChildCount() == 0)
                 throw TXmlError(QStringLiteral("Action %1 is empty").arg(i));
 
             TAction action;
             action.Index = i;
             action.Name = TXmlDocument::Text(TXmlDocument::ChildByName(node, kNameElement));
 
-            const QDomNodeList frames = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kFragmentsElement));
+            const TXmlNodeList frames = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kFragmentsElement));
             for (int f = 0; f < frames.count(); ++f) {
-                QDomNode frameNode = TXmlDocument::ChildByIndex(frames, f);
+                TXmlNode frameNode = TXmlDocument::ChildByIndex(frames, f);
                 TFragment frame;
                 frame.Index = IntegerOf(frameNode, kIndexElement);
                 frame.Top = IntegerOf(frameNode, kTopElement);
@@ -91,7 +91,7 @@ void ReadManifest(const QString& manifestPath, TZvk& zvk)
                 action.Fragments.push_back(frame);
             }
 
-            const QDomNodeList audios = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kAudiosElement));
+            const TXmlNodeList audios = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kAudiosElement));
             for (int a = 0; a < audios.count(); ++a)
                 action.AudioFiles.append(TXmlDocument::Text(TXmlDocument::ChildByIndex(audios, a)));
 

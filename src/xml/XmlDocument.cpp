@@ -2,59 +2,263 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
 
 #include <cerrno>
 
-TXmlDocument::TXmlDocument(const QString& version) : version_(version) {}
+struct TXmlNodeData {
+    TXmlNode::Kind kind = TXmlNode::Kind::Element;
+    QString name;
+    QString value;
+    std::vector<std::pair<QString, QString>> attributes;
+    // Children as a linked list: no allocation per node beyond the node itself.
+    TXmlNodeData* firstChild = nullptr;
+    TXmlNodeData* lastChild = nullptr;
+    TXmlNodeData* nextSibling = nullptr;
+    int childCount = 0;
+    TXmlDocumentData* owner = nullptr;
+
+    void Append(TXmlNodeData* child)
+    {
+        (lastChild != nullptr ? lastChild->nextSibling : firstChild) = child;
+        lastChild = child;
+        ++childCount;
+    }
+};
+
+struct TXmlDocumentData {
+    static constexpr std::size_t kBlockSize = 1024;
+
+    QString version;
+    QString encoding = QStringLiteral("UTF-8");
+    // Nodes live in blocks that never move, so handles stay valid and a large document
+    // costs a few allocations rather than one per node.
+    std::vector<std::unique_ptr<TXmlNodeData[]>> blocks;
+    std::size_t usedInLastBlock = kBlockSize;
+    TXmlNodeData* root = nullptr;
+
+    TXmlNodeData* NewNode(TXmlNode::Kind kind, QString name, QString value = {})
+    {
+        if (usedInLastBlock == kBlockSize) {
+            blocks.push_back(std::make_unique<TXmlNodeData[]>(kBlockSize));
+            usedInLastBlock = 0;
+        }
+        TXmlNodeData& node = blocks.back()[usedInLastBlock++];
+        node.kind = kind;
+        node.name = std::move(name);
+        node.value = std::move(value);
+        node.owner = this;
+        return &node;
+    }
+};
+
+namespace {
+
+TXmlNodeData* Require(TXmlNodeData* node)
+{
+    if (node == nullptr)
+        throw TXmlError(QStringLiteral("Null node"));
+    return node;
+}
+
+void WriteNode(QXmlStreamWriter& writer, const TXmlNodeData& node)
+{
+    switch (node.kind) {
+    case TXmlNode::Kind::Element:
+        // An element without content comes out as <name/>.
+        writer.writeStartElement(node.name);
+        for (const auto& [name, value] : node.attributes)
+            writer.writeAttribute(name, value);
+        for (const TXmlNodeData* child = node.firstChild; child != nullptr; child = child->nextSibling)
+            WriteNode(writer, *child);
+        writer.writeEndElement();
+        break;
+    case TXmlNode::Kind::Text:
+        writer.writeCharacters(node.value);
+        break;
+    case TXmlNode::Kind::CData:
+        writer.writeCDATA(node.value);
+        break;
+    case TXmlNode::Kind::Comment:
+        writer.writeComment(node.value);
+        break;
+    case TXmlNode::Kind::ProcessingInstruction:
+        writer.writeProcessingInstruction(node.name, node.value);
+        break;
+    }
+}
+
+}  // namespace
+
+TXmlNode::Kind TXmlNode::NodeKind() const { return Require(node_)->kind; }
+
+QString TXmlNode::Name() const { return node_ != nullptr ? node_->name : QString(); }
+
+QString TXmlNode::Value() const { return node_ != nullptr ? node_->value : QString(); }
+
+QString TXmlNode::Attribute(const QString& name) const
+{
+    if (node_ != nullptr) {
+        for (const auto& [key, value] : node_->attributes) {
+            if (key == name)
+                return value;
+        }
+    }
+    return {};
+}
+
+int TXmlNode::AttributeCount() const { return node_ != nullptr ? static_cast<int>(node_->attributes.size()) : 0; }
+
+int TXmlNode::ChildCount() const { return node_ != nullptr ? node_->childCount : 0; }
+
+TXmlNodeList::TXmlNodeList(TXmlNodeData* parent)
+{
+    nodes_.reserve(static_cast<std::size_t>(parent->childCount));
+    for (TXmlNodeData* child = parent->firstChild; child != nullptr; child = child->nextSibling)
+        nodes_.push_back(child);
+}
+
+TXmlNode TXmlNodeList::at(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    return TXmlNode(nodes_[static_cast<std::size_t>(index)]);
+}
+
+TXmlDocument::TXmlDocument(const QString& version) : data_(std::make_unique<TXmlDocumentData>())
+{
+    data_->version = version;
+}
+
+TXmlDocument::~TXmlDocument() = default;
+TXmlDocument::TXmlDocument(TXmlDocument&&) noexcept = default;
+TXmlDocument& TXmlDocument::operator=(TXmlDocument&&) noexcept = default;
 
 TXmlDocument TXmlDocument::Load(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw TXmlError(path + QStringLiteral(": ") + file.errorString());
+    return Parse(file.readAll(), path);
+}
 
-    QDomDocument document;
-    QString message;
-    int line = 0;
-    int column = 0;
-    // QDomDocument leaves out text nodes that hold only whitespace.
-    if (!document.setContent(&file, false, &message, &line, &column)) {
-        throw TXmlError(QStringLiteral("%1:%2:%3: %4").arg(path).arg(line).arg(column).arg(message));
+TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source)
+{
+    TXmlDocument document(QString{});
+    TXmlDocumentData& data = *document.data_;
+    std::vector<TXmlNodeData*> open;  // the elements from the root to the current one
+    std::vector<QString> names;       // element names seen so far, shared between elements
+
+    const auto append = [&](TXmlNodeData* node) {
+        if (!open.empty())
+            open.back()->Append(node);
+    };
+    const auto nameOf = [&](QStringView name) {
+        for (const QString& known : names) {
+            if (known == name)
+                return known;
+        }
+        QString added = name.toString();
+        if (names.size() < 64)
+            names.push_back(added);
+        return added;
+    };
+
+    QXmlStreamReader reader(bytes);
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartDocument:
+            data.version = reader.documentVersion().toString();
+            break;
+        case QXmlStreamReader::StartElement: {
+            TXmlNodeData* element = data.NewNode(TXmlNode::Kind::Element, nameOf(reader.name()));
+            const QXmlStreamAttributes attributes = reader.attributes();
+            element->attributes.reserve(static_cast<std::size_t>(attributes.size()));
+            for (const QXmlStreamAttribute& attribute : attributes)
+                element->attributes.emplace_back(attribute.qualifiedName().toString(), attribute.value().toString());
+            if (open.empty())
+                data.root = element;
+            append(element);
+            open.push_back(element);
+            break;
+        }
+        case QXmlStreamReader::EndElement:
+            open.pop_back();
+            break;
+        case QXmlStreamReader::Characters:
+            if (reader.isCDATA()) {
+                append(data.NewNode(TXmlNode::Kind::CData, {}, reader.text().toString()));
+            } else if (!reader.isWhitespace() && !open.empty()) {
+                // The reader may hand one run of text over in pieces; it is one node.
+                TXmlNodeData* current = open.back();
+                if (current->lastChild != nullptr && current->lastChild->kind == TXmlNode::Kind::Text)
+                    current->lastChild->value += reader.text();
+                else
+                    append(data.NewNode(TXmlNode::Kind::Text, {}, reader.text().toString()));
+            }
+            break;
+        case QXmlStreamReader::Comment:
+            append(data.NewNode(TXmlNode::Kind::Comment, {}, reader.text().toString()));
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            append(data.NewNode(TXmlNode::Kind::ProcessingInstruction, reader.processingInstructionTarget().toString(),
+                                reader.processingInstructionData().toString()));
+            break;
+        case QXmlStreamReader::EntityReference:
+            // Entities beyond the five predefined ones are not supported.
+            reader.raiseError(QStringLiteral("Unsupported entity &%1;").arg(reader.name()));
+            break;
+        default:
+            break;
+        }
     }
-    return TXmlDocument(std::move(document));
+    if (reader.hasError()) {
+        throw TXmlError(QStringLiteral("%1:%2:%3: %4")
+                            .arg(source)
+                            .arg(reader.lineNumber())
+                            .arg(reader.columnNumber())
+                            .arg(reader.errorString()));
+    }
+    if (data.root == nullptr)
+        throw TXmlError(source + QStringLiteral(": no root element"));
+    return document;
 }
 
 void TXmlDocument::SetEncoding(const QString& encoding)
 {
     if (encoding.compare(QStringLiteral("UTF-8"), Qt::CaseInsensitive) != 0)
         throw TXmlError(QStringLiteral("Unsupported encoding: ") + encoding);
-    encoding_ = QStringLiteral("UTF-8");
+    data_->encoding = QStringLiteral("UTF-8");
 }
 
-QDomElement TXmlDocument::AddDocumentElement(const QString& name)
+TXmlNode TXmlDocument::AddDocumentElement(const QString& name)
 {
-    if (!doc_.documentElement().isNull())
+    if (data_->root != nullptr)
         throw TXmlError(QStringLiteral("The document already has a root element"));
-    if (doc_.firstChild().isNull() && !version_.isEmpty()) {
-        doc_.appendChild(doc_.createProcessingInstruction(
-            QStringLiteral("xml"),
-            QStringLiteral("version=\"%1\" encoding=\"%2\"").arg(version_, encoding_)));
-    }
-    return doc_.appendChild(doc_.createElement(name)).toElement();
+    data_->root = data_->NewNode(TXmlNode::Kind::Element, name);
+    return TXmlNode(data_->root);
 }
 
-QDomElement TXmlDocument::DocumentElement() const
+TXmlNode TXmlDocument::DocumentElement() const
 {
-    QDomElement root = doc_.documentElement();
-    if (root.isNull())
+    if (data_->root == nullptr)
         throw TXmlError(QStringLiteral("The document has no root element"));
-    return root;
+    return TXmlNode(data_->root);
 }
 
 QByteArray TXmlDocument::ToBytes() const
 {
-    // Indent -1: not a single whitespace character is added between nodes.
-    return doc_.toByteArray(-1);
+    QByteArray bytes;
+    if (!data_->version.isEmpty())
+        bytes = QStringLiteral("<?xml version=\"%1\" encoding=\"%2\"?>").arg(data_->version, data_->encoding).toUtf8();
+    if (data_->root != nullptr) {
+        QByteArray body;
+        QXmlStreamWriter writer(&body);
+        WriteNode(writer, *data_->root);
+        bytes += body;
+    }
+    return bytes;
 }
 
 void TXmlDocument::Save(const QString& path) const
@@ -73,51 +277,64 @@ void TXmlDocument::Save(const QString& path) const
         throw TXmlError(file.errorString());
 }
 
-QDomElement TXmlDocument::AddChild(QDomNode node, const QString& name)
+TXmlNode TXmlDocument::AddChild(TXmlNode node, const QString& name)
 {
-    QDomDocument owner = node.isDocument() ? node.toDocument() : node.ownerDocument();
-    QDomNode added = node.appendChild(owner.createElement(name));
-    if (added.isNull())
-        throw TXmlError(QStringLiteral("Cannot add element ") + name);
-    return added.toElement();
+    TXmlNodeData* parent = Require(node.node_);
+    if (parent->kind != TXmlNode::Kind::Element)
+        throw TXmlError(QStringLiteral("Cannot add <%1> to a node that is no element").arg(name));
+    TXmlNodeData* child = parent->owner->NewNode(TXmlNode::Kind::Element, name);
+    parent->Append(child);
+    return TXmlNode(child);
 }
 
-void TXmlDocument::SetAttribute(QDomElement element, const QString& name, const QString& text)
+void TXmlDocument::SetAttribute(TXmlNode element, const QString& name, const QString& text)
 {
-    element.setAttribute(name, text);
+    TXmlNodeData* node = Require(element.node_);
+    for (auto& [key, value] : node->attributes) {
+        if (key == name) {
+            value = text;
+            return;
+        }
+    }
+    node->attributes.emplace_back(name, text);
 }
 
-void TXmlDocument::SetText(QDomElement element, const QString& text)
+void TXmlDocument::SetText(TXmlNode element, const QString& text)
 {
-    while (!element.firstChild().isNull())
-        element.removeChild(element.firstChild());
-    element.appendChild(element.ownerDocument().createTextNode(text));
+    TXmlNodeData* node = Require(element.node_);
+    // The old children stay in the document's blocks, unreachable, until it is released.
+    node->firstChild = node->lastChild = nullptr;
+    node->childCount = 0;
+    node->Append(node->owner->NewNode(TXmlNode::Kind::Text, {}, text));
 }
 
-QDomNode TXmlDocument::ChildByIndex(const QDomNodeList& list, int index)
+TXmlNodeList TXmlDocument::ChildNodes(TXmlNode node) { return TXmlNodeList(Require(node.node_)); }
+
+TXmlNode TXmlDocument::ChildByIndex(const TXmlNodeList& list, int index)
 {
     if (index < 0 || index >= list.count())
         throw TXmlError(QStringLiteral("Child index %1 out of range (%2 children)").arg(index).arg(list.count()));
     return list.at(index);
 }
 
-QDomElement TXmlDocument::ChildByName(QDomNode node, const QString& name)
+TXmlNode TXmlDocument::ChildByName(TXmlNode node, const QString& name)
 {
-    const QDomElement found = node.firstChildElement(name);
-    if (!found.isNull())
-        return found;
+    for (TXmlNodeData* child = Require(node.node_)->firstChild; child != nullptr; child = child->nextSibling) {
+        if (child->kind == TXmlNode::Kind::Element && child->name == name)
+            return TXmlNode(child);
+    }
     return AddChild(node, name);
 }
 
-QString TXmlDocument::Text(const QDomNode& node)
+QString TXmlDocument::Text(TXmlNode node)
 {
-    if (!node.isElement())
-        return node.nodeValue();
-    const QDomNodeList children = node.childNodes();
-    if (children.isEmpty())
+    const TXmlNodeData* data = Require(node.node_);
+    if (data->kind != TXmlNode::Kind::Element)
+        return data->value;
+    const TXmlNodeData* only = data->firstChild;
+    if (only == nullptr)
         return {};
-    const QDomNode only = children.at(0);
-    if (children.count() == 1 && (only.isText() || only.isCDATASection()))
-        return only.nodeValue();
-    throw TXmlError(QStringLiteral("Element <%1> holds more than text").arg(node.nodeName()));
+    if (data->childCount == 1 && (only->kind == TXmlNode::Kind::Text || only->kind == TXmlNode::Kind::CData))
+        return only->value;
+    throw TXmlError(QStringLiteral("Element <%1> holds more than text").arg(data->name));
 }

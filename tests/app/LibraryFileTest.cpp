@@ -43,14 +43,14 @@ TEST_F(LibraryFileTest, StoresPathsRelativeToItsFolderInTheExactFormat)
                              {QStringLiteral("dog.zvk"), Path(QStringLiteral("pets/dog.zvk"))},
                              {QString(), QString()}});
     EXPECT_EQ(ReadAll(Library()),
-              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Zuvora Version=\"1.0.0\">"
+              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zuvora Version=\"1.0.0\">"
                          "<Zvk>cat.zvk</Zvk><Zvk>..\\pets\\dog.zvk</Zvk><Zvk/></Zuvora>"));
 }
 
 TEST_F(LibraryFileTest, EmptyListWritesABareRoot)
 {
     WriteLibrary(Library(), {});
-    EXPECT_EQ(ReadAll(Library()), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Zuvora Version=\"1.0.0\"/>"));
+    EXPECT_EQ(ReadAll(Library()), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zuvora Version=\"1.0.0\"/>"));
     EXPECT_TRUE(ReadLibrary(Library()).isEmpty());
 }
 

@@ -14,14 +14,14 @@ TEST_F(XmlDocumentTest, SavesDeclarationAndNoAddedWhitespace)
 {
     TXmlDocument document(QStringLiteral("1.0"));
     document.SetEncoding(QStringLiteral("UTF-8"));
-    QDomElement root = document.AddDocumentElement(QStringLiteral("Zuvora"));
+    TXmlNode root = document.AddDocumentElement(QStringLiteral("Zuvora"));
     TXmlDocument::SetAttribute(root, QStringLiteral("Version"), QStringLiteral("1.0.0"));
     TXmlDocument::SetText(TXmlDocument::AddChild(root, QStringLiteral("Zvk")), QStringLiteral("a.zvk"));
     TXmlDocument::AddChild(root, QStringLiteral("Zvk"));
     document.Save(Path(QStringLiteral("out.xml")));
 
     EXPECT_EQ(ReadAll(Path(QStringLiteral("out.xml"))),
-              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
                          "<Zuvora Version=\"1.0.0\"><Zvk>a.zvk</Zvk><Zvk/></Zuvora>"));
 }
 
@@ -30,10 +30,10 @@ TEST_F(XmlDocumentTest, IndentedAndCompactFilesGiveTheSameChildren)
     const TXmlDocument compact = LoadText("<r><a>1</a><b><c>2</c></b></r>");
     const TXmlDocument indented = LoadText("<?xml version=\"1.0\"?>\r\n<r>\n  <a>1</a>\n\t<b>\n    <c>2</c>\n  </b>\n</r>\n");
     for (const TXmlDocument* document : {&compact, &indented}) {
-        const QDomNodeList children = TXmlDocument::ChildNodes(document->DocumentElement());
+        const TXmlNodeList children = TXmlDocument::ChildNodes(document->DocumentElement());
         ASSERT_EQ(children.count(), 2);
         EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByIndex(children, 0)), QStringLiteral("1"));
-        const QDomNode b = TXmlDocument::ChildByIndex(children, 1);
+        const TXmlNode b = TXmlDocument::ChildByIndex(children, 1);
         EXPECT_EQ(TXmlDocument::ChildNodes(b).count(), 1);
         EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(b, QStringLiteral("c"))), QStringLiteral("2"));
     }
@@ -42,7 +42,7 @@ TEST_F(XmlDocumentTest, IndentedAndCompactFilesGiveTheSameChildren)
 TEST_F(XmlDocumentTest, MissingChildReadsAsEmptyAndIsAppended)
 {
     const TXmlDocument document = LoadText("<r><a>1</a></r>");
-    QDomElement root = document.DocumentElement();
+    TXmlNode root = document.DocumentElement();
     EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("missing"))), QString());
     EXPECT_EQ(TXmlDocument::ChildNodes(root).count(), 2);
     // The first element of the name wins, also over a later duplicate.
@@ -56,7 +56,7 @@ TEST_F(XmlDocumentTest, TextOfMixedOrNestedContentIsAnError)
     const TXmlDocument document = LoadText(
         "<r><nested><x/></nested><mixed>a<x/>b</mixed><comment><!--c--></comment>"
         "<cdata><![CDATA[ <raw> ]]></cdata><empty/><spaces>  padded  </spaces><!--top--></r>");
-    QDomElement root = document.DocumentElement();
+    TXmlNode root = document.DocumentElement();
     EXPECT_THROW(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("nested"))), TXmlError);
     EXPECT_THROW(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("mixed"))), TXmlError);
     EXPECT_THROW(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("comment"))), TXmlError);
@@ -64,14 +64,14 @@ TEST_F(XmlDocumentTest, TextOfMixedOrNestedContentIsAnError)
     EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("empty"))), QString());
     EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByName(root, QStringLiteral("spaces"))), QStringLiteral("  padded  "));
     // A node that is not an element gives its value.
-    const QDomNodeList children = TXmlDocument::ChildNodes(root);
+    const TXmlNodeList children = TXmlDocument::ChildNodes(root);
     EXPECT_EQ(TXmlDocument::Text(TXmlDocument::ChildByIndex(children, children.count() - 1)), QStringLiteral("top"));
 }
 
 TEST_F(XmlDocumentTest, ChildIndexOutsideTheListIsAnError)
 {
     const TXmlDocument document = LoadText("<r><a/></r>");
-    const QDomNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
+    const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
     EXPECT_NO_THROW(TXmlDocument::ChildByIndex(children, 0));
     EXPECT_THROW(TXmlDocument::ChildByIndex(children, 1), TXmlError);
     EXPECT_THROW(TXmlDocument::ChildByIndex(children, -1), TXmlError);
@@ -80,14 +80,14 @@ TEST_F(XmlDocumentTest, ChildIndexOutsideTheListIsAnError)
 TEST_F(XmlDocumentTest, SetTextReplacesAllContent)
 {
     TXmlDocument document;
-    QDomElement root = document.AddDocumentElement(QStringLiteral("r"));
+    TXmlNode root = document.AddDocumentElement(QStringLiteral("r"));
     TXmlDocument::AddChild(root, QStringLiteral("x"));
     TXmlDocument::SetText(root, QStringLiteral("only"));
     EXPECT_EQ(TXmlDocument::Text(root), QStringLiteral("only"));
     TXmlDocument::SetAttribute(root, QStringLiteral("V"), QStringLiteral("1"));
     TXmlDocument::SetAttribute(root, QStringLiteral("V"), QStringLiteral("2"));
-    EXPECT_EQ(root.attribute(QStringLiteral("V")), QStringLiteral("2"));
-    EXPECT_EQ(root.attributes().count(), 1);
+    EXPECT_EQ(root.Attribute(QStringLiteral("V")), QStringLiteral("2"));
+    EXPECT_EQ(root.AttributeCount(), 1);
 }
 
 TEST_F(XmlDocumentTest, NonAsciiTextRoundTripsAsUtf8)
@@ -95,7 +95,7 @@ TEST_F(XmlDocumentTest, NonAsciiTextRoundTripsAsUtf8)
     const QString text = QStringLiteral("Chat \u00e9t\u00e9 \u732b \U0001F408 <&> \"'");
     TXmlDocument document;
     document.SetEncoding(QStringLiteral("UTF-8"));
-    QDomElement root = document.AddDocumentElement(QStringLiteral("r"));
+    TXmlNode root = document.AddDocumentElement(QStringLiteral("r"));
     TXmlDocument::SetText(TXmlDocument::AddChild(root, QStringLiteral("n")), text);
     document.Save(Path(QStringLiteral("u.xml")));
 
@@ -121,4 +121,35 @@ TEST_F(XmlDocumentTest, FailedSaveLeavesTheOldFile)
     EXPECT_THROW(document.Save(Path(QStringLiteral("no/such/folder/keep.xml"))), TXmlError);
     EXPECT_THROW(document.SetEncoding(QStringLiteral("ISO-8859-1")), TXmlError);
     EXPECT_EQ(ReadAll(Path(QStringLiteral("keep.xml"))), QByteArray("<old/>"));
+}
+
+TEST_F(XmlDocumentTest, EntitiesAreExpandedWithinBoundsOrRefused)
+{
+    // Predefined and character references are text.
+    const TXmlDocument plain = LoadText("<r>a &amp; &#x732b; &lt;b&gt;</r>");
+    EXPECT_EQ(TXmlDocument::Text(plain.DocumentElement()), QStringLiteral("a & \u732b <b>"));
+
+    // Nested entities that would expand to gigabytes are refused, not expanded.
+    QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY l0 \"hahahahahahahahahaha\">";
+    for (int i = 1; i < 10; ++i)
+        laughs += QStringLiteral("<!ENTITY l%1 \"%2\">").arg(i).arg(QStringLiteral("&l%1;").arg(i - 1).repeated(10)).toUtf8();
+    laughs += "]><r>&l9;</r>";
+    EXPECT_THROW(LoadText(laughs), TXmlError);
+
+    // An entity the document does not declare is an error.
+    EXPECT_THROW(LoadText("<r>&undeclared;</r>"), TXmlError);
+}
+
+TEST_F(XmlDocumentTest, KeepsCommentsAndProcessingInstructionsAsNodes)
+{
+    const TXmlDocument document = LoadText("<?xml version=\"1.0\"?><!--before--><r><?pi data?><!--c--><a>x</a></r>");
+    const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
+    ASSERT_EQ(children.count(), 3);
+    EXPECT_EQ(children.at(0).NodeKind(), TXmlNode::Kind::ProcessingInstruction);
+    EXPECT_EQ(children.at(1).NodeKind(), TXmlNode::Kind::Comment);
+    EXPECT_EQ(TXmlDocument::Text(children.at(1)), QStringLiteral("c"));
+    EXPECT_TRUE(children.at(2).IsElement());
+    // Nothing can be added under a node that is no element.
+    EXPECT_THROW(TXmlDocument::AddChild(children.at(1), QStringLiteral("x")), TXmlError);
+    EXPECT_THROW(TXmlDocument::ChildByName(children.at(1), QStringLiteral("x")), TXmlError);
 }

@@ -1,0 +1,101 @@
+// Playback engine overhead per frame (everything but the two 80 ms pauses) and the time to
+// read a large manifest.
+#include "player/Manifest.h"
+#include "player/PlaybackEngine.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+class CountingTarget : public FrameTarget {
+public:
+    TPlaybackState* state = nullptr;
+    long remaining = 0;
+    std::size_t checksum = 0;
+
+    void SetWidth(int width) override { checksum += static_cast<std::size_t>(width); }
+    void SetHeight(int height) override { checksum += static_cast<std::size_t>(height); }
+    void FrameRequest(std::string_view text, int action) override
+    {
+        checksum += static_cast<std::size_t>(text[9] + action);
+        if (--remaining <= 0)
+            state->Running = false;
+    }
+};
+
+TZvk MakePackage(int actions, int framesPerAction)
+{
+    TZvk zvk;
+    int index = 0;
+    for (int a = 0; a < actions; ++a) {
+        TAction action;
+        action.Index = a;
+        for (int f = 0; f < framesPerAction; ++f, ++index)
+            action.Fragments.push_back({index, index * 64, 0, 64 + f, 64});
+        zvk.Actions.push_back(std::move(action));
+    }
+    return zvk;
+}
+
+// One iteration plays `frames` frames in Repeat mode with the pauses taken out.
+void BM_EngineFrames(benchmark::State& state)
+{
+    const long frames = state.range(0);
+    const TZvk zvk = MakePackage(3, 8);
+    CountingTarget target;
+    for (auto _ : state) {
+        TPlaybackState playback;
+        target.state = &playback;
+        target.remaining = frames;
+        TPlaybackEngine engine(playback, &zvk, target, [](TPause) {});
+        engine.StartPlayback();
+        engine.Join();
+    }
+    benchmark::DoNotOptimize(target.checksum);
+    state.SetItemsProcessed(state.iterations() * frames);
+    state.counters["us_per_frame"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * frames) / 1e6,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_EngineFrames)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadManifest(benchmark::State& state)
+{
+    const int actions = 100;
+    const int framesPerAction = static_cast<int>(state.range(0)) / actions;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("zvk.xml"));
+    {
+        QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ZuvoProject Version=\"1.0.0\">";
+        int index = 0;
+        for (int a = 0; a < actions; ++a) {
+            text += "<Action><Name>Action " + QByteArray::number(a) + "</Name><ActionFragment>";
+            for (int f = 0; f < framesPerAction; ++f, ++index) {
+                text += "<Fragment><Index>" + QByteArray::number(index) + "</Index><Top>" +
+                        QByteArray::number(index * 64) + "</Top><Left>0</Left><Width>64</Width><Height>64</Height></Fragment>";
+            }
+            text += "</ActionFragment><ActionAudio><Audio>" + QByteArray::number(a) + ".wav</Audio></ActionAudio></Action>";
+        }
+        text += "</ZuvoProject>";
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+            state.SkipWithError("cannot write the manifest");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        TZvk zvk;
+        ReadManifest(path, zvk);
+        if (zvk.Actions.size() != static_cast<std::size_t>(actions))
+            state.SkipWithError("manifest not read in full");
+        benchmark::DoNotOptimize(zvk);
+    }
+}
+BENCHMARK(BM_ReadManifest)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
