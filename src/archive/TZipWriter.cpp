@@ -90,7 +90,8 @@ QString NamePattern(QString pattern)
     return pattern.toLower();
 }
 
-// Masks with a folder part are matched against the whole path, others against the name.
+// Masks with a folder part are matched against the file's absolute path, others against
+// its name.
 bool MatchesAnyMask(const QStringList& masks, const QFileInfo& file)
 {
     for (const QString& mask : masks) {
@@ -99,9 +100,8 @@ bool MatchesAnyMask(const QStringList& masks, const QFileInfo& file)
             if (MatchesWildcard(NamePattern(mask), file.fileName().toLower()))
                 return true;
         } else {
-            const QString pattern = QDir::cleanPath(QDir(mask.left(slash + 1)).absolutePath()) + u'/' +
-                                    NamePattern(mask.mid(slash + 1));
-            if (MatchesWildcard(pattern.toLower(), file.absoluteFilePath().toLower()))
+            const QString pattern = mask.left(slash + 1).toLower() + NamePattern(mask.mid(slash + 1));
+            if (MatchesWildcard(pattern, file.absoluteFilePath().toLower()))
                 return true;
         }
     }

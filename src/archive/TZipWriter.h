@@ -35,7 +35,8 @@ public:
     bool IncludeArchiveFiles = true;
     int PackLevel = 6;                  // deflate level 1-9; 0 stores every entry
     TZipAction ZipAction = TZipAction::zaUpdate;
-    QStringList ExcludeList;            // masks of files to leave out
+    QStringList ExcludeList;            // masks of files to leave out (a mask with a folder
+                                        // part is matched against the absolute path)
     QStringList NoCompressList;         // masks of files to store uncompressed
     bool AddDirEntriesOnRecurse = false;  // folder entries; only with StorePaths, else no effect
 
