@@ -34,11 +34,11 @@ struct TUnshrinker {
     TBitReader in;
     TByteOutput out;
     // A code of 257 and above stands for the string of `prefix` plus `suffix`; kUnused marks
-    // a free slot. A freed slot keeps its old suffix so that entries built on it stay
-    // decodable the same way the compressor's table sees them.
+    // a free slot. An entry made right after a partial clear may extend a code that the
+    // clear freed; it takes the meaning of whatever string reuses that code, as in the
+    // compressor's table, which cannot emit it before then.
     std::array<std::uint16_t, kTableSize> prefix{};
     std::array<std::uint8_t, kTableSize> suffix{};
-    std::array<std::uint16_t, kTableSize> stalePrefix{};  // the prefix a freed slot had
     std::array<std::uint8_t, kTableSize> stack{};
     std::array<bool, kTableSize> leaf{};
     std::uint32_t freeCode = kFirstFreeCode;  // lowest unused code, kTableSize when full
@@ -60,10 +60,8 @@ void TUnshrinker::PartialClear()
             leaf[prefix[code]] = false;
     }
     for (std::uint32_t code = kFirstFreeCode; code < kTableSize; ++code) {
-        if (leaf[code]) {
-            stalePrefix[code] = prefix[code];
+        if (leaf[code])
             prefix[code] = kUnused;
-        }
     }
     AdvanceFreeCode(kFirstFreeCode);
 }
@@ -73,11 +71,11 @@ std::size_t TUnshrinker::Expand(std::uint32_t code)
     std::size_t start = stack.size();
     while (code >= kFirstFreeCode) {
         // Every entry adds one byte to a shorter string, so a longer chain is a loop that only
-        // damaged data can build.
-        if (start == 1)
+        // damaged data can build; so is a chain through a free code.
+        if (start == 1 || prefix[code] == kUnused)
             ThrowZipDataError();
         stack[--start] = suffix[code];
-        code = prefix[code] != kUnused ? prefix[code] : stalePrefix[code];
+        code = prefix[code];
     }
     stack[--start] = static_cast<std::uint8_t>(code);
     return start;
