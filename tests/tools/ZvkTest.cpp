@@ -1,0 +1,152 @@
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <tuple>
+
+namespace {
+
+struct ZvkRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+class ZvkTest : public TempDirTest {
+protected:
+    ZvkRun Zvk(const QStringList& args)
+    {
+        QProcess process;
+        process.start(QStringLiteral(ZVK_BINARY), args);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        ZvkRun run;
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        run.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return run;
+    }
+
+    QString Work() const { return Path(QStringLiteral("work")); }
+
+    void Make(const QString& relative, const QByteArray& bytes, const QDateTime& when = {})
+    {
+        const QString path = QDir(Work()).filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        WriteAll(path, bytes);
+        if (when.isValid()) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(when, QFileDevice::FileModificationTime));
+        }
+    }
+
+    // Overwrites the method field of every header whose name is `name`.
+    static void SetMethod(QByteArray& zip, const QByteArray& name, char method)
+    {
+        for (const auto& [signature, methodAt, nameAt] :
+             {std::tuple{QByteArray("PK\x01\x02", 4), 10, 46}, std::tuple{QByteArray("PK\x03\x04", 4), 8, 30}}) {
+            for (qsizetype at = zip.indexOf(signature); at >= 0; at = zip.indexOf(signature, at + 1)) {
+                if (zip.mid(at + nameAt, name.size()) == name)
+                    zip[at + methodAt] = method;
+            }
+        }
+    }
+};
+
+TEST_F(ZvkTest, HelpAndUsageErrors)
+{
+    const ZvkRun help = Zvk({"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char* line : {"zvk list ARCHIVE", "zvk extract ARCHIVE DIR", "zvk pack DIR ARCHIVE"})
+        EXPECT_TRUE(help.out.contains(QLatin1String(line))) << line;
+
+    for (const QStringList& args : {QStringList{}, QStringList{"unpack", "a"}, QStringList{"list"},
+                                    QStringList{"extract", "a.zvk"}, QStringList{"pack", "a", "b", "c"}}) {
+        const ZvkRun run = Zvk(args);
+        EXPECT_EQ(run.code, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("Usage: zvk"))) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    EXPECT_TRUE(Zvk({"unpack"}).err.contains(QStringLiteral("unknown command \"unpack\"")));
+}
+
+TEST_F(ZvkTest, PackThenListAndExtract)
+{
+    const QDateTime when(QDate(2019, 12, 31), QTime(22, 30, 14), Qt::LocalTime);
+    Make(QStringLiteral("zvk.xml"), "hello", when);
+    Make(QStringLiteral("sub/zvk.png"), QByteArray(10000, 'p'), when);
+    Make(QStringLiteral(".hidden.wav"), "h", when);
+    Make(QStringLiteral("README"), "no dot", when);
+    const QString zipName = Path(QStringLiteral("pet.zvk"));
+
+    ZvkRun run = Zvk({"pack", Work(), zipName});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("4 files added\n"));
+
+    run = Zvk({"list", zipName});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    // zlib's level 6 output and CRC-32 of the contents, as Python's zlib gives them too.
+    EXPECT_EQ(run.out, QStringLiteral(".hidden.wav\tdeflated\t3\t1\t916b06e7\t2019-12-31 22:30:14\n"
+                                      "README\tdeflated\t8\t6\tc2bf219a\t2019-12-31 22:30:14\n"
+                                      "zvk.xml\tdeflated\t7\t5\t3610a686\t2019-12-31 22:30:14\n"
+                                      "zvk.png\tdeflated\t28\t10000\tfe62609d\t2019-12-31 22:30:14\n"));
+
+    // The player's settings: only names with a dot, and a second run finds nothing newer.
+    const QString dest = Path(QStringLiteral("cache"));
+    run = Zvk({"extract", zipName, dest});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("3 entries extracted\n"));
+    EXPECT_EQ(ReadAll(dest + QStringLiteral("/zvk.png")), QByteArray(10000, 'p'));
+    EXPECT_FALSE(QFileInfo::exists(dest + QStringLiteral("/README")));
+    run = Zvk({"extract", zipName, dest});
+    EXPECT_EQ(run.out, QStringLiteral("0 entries extracted\n"));
+    EXPECT_TRUE(run.err.isEmpty());
+}
+
+TEST_F(ZvkTest, FailuresGoToStandardError)
+{
+    WriteAll(Path(QStringLiteral("text.zvk")), "this is not an archive, only text\n");
+    ZvkRun run = Zvk({"extract", Path(QStringLiteral("text.zvk")), Path(QStringLiteral("out"))});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, QStringLiteral("Incomplete Zip File\n"));
+
+    run = Zvk({"list", Path(QStringLiteral("missing.zvk"))});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("missing.zvk"))) << run.err.toStdString();
+
+    run = Zvk({"pack", Path(QStringLiteral("nowhere")), Path(QStringLiteral("p.zvk"))});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, Path(QStringLiteral("nowhere")) + QStringLiteral(" does not exist!\n"));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("p.zvk"))));
+
+    Make(QStringLiteral("a.png"), "a");
+    run = Zvk({"pack", Work(), Path(QStringLiteral("no/such/folder/p.zvk"))});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.startsWith(QStringLiteral("Cannot create the archive "))) << run.err.toStdString();
+}
+
+TEST_F(ZvkTest, UnknownMethodIsReportedAndExtractionGoesOn)
+{
+    Make(QStringLiteral("a.png"), "first");
+    Make(QStringLiteral("b.png"), "second");
+    Make(QStringLiteral("c.png"), "third");
+    const QString zipName = Path(QStringLiteral("pet.zvk"));
+    ASSERT_EQ(Zvk({"pack", Work(), zipName}).code, 0);
+    QByteArray zip = ReadAll(zipName);
+    SetMethod(zip, "b.png", 12);
+    WriteAll(zipName, zip);
+
+    const QString dest = Path(QStringLiteral("cache"));
+    const ZvkRun run = Zvk({"extract", zipName, dest});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.err, QStringLiteral("Zip Error: Unknown Compression Method\n"));
+    EXPECT_EQ(run.out, QStringLiteral("2 entries extracted\n"));
+    EXPECT_EQ(ReadAll(dest + QStringLiteral("/c.png")), "third");
+    EXPECT_FALSE(QFileInfo::exists(dest + QStringLiteral("/b.png")));
+    EXPECT_TRUE(Zvk({"list", zipName}).out.contains(QStringLiteral("b.png\tmethod12\t")));
+}
+
+}  // namespace
