@@ -29,9 +29,20 @@ TPlaybackEngine::~TPlaybackEngine()
     Join();
 }
 
-void TPlaybackEngine::RealSleep(TPause)
+void TPlaybackEngine::Pause(TPause pause)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kFrameMs));
+    if (sleep_) {
+        sleep_(pause);
+        return;
+    }
+    // Each pause ends 80 ms after the previous one ended, so timer slack and drawing time
+    // do not add up over a long show; after a stall (a pause already overdue) the schedule
+    // starts afresh from now.
+    constexpr std::chrono::milliseconds kPause(kFrameMs);
+    const auto now = std::chrono::steady_clock::now();
+    const bool onSchedule = wake_ != std::chrono::steady_clock::time_point{} && wake_ + kPause > now;
+    wake_ = onSchedule ? wake_ + kPause : now + kPause;
+    std::this_thread::sleep_until(wake_);
 }
 
 std::int32_t TPlaybackEngine::ClockSeededDraw(std::int32_t last)
@@ -99,7 +110,7 @@ void TPlaybackEngine::Run()
                 return;
         }
         state_.Interrupt = false;
-        sleep_(TPause::AfterAction);
+        Pause(TPause::AfterAction);
     }
 }
 
@@ -116,6 +127,6 @@ void TPlaybackEngine::PlayAction(std::int32_t index)
             FormatFrameRequest(frame, text);
             target_.FrameRequest(std::string_view(text, 40), index);
         }
-        sleep_(TPause::AfterFrame);
+        Pause(TPause::AfterFrame);
     }
 }

@@ -3,6 +3,7 @@
 #include "player/Zvk.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -49,12 +50,13 @@ void FormatFrameRequest(const TFragment& frame, char (&text)[41]);
 // Plays a loaded package on a thread of its own: one engine per show of the player window.
 class TPlaybackEngine {
 public:
+    // Takes the pause; empty: the real one, paced to the clock.
     using Sleeper = std::function<void(TPause)>;
     using Drawer = std::function<std::int32_t(std::int32_t last)>;  // uniform in 0..last
 
     // The model and the target must outlive the thread (see Stop/Join).
     TPlaybackEngine(TPlaybackState& state, const TZvk* model, FrameTarget& target,
-                    Sleeper sleep = RealSleep, Drawer draw = ClockSeededDraw);
+                    Sleeper sleep = {}, Drawer draw = ClockSeededDraw);
     ~TPlaybackEngine();
     TPlaybackEngine(const TPlaybackEngine&) = delete;
     TPlaybackEngine& operator=(const TPlaybackEngine&) = delete;
@@ -71,12 +73,12 @@ public:
     // processing events, and joins after.
     void Join();
 
-    static void RealSleep(TPause pause);
     static std::int32_t ClockSeededDraw(std::int32_t last);
 
 private:
     void Run();
     void PlayAction(std::int32_t index);
+    void Pause(TPause pause);
 
     TPlaybackState& state_;
     const TZvk* model_;
@@ -86,4 +88,5 @@ private:
     std::mutex playMutex_;  // held around each frame step
     std::thread thread_;
     std::atomic<bool> finished_{true};
+    std::chrono::steady_clock::time_point wake_{};  // when the last real pause ended
 };

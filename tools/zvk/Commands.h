@@ -11,6 +11,8 @@ struct UsageError {};
 int ListCommand(const QStringList& args);
 int ExtractCommand(const QStringList& args);
 int PackCommand(const QStringList& args);
+int InfoCommand(const QStringList& args);
+int TraceCommand(const QStringList& args);
 
 // Console output in the locale's encoding.
 void PrintOut(const QString& line);

@@ -31,6 +31,15 @@ constexpr Command kCommands[] = {
      "Pack DIR as the packer does: every file at any depth, hidden and read-only ones too,\n"
      "under its bare name, deflated. Prints the number of files added.",
      PackCommand},
+    {"info", "PACKAGE",
+     "Load PACKAGE as the player does (same cache folder under $APPDATA/Zuvora, same\n"
+     "extraction) and print its actions: number, name, frames with their rectangles, audio.",
+     InfoCommand},
+    {"trace", "[--mode repeat|single|random] [--frames N] PACKAGE",
+     "Play PACKAGE with the real playback engine at real speed, as right after the program\n"
+     "starts (default: repeat, 100 frames), and print one line per frame request:\n"
+     "milliseconds since start, action number, the 40-character request text.",
+     TraceCommand},
 };
 
 QString Usage()

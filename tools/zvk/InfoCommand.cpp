@@ -1,0 +1,34 @@
+#include "Commands.h"
+#include "LoadPackage.h"
+
+// What the player would play: the actions read from the package's cache folder.
+int InfoCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError{};
+    const TLoadedPackage package = LoadPackage(args[0]);
+    PrintOut(QStringLiteral("package: %1").arg(package.Path));
+    PrintOut(QStringLiteral("cache: %1").arg(package.Cache.Folder));
+    PrintOut(QStringLiteral("actions: %1").arg(package.Zvk.Actions.size()));
+    for (const TAction& action : package.Zvk.Actions) {
+        PrintOut(QStringLiteral("action %1 \"%2\": %3 frames, %4 audio")
+                     .arg(action.Index)
+                     .arg(action.Name)
+                     .arg(action.Fragments.size())
+                     .arg(action.AudioFiles.size()));
+        for (std::size_t f = 0; f < action.Fragments.size(); ++f) {
+            const TFragment& frame = action.Fragments[f];
+            PrintOut(QStringLiteral("  frame %1: left %2 top %3 width %4 height %5 (index %6)")
+                         .arg(f)
+                         .arg(frame.Left)
+                         .arg(frame.Top)
+                         .arg(frame.Width)
+                         .arg(frame.Height)
+                         .arg(frame.Index));
+        }
+        for (const QString& audio : action.AudioFiles)
+            PrintOut(QStringLiteral("  audio: \"%1\"").arg(audio));
+    }
+    // The player goes on with whatever the cache holds; a script wants to know.
+    return package.Cache.Extracted ? 0 : 1;
+}

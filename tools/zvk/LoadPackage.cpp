@@ -1,0 +1,18 @@
+#include "LoadPackage.h"
+
+#include "ConsolePrompts.h"
+#include "package/PackageLayout.h"
+#include "player/Manifest.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+TLoadedPackage LoadPackage(const QString& argument)
+{
+    TLoadedPackage loaded;
+    loaded.Path = QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
+    ConsolePrompts prompts;
+    loaded.Cache = PrepareCache(loaded.Path, prompts);
+    ReadManifest(QDir(loaded.Cache.Folder).filePath(kManifestMember), loaded.Zvk);
+    return loaded;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "player/PackageCache.h"
+#include "player/Zvk.h"
+
+// Loads a package as the player's show does: the same cache folder (under $APPDATA/Zuvora,
+// named after the package's absolute path), the same extraction and manifest reading.
+struct TLoadedPackage {
+    QString Path;  // absolute, as the library hands it to the player
+    TCacheResult Cache;
+    TZvk Zvk;
+};
+TLoadedPackage LoadPackage(const QString& argument);
