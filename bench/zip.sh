@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Packing and extraction speed of zvk against Info-ZIP on the same files, in the same run:
+#   bench/zip.sh [RUNS]          (default 7 runs; medians are reported)
+# Builds a 50 MB set of 200 files (text, random, repetitive, already compressed), then times
+#   zvk pack            vs  zip -6 -r -j -q
+#   zvk extract         vs  unzip -o -q          (both on the archive zvk wrote)
+#   zvk extract again into the same folder (nothing newer: nothing is written)
+# and the peak memory of zvk extract above that of `zvk --help`.
+# ZVK=path/to/zvk picks another binary (default: build/default/bin/zvk).
+set -euo pipefail
+runs=${1:-7}
+root=$(cd "$(dirname "$0")/.." && pwd)
+zvk=${ZVK:-$root/build/default/bin/zvk}
+[ -x "$zvk" ] || { echo "build first: cmake --build --preset default (or set ZVK)" >&2; exit 1; }
+for tool in zip unzip gzip awk /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install zip unzip time)" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+set_dir=$work/set
+mkdir -p "$set_dir/text" "$set_dir/random" "$set_dir/repeat" "$set_dir/packed"
+
+# ---- the test set: 200 files, 50 MB, sizes spread from 64 KiB to about 460 KiB -----------
+total=$((50 * 1024 * 1024))
+size_of() { echo $(( 65536 + ($1 * 7919 % 200) * (2 * total / 200 - 2 * 65536) / 199 )); }
+text_words() {  # deterministic pseudo-English text
+  awk -v seed="$1" -v bytes="$2" 'BEGIN {
+    n = split("the a pet frame sprite action walk run sleep jump cat dog image sound " \
+              "window desktop package player packer archive deflate header entry folder " \
+              "time stamp zvk png wav xml rectangle left top width height index mode", w, " ")
+    srand(seed); out = 0; line = ""
+    while (out < bytes) {
+      word = w[int(rand() * n) + 1]
+      if (length(line) + length(word) > 72) { print line; out += length(line) + 1; line = word }
+      else line = (line == "" ? word : line " " word)
+    }
+  }' | head -c "$2"
+}
+set +o pipefail  # `head -c` ends the generators early on purpose
+for ((i = 0; i < 200; i++)); do
+  size=$(size_of "$i")
+  case $((i % 4)) in
+    0) text_words "$i" "$size" > "$set_dir/text/t$i.txt" ;;
+    1) head -c "$size" /dev/urandom > "$set_dir/random/r$i.bin" ;;
+    2) yes "frame $i: left 0000000000 top 0000000064 width 0000000064 height 0000000064" |
+         head -c "$size" > "$set_dir/repeat/p$i.xml" ;;
+    3) # already compressed: a gzip stream, cut or padded with more of the same to the size
+       { text_words "$((i + 1000))" "$((size * 4))" | gzip -6 -c; head -c "$size" /dev/urandom; } |
+         head -c "$size" > "$set_dir/packed/c$i.png" ;;
+  esac
+done
+set -o pipefail
+echo "test set: $(find "$set_dir" -type f | wc -l) files, $(du -sb "$set_dir" | cut -f1) bytes"
+
+# ---- timing helpers --------------------------------------------------------------------------
+# median_ms PREPARE COMMAND...: runs PREPARE (untimed) then COMMAND, $runs times; prints the
+# median in milliseconds.
+median_ms() {
+  local prepare=$1; shift
+  local times=() r start end
+  for ((r = 0; r < runs; r++)); do
+    eval "$prepare"
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    times+=($(( (end - start) / 1000 )))
+  done
+  local sorted=($(printf '%s\n' "${times[@]}" | sort -n))
+  awk -v us="${sorted[$((runs / 2))]}" 'BEGIN { printf "%.1f", us / 1000 }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+archive=$work/set.zvk
+zipped=$work/set.zip
+out=$work/out
+
+pack_zvk=$(median_ms "rm -f '$archive'" "$zvk" pack "$set_dir" "$archive")
+pack_zip=$(median_ms "rm -f '$zipped'" zip -6 -r -j -q "$zipped" "$set_dir")
+echo "pack:    zvk $pack_zvk ms ($(stat -c %s "$archive") bytes)   zip -6 $pack_zip ms ($(stat -c %s "$zipped") bytes)   ratio $(ratio "$pack_zvk" "$pack_zip") (target <= 1.0)"
+
+extract_zvk=$(median_ms "rm -rf '$out'" "$zvk" extract "$archive" "$out")
+extract_unzip=$(median_ms "rm -rf '$out'" unzip -o -q "$archive" -d "$out")
+echo "extract: zvk $extract_zvk ms   unzip -o $extract_unzip ms   ratio $(ratio "$extract_zvk" "$extract_unzip") (target <= 1.0)"
+
+rm -rf "$out"
+"$zvk" extract "$archive" "$out" >/dev/null
+again=$(median_ms ":" "$zvk" extract "$archive" "$out")
+echo "extract again, nothing newer: $again ms = $(awk -v a="$again" -v b="$extract_zvk" 'BEGIN { printf "%.1f", 100 * a / b }')% of the first (target < 5%)"
+[ "$("$zvk" extract "$archive" "$out")" = "0 entries extracted" ] || echo "warning: second extract wrote entries" >&2
+
+# ---- memory -----------------------------------------------------------------------------
+max_rss_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }'; }
+base=$(max_rss_kb "$zvk" --help)
+rm -rf "$out"
+peak=$(max_rss_kb "$zvk" extract "$archive" "$out")
+echo "memory:  zvk extract peak $peak KiB, zvk --help $base KiB, above baseline $((peak - base)) KiB (target < 16384 KiB)"
