@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <exception>
 #include <iterator>
 
 namespace {
@@ -94,6 +95,9 @@ int main(int argc, char* argv[])
             return 2;
         } catch (const TError& error) {
             PrintErr(error.Text());
+            return 1;
+        } catch (const std::exception& error) {
+            PrintErr(QString::fromLocal8Bit(error.what()));
             return 1;
         }
     }
