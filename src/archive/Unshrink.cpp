@@ -6,6 +6,7 @@
 #include "archive/LegacyDecoders.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 
@@ -16,6 +17,7 @@ constexpr int kMaxCodeBits = 13;
 constexpr std::uint32_t kControlCode = 256;
 constexpr std::uint32_t kFirstFreeCode = 257;
 constexpr std::uint32_t kTableSize = 1u << kMaxCodeBits;
+constexpr std::uint32_t kWords = kTableSize / 64;
 constexpr std::uint16_t kUnused = 0xFFFF;  // a prefix value no real code has
 
 struct TUnshrinker {
@@ -26,8 +28,9 @@ struct TUnshrinker {
     }
 
     void Run();
+    void AddEntry(std::uint32_t previous, std::uint8_t byte);
     void PartialClear();
-    void AdvanceFreeCode(std::uint32_t from);
+    void FindFreeCode(std::uint32_t from);
     // Spells `code` into the end of `stack`; returns where the string starts.
     std::size_t Expand(std::uint32_t code);
 
@@ -39,31 +42,70 @@ struct TUnshrinker {
     // compressor's table, which cannot emit it before then.
     std::array<std::uint16_t, kTableSize> prefix{};
     std::array<std::uint8_t, kTableSize> suffix{};
+    // Entries extending each code, and bit sets of the codes in use and of those with
+    // children: a clear then costs a pass over 128 words plus the entries it frees, however
+    // often damaged data ask for one.
+    std::array<std::uint16_t, kTableSize> children{};
+    std::array<std::uint64_t, kWords> used{};
+    std::array<std::uint64_t, kWords> hasChildren{};
     std::array<std::uint8_t, kTableSize> stack{};
-    std::array<bool, kTableSize> leaf{};
     std::uint32_t freeCode = kFirstFreeCode;  // lowest unused code, kTableSize when full
 };
 
-void TUnshrinker::AdvanceFreeCode(std::uint32_t from)
+void Set(std::array<std::uint64_t, kWords>& bits, std::uint32_t code)
 {
-    freeCode = from;
-    while (freeCode < kTableSize && prefix[freeCode] != kUnused)
-        ++freeCode;
+    bits[code / 64] |= std::uint64_t{1} << (code % 64);
+}
+
+void Reset(std::array<std::uint64_t, kWords>& bits, std::uint32_t code)
+{
+    bits[code / 64] &= ~(std::uint64_t{1} << (code % 64));
+}
+
+void TUnshrinker::FindFreeCode(std::uint32_t from)
+{
+    for (std::uint32_t word = from / 64; word < kWords; ++word) {
+        // Codes below `from` (and 0 to 256, never in the table) count as taken.
+        std::uint64_t taken = used[word];
+        if (word == from / 64)
+            taken |= (std::uint64_t{1} << (from % 64)) - 1;
+        if (taken != ~std::uint64_t{0}) {
+            freeCode = word * 64 + static_cast<std::uint32_t>(std::countr_one(taken));
+            return;
+        }
+    }
+    freeCode = kTableSize;
+}
+
+void TUnshrinker::AddEntry(std::uint32_t previous, std::uint8_t byte)
+{
+    const std::uint32_t code = freeCode;
+    prefix[code] = static_cast<std::uint16_t>(previous);
+    suffix[code] = byte;
+    Set(used, code);
+    if (previous >= kFirstFreeCode && children[previous]++ == 0)
+        Set(hasChildren, previous);
+    FindFreeCode(code + 1);
 }
 
 void TUnshrinker::PartialClear()
 {
-    for (std::uint32_t code = kFirstFreeCode; code < kTableSize; ++code)
-        leaf[code] = prefix[code] != kUnused;
-    for (std::uint32_t code = kFirstFreeCode; code < kTableSize; ++code) {
-        if (prefix[code] != kUnused && prefix[code] >= kFirstFreeCode)
-            leaf[prefix[code]] = false;
-    }
-    for (std::uint32_t code = kFirstFreeCode; code < kTableSize; ++code) {
-        if (leaf[code])
+    // Leaves are the entries without children before this clear; those it leaves childless
+    // wait for the next one.
+    std::array<std::uint64_t, kWords> leaves{};
+    for (std::uint32_t word = 0; word < kWords; ++word)
+        leaves[word] = used[word] & ~hasChildren[word];
+    for (std::uint32_t word = 0; word < kWords; ++word) {
+        for (std::uint64_t bits = leaves[word]; bits != 0; bits &= bits - 1) {
+            const std::uint32_t code = word * 64 + static_cast<std::uint32_t>(std::countr_zero(bits));
+            const std::uint32_t parent = prefix[code];
+            if (parent >= kFirstFreeCode && --children[parent] == 0)
+                Reset(hasChildren, parent);
             prefix[code] = kUnused;
+            Reset(used, code);
+        }
     }
-    AdvanceFreeCode(kFirstFreeCode);
+    FindFreeCode(kFirstFreeCode);
 }
 
 std::size_t TUnshrinker::Expand(std::uint32_t code)
@@ -106,18 +148,12 @@ void TUnshrinker::Run()
             start = Expand(code);
         } else if (code < kFirstFreeCode || prefix[code] != kUnused) {
             start = Expand(code);
-            if (freeCode < kTableSize) {
-                prefix[freeCode] = static_cast<std::uint16_t>(previous);
-                suffix[freeCode] = stack[start];
-                AdvanceFreeCode(freeCode + 1);
-            }
+            if (freeCode < kTableSize)
+                AddEntry(previous, stack[start]);
         } else if (code == freeCode) {
             // The compressor used the entry it had just made: the previous string plus its
             // own first byte.
-            const std::size_t first = Expand(previous);
-            prefix[freeCode] = static_cast<std::uint16_t>(previous);
-            suffix[freeCode] = stack[first];
-            AdvanceFreeCode(freeCode + 1);
+            AddEntry(previous, stack[Expand(previous)]);
             start = Expand(code);
         } else {
             ThrowZipDataError();  // a code that is neither in the table nor the next one
