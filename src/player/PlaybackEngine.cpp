@@ -17,6 +17,20 @@ void FormatFrameRequest(const TFragment& frame, char (&text)[41])
                   field(frame.Width), field(frame.Height));
 }
 
+void PickAction(TPlaybackState& state, std::int32_t action)
+{
+    state.Interrupt = true;
+    state.ActionIndex = action;
+}
+
+void SetPlayMode(TPlaybackState& state, std::int32_t mode)
+{
+    state.Interrupt = true;
+    state.PlayMode = mode;
+}
+
+void StopPlayback(TPlaybackState& state) { state.Running = false; }
+
 TPlaybackEngine::TPlaybackEngine(TPlaybackState& state, const TZvk* model, FrameTarget& target,
                                  Sleeper sleep, Drawer draw)
     : state_(state), model_(model), target_(target), sleep_(std::move(sleep)), draw_(std::move(draw))
@@ -25,7 +39,7 @@ TPlaybackEngine::TPlaybackEngine(TPlaybackState& state, const TZvk* model, Frame
 
 TPlaybackEngine::~TPlaybackEngine()
 {
-    StopPlayback();
+    StopPlayback(state_);
     Join();
 }
 
@@ -63,19 +77,6 @@ void TPlaybackEngine::StartPlayback()
     });
 }
 
-void TPlaybackEngine::PickAction(std::int32_t action)
-{
-    state_.Interrupt = true;
-    state_.ActionIndex = action;
-}
-
-void TPlaybackEngine::SetPlayMode(std::int32_t mode)
-{
-    state_.Interrupt = true;
-    state_.PlayMode = mode;
-}
-
-void TPlaybackEngine::StopPlayback() { state_.Running = false; }
 
 void TPlaybackEngine::Join()
 {

@@ -26,6 +26,12 @@ struct TPlaybackState {
 // The process's one playback state.
 TPlaybackState& PlaybackState();
 
+// What the player window's menu and close do to the state; the thread sees them before its
+// next frame.
+void PickAction(TPlaybackState& state, std::int32_t action);
+void SetPlayMode(TPlaybackState& state, std::int32_t mode);
+void StopPlayback(TPlaybackState& state);
+
 // The player window as the playback thread sees it. All three are called on the playback
 // thread; FrameRequest returns only once the frame has been drawn (on the UI thread).
 class FrameTarget {
@@ -62,9 +68,6 @@ public:
     TPlaybackEngine& operator=(const TPlaybackEngine&) = delete;
 
     void StartPlayback();
-    void PickAction(std::int32_t action);
-    void SetPlayMode(std::int32_t mode);
-    void StopPlayback();
 
     // True once the thread has ended (or never started).
     bool Finished() const { return finished_.load(); }

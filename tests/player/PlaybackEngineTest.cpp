@@ -184,7 +184,7 @@ TEST_F(EngineTest, RepeatPickPlaysTheActionAfterThePick)
     // Pick the last action during the first frame of action 1: action 0 follows.
     recorder_.onRequest = [this](int n) {
         if (n == 1)
-            engine_->PickAction(2);
+            PickAction(state_, 2);
     };
     recorder_.stopAfterRequests = 5;
     Play(&zvk);
@@ -198,7 +198,7 @@ TEST_F(EngineTest, RepeatPickOfTheFirstActionPlaysTheSecond)
     const TZvk zvk = MakePackage({2, 2, 2});
     recorder_.onRequest = [this](int n) {
         if (n == 3)  // first frame of action 2
-            engine_->PickAction(0);
+            PickAction(state_, 0);
     };
     recorder_.stopAfterRequests = 6;
     Play(&zvk);
@@ -211,7 +211,7 @@ TEST_F(EngineTest, SingleRepeatPickPlaysThePickedActionOverAndOver)
     state_.PlayMode = kPlaySingleRepeat;
     recorder_.onRequest = [this](int n) {
         if (n == 1)
-            engine_->PickAction(1);
+            PickAction(state_, 1);
     };
     recorder_.stopAfterRequests = 5;
     Play(&zvk, 2);  // single repeat of action 2 at first
@@ -224,7 +224,7 @@ TEST_F(EngineTest, RandomPickOnlyCutsTheActionShort)
     state_.PlayMode = kPlayRandom;
     recorder_.onRequest = [this](int n) {
         if (n == 1)
-            engine_->PickAction(3);
+            PickAction(state_, 3);
     };
     recorder_.stopAfterRequests = 4;
     Play(&zvk, 0, {2, 1});
@@ -237,7 +237,7 @@ TEST_F(EngineTest, SwitchingToSingleRepeatRestartsTheCutAction)
     const TZvk zvk = MakePackage({3, 3, 3});
     recorder_.onRequest = [this](int n) {
         if (n == 2)  // second frame of action 1
-            engine_->SetPlayMode(kPlaySingleRepeat);
+            SetPlayMode(state_, kPlaySingleRepeat);
     };
     recorder_.stopAfterRequests = 8;
     Play(&zvk);
@@ -254,7 +254,7 @@ TEST_F(EngineTest, SwitchingToRepeatOrRandomMovesOn)
     state_.PlayMode = kPlaySingleRepeat;
     recorder_.onRequest = [this](int n) {
         if (n == 1)
-            engine_->SetPlayMode(kPlayRepeat);
+            SetPlayMode(state_, kPlayRepeat);
     };
     recorder_.stopAfterRequests = 4;
     Play(&zvk, 2);
@@ -263,7 +263,7 @@ TEST_F(EngineTest, SwitchingToRepeatOrRandomMovesOn)
     state_.PlayMode = kPlaySingleRepeat;
     recorder_.onRequest = [this](int n) {
         if (n == 1)
-            engine_->SetPlayMode(kPlayRandom);
+            SetPlayMode(state_, kPlayRandom);
     };
     Play(&zvk, 1, {0, 2});
     EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 0, 0, 0}));
@@ -275,7 +275,7 @@ TEST_F(EngineTest, AChoiceDuringThePauseAfterAnActionIsSeenOneActionLater)
     // Repeat: a pick of k in the pause makes k + 2 play next.
     recorder_.onActionPause = [this](int pause) {
         if (pause == 1)
-            engine_->PickAction(1);
+            PickAction(state_, 1);
     };
     recorder_.stopAfterRequests = 3;
     Play(&zvk);
@@ -297,7 +297,7 @@ TEST_F(EngineTest, AChoiceDuringThePauseAfterAnActionIsSeenOneActionLater)
     state_.PlayMode = kPlaySingleRepeat;
     recorder_.onActionPause = [this](int pause) {
         if (pause == 1)
-            engine_->SetPlayMode(kPlayRepeat);
+            SetPlayMode(state_, kPlayRepeat);
     };
     Play(&zvk, 2);
     EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 4, 0}));
@@ -308,7 +308,7 @@ TEST_F(EngineTest, NoRequestOnceRunningIsFalse)
     const TZvk zvk = MakePackage({5, 5});
     recorder_.onRequest = [this](int n) {
         if (n == 2)
-            engine_->StopPlayback();
+            StopPlayback(state_);
     };
     recorder_.stopAfterRequests = 100;
     Play(&zvk);

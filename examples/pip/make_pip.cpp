@@ -1,0 +1,229 @@
+// Draws Pip, the sample pet, and packs it as a package: make_pip OUTPUT.zvk
+//
+// Pip is a small round chick, 128 by 128 pixels a frame, with four actions of eight frames:
+// Idle (breathing and a blink), Hop, Wave and Sleep. Every frame is drawn here with
+// QPainter on a white ground, which the sheet marks transparent.
+#include "archive/TZipWriter.h"
+#include "common/Error.h"
+#include "package/PackageLayout.h"
+#include "player/SpriteSheet.h"
+#include "xml/XmlDocument.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kSize = 128;
+constexpr int kFrames = 8;
+constexpr double kPi = 3.14159265358979323846;
+
+struct Pose {
+    double lift = 0;        // body raised above the ground, pixels
+    double squash = 1;      // vertical scale of the body
+    double wing = 0;        // right wing raised, 0..1
+    bool eyesClosed = false;
+    int sleepZ = -1;        // phase of the rising "z" marks, -1 for none
+};
+
+void DrawZ(QPainter& p, QPointF at, double size)
+{
+    QPainterPath z;
+    z.moveTo(at);
+    z.lineTo(at + QPointF(size, 0));
+    z.lineTo(at + QPointF(0, size));
+    z.lineTo(at + QPointF(size, size));
+    p.drawPath(z);
+}
+
+QImage DrawFrame(const Pose& pose)
+{
+    QImage frame(kSize, kSize, QImage::Format_RGB32);
+    frame.fill(Qt::white);
+    QPainter p(&frame);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    const double ground = 118;
+    // Shadow shrinks as Pip rises.
+    const double shadow = 34 - pose.lift * 0.6;
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 200, 210));
+    p.drawEllipse(QPointF(64, ground), shadow, 5);
+
+    const double bodyH = 70 * pose.squash;
+    const double bodyW = 74 / std::sqrt(pose.squash);
+    const QPointF centre(64, ground - 4 - pose.lift - bodyH / 2);
+
+    // Feet.
+    p.setPen(QPen(QColor(230, 140, 40), 4, Qt::SolidLine, Qt::RoundCap));
+    const double feetY = ground - 4 - pose.lift;
+    p.drawLine(QPointF(52, feetY - 6), QPointF(50, feetY));
+    p.drawLine(QPointF(76, feetY - 6), QPointF(78, feetY));
+
+    // Body.
+    p.setPen(QPen(QColor(200, 150, 20), 2));
+    p.setBrush(QColor(255, 214, 64));
+    p.drawEllipse(centre, bodyW / 2, bodyH / 2);
+    // Belly.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 236, 150));
+    p.drawEllipse(centre + QPointF(0, bodyH * 0.16), bodyW * 0.3, bodyH * 0.27);
+
+    // Wings: the left one rests, the right one can wave.
+    p.setPen(QPen(QColor(200, 150, 20), 2));
+    p.setBrush(QColor(250, 196, 40));
+    p.drawEllipse(centre + QPointF(-bodyW / 2 + 4, 6), 9, 16);
+    p.save();
+    p.translate(centre + QPointF(bodyW / 2 - 6, 0));
+    p.rotate(-20 - pose.wing * 110);
+    p.drawEllipse(QPointF(0, 14), 9, 17);
+    p.restore();
+
+    // Eyes and beak.
+    const QPointF eyeL = centre + QPointF(-13, -bodyH * 0.18);
+    const QPointF eyeR = centre + QPointF(13, -bodyH * 0.18);
+    p.setPen(QPen(QColor(40, 30, 30), 3, Qt::SolidLine, Qt::RoundCap));
+    if (pose.eyesClosed) {
+        p.drawArc(QRectF(eyeL - QPointF(6, 3), QSizeF(12, 6)), 200 * 16, 140 * 16);
+        p.drawArc(QRectF(eyeR - QPointF(6, 3), QSizeF(12, 6)), 200 * 16, 140 * 16);
+    } else {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(40, 30, 30));
+        p.drawEllipse(eyeL, 5, 6);
+        p.drawEllipse(eyeR, 5, 6);
+        p.setBrush(QColor(250, 250, 250));
+        p.drawEllipse(eyeL + QPointF(1.5, -2), 1.6, 1.6);
+        p.drawEllipse(eyeR + QPointF(1.5, -2), 1.6, 1.6);
+    }
+    p.setPen(QPen(QColor(200, 100, 20), 1.5));
+    p.setBrush(QColor(245, 130, 30));
+    QPainterPath beak;
+    const QPointF b = centre + QPointF(0, -bodyH * 0.05);
+    beak.moveTo(b + QPointF(-7, 0));
+    beak.lineTo(b + QPointF(7, 0));
+    beak.lineTo(b + QPointF(0, 8));
+    beak.closeSubpath();
+    p.drawPath(beak);
+    // Cheeks.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 150, 140));
+    p.drawEllipse(centre + QPointF(-24, -bodyH * 0.02), 5, 3);
+    p.drawEllipse(centre + QPointF(24, -bodyH * 0.02), 5, 3);
+
+    if (pose.sleepZ >= 0) {
+        p.setPen(QPen(QColor(90, 110, 200), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        for (int i = 0; i < 2; ++i) {
+            const double t = std::fmod(pose.sleepZ / double(kFrames) + i * 0.5, 1.0);
+            DrawZ(p, QPointF(92 + t * 14, 40 - t * 34), 6 + t * 6);
+        }
+    }
+    return frame;
+}
+
+std::vector<std::pair<QString, std::vector<QImage>>> DrawActions()
+{
+    std::vector<std::pair<QString, std::vector<QImage>>> actions;
+    std::vector<QImage> idle, hop, wave, sleep;
+    for (int f = 0; f < kFrames; ++f) {
+        const double phase = 2 * kPi * f / kFrames;
+        Pose breathe;
+        breathe.squash = 1 + 0.04 * std::sin(phase);
+        breathe.eyesClosed = f == 5;
+        idle.push_back(DrawFrame(breathe));
+
+        Pose jump;
+        const double arc = std::sin(kPi * f / (kFrames - 1));
+        jump.lift = 26 * arc;
+        jump.squash = f == 0 || f == kFrames - 1 ? 0.86 : 1 + 0.08 * arc;
+        hop.push_back(DrawFrame(jump));
+
+        Pose greet;
+        greet.wing = 0.5 + 0.5 * std::sin(phase);
+        wave.push_back(DrawFrame(greet));
+
+        Pose rest;
+        rest.squash = 0.94 + 0.03 * std::sin(phase);
+        rest.eyesClosed = true;
+        rest.sleepZ = f;
+        sleep.push_back(DrawFrame(rest));
+    }
+    actions.emplace_back(QStringLiteral("Idle"), idle);
+    actions.emplace_back(QStringLiteral("Hop"), hop);
+    actions.emplace_back(QStringLiteral("Wave"), wave);
+    actions.emplace_back(QStringLiteral("Sleep"), sleep);
+    return actions;
+}
+
+void WritePackage(const QString& output)
+{
+    const auto actions = DrawActions();
+    QImage sheet(kSize, kSize * kFrames * static_cast<int>(actions.size()), QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+
+    TXmlDocument manifest(QStringLiteral("1.0"));
+    manifest.SetEncoding(QStringLiteral("UTF-8"));
+    TXmlNode root = manifest.AddDocumentElement(kRootElement);
+    TXmlDocument::SetAttribute(root, kVersionAttribute, kFormatVersion);
+    int index = 0;
+    QPainter painter(&sheet);
+    for (const auto& [name, frames] : actions) {
+        TXmlNode action = TXmlDocument::AddChild(root, kActionElement);
+        TXmlDocument::SetText(TXmlDocument::AddChild(action, kNameElement), name);
+        TXmlNode fragments = TXmlDocument::AddChild(action, kFragmentsElement);
+        for (const QImage& frame : frames) {
+            const int top = index * kSize;
+            painter.drawImage(0, top, frame);
+            TXmlNode fragment = TXmlDocument::AddChild(fragments, kFragmentElement);
+            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kIndexElement), QString::number(index));
+            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kTopElement), QString::number(top));
+            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kLeftElement), QStringLiteral("0"));
+            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kWidthElement), QString::number(frame.width()));
+            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kHeightElement), QString::number(frame.height()));
+            ++index;
+        }
+        TXmlDocument::AddChild(action, kAudiosElement);
+    }
+    painter.end();
+
+    QTemporaryDir work;
+    if (!work.isValid())
+        throw TError(QStringLiteral("cannot make a work folder"));
+    manifest.Save(work.filePath(kManifestMember));
+    SaveSpriteSheet(sheet, work.filePath(kSheetMember));
+    TZipWriter writer;
+    writer.ZipName = output;
+    writer.FilesList = {work.filePath(QStringLiteral("*.*"))};
+    writer.Recurse = true;
+    writer.IncludeHiddenFiles = true;
+    QFile::remove(output);
+    writer.WriteArchive();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: make_pip OUTPUT.zvk\n");
+        return 2;
+    }
+    try {
+        WritePackage(args[1]);
+    } catch (const TError& error) {
+        std::fprintf(stderr, "make_pip: %s\n", qPrintable(error.Text()));
+        return 1;
+    }
+    return 0;
+}

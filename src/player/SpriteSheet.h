@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+
+// The sprite sheet "zvk.png": every frame of a package stacked top to bottom in one RGB
+// image whose white pixels a tRNS chunk marks transparent.
+
+// The largest sheet accepted, decoded at 4 bytes a pixel: a bigger one is refused like a
+// damaged file instead of exhausting memory.
+inline constexpr std::int64_t kMaxSheetBytes = std::int64_t{1} << 30;
+
+// Decodes a PNG file into an ARGB32 image (straight alpha): palettes expanded, tRNS turned
+// into alpha, 16 bits scaled to 8, no gamma applied. Raises TError when the file cannot be
+// read, is no PNG, is damaged or is larger than kMaxSheetBytes decoded.
+QImage DecodePng(const QString& path);
+
+// Reads the sheet's colour values into an RGB32 image; transparency plays no part. A file of
+// 8 bytes or less holds no image and gives a null image. Raises TError when the file cannot
+// be read, is no PNG, is damaged or is larger than kMaxSheetBytes decoded.
+QImage LoadSpriteSheet(const QString& path);
+
+// Writes `sheet` as an 8-bit RGB PNG with a tRNS chunk naming white; a null image gives the
+// 8-byte PNG signature alone. Replaces the file atomically; raises TError on failure.
+void SaveSpriteSheet(const QImage& sheet, const QString& path);

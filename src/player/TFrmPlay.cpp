@@ -1,0 +1,313 @@
+#include "player/TFrmPlay.h"
+
+#include "common/Error.h"
+#include "common/Prompts.h"
+#include "package/PackageLayout.h"
+#include "player/Manifest.h"
+#include "player/PackageCache.h"
+#include "player/SpriteSheet.h"
+
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QThread>
+#include <QWindow>
+
+#ifdef ZUVORA_HAVE_MULTIMEDIA
+#include <QAudioOutput>
+#include <QMediaPlayer>
+#include <QUrl>
+#endif
+
+#include <charconv>
+
+namespace {
+
+// Position of the first action item in the pop-up menu.
+constexpr int kFirstActionItem = 5;
+
+int Field(std::string_view text, std::size_t index)
+{
+    int value = 0;
+    const char* begin = text.data() + index * 10;
+    std::from_chars(begin, begin + 10, value);
+    return value;
+}
+
+}  // namespace
+
+TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
+{
+    setObjectName(QStringLiteral("FrmPlay"));
+    // No owner and no Tool flag: the pet gets a task-bar entry of its own.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowTitle(QString());
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    move(kFirstPosition);
+    resize(kFirstSize);
+
+    pm1_ = new QMenu(this);
+    pm1_->setObjectName(QStringLiteral("pm1"));
+    pm1_->addAction(QStringLiteral("Close"), this, &TFrmPlay::play1Click)->setObjectName(QStringLiteral("play1"));
+    pm1_->addAction(QStringLiteral("Minimize"), this, &TFrmPlay::N11Click)->setObjectName(QStringLiteral("N11"));
+    QMenu* playMode = pm1_->addMenu(QStringLiteral("Play Mode"));
+    playMode->menuAction()->setObjectName(QStringLiteral("PlayMode1"));
+    auto* modes = new QActionGroup(this);
+    const auto modeItem = [&](const QString& caption, const char* name, std::int32_t mode) {
+        QAction* item = playMode->addAction(caption);
+        item->setObjectName(QLatin1String(name));
+        item->setCheckable(true);
+        modes->addAction(item);
+        connect(item, &QAction::triggered, this, [this, item, mode] { PlayModeClick(item, mode); });
+        return item;
+    };
+    Repeat1_ = modeItem(QStringLiteral("Repeat"), "Repeat1", kPlayRepeat);
+    SingleRepeat1_ = modeItem(QStringLiteral("Single Repeat"), "SingleRepeat1", kPlaySingleRepeat);
+    Random1_ = modeItem(QStringLiteral("Random"), "Random1", kPlayRandom);
+    Repeat1_->setChecked(true);
+    Sound_ = pm1_->addAction(QStringLiteral("Sound"), this, &TFrmPlay::SoundClick);
+    Sound_->setObjectName(QStringLiteral("Sound"));
+    Sound_->setCheckable(true);
+    Sound_->setChecked(true);
+    Sound_->setVisible(false);
+    pm1_->addSeparator()->setObjectName(QStringLiteral("N1"));
+
+    // Choosing the marked action item again unmarks it, leaving none marked.
+    actionItems_ = new QActionGroup(this);
+    actionItems_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+
+    tmr1_.setSingleShot(true);
+    tmr1_.setInterval(1);
+    connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
+}
+
+TFrmPlay::~TFrmPlay()
+{
+    if (loaded_)
+        FormCloseQuery();
+}
+
+void TFrmPlay::RestoreAndClose()
+{
+    if (isMinimized())
+        showNormal();
+    close();
+}
+
+void TFrmPlay::ShowPlayer()
+{
+    show();
+    raise();
+}
+
+void TFrmPlay::showEvent(QShowEvent* event)
+{
+    // Restoring from the task bar shows the window again without a new load.
+    if (!loaded_) {
+        loaded_ = true;
+        FormShow();
+    }
+    QWidget::showEvent(event);
+}
+
+void TFrmPlay::FormShow()
+{
+    TPlaybackState& state = PlaybackState();
+    state.PlayMode = kPlayRepeat;
+    Repeat1_->setChecked(true);
+    Sound_->setChecked(true);
+
+    std::unique_ptr<TZvk>& zvk = CurrentZvk();
+    if (!zvk)
+        zvk = std::make_unique<TZvk>();
+    // The windows repaint during a long extraction, but no click can start a second show.
+    cacheFolder_ = PrepareCache(packagePath_, prompts_, [] {
+                       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                   }).Folder;
+    ReadManifest(QDir(cacheFolder_).filePath(kManifestMember), *zvk);
+    BuildActionMenu();
+
+    frame_ = QRect();
+    try {
+        sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember));
+    } catch (const TError&) {
+        // A missing or damaged sheet: the window shows, nothing plays.
+        sheet_.reset();
+        return;
+    }
+    state.Running = true;
+    tmr1_.start();
+}
+
+void TFrmPlay::BuildActionMenu()
+{
+    const QList<QAction*> items = pm1_->actions();
+    for (qsizetype i = items.size() - 1; i >= kFirstActionItem; --i) {
+        pm1_->removeAction(items[i]);
+        actionItems_->removeAction(items[i]);
+        delete items[i];
+    }
+    for (const TAction& action : CurrentZvk()->Actions) {
+        QAction* item = pm1_->addAction(action.Name);
+        item->setCheckable(true);
+        actionItems_->addAction(item);
+        connect(item, &QAction::triggered, this, [this, item] { ActionItemClick(item); });
+    }
+}
+
+void TFrmPlay::tmr1Timer()
+{
+    if (engine_ || !loaded_)
+        return;
+    engine_ = std::make_unique<TPlaybackEngine>(PlaybackState(), CurrentZvk().get(), *this);
+    engine_->StartPlayback();
+}
+
+void TFrmPlay::closeEvent(QCloseEvent* event)
+{
+    if (loaded_)
+        FormCloseQuery();
+    event->accept();
+}
+
+void TFrmPlay::FormCloseQuery()
+{
+    StopMedia();
+    tmr1_.stop();
+    StopPlayback(PlaybackState());
+    if (engine_) {
+        // The thread may be waiting for a frame to be drawn here: keep serving its requests
+        // until it has seen the stop, then free what it reads.
+        while (!engine_->Finished()) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+            QThread::msleep(1);
+        }
+        engine_.reset();
+    }
+    CurrentZvk().reset();
+    sheet_.reset();
+    loaded_ = false;
+}
+
+void TFrmPlay::SetWidth(int width)
+{
+    QMetaObject::invokeMethod(this, [this, width] { resize(width, height()); }, Qt::QueuedConnection);
+}
+
+void TFrmPlay::SetHeight(int height)
+{
+    QMetaObject::invokeMethod(this, [this, height] { resize(width(), height); }, Qt::QueuedConnection);
+}
+
+void TFrmPlay::FrameRequest(std::string_view text, int)
+{
+    // Queued behind the two resizes, so the frame is drawn at its own size.
+    QMetaObject::invokeMethod(this, [this, text] { FrameRequestHandler(text); }, Qt::BlockingQueuedConnection);
+}
+
+void TFrmPlay::FrameRequestHandler(std::string_view text)
+{
+    if (text.size() < 40 || surfaceLocked_)
+        return;
+    surfaceLocked_ = true;
+    const bool haveSheet = sheet_.has_value();
+    frame_ = haveSheet ? QRect(Field(text, 0), Field(text, 1), Field(text, 2), Field(text, 3)) : QRect();
+    repaint();
+    surfaceLocked_ = false;
+    if (haveSheet)
+        QThread::msleep(1);
+}
+
+void TFrmPlay::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().button());
+    // Also when the system asks for a repaint: the last frame comes back at once.
+    if (!sheet_ || sheet_->isNull() || frame_.isEmpty())
+        return;
+    // Only the part of the rectangle that lies on the sheet is copied; the rest stays
+    // background.
+    const QRect source = frame_ & sheet_->rect();
+    if (source.isEmpty())
+        return;
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(source.topLeft() - frame_.topLeft(), *sheet_, source);
+}
+
+void TFrmPlay::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    // The window manager moves the window while the button is held; where it will not
+    // (some platforms refuse), the window follows the mouse itself.
+    if (windowHandle() != nullptr && windowHandle()->startSystemMove())
+        return;
+    dragging_ = true;
+    dragOffset_ = event->globalPosition().toPoint() - pos();
+}
+
+void TFrmPlay::mouseMoveEvent(QMouseEvent* event)
+{
+    if (dragging_ && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - dragOffset_);
+}
+
+void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        dragging_ = false;
+}
+
+void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { pm1_->popup(event->globalPos()); }
+
+void TFrmPlay::play1Click() { close(); }
+
+void TFrmPlay::N11Click() { showMinimized(); }
+
+void TFrmPlay::PlayModeClick(QAction* item, std::int32_t mode)
+{
+    item->setChecked(true);
+    SetPlayMode(PlaybackState(), mode);
+}
+
+void TFrmPlay::ActionItemClick(QAction* item)
+{
+    // The group has already toggled the item's mark.
+    PickAction(PlaybackState(), static_cast<std::int32_t>(pm1_->actions().indexOf(item)) - kFirstActionItem);
+}
+
+void TFrmPlay::SoundClick() { StopMedia(); }
+
+void TFrmPlay::StopMedia()
+{
+#ifdef ZUVORA_HAVE_MULTIMEDIA
+    if (mediaPlayer_ != nullptr && mediaPlayer_->playbackState() == QMediaPlayer::PlayingState)
+        mediaPlayer_->stop();
+#endif
+}
+
+std::optional<qint64> TFrmPlay::AudioRequest(const QString& path)
+{
+#ifdef ZUVORA_HAVE_MULTIMEDIA
+    if (mediaPlayer_ == nullptr) {
+        mediaPlayer_ = new QMediaPlayer(this);
+        mediaPlayer_->setAudioOutput(new QAudioOutput(mediaPlayer_));
+    }
+    StopMedia();
+    mediaPlayer_->setSource(QUrl::fromLocalFile(path));
+    if (mediaPlayer_->error() != QMediaPlayer::NoError)
+        return std::nullopt;
+    mediaPlayer_->play();
+    if (mediaPlayer_->error() != QMediaPlayer::NoError)
+        return std::nullopt;
+    return mediaPlayer_->duration();
+#else
+    Q_UNUSED(path);
+    return std::nullopt;
+#endif
+}

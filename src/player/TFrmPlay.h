@@ -1,0 +1,96 @@
+#pragma once
+
+#include "app/PlayerHost.h"
+#include "player/PlaybackEngine.h"
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class Prompts;
+class QAction;
+class QActionGroup;
+class QMenu;
+class QMediaPlayer;
+
+// The pet on the desktop: a borderless, always-on-top window exactly as large as the current
+// frame, moved by dragging anywhere in it and controlled through its pop-up menu. Every show
+// loads the package and starts playback; every close stops it and frees the package.
+class TFrmPlay : public QWidget, public PlayerHost, public FrameTarget {
+    Q_OBJECT
+public:
+    explicit TFrmPlay(Prompts& prompts);
+    ~TFrmPlay() override;
+
+    // What the library window uses.
+    bool IsShowing() const override { return isVisible(); }
+    void RestoreAndClose() override;
+    void SetPackagePath(const QString& path) override { packagePath_ = path; }
+    void ShowPlayer() override;
+
+    // What the playback thread uses; each call returns once the UI thread has done it.
+    void SetWidth(int width) override;
+    void SetHeight(int height) override;
+    void FrameRequest(std::string_view text, int action) override;
+
+    // The frame request on the UI thread: draws the sheet's rectangle named by the four
+    // ten-digit fields of `text` (Left, Top, Width, Height).
+    void FrameRequestHandler(std::string_view text);
+    // Stops whatever plays, then plays the audio file; its length in milliseconds, or
+    // nothing when the file cannot be played.
+    std::optional<qint64> AudioRequest(const QString& path);
+
+    QMenu* PopupMenu() const { return pm1_; }
+    const QString& CacheFolder() const { return cacheFolder_; }
+    bool HasSheet() const { return sheet_.has_value(); }
+    bool PlaybackStarted() const { return engine_ != nullptr; }
+
+    static constexpr QPoint kFirstPosition{412, 207};
+    static constexpr QSize kFirstSize{553, 335};
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void FormShow();
+    void FormCloseQuery();
+    void BuildActionMenu();
+    void tmr1Timer();
+    void play1Click();
+    void N11Click();
+    void PlayModeClick(QAction* item, std::int32_t mode);
+    void ActionItemClick(QAction* item);
+    void SoundClick();
+    void StopMedia();
+
+    Prompts& prompts_;
+    QString packagePath_;
+    QString cacheFolder_;
+    bool loaded_ = false;  // between the show sequence and the close sequence
+
+    std::optional<QImage> sheet_;  // none: nothing may be drawn; a null image: nothing to draw
+    QRect frame_;                  // the sheet rectangle on screen now
+    bool surfaceLocked_ = false;
+
+    QMenu* pm1_ = nullptr;
+    QAction* Repeat1_ = nullptr;
+    QAction* SingleRepeat1_ = nullptr;
+    QAction* Random1_ = nullptr;
+    QAction* Sound_ = nullptr;
+    QActionGroup* actionItems_ = nullptr;
+    QTimer tmr1_;
+    std::unique_ptr<TPlaybackEngine> engine_;
+    QMediaPlayer* mediaPlayer_ = nullptr;  // made on the first audio request
+
+    bool dragging_ = false;  // a move the window manager would not do for us
+    QPoint dragOffset_;
+};
