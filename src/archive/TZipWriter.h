@@ -11,14 +11,13 @@
 
 class QFileInfo;
 
-// Updating an existing archive in place is not supported: every action writes a new archive
-// that replaces whatever is at ZipName.
+// Updating an existing archive in place is not supported: every action creates a new archive, replacing ZipName.
 enum class TZipAction { zaUpdate = 0, zaReplace = 1 };
 
 // Writes a ZIP archive of the files that the masks of FilesList name. Created, given its
 // properties, run once and released by its caller, like the extractor it derives from
-// (ZipName, FilesList, DoProcessMessages and ProcessMessages are shared; Password and
-// RecreateDirs change nothing here).
+// (ZipName, FilesList, DoProcessMessages and ProcessMessages are shared; RecreateDirs
+// changes nothing here, and a Password is refused since entries are never encrypted).
 //
 // Entries are deflated (or stored with PackLevel 0 and for NoCompressList matches), carry
 // MS-DOS time stamps and attributes, and use Zip64 only where a size, an offset or the
@@ -29,11 +28,11 @@ public:
     // --- properties (ZipName, FilesList and the message pump come from the extractor) ---
     bool Recurse = false;               // search the mask's folder at any depth
     bool StorePaths = false;            // false: entries are named by the bare file name
-    bool IncludeHiddenFiles = false;
+    bool IncludeHiddenFiles = false;    // the Include settings judge files; every folder is searched
     bool IncludeReadOnlyFiles = true;
     bool IncludeSysFiles = false;
     bool IncludeArchiveFiles = true;
-    int PackLevel = 6;                  // deflate level 1-9; 0 stores every entry
+    int PackLevel = 6;                  // deflate level 1-9, 0 stores; others are clamped to 0-9
     TZipAction ZipAction = TZipAction::zaUpdate;
     QStringList ExcludeList;            // masks of files to leave out (a mask with a folder
                                         // part is matched against the absolute path)
@@ -46,7 +45,7 @@ public:
     int WriteArchive();
 
 protected:
-    // Sizes and offsets from this value up, and entry counts from kZip64CountLimit up, go
+    // Sizes and offsets from this value up, and entry counts from zip64CountLimit_ up, go
     // into Zip64 records. Tests lower them to reach that path without writing gigabytes.
     std::uint64_t zip64SizeLimit_ = 0xFFFFFFFF;
     std::uint64_t zip64CountLimit_ = 0xFFFF;
