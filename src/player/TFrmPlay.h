@@ -46,6 +46,7 @@ public:
     QMenu* PopupMenu() const { return pm1_; }
     const QString& CacheFolder() const { return cacheFolder_; }
     bool HasSheet() const { return sheet_.has_value(); }
+    QRect CurrentFrame() const { return frame_; }
     bool PlaybackStarted() const { return engine_ != nullptr; }
 
     static constexpr QPoint kFirstPosition{412, 207};

@@ -1,0 +1,335 @@
+#include "app/TFrmMain.h"
+#include "archive/TZipWriter.h"
+#include "player/PlaybackEngine.h"
+#include "player/SpriteSheet.h"
+#include "player/TFrmPlay.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QMenu>
+#include <QTableView>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+// A sheet of three 16 by 24 frames stacked, each frame a distinct pattern with white
+// pixels in it, and one 32 wide frame below them.
+QImage MakeSheet()
+{
+    QImage sheet(32, 3 * 24 + 20, QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+    for (int f = 0; f < 3; ++f) {
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                if ((x + y) % 5 != 0)
+                    sheet.setPixel(x, f * 24 + y, qRgb(80 * f + x * 5, y * 10, 200 - f * 60));
+            }
+        }
+    }
+    for (int y = 72; y < 92; ++y)
+        for (int x = 0; x < 32; ++x)
+            sheet.setPixel(x, y, qRgb(x * 8, 255 - y, 7));
+    return sheet;
+}
+
+QByteArray Manifest(const QStringList& names, bool withFrames = true)
+{
+    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ZuvoProject Version=\"1.0.0\">";
+    int index = 0;
+    for (const QString& name : names) {
+        text += "<Action><Name>" + name.toUtf8() + "</Name><ActionFragment>";
+        for (int f = 0; withFrames && f < 2; ++f, ++index) {
+            const int frame = index % 3;
+            text += QStringLiteral("<Fragment><Index>%1</Index><Top>%2</Top><Left>0</Left><Width>16</Width>"
+                                   "<Height>24</Height></Fragment>")
+                        .arg(index)
+                        .arg(frame * 24)
+                        .toUtf8();
+        }
+        text += "</ActionFragment><ActionAudio/></Action>";
+    }
+    return text + "</ZuvoProject>";
+}
+
+// Compares two images pixel by pixel in one format.
+bool SamePixels(const QImage& a, const QImage& b)
+{
+    return a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+class FrmPlayTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        PlaybackState().ActionIndex = 0;
+        player_ = std::make_unique<TFrmPlay>(prompts_);
+    }
+
+    void TearDown() override
+    {
+        player_.reset();
+        TempDirTest::TearDown();
+    }
+
+    // Packs a package with our archive writer. `sheet`: an image, raw bytes, or nothing.
+    QString MakePackage(const QString& name, const QByteArray& manifest, const std::optional<QImage>& sheet,
+                        const QByteArray& rawSheet = {})
+    {
+        QDir work(Path(name + QStringLiteral(".work")));
+        work.mkpath(QStringLiteral("."));
+        WriteAll(work.filePath(QStringLiteral("zvk.xml")), manifest);
+        if (sheet)
+            SaveSpriteSheet(*sheet, work.filePath(QStringLiteral("zvk.png")));
+        else if (!rawSheet.isNull())
+            WriteAll(work.filePath(QStringLiteral("zvk.png")), rawSheet);
+        TZipWriter writer;
+        writer.ZipName = Path(name);
+        writer.FilesList = {work.filePath(QStringLiteral("*.*"))};
+        writer.WriteArchive();
+        return Path(name);
+    }
+
+    void Show(const QString& package)
+    {
+        player_->SetPackagePath(package);
+        player_->ShowPlayer();
+    }
+
+    QStringList MenuTexts() const
+    {
+        QStringList texts;
+        for (QAction* item : player_->PopupMenu()->actions())
+            texts.append(item->isSeparator() ? QStringLiteral("-") : item->text());
+        return texts;
+    }
+
+    QList<QAction*> ActionItems() const { return player_->PopupMenu()->actions().mid(5); }
+
+    QAction* Item(const QString& name) const { return player_->findChild<QAction*>(name); }
+
+    // Waits until the playback thread has drawn a frame of its own.
+    bool WaitForFrame() { return QTest::qWaitFor([this] { return !player_->CurrentFrame().isNull(); }, 3000); }
+
+    ScriptedPrompts prompts_;
+    std::unique_ptr<TFrmPlay> player_;
+};
+
+TEST_F(FrmPlayTest, FirstShowPlacesTheWindowAndListsTheActions)
+{
+    const QString package = MakePackage(QStringLiteral("a.zvk"), Manifest({"Idle", "Walk", "\u732b"}), MakeSheet());
+    Show(package);
+    EXPECT_TRUE(player_->isVisible());
+    EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
+    EXPECT_EQ(player_->size(), TFrmPlay::kFirstSize);
+    EXPECT_TRUE(player_->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(player_->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(player_->parentWidget(), nullptr);
+
+    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "-", "Idle", "Walk", "\u732b"}));
+    EXPECT_FALSE(Item(QStringLiteral("Sound"))->isVisible());
+    EXPECT_TRUE(Item(QStringLiteral("Sound"))->isChecked());
+    QStringList modes;
+    for (QAction* mode : Item(QStringLiteral("PlayMode1"))->menu()->actions())
+        modes.append(mode->text());
+    EXPECT_EQ(modes, (QStringList{"Repeat", "Single Repeat", "Random"}));
+    EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
+    for (QAction* item : ActionItems())
+        EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+
+    // Playback starts right after the show and the window takes the frame's size.
+    ASSERT_TRUE(WaitForFrame());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return player_->size() == QSize(16, 24); }, 1000));
+    EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
+}
+
+TEST_F(FrmPlayTest, ActionItemsToggleAndPickTheAction)
+{
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B", "C"}), MakeSheet()));
+    const QList<QAction*> items = ActionItems();
+    items[2]->trigger();
+    EXPECT_TRUE(items[2]->isChecked());
+    EXPECT_EQ(PlaybackState().ActionIndex, 2);
+    items[1]->trigger();
+    EXPECT_FALSE(items[2]->isChecked());
+    EXPECT_TRUE(items[1]->isChecked());
+    EXPECT_EQ(PlaybackState().ActionIndex, 1);
+    // The same item twice: no item marked, the pick still made.
+    items[1]->trigger();
+    EXPECT_FALSE(items[1]->isChecked());
+    for (QAction* item : items)
+        EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(PlaybackState().ActionIndex, 1);
+
+    Item(QStringLiteral("Random1"))->trigger();
+    EXPECT_EQ(PlaybackState().PlayMode, kPlayRandom);
+    EXPECT_FALSE(Item(QStringLiteral("Repeat1"))->isChecked());
+    Item(QStringLiteral("SingleRepeat1"))->trigger();
+    EXPECT_EQ(PlaybackState().PlayMode, kPlaySingleRepeat);
+    EXPECT_TRUE(Item(QStringLiteral("SingleRepeat1"))->isChecked());
+}
+
+TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
+{
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B", "C"}), MakeSheet()));
+    ActionItems()[0]->trigger();
+    Item(QStringLiteral("Random1"))->trigger();
+    player_->RestoreAndClose();
+    EXPECT_FALSE(player_->isVisible());
+    EXPECT_FALSE(player_->PlaybackStarted());
+    EXPECT_EQ(CurrentZvk(), nullptr);
+
+    Show(MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet()));
+    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "-", "Only"}));
+    EXPECT_FALSE(ActionItems()[0]->isChecked());
+    EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
+    EXPECT_EQ(PlaybackState().PlayMode, kPlayRepeat);
+}
+
+TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
+{
+    const QImage sheet = MakeSheet();
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
+    player_->SetWidth(16);
+    player_->SetHeight(24);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    EXPECT_EQ(player_->size(), QSize(16, 24));
+    EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
+
+    player_->FrameRequestHandler("0000000000000000002400000000160000000024");
+    EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24)));
+
+    // A repaint the system asks for brings the same frame back.
+    player_->repaint();
+    EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24)));
+
+    player_->resize(32, 20);
+    player_->FrameRequestHandler("0000000000000000007200000000320000000020");
+    EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 72, 32, 20)));
+}
+
+TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatExists)
+{
+    const QImage sheet = MakeSheet();
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
+    const QColor background = player_->palette().button().color();
+
+    // Half off the right edge: the part on the sheet is copied, the rest is background.
+    player_->resize(16, 8);
+    player_->FrameRequestHandler("0000000024000000000000000000160000000008");
+    const QImage half = player_->grab().toImage();
+    EXPECT_TRUE(SamePixels(half.copy(0, 0, 8, 8), sheet.copy(24, 0, 8, 8)));
+    EXPECT_EQ(half.pixelColor(12, 4), background);
+
+    // Wholly outside, and absurdly large.
+    player_->FrameRequestHandler("0000099999000009999900000000160000000008");
+    EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
+    player_->FrameRequestHandler("2147483647214748364721474836472147483647");
+    player_->FrameRequestHandler("short");
+
+    player_->close();
+    EXPECT_FALSE(player_->HasSheet());
+    player_->FrameRequestHandler("0000000000000000000000000000160000000008");
+    EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
+}
+
+TEST_F(FrmPlayTest, AnEightByteSheetPlaysWithoutDrawing)
+{
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}, false), std::nullopt,
+                     QByteArray("\x89PNG\r\n\x1a\n", 8)));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return player_->PlaybackStarted(); }, 1000));
+    QTest::qWait(200);
+    EXPECT_TRUE(player_->HasSheet());
+    EXPECT_TRUE(player_->CurrentFrame().isNull());
+    EXPECT_EQ(player_->size(), TFrmPlay::kFirstSize);
+}
+
+TEST_F(FrmPlayTest, AMissingSheetShowsTheWindowWithoutPlayback)
+{
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}), std::nullopt));
+    EXPECT_TRUE(player_->isVisible());
+    EXPECT_EQ(ActionItems().size(), 2);
+    QTest::qWait(50);
+    EXPECT_FALSE(player_->PlaybackStarted());
+    EXPECT_FALSE(player_->HasSheet());
+    ActionItems()[1]->trigger();  // only the state changes
+    EXPECT_EQ(PlaybackState().ActionIndex, 1);
+}
+
+TEST_F(FrmPlayTest, APackageThatIsNoArchiveShowsTheErrorOnce)
+{
+    WriteAll(Path(QStringLiteral("text.zvk")), "just some text, no archive\n");
+    Show(Path(QStringLiteral("text.zvk")));
+    EXPECT_TRUE(player_->isVisible());
+    EXPECT_EQ(prompts_.messages,
+              (QList<ScriptedPrompts::Shown>{{QStringLiteral("Error"), QStringLiteral("UnComPress File Error!")}}));
+    EXPECT_EQ(MenuTexts().size(), 5);
+    QTest::qWait(50);
+    EXPECT_FALSE(player_->PlaybackStarted());
+}
+
+TEST_F(FrmPlayTest, TheLeftButtonMovesTheWindowTheRightOneOpensTheMenu)
+{
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}, false), MakeSheet()));
+    const QPoint start = player_->pos();
+    QTest::mousePress(player_.get(), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(player_.get(), Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_EQ(player_->pos(), start);
+
+    // The offscreen platform has no window manager to move it; the window follows itself.
+    QTest::mousePress(player_.get(), Qt::LeftButton, {}, QPoint(10, 10));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(10, 10), player_->mapToGlobal(QPointF(50, 60)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(player_.get(), &drag);
+    QTest::mouseRelease(player_.get(), Qt::LeftButton, {}, QPoint(50, 60));
+    EXPECT_EQ(player_->pos(), start + QPoint(40, 50));
+}
+
+TEST_F(FrmPlayTest, MinimizeKeepsPlaying)
+{
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}), MakeSheet()));
+    ASSERT_TRUE(WaitForFrame());
+    Item(QStringLiteral("N11"))->trigger();
+    const QRect before = player_->CurrentFrame();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != before; }, 1000));
+    EXPECT_TRUE(PlaybackState().Running);
+    player_->RestoreAndClose();
+    EXPECT_FALSE(player_->isVisible());
+    EXPECT_FALSE(PlaybackState().Running);
+}
+
+TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
+{
+    const QString first = MakePackage(QStringLiteral("first.zvk"), Manifest({"One", "Two"}), MakeSheet());
+    const QString second = MakePackage(QStringLiteral("second.zvk"), Manifest({"Three"}), MakeSheet());
+    TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
+    library.SetPlayer(player_.get());
+    library.show();
+    prompts_.openFilesAnswers.append({first, second});
+    library.btnAddClick();
+
+    library.SelectRow(0);
+    library.btnPlayClick();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 2000));
+    EXPECT_EQ(ActionItems().size(), 2);
+    ASSERT_TRUE(WaitForFrame());
+
+    library.SelectRow(1);
+    library.btnPlayClick();
+    EXPECT_FALSE(player_->isVisible());  // closed at once, shown again after the pause
+    ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 2000));
+    EXPECT_EQ(MenuTexts().mid(5), QStringList{"Three"});
+
+    // Closing the library closes the pet first.
+    library.close();
+    EXPECT_FALSE(player_->isVisible());
+    EXPECT_FALSE(player_->PlaybackStarted());
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}

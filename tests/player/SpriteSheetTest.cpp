@@ -1,0 +1,149 @@
+#include "common/Error.h"
+#include "player/SpriteSheet.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+
+#include <zlib.h>
+
+namespace {
+
+// Pixels without any alpha, and with partial alpha.
+std::pair<int, int> AlphaCounts(const QImage& argb)
+{
+    int clear = 0;
+    int partial = 0;
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            const int alpha = qAlpha(argb.pixel(x, y));
+            clear += alpha == 0;
+            partial += alpha != 0 && alpha != 255;
+        }
+    }
+    return {clear, partial};
+}
+
+QByteArray Chunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk;
+    const auto be32 = [&chunk](std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk.append(static_cast<char>((v >> shift) & 0xFF));
+    };
+    be32(static_cast<std::uint32_t>(data.size()));
+    const QByteArray body = QByteArray(type, 4) + data;
+    chunk += body;
+    be32(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), static_cast<uInt>(body.size()))));
+    return chunk;
+}
+
+}  // namespace
+
+class SpriteSheetTest : public TempDirTest {};
+
+TEST_F(SpriteSheetTest, DecodesThePngSuiteAndRejectsItsCorruptFiles)
+{
+    const QString folder = TestDataFolder();
+    if (folder.isEmpty())
+        GTEST_SKIP() << "external test data not found (ZUVORA_TESTDATA)";
+    QFile table(QDir(folder).filePath(QStringLiteral("pngsuite/expected-libpng.tsv")));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    QTextStream lines(&table);
+    lines.readLine();  // header
+    int decoded = 0;
+    int rejected = 0;
+    while (!lines.atEnd()) {
+        const QStringList row = lines.readLine().split(u'\t');
+        ASSERT_GE(row.size(), 11);
+        const QString path = QDir(folder).filePath(QStringLiteral("pngsuite/") + row[0]);
+        if (row[1] == u"OK") {
+            const QImage image = DecodePng(path);
+            EXPECT_EQ(image.width(), row[2].toInt()) << row[0].toStdString();
+            EXPECT_EQ(image.height(), row[3].toInt()) << row[0].toStdString();
+            EXPECT_EQ(AlphaCounts(image), std::make_pair(row[8].toInt(), row[9].toInt())) << row[0].toStdString();
+            // An interlaced image decodes to exactly the pixels of its plain twin.
+            if (row[0].startsWith(QStringLiteral("basi"))) {
+                const QString twin = QDir(folder).filePath(QStringLiteral("pngsuite/basn") + row[0].mid(4));
+                EXPECT_EQ(image, DecodePng(twin)) << row[0].toStdString();
+            }
+            ++decoded;
+        } else {
+            EXPECT_THROW(DecodePng(path), TError) << row[0].toStdString();
+            ++rejected;
+        }
+    }
+    EXPECT_EQ(decoded, 161);
+    EXPECT_EQ(rejected, 14);
+}
+
+TEST_F(SpriteSheetTest, SavedSheetsAreRgbWithWhiteTransparentAndReadBackExactly)
+{
+    QImage sheet(3, 4, QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+    sheet.setPixel(0, 0, qRgb(1, 2, 3));
+    sheet.setPixel(2, 3, qRgb(254, 255, 255));
+    sheet.setPixel(1, 2, qRgb(0, 0, 0));
+    const QString path = Path(QStringLiteral("zvk.png"));
+    SaveSpriteSheet(sheet, path);
+
+    const QByteArray bytes = ReadAll(path);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[25]), 2) << "colour type RGB";
+    EXPECT_EQ(static_cast<unsigned char>(bytes[24]), 8) << "8 bits per sample";
+    EXPECT_TRUE(bytes.contains(QByteArray("tRNS") + QByteArray("\x00\xff\x00\xff\x00\xff", 6)));
+
+    // The player sees every colour, white included, as stored.
+    EXPECT_EQ(LoadSpriteSheet(path), sheet);
+    // Other readers see white as transparent and everything else opaque.
+    const QImage withAlpha = DecodePng(path);
+    EXPECT_EQ(qAlpha(withAlpha.pixel(1, 1)), 0);
+    EXPECT_EQ(qAlpha(withAlpha.pixel(2, 3)), 255);
+}
+
+TEST_F(SpriteSheetTest, AnEightByteSheetHoldsNoImage)
+{
+    SaveSpriteSheet(QImage(), Path(QStringLiteral("empty.png")));
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("empty.png"))), QByteArray("\x89PNG\r\n\x1a\n"));
+    EXPECT_TRUE(LoadSpriteSheet(Path(QStringLiteral("empty.png"))).isNull());
+    WriteAll(Path(QStringLiteral("zero.png")), {});
+    EXPECT_TRUE(LoadSpriteSheet(Path(QStringLiteral("zero.png"))).isNull());
+    // Anything at all of 8 bytes or less is not looked at.
+    WriteAll(Path(QStringLiteral("junk.png")), "garbage!");
+    EXPECT_TRUE(LoadSpriteSheet(Path(QStringLiteral("junk.png"))).isNull());
+}
+
+TEST_F(SpriteSheetTest, MissingDamagedAndOversizedSheetsAreRefused)
+{
+    EXPECT_THROW(LoadSpriteSheet(Path(QStringLiteral("absent.png"))), TError);
+    WriteAll(Path(QStringLiteral("text.png")), "This is not a PNG file at all.");
+    EXPECT_THROW(LoadSpriteSheet(Path(QStringLiteral("text.png"))), TError);
+
+    // A valid sheet cut short inside its image data.
+    QImage sheet(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            sheet.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 0xFF));
+    SaveSpriteSheet(sheet, Path(QStringLiteral("full.png")));
+    const QByteArray full = ReadAll(Path(QStringLiteral("full.png")));
+    WriteAll(Path(QStringLiteral("cut.png")), full.left(full.size() / 2));
+    EXPECT_THROW(LoadSpriteSheet(Path(QStringLiteral("cut.png"))), TError);
+
+    // A header that claims 20000 by 20000 pixels (1.6 GB decoded) is refused before any
+    // pixel memory is taken.
+    QByteArray ihdr;
+    for (std::uint32_t v : {20000u, 20000u}) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            ihdr.append(static_cast<char>((v >> shift) & 0xFF));
+    }
+    ihdr += QByteArray("\x08\x02\x00\x00\x00", 5);
+    const QByteArray huge = QByteArray("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) +
+                            Chunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + Chunk("IEND", {});
+    WriteAll(Path(QStringLiteral("huge.png")), huge);
+    try {
+        LoadSpriteSheet(Path(QStringLiteral("huge.png")));
+        ADD_FAILURE() << "an oversized sheet was accepted";
+    } catch (const TError& error) {
+        EXPECT_TRUE(error.Text().contains(QStringLiteral("too large"))) << error.Text().toStdString();
+    }
+}
