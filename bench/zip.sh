@@ -5,7 +5,7 @@
 #   zvk pack            vs  zip -6 -r -j -q
 #   zvk extract         vs  unzip -o -q          (both on the archive zvk wrote)
 #   zvk extract again into the same folder (nothing newer: nothing is written)
-# and the peak memory of zvk extract above that of `zvk --help`.
+# and the peak memory of zvk extract (and pack) above that of `zvk --help`.
 # ZVK=path/to/zvk picks another binary (default: build/default/bin/zvk).
 set -euo pipefail
 runs=${1:-7}
@@ -95,3 +95,6 @@ base=$(max_rss_kb "$zvk" --help)
 rm -rf "$out"
 peak=$(max_rss_kb "$zvk" extract "$archive" "$out")
 echo "memory:  zvk extract peak $peak KiB, zvk --help $base KiB, above baseline $((peak - base)) KiB (target < 16384 KiB)"
+rm -f "$archive"
+peak=$(max_rss_kb "$zvk" pack "$set_dir" "$archive")
+echo "memory:  zvk pack peak $peak KiB, above baseline $((peak - base)) KiB"
