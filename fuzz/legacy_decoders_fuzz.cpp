@@ -6,6 +6,9 @@
 //   rest: the compressed data.
 // Besides crashes, hangs and sanitizer reports it checks that a decoder delivers exactly the
 // declared size in pieces of at most 32 KiB, or raises TZipError.
+// libFuzzer adds new inputs to the first folder it is given, so run it as
+//   legacy_decoders_fuzz <scratch folder> fuzz/corpus/legacy_decoders
+// to keep the seed folder to its hand-picked streams.
 
 #include "archive/LegacyDecoders.h"
 #include "archive/ZipError.h"
