@@ -54,39 +54,41 @@ set -o pipefail
 echo "test set: $(find "$set_dir" -type f | wc -l) files, $(du -sb "$set_dir" | cut -f1) bytes"
 
 # ---- timing helpers --------------------------------------------------------------------------
-# median_ms PREPARE COMMAND...: runs PREPARE (untimed) then COMMAND, $runs times; prints the
-# median in milliseconds.
-median_ms() {
-  local prepare=$1; shift
-  local times=() r start end
-  for ((r = 0; r < runs; r++)); do
-    eval "$prepare"
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    times+=($(( (end - start) / 1000 )))
-  done
-  local sorted=($(printf '%s\n' "${times[@]}" | sort -n))
-  awk -v us="${sorted[$((runs / 2))]}" 'BEGIN { printf "%.1f", us / 1000 }'
+# once_us COMMAND...: wall time of one run in microseconds.
+once_us() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null
+  end=$(date +%s%N)
+  echo $(( (end - start) / 1000 ))
 }
+median_ms() { printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f", t[int((NR + 1) / 2)] / 1000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 archive=$work/set.zvk
 zipped=$work/set.zip
 out=$work/out
 
-pack_zvk=$(median_ms "rm -f '$archive'" "$zvk" pack "$set_dir" "$archive")
-pack_zip=$(median_ms "rm -f '$zipped'" zip -6 -r -j -q "$zipped" "$set_dir")
+# zvk and Info-ZIP take turns, so a change in machine load falls on both alike.
+a=(); b=()
+for ((r = 0; r < runs; r++)); do
+  rm -f "$archive"; a+=($(once_us "$zvk" pack "$set_dir" "$archive"))
+  rm -f "$zipped"; b+=($(once_us zip -6 -r -j -q "$zipped" "$set_dir"))
+done
+pack_zvk=$(median_ms "${a[@]}"); pack_zip=$(median_ms "${b[@]}")
 echo "pack:    zvk $pack_zvk ms ($(stat -c %s "$archive") bytes)   zip -6 $pack_zip ms ($(stat -c %s "$zipped") bytes)   ratio $(ratio "$pack_zvk" "$pack_zip") (target <= 1.0)"
 
-extract_zvk=$(median_ms "rm -rf '$out'" "$zvk" extract "$archive" "$out")
-extract_unzip=$(median_ms "rm -rf '$out'" unzip -o -q "$archive" -d "$out")
+a=(); b=(); c=()
+for ((r = 0; r < runs; r++)); do
+  rm -rf "$out"; a+=($(once_us "$zvk" extract "$archive" "$out"))
+  c+=($(once_us "$zvk" extract "$archive" "$out"))  # again: nothing newer, nothing written
+  rm -rf "$out"; b+=($(once_us unzip -o -q "$archive" -d "$out"))
+done
+extract_zvk=$(median_ms "${a[@]}"); extract_unzip=$(median_ms "${b[@]}"); again=$(median_ms "${c[@]}")
 echo "extract: zvk $extract_zvk ms   unzip -o $extract_unzip ms   ratio $(ratio "$extract_zvk" "$extract_unzip") (target <= 1.0)"
-
+echo "extract again, nothing newer: $again ms = $(awk -v a="$again" -v b="$extract_zvk" 'BEGIN { printf "%.1f", 100 * a / b }')% of the first (target < 5%)"
 rm -rf "$out"
 "$zvk" extract "$archive" "$out" >/dev/null
-again=$(median_ms ":" "$zvk" extract "$archive" "$out")
-echo "extract again, nothing newer: $again ms = $(awk -v a="$again" -v b="$extract_zvk" 'BEGIN { printf "%.1f", 100 * a / b }')% of the first (target < 5%)"
 [ "$("$zvk" extract "$archive" "$out")" = "0 entries extracted" ] || echo "warning: second extract wrote entries" >&2
 
 # ---- memory -----------------------------------------------------------------------------
