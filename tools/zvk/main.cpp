@@ -22,7 +22,8 @@ struct Command {
 // A new command is one row here and one function in its own file.
 constexpr Command kCommands[] = {
     {"list", "ARCHIVE",
-     "One line per entry: name, method, compressed size, size, CRC-32, time stamp (tab-separated).",
+     "One tab-separated line per entry: stored name, method, compressed size, size,\n"
+     "CRC-32 (hex), time stamp (YYYY-MM-DD HH:MM:SS).",
      ListCommand},
     {"extract", "ARCHIVE DIR",
      "Extract as the player does: names with a dot, folders recreated, only newer entries\n"
@@ -30,7 +31,8 @@ constexpr Command kCommands[] = {
      ExtractCommand},
     {"pack", "DIR ARCHIVE",
      "Pack DIR as the packer does: every file at any depth, hidden and read-only ones too,\n"
-     "under its bare name, deflated. Prints the number of files added.",
+     "under its bare name (of equal names only the first found), deflated; ARCHIVE is\n"
+     "replaced. Prints the number of files added.",
      PackCommand},
     {"info", "PACKAGE",
      "Load PACKAGE as the player does (same cache folder under $APPDATA/Zuvora, same\n"
