@@ -1,4 +1,5 @@
 #include "app/QtPrompts.h"
+#include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
 #include "player/TFrmPlay.h"
@@ -6,25 +7,18 @@
 #include <QApplication>
 #include <QDir>
 
-namespace {
-
-// The pet needs a window that stays on top and places itself, which native Wayland does not
-// allow; in a Wayland session with X11 beside it, run on X11 unless the user chose otherwise.
-void PreferX11UnderWayland()
-{
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return;
-    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland" ||
-                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-}
-
-}  // namespace
+#include <malloc.h>
 
 int main(int argc, char* argv[])
 {
-    PreferX11UnderWayland();
+    // One heap for all threads: the playback thread allocates a few bytes a frame, which
+    // is no reason for it to keep a heap of its own in memory.
+    mallopt(M_ARENA_MAX, 1);
+    const QString platform =
+        PreferredPlatform(qEnvironmentVariable("QT_QPA_PLATFORM"), qEnvironmentVariable("XDG_SESSION_TYPE"),
+                          qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"));
+    if (!platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform.toUtf8());
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));

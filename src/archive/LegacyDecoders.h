@@ -17,8 +17,8 @@ using ZipByteSource = std::function<std::size_t(std::uint8_t* buffer, std::size_
 // Takes the next piece of decompressed data.
 using ZipByteSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
 
-// Each decoder stops after `uncompressedSize` bytes (reduced and imploded data carry no end
-// marker), or at the end of the compressed data, whichever comes first.
+// Each decoder stops after exactly `uncompressedSize` bytes (reduced and imploded data carry
+// no end marker); compressed data that end before that raise TZipError("error").
 void Unshrink(const ZipByteSource& source, const ZipByteSink& sink, std::uint64_t uncompressedSize);
 // `factor` is the compression method minus 1 (1 to 4).
 void Unreduce(const ZipByteSource& source, const ZipByteSink& sink, std::uint64_t uncompressedSize, int factor);

@@ -25,6 +25,8 @@
 
 #include <charconv>
 
+#include <malloc.h>
+
 namespace {
 
 // Position of the first action item in the pop-up menu.
@@ -142,6 +144,9 @@ void TFrmPlay::FormShow()
     }
     state.Running = true;
     tmr1_.start();
+    // Extraction, manifest and decoding leave freed buffers in the heap; hand them back, so
+    // a playing pet costs little more than its sheet.
+    malloc_trim(0);
 }
 
 void TFrmPlay::BuildActionMenu()

@@ -1,5 +1,6 @@
 #include "app/LibraryFile.h"
 #include "app/PlayerHost.h"
+#include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
@@ -331,4 +332,17 @@ TEST_F(FrmMainTest, FailedSaveAtCloseIsReported)
     EXPECT_EQ(prompts_.messages[0].kind, QStringLiteral("Error"));
     EXPECT_TRUE(prompts_.messages[0].text.startsWith(
         QStringLiteral("The library could not be saved to ") + libraryFile_ + QStringLiteral(": ")));
+}
+
+TEST(SessionPlatform, WaylandWithX11BesideItRunsOnX11UnlessChosen)
+{
+    const QString wayland = QStringLiteral("wayland");
+    EXPECT_EQ(PreferredPlatform({}, wayland, QStringLiteral("wayland-0"), QStringLiteral(":0")), QStringLiteral("xcb"));
+    EXPECT_EQ(PreferredPlatform({}, {}, QStringLiteral("wayland-0"), QStringLiteral(":0")), QStringLiteral("xcb"));
+    // The user's own choice wins, whatever it is.
+    EXPECT_EQ(PreferredPlatform(QStringLiteral("wayland"), wayland, QStringLiteral("wayland-0"), QStringLiteral(":0")),
+              QString());
+    // Without XWayland there is nothing to switch to; an X11 session needs nothing.
+    EXPECT_EQ(PreferredPlatform({}, wayland, QStringLiteral("wayland-0"), {}), QString());
+    EXPECT_EQ(PreferredPlatform({}, QStringLiteral("x11"), {}, QStringLiteral(":0")), QString());
 }
