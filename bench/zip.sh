@@ -11,6 +11,7 @@ set -euo pipefail
 runs=${1:-7}
 root=$(cd "$(dirname "$0")/.." && pwd)
 zvk=${ZVK:-$root/build/default/bin/zvk}
+[ -n "${EPOCHREALTIME:-}" ] || { echo "needs bash 5 or later (EPOCHREALTIME)" >&2; exit 1; }
 [ -x "$zvk" ] || { echo "build first: cmake --build --preset default (or set ZVK)" >&2; exit 1; }
 for tool in zip unzip gzip awk /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install zip unzip time)" >&2; exit 1; }
@@ -54,13 +55,14 @@ set -o pipefail
 echo "test set: $(find "$set_dir" -type f | wc -l) files, $(du -sb "$set_dir" | cut -f1) bytes"
 
 # ---- timing helpers --------------------------------------------------------------------------
-# once_us COMMAND...: wall time of one run in microseconds.
+# once_us COMMAND...: wall time of one run in microseconds. Bash's own clock: a `date`
+# process around every run would add a few milliseconds to the short ones.
 once_us() {
   local start end
-  start=$(date +%s%N)
+  start=${EPOCHREALTIME/./}
   "$@" >/dev/null
-  end=$(date +%s%N)
-  echo $(( (end - start) / 1000 ))
+  end=${EPOCHREALTIME/./}
+  echo $(( end - start ))
 }
 median_ms() { printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f", t[int((NR + 1) / 2)] / 1000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
