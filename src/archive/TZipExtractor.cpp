@@ -124,8 +124,7 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint6
 {
     if (start > end || size > end - start)
         return std::nullopt;
-    std::vector<TZipEntry> entries;
-    entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, size / kCentralHeaderSize)));
+    std::vector<TZipEntry> entries;  // grows with the headers read, never with the count
     std::uint64_t pos = start;
     const std::uint64_t stop = start + size;
     for (std::uint64_t i = 0; i < count; ++i) {
