@@ -23,7 +23,9 @@
 #include <QUrl>
 #endif
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 
 #include <malloc.h>
 
@@ -32,12 +34,13 @@ namespace {
 // Position of the first action item in the pop-up menu.
 constexpr int kFirstActionItem = 5;
 
+// One ten-digit field of a frame request; anything but digits in the int range reads as 0.
 int Field(std::string_view text, std::size_t index)
 {
     int value = 0;
     const char* begin = text.data() + index * 10;
     std::from_chars(begin, begin + 10, value);
-    return value;
+    return std::max(value, 0);
 }
 
 }  // namespace
@@ -221,7 +224,14 @@ void TFrmPlay::FrameRequestHandler(std::string_view text)
         return;
     surfaceLocked_ = true;
     const bool haveSheet = sheet_.has_value();
-    frame_ = haveSheet ? QRect(Field(text, 0), Field(text, 1), Field(text, 2), Field(text, 3)) : QRect();
+    if (haveSheet) {
+        // Fields are 0 to 2147483647; keep right and bottom edges within int as well.
+        const int left = Field(text, 0);
+        const int top = Field(text, 1);
+        frame_ = QRect(left, top, std::min(Field(text, 2), INT_MAX - left), std::min(Field(text, 3), INT_MAX - top));
+    } else {
+        frame_ = QRect();
+    }
     repaint();
     surfaceLocked_ = false;
     if (haveSheet)

@@ -232,6 +232,7 @@ TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatEx
     player_->FrameRequestHandler("0000099999000009999900000000160000000008");
     EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
     player_->FrameRequestHandler("2147483647214748364721474836472147483647");
+    player_->FrameRequestHandler("-000000001-000000001000000001600000000-8");
     player_->FrameRequestHandler("short");
 
     player_->close();
