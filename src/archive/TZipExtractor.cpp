@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 #include <zlib.h>
 
@@ -548,7 +550,7 @@ private:
 // Writes decompressed data, keeping their CRC-32 and refusing more than the declared size.
 class EntryOutput {
 public:
-    EntryOutput(QSaveFile& file, std::uint64_t limit) : file_(file), limit_(limit) {}
+    EntryOutput(QFile& file, std::uint64_t limit) : file_(file), limit_(limit) {}
 
     void Write(const std::uint8_t* data, std::size_t size)
     {
@@ -563,7 +565,7 @@ public:
     std::uint32_t Crc() const { return static_cast<std::uint32_t>(crc_); }
 
 private:
-    QSaveFile& file_;
+    QFile& file_;
     std::uint64_t limit_;
     std::uint64_t written_ = 0;
     uLong crc_ = crc32_z(0, nullptr, 0);
@@ -721,9 +723,10 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
     }
 
     // The new file is written beside the old one and renamed over it only when complete,
-    // so a damaged member never costs the file it would have replaced.
-    QSaveFile output(path);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    // so a damaged member never costs the file it would have replaced. Cache files can be
+    // extracted again, so unlike the user's own files they are not synced to disk one by one.
+    QTemporaryFile output(*folder + QStringLiteral("/.zvk-XXXXXX"));
+    if (!output.open())
         return false;
     if (!IsKnownMethod(entry.Method)) {
         if (UserPrompts)
@@ -771,8 +774,14 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
 
     if (entry.Crc32 != 0 && crc != entry.Crc32)
         return false;
-    if (!output.commit())
+    // rename() replaces an existing file in one step; QFile::rename would refuse.
+    output.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
+                          QFile::ReadGroup | QFile::ReadOther);
+    output.close();
+    if (output.error() != QFileDevice::NoError ||
+        std::rename(QFile::encodeName(output.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
         return false;
+    output.setAutoRemove(false);
     {
         QFile written(path);
         if (written.open(QIODevice::ReadOnly))
