@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <tuple>
 
 #include <zlib.h>
@@ -172,3 +173,64 @@ TEST_F(ZvkTest, UnknownMethodIsReportedAndExtractionGoesOn)
 }
 
 }  // namespace
+
+TEST_F(ZvkTest, InfoAndTraceShowWhatThePlayerPlays)
+{
+    Make(QStringLiteral("zvk.xml"),
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ZuvoProject Version=\"1.0.0\">"
+         "<Action><Name>Walk</Name><ActionFragment>"
+         "<Fragment><Index>0</Index><Top>0</Top><Left>0</Left><Width>64</Width><Height>60</Height></Fragment>"
+         "<Fragment><Index>1</Index><Top>60</Top><Left>0</Left><Width>64</Width><Height>64</Height></Fragment>"
+         "</ActionFragment><ActionAudio><Audio>0.wav</Audio></ActionAudio></Action>"
+         "<Action><Name>Sit</Name><ActionFragment>"
+         "<Fragment><Index>2</Index><Top>124</Top><Left>0</Left><Width>80</Width><Height>64</Height></Fragment>"
+         "</ActionFragment><ActionAudio/></Action></ZuvoProject>");
+    Make(QStringLiteral("zvk.png"), QByteArray("\x89PNG\r\n\x1a\n", 8));
+    const QString package = Path(QStringLiteral("pet.zvk"));
+    ASSERT_EQ(Zvk({"pack", Work(), package}).code, 0);
+
+    const ZvkRun info = Zvk({"info", package});
+    EXPECT_EQ(info.code, 0) << info.err.toStdString();
+    const QStringList lines = info.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 8);
+    EXPECT_EQ(lines[0], QStringLiteral("package: ") + package);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("cache: ") + Path(QStringLiteral("Zuvora/"))));
+    EXPECT_EQ(lines[2], QStringLiteral("actions: 2"));
+    EXPECT_EQ(lines[3], QStringLiteral("action 0 \"Walk\": 2 frames, 1 audio"));
+    EXPECT_EQ(lines[5], QStringLiteral("  frame 1: left 0 top 60 width 64 height 64 (index 1)"));
+    EXPECT_EQ(lines[6], QStringLiteral("  audio: \"0.wav\""));
+    EXPECT_EQ(lines[7], QStringLiteral("action 1 \"Sit\": 1 frames, 0 audio"));
+
+    // Right after start Repeat plays the second action first. (Pacing is measured by the
+    // benchmarks, not here.)
+    const ZvkRun trace = Zvk({"trace", "--frames", "4", package});
+    EXPECT_EQ(trace.code, 0) << trace.err.toStdString();
+    const QStringList frames = trace.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(frames.size(), 4);
+    QList<int> actions;
+    QList<double> times;
+    for (const QString& frame : frames) {
+        const QStringList fields = frame.split(u' ', Qt::SkipEmptyParts);
+        ASSERT_EQ(fields.size(), 3) << frame.toStdString();
+        times.append(fields[0].toDouble());
+        actions.append(fields[1].toInt());
+        EXPECT_EQ(fields[2].size(), 40);
+    }
+    EXPECT_EQ(actions, (QList<int>{1, 0, 0, 1}));
+    EXPECT_EQ(frames[0].section(u' ', -1), QStringLiteral("0000000000000000012400000000800000000064"));
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+
+    EXPECT_EQ(Zvk({"trace", "--mode", "sideways", package}).code, 2);
+    EXPECT_EQ(Zvk({"trace", "--frames", "0", package}).code, 2);
+}
+
+TEST_F(ZvkTest, InfoOnABrokenPackageSaysSoAndFails)
+{
+    WriteAll(Path(QStringLiteral("text.zvk")), "not an archive\n");
+    const ZvkRun info = Zvk({"info", Path(QStringLiteral("text.zvk"))});
+    EXPECT_EQ(info.code, 1);
+    EXPECT_TRUE(info.err.contains(QStringLiteral("UnComPress File Error!"))) << info.err.toStdString();
+    EXPECT_TRUE(info.out.contains(QStringLiteral("actions: 0")));
+    const ZvkRun trace = Zvk({"trace", Path(QStringLiteral("text.zvk"))});
+    EXPECT_EQ(trace.code, 1);
+}
