@@ -3,6 +3,7 @@
 #include "archive/DosTime.h"
 #include "archive/Wildcard.h"
 #include "archive/ZipError.h"
+#include "archive/ZipFormat.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,25 +19,17 @@
 
 namespace {
 
-constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
-// A classic field holding this value says "look in the Zip64 record".
-constexpr std::uint32_t kMarker32 = 0xFFFFFFFF;
+using namespace zipformat;
+
+// A 16-bit count holding this value says "look in the Zip64 end record".
 constexpr std::uint16_t kMarker16 = 0xFFFF;
 // Size of the Zip64 end record after its signature and size field.
-constexpr std::uint64_t kZip64EndRemainder = 44;
+constexpr std::uint64_t kZip64EndRemainder = kZip64EndOfDirectorySize - 12;
 
 // APPNOTE 4.5; high byte 0 says the host is MS-DOS, so external attributes are MS-DOS bits.
 constexpr std::uint16_t kVersionMadeBy = 45;
 constexpr std::uint16_t kVersionNeeded = 20;       // deflate
 constexpr std::uint16_t kVersionNeededZip64 = 45;  // Zip64 records
-constexpr std::uint16_t kFlagUtf8Name = 0x0800;
-constexpr std::uint16_t kMethodStored = 0;
-constexpr std::uint16_t kMethodDeflated = 8;
 
 constexpr qint64 kReadChunk = 65535;
 constexpr qint64 kWriteChunk = 65536;
@@ -64,7 +57,7 @@ private:
     }
 };
 
-std::uint32_t Low32(std::uint64_t value, bool zip64) { return zip64 ? kMarker32 : static_cast<std::uint32_t>(value); }
+std::uint32_t Low32(std::uint64_t value, bool zip64) { return zip64 ? kZip64Marker : static_cast<std::uint32_t>(value); }
 
 // Names compare without regard to ASCII letter case, as on the file systems the format
 // grew up on; other characters compare exactly.
@@ -213,7 +206,7 @@ int TZipWriter::WriteArchive()
             entry.name = item.entryName.toLatin1();
         } else {
             entry.name = item.entryName.toUtf8();
-            entry.flags |= kFlagUtf8Name;
+            entry.flags |= kFlagUtf8;
         }
         if (entry.name.size() > 0xFFFF)
             continue;
@@ -470,7 +463,7 @@ void TZipWriter::WriteCentralDirectory(Session& session, const std::vector<Writt
     Record r;
     if (manyEntries || bigSize || bigOffset) {
         const std::uint64_t zip64End = session.Pos();
-        r.U32(kZip64EndSignature)
+        r.U32(kZip64EndOfDirectorySignature)
             .U64(kZip64EndRemainder)
             .U16(kVersionMadeBy)
             .U16(kVersionNeededZip64)
@@ -486,7 +479,7 @@ void TZipWriter::WriteCentralDirectory(Session& session, const std::vector<Writt
             .U32(1);  // total disks
     }
     const std::uint16_t count16 = manyEntries ? kMarker16 : static_cast<std::uint16_t>(count);
-    r.U32(kEndSignature)
+    r.U32(kEndOfDirectorySignature)
         .U16(0)  // this disk
         .U16(0)  // disk with the central directory
         .U16(count16)
