@@ -4,23 +4,44 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <ctime>
+
+namespace {
+
+TDosDateTime DosFields(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1980)
+        return {0, (0 << 9) | (1 << 5) | 1};
+    if (year > 2107)
+        return {(23 << 11) | (59 << 5) | 29, (127 << 9) | (12 << 5) | 31};
+    TDosDateTime stamp;
+    stamp.Time = static_cast<std::uint16_t>((hour << 11) | (minute << 5) | (second / 2));
+    stamp.Date = static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+    return stamp;
+}
+
+}  // namespace
 
 TDosDateTime ToDosDateTime(const QDateTime& time)
 {
     const QDateTime local = time.toLocalTime();
     const QDate date = local.date();
     const QTime clock = local.time();
-    if (date.year() < 1980)
-        return {0, (0 << 9) | (1 << 5) | 1};
-    if (date.year() > 2107)
-        return {(23 << 11) | (59 << 5) | 29, (127 << 9) | (12 << 5) | 31};
-    TDosDateTime stamp;
-    stamp.Time = static_cast<std::uint16_t>((clock.hour() << 11) | (clock.minute() << 5) | (clock.second() / 2));
-    stamp.Date = static_cast<std::uint16_t>(((date.year() - 1980) << 9) | (date.month() << 5) | date.day());
-    return stamp;
+    return DosFields(date.year(), date.month(), date.day(), clock.hour(), clock.minute(), clock.second());
 }
 
-QDateTime FromDosDateTime(TDosDateTime stamp)
+
+TDosDateTime ToDosDateTime(std::int64_t secondsSinceEpoch)
+{
+    const auto time = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr)
+        return DosFields(1980, 1, 1, 0, 0, 0);
+    return DosFields(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                     std::min(local.tm_sec, 59));
+}
+
+TDosDateTime NormaliseDosDateTime(TDosDateTime stamp)
 {
     const int year = 1980 + (stamp.Date >> 9);
     const int month = std::clamp((stamp.Date >> 5) & 0x0F, 1, 12);
@@ -28,7 +49,14 @@ QDateTime FromDosDateTime(TDosDateTime stamp)
     const int hour = std::min(stamp.Time >> 11, 23);
     const int minute = std::min((stamp.Time >> 5) & 0x3F, 59);
     const int second = std::min((stamp.Time & 0x1F) * 2, 58);
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::LocalTime);
+    return DosFields(year, month, day, hour, minute, second);
+}
+
+QDateTime FromDosDateTime(TDosDateTime stamp)
+{
+    const TDosDateTime valid = NormaliseDosDateTime(stamp);
+    return QDateTime(QDate(1980 + (valid.Date >> 9), (valid.Date >> 5) & 0x0F, valid.Date & 0x1F),
+                     QTime(valid.Time >> 11, (valid.Time >> 5) & 0x3F, (valid.Time & 0x1F) * 2), Qt::LocalTime);
 }
 
 std::uint32_t DosAttributesOf(const QString& nativePath)

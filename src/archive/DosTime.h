@@ -18,6 +18,12 @@ struct TDosDateTime {
 // Local time to MS-DOS form; seconds are rounded down to an even number, years before 1980
 // become 1980-01-01 00:00 and years after 2107 become 2107-12-31 23:59:58.
 TDosDateTime ToDosDateTime(const QDateTime& time);
+// The same for a time in seconds since the epoch, without Qt's time-zone lookups: cheap
+// enough to compare every entry of an archive with the file it would replace.
+TDosDateTime ToDosDateTime(std::int64_t secondsSinceEpoch);
+// Impossible fields (month 0, day 31 in April, hour 25) clamped into range, as
+// FromDosDateTime reads them.
+TDosDateTime NormaliseDosDateTime(TDosDateTime stamp);
 // MS-DOS form to local time; impossible fields (month 0, day 31 in April) are clamped into range.
 QDateTime FromDosDateTime(TDosDateTime stamp);
 

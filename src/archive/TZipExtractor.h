@@ -75,5 +75,5 @@ protected:
 
 private:
     bool ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd);
-    bool MayReplace(const TZipEntry& entry, const QString& path) const;
+    bool MayReplace(const TZipEntry& entry, const QString& path, std::int64_t modified) const;
 };
