@@ -15,6 +15,8 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 [ -x "$bin/zuvora" ] && [ -f "$bin/Pip.zvk" ] || { echo "build first: scripts/run or cmake --build --preset default" >&2; exit 1; }
 
+# xvfb-run may hand over before the server takes connections.
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.05; done
 work=$(mktemp -d)
 openbox >/dev/null 2>&1 &
 wm=$!
