@@ -80,15 +80,17 @@ done
 pack_zvk=$(median_ms "${a[@]}"); pack_zip=$(median_ms "${b[@]}")
 echo "pack:    zvk $pack_zvk ms ($(stat -c %s "$archive") bytes)   zip -6 $pack_zip ms ($(stat -c %s "$zipped") bytes)   ratio $(ratio "$pack_zvk" "$pack_zip") (target <= 1.0)"
 
-a=(); b=(); c=()
+a=(); b=(); c=(); d=()
 for ((r = 0; r < runs; r++)); do
   rm -rf "$out"; a+=($(once_us "$zvk" extract "$archive" "$out"))
   c+=($(once_us "$zvk" extract "$archive" "$out"))  # again: nothing newer, nothing written
+  d+=($(once_us "$zvk" --help))                      # the process start alone
   rm -rf "$out"; b+=($(once_us unzip -o -q "$archive" -d "$out"))
 done
 extract_zvk=$(median_ms "${a[@]}"); extract_unzip=$(median_ms "${b[@]}"); again=$(median_ms "${c[@]}")
+start_only=$(median_ms "${d[@]}")
 echo "extract: zvk $extract_zvk ms   unzip -o $extract_unzip ms   ratio $(ratio "$extract_zvk" "$extract_unzip") (target <= 1.0)"
-echo "extract again, nothing newer: $again ms = $(awk -v a="$again" -v b="$extract_zvk" 'BEGIN { printf "%.1f", 100 * a / b }')% of the first (target < 5%)"
+echo "extract again, nothing newer: $again ms = $(awk -v a="$again" -v b="$extract_zvk" 'BEGIN { printf "%.1f", 100 * a / b }')% of the first (target < 5%); of it the process start alone (zvk --help) $start_only ms, the extraction $(awk -v a="$again" -v s="$start_only" -v b="$extract_zvk" 'BEGIN { printf "%.1f ms = %.1f%%", a - s, 100 * (a - s) / b }')"
 rm -rf "$out"
 "$zvk" extract "$archive" "$out" >/dev/null
 [ "$("$zvk" extract "$archive" "$out")" = "0 entries extracted" ] || echo "warning: second extract wrote entries" >&2
