@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QWindow>
 
@@ -26,8 +27,11 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstring>
 
 #include <malloc.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -89,12 +93,21 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     tmr1_.setSingleShot(true);
     tmr1_.setInterval(1);
     connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
+
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    auto* wake = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+    connect(wake, &QSocketNotifier::activated, this, [this] {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+        ServeFrameRequest();
+    });
 }
 
 TFrmPlay::~TFrmPlay()
 {
     if (loaded_)
         FormCloseQuery();
+    ::close(wakeFd_);
 }
 
 void TFrmPlay::RestoreAndClose()
@@ -192,7 +205,7 @@ void TFrmPlay::FormCloseQuery()
         // The thread may be waiting for a frame to be drawn here: keep serving its requests
         // until it has seen the stop, then free what it reads.
         while (!engine_->Finished()) {
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+            ServeFrameRequest();
             QThread::msleep(1);
         }
         engine_.reset();
@@ -204,18 +217,48 @@ void TFrmPlay::FormCloseQuery()
 
 void TFrmPlay::SetWidth(int width)
 {
-    QMetaObject::invokeMethod(this, [this, width] { resize(width, height()); }, Qt::QueuedConnection);
+    const std::lock_guard<std::mutex> lock(requestMutex_);
+    pendingWidth_ = width;
 }
 
 void TFrmPlay::SetHeight(int height)
 {
-    QMetaObject::invokeMethod(this, [this, height] { resize(width(), height); }, Qt::QueuedConnection);
+    const std::lock_guard<std::mutex> lock(requestMutex_);
+    pendingHeight_ = height;
 }
 
 void TFrmPlay::FrameRequest(std::string_view text, int)
 {
-    // Queued behind the two resizes, so the frame is drawn at its own size.
-    QMetaObject::invokeMethod(this, [this, text] { FrameRequestHandler(text); }, Qt::BlockingQueuedConnection);
+    std::unique_lock<std::mutex> lock(requestMutex_);
+    std::memcpy(pendingText_, text.data(), std::min(text.size(), sizeof pendingText_));
+    requestPending_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t put = ::write(wakeFd_, &one, sizeof one);
+    requestServed_.wait(lock, [this] { return !requestPending_; });
+}
+
+void TFrmPlay::ServeFrameRequest()
+{
+    std::unique_lock<std::mutex> lock(requestMutex_);
+    if (!requestPending_)
+        return;
+    const int width = pendingWidth_;
+    const int height = pendingHeight_;
+    char text[sizeof pendingText_];
+    std::memcpy(text, pendingText_, sizeof text);
+    lock.unlock();
+
+    if (width >= 0)
+        resize(width, this->height());
+    if (height >= 0)
+        resize(this->width(), height);
+    FrameRequestHandler(std::string_view(text, sizeof text));
+
+    lock.lock();
+    requestPending_ = false;
+    pendingWidth_ = pendingHeight_ = -1;
+    lock.unlock();
+    requestServed_.notify_all();
 }
 
 void TFrmPlay::FrameRequestHandler(std::string_view text)

@@ -7,7 +7,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class Prompts;
@@ -31,7 +33,9 @@ public:
     void SetPackagePath(const QString& path) override { packagePath_ = path; }
     void ShowPlayer() override;
 
-    // What the playback thread uses; each call returns once the UI thread has done it.
+    // What the playback thread uses. The new size is applied, width then height, on the UI
+    // thread right before the frame it belongs to; FrameRequest returns once that frame is
+    // drawn.
     void SetWidth(int width) override;
     void SetHeight(int height) override;
     void FrameRequest(std::string_view text, int action) override;
@@ -72,6 +76,8 @@ private:
     void ActionItemClick(QAction* item);
     void SoundClick();
     void StopMedia();
+    // Serves the playback thread's pending frame request, if any (UI thread).
+    void ServeFrameRequest();
 
     Prompts& prompts_;
     QString packagePath_;
@@ -90,6 +96,17 @@ private:
     QActionGroup* actionItems_ = nullptr;
     QTimer tmr1_;
     std::unique_ptr<TPlaybackEngine> engine_;
+
+    // The hand-over of a frame request from the playback thread: the request waits here
+    // under the mutex, an eventfd wakes the UI thread, the condition says it is drawn. All of
+    // it is plain C++ and system calls, so thread checkers see every step.
+    std::mutex requestMutex_;
+    std::condition_variable requestServed_;
+    bool requestPending_ = false;
+    int pendingWidth_ = -1;
+    int pendingHeight_ = -1;
+    char pendingText_[40] = {};
+    int wakeFd_ = -1;
     QMediaPlayer* mediaPlayer_ = nullptr;  // made on the first audio request
 
     bool dragging_ = false;  // a move the window manager would not do for us

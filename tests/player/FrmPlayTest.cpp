@@ -11,8 +11,10 @@
 #include <QTableView>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -197,13 +199,18 @@ TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
 {
     const QImage sheet = MakeSheet();
     Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
-    player_->SetWidth(16);
-    player_->SetHeight(24);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    // As the playback thread sends it: the size, then the frame, drawn on this thread.
+    std::atomic<bool> drawn = false;
+    std::thread playback([&] {
+        player_->SetWidth(16);
+        player_->SetHeight(24);
+        player_->FrameRequest("0000000000000000002400000000160000000024", 0);
+        drawn = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return drawn.load(); }, 2000));
+    playback.join();
     EXPECT_EQ(player_->size(), QSize(16, 24));
     EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
-
-    player_->FrameRequestHandler("0000000000000000002400000000160000000024");
     EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24)));
 
     // A repaint the system asks for brings the same frame back.
