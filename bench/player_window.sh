@@ -4,7 +4,7 @@
 #    library's designed 180 ms pause included; the figure beyond it is what counts);
 #  - CPU time while Pip plays for 20 s;
 #  - resident memory idle (library window only) and while playing.
-# Needs xvfb-run, openbox, xdotool and xwininfo:  bench/player_window.sh [SECONDS]
+# Needs xvfb-run, openbox, xdotool, xprop and xwininfo:  bench/player_window.sh [SECONDS]
 set -euo pipefail
 seconds=${1:-20}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,11 +15,11 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 [ -x "$bin/zuvora" ] && [ -f "$bin/Pip.zvk" ] || { echo "build first: scripts/run or cmake --build --preset default" >&2; exit 1; }
 
-# xvfb-run may hand over before the server takes connections.
-for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.05; done
 work=$(mktemp -d)
 openbox >/dev/null 2>&1 &
 wm=$!
+# A window mapped while the window manager is still starting may be lost; wait for it.
+until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.05; done
 trap 'kill $wm 2>/dev/null; pkill -f "$work/zuvora" 2>/dev/null; rm -rf "$work"' EXIT
 cp "$bin/zuvora" "$bin/Pip.zvk" "$work/"
 printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"><Zvk>Pip.zvk</Zvk></Zuvora>' > "$work/Zuvora.Dat"
@@ -30,9 +30,12 @@ rss_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 pet_shown() { xwininfo -root -tree 2>/dev/null | grep ' 128x128+' >/dev/null; }
 
-"$work/zuvora" >/dev/null 2>&1 &
+"$work/zuvora" >"$work/log" 2>&1 &
 pid=$!
-until xdotool search --name '^Zuvora$' >/dev/null 2>&1; do sleep 0.05; done
+until xdotool search --onlyvisible --name '^Zuvora$' >/dev/null 2>&1; do
+  sleep 0.05
+  kill -0 "$pid" 2>/dev/null || { echo "zuvora exited early:" >&2; cat "$work/log" >&2; exit 1; }
+done
 sleep 1
 idle=$(rss_kib "$pid")
 
