@@ -95,19 +95,22 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
 
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    auto* wake = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
-    connect(wake, &QSocketNotifier::activated, this, [this] {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
-        ServeFrameRequest();
-    });
+    if (wakeFd_ >= 0) {
+        auto* wake = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(wake, &QSocketNotifier::activated, this, [this] {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+            ServeFrameRequest();
+        });
+    }
 }
 
 TFrmPlay::~TFrmPlay()
 {
     if (loaded_)
         FormCloseQuery();
-    ::close(wakeFd_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 void TFrmPlay::RestoreAndClose()
@@ -233,7 +236,8 @@ void TFrmPlay::FrameRequest(std::string_view text, int)
     std::memcpy(pendingText_, text.data(), std::min(text.size(), sizeof pendingText_));
     requestPending_ = true;
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t put = ::write(wakeFd_, &one, sizeof one);
+    if (wakeFd_ < 0 || ::write(wakeFd_, &one, sizeof one) != sizeof one)
+        QMetaObject::invokeMethod(this, &TFrmPlay::ServeFrameRequest, Qt::QueuedConnection);
     requestServed_.wait(lock, [this] { return !requestPending_; });
 }
 
