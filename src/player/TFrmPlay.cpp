@@ -37,6 +37,9 @@ namespace {
 
 // Position of the first action item in the pop-up menu.
 constexpr int kFirstActionItem = 5;
+// Wider or taller than any screen: a frame this large shows nothing more, and a window of
+// the size a damaged manifest may ask for would take gigabytes of backing store.
+constexpr int kMaxWindowSide = 4096;
 
 // One ten-digit field of a frame request; anything but digits in the int range reads as 0.
 int Field(std::string_view text, std::size_t index)
@@ -253,9 +256,9 @@ void TFrmPlay::ServeFrameRequest()
     lock.unlock();
 
     if (width >= 0)
-        resize(width, this->height());
+        resize(std::min(width, kMaxWindowSide), this->height());
     if (height >= 0)
-        resize(this->width(), height);
+        resize(this->width(), std::min(height, kMaxWindowSide));
     FrameRequestHandler(std::string_view(text, sizeof text));
 
     lock.lock();

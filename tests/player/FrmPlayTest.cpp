@@ -116,6 +116,20 @@ protected:
 
     QAction* Item(const QString& name) const { return player_->findChild<QAction*>(name); }
 
+    // Sends a frame request from another thread, as the playback thread does, and serves it.
+    void SendFrame(int width, int height, const char* text)
+    {
+        std::atomic<bool> drawn = false;
+        std::thread playback([&] {
+            player_->SetWidth(width);
+            player_->SetHeight(height);
+            player_->FrameRequest(text, 0);
+            drawn = true;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return drawn.load(); }, 2000));
+        playback.join();
+    }
+
     // Waits until the playback thread has drawn a frame of its own.
     bool WaitForFrame() { return QTest::qWaitFor([this] { return !player_->CurrentFrame().isNull(); }, 3000); }
 
@@ -200,15 +214,7 @@ TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
     const QImage sheet = MakeSheet();
     Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
     // As the playback thread sends it: the size, then the frame, drawn on this thread.
-    std::atomic<bool> drawn = false;
-    std::thread playback([&] {
-        player_->SetWidth(16);
-        player_->SetHeight(24);
-        player_->FrameRequest("0000000000000000002400000000160000000024", 0);
-        drawn = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return drawn.load(); }, 2000));
-    playback.join();
+    SendFrame(16, 24, "0000000000000000002400000000160000000024");
     EXPECT_EQ(player_->size(), QSize(16, 24));
     EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
     EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24)));
@@ -238,7 +244,10 @@ TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatEx
     // Wholly outside, and absurdly large.
     player_->FrameRequestHandler("0000099999000009999900000000160000000008");
     EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
-    player_->FrameRequestHandler("2147483647214748364721474836472147483647");
+    // A damaged manifest's giant frame does not make a giant window.
+    SendFrame(2147483647, 2147483647, "2147483647214748364721474836472147483647");
+    EXPECT_LE(player_->width(), 4096);
+    EXPECT_LE(player_->height(), 4096);
     player_->FrameRequestHandler("-000000001-000000001000000001600000000-8");
     player_->FrameRequestHandler("short");
 
