@@ -70,17 +70,16 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     QMenu* playMode = pm1_->addMenu(QStringLiteral("Play Mode"));
     playMode->menuAction()->setObjectName(QStringLiteral("PlayMode1"));
     auto* modes = new QActionGroup(this);
-    const auto modeItem = [&](const QString& caption, const char* name, std::int32_t mode) {
-        QAction* item = playMode->addAction(caption);
+    const auto modeItem = [&](const QString& caption, const char* name, void (TFrmPlay::*handler)()) {
+        QAction* item = playMode->addAction(caption, this, handler);
         item->setObjectName(QLatin1String(name));
         item->setCheckable(true);
         modes->addAction(item);
-        connect(item, &QAction::triggered, this, [this, item, mode] { PlayModeClick(item, mode); });
         return item;
     };
-    Repeat1_ = modeItem(QStringLiteral("Repeat"), "Repeat1", kPlayRepeat);
-    SingleRepeat1_ = modeItem(QStringLiteral("Single Repeat"), "SingleRepeat1", kPlaySingleRepeat);
-    Random1_ = modeItem(QStringLiteral("Random"), "Random1", kPlayRandom);
+    Repeat1_ = modeItem(QStringLiteral("Repeat"), "Repeat1", &TFrmPlay::Repeat1Click);
+    SingleRepeat1_ = modeItem(QStringLiteral("Single Repeat"), "SingleRepeat1", &TFrmPlay::SingleRepeat1Click);
+    Random1_ = modeItem(QStringLiteral("Random"), "Random1", &TFrmPlay::Random1Click);
     Repeat1_->setChecked(true);
     Sound_ = pm1_->addAction(QStringLiteral("Sound"), this, &TFrmPlay::SoundClick);
     Sound_->setObjectName(QStringLiteral("Sound"));
@@ -339,6 +338,12 @@ void TFrmPlay::PlayModeClick(QAction* item, std::int32_t mode)
     item->setChecked(true);
     SetPlayMode(PlaybackState(), mode);
 }
+
+void TFrmPlay::Repeat1Click() { PlayModeClick(Repeat1_, kPlayRepeat); }
+
+void TFrmPlay::SingleRepeat1Click() { PlayModeClick(SingleRepeat1_, kPlaySingleRepeat); }
+
+void TFrmPlay::Random1Click() { PlayModeClick(Random1_, kPlayRandom); }
 
 void TFrmPlay::ActionItemClick(QAction* item)
 {

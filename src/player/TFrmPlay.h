@@ -72,6 +72,9 @@ private:
     void tmr1Timer();
     void play1Click();
     void N11Click();
+    void Repeat1Click();
+    void SingleRepeat1Click();
+    void Random1Click();
     void PlayModeClick(QAction* item, std::int32_t mode);
     void ActionItemClick(QAction* item);
     void SoundClick();
