@@ -129,6 +129,20 @@ void ApplyZip64Extra(TZipEntry& entry, const QByteArray& extra, bool hasOffset)
     }
 }
 
+// The fields that local and central headers share, in the same order: from "version needed
+// to extract" up to the uncompressed size.
+void ReadSharedFields(ByteReader& header, TZipEntry& entry)
+{
+    header.Skip(2);  // version needed to extract
+    entry.Flags = header.U16();
+    entry.Method = header.U16();
+    entry.DosTime = header.U16();
+    entry.DosDate = header.U16();
+    entry.Crc32 = header.U32();
+    entry.CompressedSize = header.U32();
+    entry.UncompressedSize = header.U32();
+}
+
 // Reads `count` central-directory headers from [start, start + size), which must lie
 // before `end`. Every header has to sit wholly inside that range, so a forged count or
 // size cannot make the loop run longer than the bytes that are really there.
@@ -149,14 +163,7 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint6
             return std::nullopt;
         TZipEntry entry;
         entry.VersionMadeBy = header.U16();
-        header.Skip(2);  // version needed to extract
-        entry.Flags = header.U16();
-        entry.Method = header.U16();
-        entry.DosTime = header.U16();
-        entry.DosDate = header.U16();
-        entry.Crc32 = header.U32();
-        entry.CompressedSize = header.U32();
-        entry.UncompressedSize = header.U32();
+        ReadSharedFields(header, entry);
         const std::uint16_t nameLength = header.U16();
         const std::uint16_t extraLength = header.U16();
         const std::uint16_t commentLength = header.U16();
@@ -258,16 +265,9 @@ std::vector<TZipEntry> ScanLocalHeaders(QFile& file)
         pos = at + 4;
         const QByteArray fixed = ReadAt(file, at, kLocalHeaderSize);
         ByteReader header(fixed.constData(), static_cast<std::size_t>(fixed.size()));
-        header.Skip(4);
+        header.Skip(4);  // signature
         TZipEntry entry;
-        header.Skip(2);  // version needed to extract
-        entry.Flags = header.U16();
-        entry.Method = header.U16();
-        entry.DosTime = header.U16();
-        entry.DosDate = header.U16();
-        entry.Crc32 = header.U32();
-        entry.CompressedSize = header.U32();
-        entry.UncompressedSize = header.U32();
+        ReadSharedFields(header, entry);
         const std::uint16_t nameLength = header.U16();
         const std::uint16_t extraLength = header.U16();
         if (!header.Ok())

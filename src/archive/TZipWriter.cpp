@@ -59,6 +59,21 @@ private:
 
 std::uint32_t Low32(std::uint64_t value, bool zip64) { return zip64 ? kZip64Marker : static_cast<std::uint32_t>(value); }
 
+// The fields that local and central headers share, in the same order: from "version needed
+// to extract" up to the uncompressed size. A size flagged big holds the Zip64 marker.
+template <class Entry>
+void PutSharedFields(Record& r, const Entry& entry, bool bigCompressed, bool bigOriginal)
+{
+    r.U16(entry.versionNeeded)
+        .U16(entry.flags)
+        .U16(entry.method)
+        .U16(entry.dosTime)
+        .U16(entry.dosDate)
+        .U32(entry.crc)
+        .U32(Low32(entry.compressedSize, bigCompressed))
+        .U32(Low32(entry.uncompressedSize, bigOriginal));
+}
+
 // Names compare without regard to ASCII letter case, as on the file systems the format
 // grew up on; other characters compare exactly.
 QString AsciiLower(QString text)
@@ -385,16 +400,9 @@ void TZipWriter::AddFolder(Session& session, const Found& folder, Written& entry
 QByteArray TZipWriter::LocalHeader(const Written& entry, bool zip64) const
 {
     Record r;
-    r.U32(kLocalHeaderSignature)
-        .U16(entry.versionNeeded)
-        .U16(entry.flags)
-        .U16(entry.method)
-        .U16(entry.dosTime)
-        .U16(entry.dosDate)
-        .U32(entry.crc)
-        .U32(Low32(entry.compressedSize, zip64))
-        .U32(Low32(entry.uncompressedSize, zip64))
-        .U16(static_cast<std::uint16_t>(entry.name.size()))
+    r.U32(kLocalHeaderSignature);
+    PutSharedFields(r, entry, zip64, zip64);
+    r.U16(static_cast<std::uint16_t>(entry.name.size()))
         .U16(zip64 ? 20 : 0)
         .Bytes(entry.name);
     // In the local header the Zip64 field always holds both sizes, uncompressed first.
@@ -420,17 +428,9 @@ QByteArray TZipWriter::CentralHeader(const Written& entry) const
             extra.U64(entry.offset);
     }
     Record r;
-    r.U32(kCentralHeaderSignature)
-        .U16(kVersionMadeBy)
-        .U16(entry.versionNeeded)
-        .U16(entry.flags)
-        .U16(entry.method)
-        .U16(entry.dosTime)
-        .U16(entry.dosDate)
-        .U32(entry.crc)
-        .U32(Low32(entry.compressedSize, bigCompressed))
-        .U32(Low32(entry.uncompressedSize, bigOriginal))
-        .U16(static_cast<std::uint16_t>(entry.name.size()))
+    r.U32(kCentralHeaderSignature).U16(kVersionMadeBy);
+    PutSharedFields(r, entry, bigCompressed, bigOriginal);
+    r.U16(static_cast<std::uint16_t>(entry.name.size()))
         .U16(static_cast<std::uint16_t>(extra.data.size()))
         .U16(0)  // comment length
         .U16(0)  // disk number start

@@ -4,8 +4,6 @@
 
 #include <QDir>
 
-#include <csignal>
-#include <sys/resource.h>
 
 class LibraryFileTest : public TempDirTest {
 protected:
@@ -103,22 +101,17 @@ TEST_F(LibraryFileTest, FailedSaveLeavesTheOldFileIntactAndRaises)
     for (int i = 0; i < 200; ++i)
         many.append({QStringLiteral("pet%1.zvk").arg(i), Path(QStringLiteral("bin/pet%1.zvk").arg(i))});
 
-    // A file-size limit makes the write fail midway, as a full disk would, even for root.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 512;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     bool raised = false;
-    try {
-        WriteLibrary(Library(), many);
-    } catch (const TError& error) {
-        raised = true;
-        EXPECT_FALSE(error.Text().isEmpty());
+    {
+        const FileSizeLimit limit(512);
+        ASSERT_TRUE(limit.Active());
+        try {
+            WriteLibrary(Library(), many);
+        } catch (const TError& error) {
+            raised = true;
+            EXPECT_FALSE(error.Text().isEmpty());
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_TRUE(raised);
     EXPECT_EQ(ReadAll(Library()), before);

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <csignal>
+
 void TempDirTest::SetUp()
 {
     ASSERT_TRUE(temp_.isValid());
@@ -33,6 +35,25 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes)
+{
+    if (getrlimit(RLIMIT_FSIZE, &saved_) != 0)
+        return;
+    // Ignored, the signal lets the write return an error instead of ending the process.
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    active_ = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    if (active_)
+        setrlimit(RLIMIT_FSIZE, &saved_);
+    if (oldHandler_ != nullptr)
+        std::signal(SIGXFSZ, oldHandler_);
 }
 
 QString TestDataFolder()

@@ -4,7 +4,10 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <ostream>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +26,23 @@ protected:
 
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
+
+// Makes writes beyond `bytes` fail midway, as a full disk would, even for root (file
+// permissions do not stop root), until it goes out of scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool Active() const { return active_; }
+
+private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = nullptr;
+    bool active_ = false;
+};
 
 // The external conformance data folder; empty when it is absent.
 QString TestDataFolder();

@@ -1,3 +1,4 @@
+#include "archive/ZipBuilder.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -8,25 +9,10 @@
 #include <algorithm>
 #include <tuple>
 
-#include <zlib.h>
-
 namespace {
 
-// Size of the raw deflate stream the writer makes (level 6, 32 KiB window, memory level 8).
-qsizetype DeflatedSize(const QByteArray& data)
-{
-    z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return -1;
-    QByteArray out(static_cast<qsizetype>(deflateBound(&z, static_cast<uLong>(data.size()))), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&z, Z_FINISH);
-    deflateEnd(&z);
-    return result == Z_STREAM_END ? static_cast<qsizetype>(z.total_out) : -1;
-}
+// Size of the raw deflate stream the writer makes (level 6).
+qsizetype DeflatedSize(const QByteArray& data) { return ziptest::RawDeflate(data, 6).size(); }
 
 struct ZvkRun {
     int code = -1;
