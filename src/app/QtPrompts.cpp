@@ -17,8 +17,14 @@ QString QtPrompts::QtFilter(const QString& storedFilter)
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString patterns = QString(parts[i + 1]).replace(u';', u' ');
-        // Qt reads the patterns from the last parentheses of the description.
-        filters.append(parts[i].endsWith(u')') ? parts[i] : parts[i] + QStringLiteral(" (") + patterns + u')');
+        // Qt reads the patterns from the last parentheses of the description, separated by
+        // blanks, not by ";".
+        if (parts[i].endsWith(u')')) {
+            const qsizetype open = parts[i].lastIndexOf(u'(');
+            filters.append(parts[i].left(open) + QString(parts[i].mid(open)).replace(u';', u' '));
+        } else {
+            filters.append(parts[i] + QStringLiteral(" (") + patterns + u')');
+        }
     }
     return filters.join(QStringLiteral(";;"));
 }
@@ -28,8 +34,28 @@ QStringList QtPrompts::OpenFiles(const QString& filter)
     const QStringList files =
         QFileDialog::getOpenFileNames(parent_, QString(), lastFolder_, QtFilter(filter));
     if (!files.isEmpty())
-        lastFolder_ = QFileInfo(files.first()).absolutePath();
+        RememberFolder(files.first());
     return files;
+}
+
+QString QtPrompts::OpenFile(const QString& filter)
+{
+    const QString file = QFileDialog::getOpenFileName(parent_, QString(), lastFolder_, QtFilter(filter));
+    RememberFolder(file);
+    return file;
+}
+
+QString QtPrompts::SaveFile(const QString& filter)
+{
+    const QString file = QFileDialog::getSaveFileName(parent_, QString(), lastFolder_, QtFilter(filter));
+    RememberFolder(file);
+    return file;
+}
+
+void QtPrompts::RememberFolder(const QString& file)
+{
+    if (!file.isEmpty())
+        lastFolder_ = QFileInfo(file).absolutePath();
 }
 
 void QtPrompts::Error(const QString& text)
@@ -44,6 +70,12 @@ void QtPrompts::Information(const QString& text)
     box.exec();
 }
 
+void QtPrompts::Warning(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, kAppTitle, text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
 void QtPrompts::Message(const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent_);
@@ -54,6 +86,21 @@ bool QtPrompts::Confirm(const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
     return box.exec() == QMessageBox::Yes;
+}
+
+Prompts::SaveChoice QtPrompts::AskSaveChanges(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, kAppTitle, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    parent_);
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveChoice::Save;
+    case QMessageBox::Discard:
+        return SaveChoice::Discard;
+    default:
+        return SaveChoice::Cancel;  // Escape and the window's close button too
+    }
 }
 
 void QtPrompts::ShowInFolder(const QString& nativePath)

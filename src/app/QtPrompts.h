@@ -11,16 +11,22 @@ public:
     void SetParent(QWidget* parent) { parent_ = parent; }
 
     QStringList OpenFiles(const QString& filter) override;
+    QString OpenFile(const QString& filter) override;
+    QString SaveFile(const QString& filter) override;
     void Error(const QString& text) override;
     void Information(const QString& text) override;
+    void Warning(const QString& text) override;
     void Message(const QString& caption, const QString& text) override;
     bool Confirm(const QString& caption, const QString& text) override;
+    SaveChoice AskSaveChanges(const QString& text) override;
     void ShowInFolder(const QString& nativePath) override;
 
     // "Desc|*.a;*.b|Other|*.c" into Qt's "Desc (*.a *.b);;Other (*.c)".
     static QString QtFilter(const QString& storedFilter);
 
 private:
+    void RememberFolder(const QString& file);
+
     QPointer<QWidget> parent_;
     QString lastFolder_;
 };

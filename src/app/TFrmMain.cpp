@@ -1,5 +1,6 @@
 #include "app/TFrmMain.h"
 
+#include "app/FileListView.h"
 #include "app/LibraryFile.h"
 #include "app/PlayerHost.h"
 #include "common/AppDirs.h"
@@ -8,11 +9,9 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
-#include <QTableView>
 #include <QToolBar>
 
 namespace {
@@ -51,21 +50,8 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     button(QStringLiteral("Packer"), &TFrmMain::btnPackerClick);
     button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
 
-    lvZvk_ = new QTableView;
-    lvZvk_->setObjectName(QStringLiteral("lvZvk"));
+    lvZvk_ = new TFileListView(QStringLiteral("lvZvk"));
     lvZvk_->setModel(&model_);
-    lvZvk_->setShowGrid(true);
-    lvZvk_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvZvk_->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvZvk_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvZvk_->setWordWrap(false);
-    lvZvk_->setTextElideMode(Qt::ElideMiddle);
-    lvZvk_->setAlternatingRowColors(true);
-    lvZvk_->verticalHeader()->hide();
-    lvZvk_->verticalHeader()->setDefaultSectionSize(lvZvk_->fontMetrics().height() + 8);
-    lvZvk_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    lvZvk_->horizontalHeader()->setHighlightSections(false);
-    lvZvk_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvZvk_, &QTableView::doubleClicked, this, &TFrmMain::btnPlayClick);
     connect(lvZvk_, &QTableView::customContextMenuRequested, this, &TFrmMain::lvZvkContextMenu);
 
@@ -103,21 +89,9 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     });
 }
 
-int TFrmMain::SelectedRow() const
-{
-    const QModelIndexList rows = lvZvk_->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
-}
+int TFrmMain::SelectedRow() const { return lvZvk_->SelectedRow(); }
 
-void TFrmMain::SelectRow(int row)
-{
-    if (row < 0 || row >= model_.rowCount()) {
-        lvZvk_->clearSelection();
-        return;
-    }
-    lvZvk_->selectRow(row);
-    lvZvk_->scrollTo(model_.index(row, 0));
-}
+void TFrmMain::SelectRow(int row) { lvZvk_->SelectRow(row); }
 
 void TFrmMain::showEvent(QShowEvent* event)
 {
@@ -137,6 +111,12 @@ void TFrmMain::FormShow()
 
 void TFrmMain::closeEvent(QCloseEvent* event)
 {
+    // The program ends with this window: the packer's project must not go unasked. Its
+    // close is the one way to keep the program running (the person cancelled).
+    if (packer_ != nullptr && packer_->isVisible() && !packer_->close()) {
+        event->ignore();
+        return;
+    }
     FormCloseQuery();
     event->accept();
 }

@@ -7,10 +7,10 @@
 
 class PlayerHost;
 class Prompts;
+class TFileListView;
 class QAction;
 class QMenu;
 class QPlainTextEdit;
-class QTableView;
 class QToolBar;
 
 // The library window: the user's packages in the user's order, kept in the library file
@@ -62,7 +62,7 @@ private:
 
     TLibraryModel model_;
     QToolBar* tbMain_ = nullptr;
-    QTableView* lvZvk_ = nullptr;
+    TFileListView* lvZvk_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;
     QMenu* pmList_ = nullptr;
     QTimer playTimer_;

@@ -2,6 +2,7 @@
 #include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
+#include "packer/TFrmPacker.h"
 #include "player/TFrmPlay.h"
 
 #include <QApplication>
@@ -28,6 +29,8 @@ int main(int argc, char* argv[])
     prompts.SetParent(&main);
     TFrmPlay player(prompts);
     main.SetPlayer(&player);
+    TFrmPacker packer(prompts);
+    main.SetPacker(&packer);
     main.show();
     return QApplication::exec();
 }

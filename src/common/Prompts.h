@@ -8,11 +8,19 @@
 // dialogs and records every text.
 class Prompts {
 public:
+    enum class SaveChoice { Save, Discard, Cancel };
+
     virtual ~Prompts() = default;
 
     // Multi-selection open dialog. Filter in the stored "Description|pattern|..." form.
     // Returns native paths in the dialog's order; empty when cancelled.
     virtual QStringList OpenFiles(const QString& filter) = 0;
+
+    // Single-selection open dialog; empty when cancelled.
+    virtual QString OpenFile(const QString& filter) = 0;
+
+    // Save dialog; the name as chosen, no extension added; empty when cancelled.
+    virtual QString SaveFile(const QString& filter) = 0;
 
     // Modal error box: caption "Error", error icon, one "OK" button.
     virtual void Error(const QString& text) = 0;
@@ -20,11 +28,17 @@ public:
     // Modal information box whose caption is the application title.
     virtual void Information(const QString& text) = 0;
 
+    // Modal warning box whose caption is the application title.
+    virtual void Warning(const QString& text) = 0;
+
     // Modal box with the given caption, no icon and one "OK" button.
     virtual void Message(const QString& caption, const QString& text) = 0;
 
     // Modal question with "Yes" and "No" buttons; true for "Yes".
     virtual bool Confirm(const QString& caption, const QString& text) = 0;
+
+    // Asks whether changes not yet saved should be saved before they would be lost.
+    virtual SaveChoice AskSaveChanges(const QString& text) = 0;
 
     // Shows the file (native path) selected in the desktop's file manager.
     virtual void ShowInFolder(const QString& nativePath) = 0;

@@ -15,23 +15,42 @@ public:
     };
 
     QList<QStringList> openFilesAnswers;  // taken front first; empty list = cancelled
-    QStringList openFilesFilters;         // the filter of every open dialog shown
+    QStringList openFilesFilters;         // the filter of every file dialog shown
     QList<Shown> messages;
     QStringList shownInFolder;
     QList<bool> confirmAnswers;  // taken front first; "No" when the script has run out
+    QStringList openFileAnswers;  // single-file open dialogs, front first; empty = cancelled
+    QStringList saveFileAnswers;  // save dialogs, front first; empty = cancelled
+    QList<SaveChoice> saveChoices;  // taken front first; "Cancel" when the script has run out
 
     QStringList OpenFiles(const QString& filter) override
     {
         openFilesFilters.append(filter);
         return openFilesAnswers.isEmpty() ? QStringList() : openFilesAnswers.takeFirst();
     }
+    QString OpenFile(const QString& filter) override
+    {
+        openFilesFilters.append(filter);
+        return openFileAnswers.isEmpty() ? QString() : openFileAnswers.takeFirst();
+    }
+    QString SaveFile(const QString& filter) override
+    {
+        openFilesFilters.append(filter);
+        return saveFileAnswers.isEmpty() ? QString() : saveFileAnswers.takeFirst();
+    }
     void Error(const QString& text) override { messages.append({QStringLiteral("Error"), text}); }
     void Information(const QString& text) override { messages.append({QStringLiteral("Information"), text}); }
+    void Warning(const QString& text) override { messages.append({QStringLiteral("Warning"), text}); }
     void Message(const QString& caption, const QString& text) override { messages.append({caption, text}); }
     bool Confirm(const QString& caption, const QString& text) override
     {
         messages.append({caption, text});
         return !confirmAnswers.isEmpty() && confirmAnswers.takeFirst();
+    }
+    SaveChoice AskSaveChanges(const QString& text) override
+    {
+        messages.append({QStringLiteral("Question"), text});
+        return saveChoices.isEmpty() ? SaveChoice::Cancel : saveChoices.takeFirst();
     }
     void ShowInFolder(const QString& nativePath) override { shownInFolder.append(nativePath); }
 };

@@ -4,9 +4,15 @@
 
 QStringList ConsolePrompts::OpenFiles(const QString& /*filter*/) { return {}; }
 
+QString ConsolePrompts::OpenFile(const QString& /*filter*/) { return {}; }
+
+QString ConsolePrompts::SaveFile(const QString& /*filter*/) { return {}; }
+
 void ConsolePrompts::Error(const QString& text) { PrintErr(text); }
 
 void ConsolePrompts::Information(const QString& text) { PrintOut(text); }
+
+void ConsolePrompts::Warning(const QString& text) { PrintErr(text); }
 
 void ConsolePrompts::Message(const QString& caption, const QString& text) { PrintErr(caption + QStringLiteral(": ") + text); }
 
@@ -17,3 +23,9 @@ bool ConsolePrompts::Confirm(const QString& caption, const QString& text)
 }
 
 void ConsolePrompts::ShowInFolder(const QString& nativePath) { PrintOut(nativePath); }
+
+Prompts::SaveChoice ConsolePrompts::AskSaveChanges(const QString& text)
+{
+    PrintErr(text + QStringLiteral(" Cancel"));
+    return SaveChoice::Cancel;
+}

@@ -1,0 +1,274 @@
+#include "packer/PackerEditor.h"
+
+#include "common/Error.h"
+#include "common/PathList.h"
+#include "common/Paths.h"
+#include "common/Prompts.h"
+#include "packer/ProjectFile.h"
+
+#include <QFileInfo>
+
+TPackerEditor::TPackerEditor(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts)
+{
+    connect(&selection_, &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { ActionChanged(current); });
+}
+
+int TPackerEditor::SelectedAction() const
+{
+    const QModelIndex current = selection_.currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TPackerEditor::SelectAction(int row)
+{
+    const QModelIndex index = actions_.index(row);
+    selection_.setCurrentIndex(index, index.isValid() ? QItemSelectionModel::ClearAndSelect
+                                                      : QItemSelectionModel::Clear);
+}
+
+void TPackerEditor::ActionChanged(const QModelIndex& current)
+{
+    if (suppressSelection_)
+        return;
+    // The lists belong to the action they were filled from, whatever node the change names.
+    StoreLists(shown_);
+    ClearLists();
+    TActionNode* node = actions_.Node(current.isValid() ? current.row() : -1);
+    if (node != nullptr && node->Record) {
+        fragments_.AppendFiles(Split(node->Record->FragmentPaths, u';'));
+        audio_.AppendFiles(Split(node->Record->AudioPaths, u';'));
+    }
+    shown_ = node;
+}
+
+bool TPackerEditor::IsModified() const { return CurrentProject() != saved_; }
+
+void TPackerEditor::NewAction()
+{
+    actions_.Append(QStringLiteral("New Action") + QString::number(actions_.Count() + 1));
+    SetFileCommandsEnabled(true);
+}
+
+void TPackerEditor::DeleteAction()
+{
+    const int row = SelectedAction();
+    if (row < 0)
+        return;
+    // The deleted action's lists go with it; the selection model moves the current row to
+    // a neighbour, whose lists are then shown.
+    shown_ = nullptr;
+    actions_.Remove(row);
+    if (selection_.currentIndex().isValid())
+        selection_.select(selection_.currentIndex(), QItemSelectionModel::ClearAndSelect);
+    else
+        ClearLists();
+}
+
+void TPackerEditor::MoveAction(int offset)
+{
+    const int row = SelectedAction();
+    TActionNode* moved = actions_.Node(row);
+    TActionNode* neighbour = actions_.Node(row + offset);
+    if (moved == nullptr || neighbour == nullptr)
+        return;
+    // Nodes stay in place; names and records change places, and the selection follows.
+    StoreLists(moved);
+    std::swap(moved->Name, neighbour->Name);
+    std::swap(moved->Record, neighbour->Record);
+    shown_ = nullptr;
+    actions_.NameChanged(row);
+    actions_.NameChanged(row + offset);
+    SelectAction(row + offset);
+}
+
+void TPackerEditor::DropAction(int target)
+{
+    const int row = SelectedAction();
+    if (row >= 0)
+        actions_.MoveBefore(row, target);
+}
+
+QStringList TPackerEditor::Listable(const QStringList& nativePaths)
+{
+    QStringList listable;
+    QStringList refused;
+    for (const QString& path : nativePaths)
+        (path.contains(u';') ? refused : listable).append(path);
+    if (!refused.isEmpty()) {
+        prompts_.Error(QStringLiteral("These files were left out: their paths contain \";\", which a project "
+                                      "cannot store.\n")
+                       + refused.join(u'\n'));
+    }
+    return listable;
+}
+
+void TPackerEditor::AddFiles(List list)
+{
+    if (actions_.Count() == 0) {
+        prompts_.Error(QStringLiteral("There must be one action!"));
+        return;
+    }
+    const QStringList files = prompts_.OpenFiles(list == List::Fragments ? kFragmentFilter : kAudioFilter);
+    WorkingList(list).AppendFiles(Listable(files));
+}
+
+void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
+{
+    static const QStringList kImageExtensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg"), QStringLiteral(".png"),
+                                              QStringLiteral(".bmp")};
+    static const QStringList kAudioExtensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".aac"),
+                                              QStringLiteral(".ogg")};
+    const QStringList& accepted = list == List::Fragments ? kImageExtensions : kAudioExtensions;
+    QStringList files;
+    for (const QString& path : nativePaths) {
+        if (accepted.contains(ExtractFileExt(path).toLower()))
+            files.append(path);
+    }
+    WorkingList(list).AppendFiles(Listable(files));
+}
+
+void TPackerEditor::OpenContainingFolder(int fragmentRow)
+{
+    if (fragmentRow < 0 || fragmentRow >= fragments_.rowCount())
+        return;
+    const QString path = fragments_.Rows()[fragmentRow].Path;
+    if (!QFileInfo(path).isFile()) {
+        prompts_.Error(path + QStringLiteral(" does not exist!"));
+        return;
+    }
+    prompts_.ShowInFolder(path);
+}
+
+void TPackerEditor::StoreLists(TActionNode* action)
+{
+    if (action == nullptr)
+        return;
+    TActionData& record = action->EnsureRecord();
+    record.FragmentPaths = JoinPaths(fragments_.Paths());
+    record.AudioPaths = JoinPaths(audio_.Paths());
+}
+
+void TPackerEditor::ClearLists()
+{
+    fragments_.Clear();
+    audio_.Clear();
+}
+
+QList<TProjectAction> TPackerEditor::CurrentProject() const
+{
+    QList<TProjectAction> project = actions_.Read();
+    const int selected = SelectedAction();
+    if (selected >= 0 && selected < project.size()) {
+        project[selected].Fragments = Split(JoinPaths(fragments_.Paths()), u';');
+        project[selected].Audio = Split(JoinPaths(audio_.Paths()), u';');
+    }
+    return project;
+}
+
+void TPackerEditor::SetFileCommandsEnabled(bool enabled)
+{
+    if (enabled == fileCommandsEnabled_)
+        return;
+    fileCommandsEnabled_ = enabled;
+    emit FileCommandsEnabledChanged(enabled);
+}
+
+void TPackerEditor::ClearProject()
+{
+    shown_ = nullptr;
+    suppressSelection_ = true;
+    actions_.Clear();
+    projectFileName_.clear();
+    suppressSelection_ = false;
+    ClearLists();
+    saved_.clear();
+}
+
+bool TPackerEditor::ConfirmDiscard()
+{
+    if (!IsModified())
+        return true;
+    const QString project = projectFileName_.isEmpty() ? QStringLiteral("The new project")
+                                                       : QStringLiteral("The project ") + projectFileName_;
+    switch (prompts_.AskSaveChanges(project + QStringLiteral(" has changes that are not saved. Save them?"))) {
+    case Prompts::SaveChoice::Save:
+        return FileSave();
+    case Prompts::SaveChoice::Discard:
+        return true;
+    case Prompts::SaveChoice::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TPackerEditor::FileNew()
+{
+    if (!ConfirmDiscard())
+        return;
+    ClearProject();
+    SetFileCommandsEnabled(true);
+}
+
+void TPackerEditor::FileOpen()
+{
+    if (!ConfirmDiscard())
+        return;
+    const QString path = prompts_.OpenFile(kProjectFilter);
+    if (path.isEmpty())
+        return;
+    ClearProject();
+    const std::optional<QString> failure = LoadProject(path, actions_);
+    SetFileCommandsEnabled(true);
+    if (failure) {
+        // What was read stays open, but without a file name: the next save asks where to
+        // write instead of replacing the damaged file with part of it.
+        prompts_.Warning(QStringLiteral("%1 could not be read whole: %2\nThe actions read before the damage are "
+                                        "open; saving them asks for a new file name.")
+                             .arg(path, *failure));
+        return;
+    }
+    projectFileName_ = path;
+    saved_ = actions_.Read();
+}
+
+bool TPackerEditor::FileSave()
+{
+    if (!projectFileName_.isEmpty())
+        return SaveTo(projectFileName_);
+    const QString chosen = prompts_.SaveFile(kProjectFilter);
+    return !chosen.isEmpty() && SaveTo(WithProjectExtension(chosen));
+}
+
+bool TPackerEditor::FileSaveAs()
+{
+    const QString chosen = prompts_.SaveFile(kProjectFilter);
+    return !chosen.isEmpty() && SaveTo(WithProjectExtension(chosen));
+}
+
+bool TPackerEditor::SaveTo(const QString& path)
+{
+    StoreLists(actions_.Node(SelectedAction()));
+    const QList<TProjectAction> project = actions_.Read();
+    try {
+        SaveProject(path, project);
+    } catch (const TError& error) {
+        prompts_.Error(QStringLiteral("The project could not be saved to %1: %2").arg(path, error.Text()));
+        return false;
+    }
+    projectFileName_ = path;
+    saved_ = project;
+    prompts_.Information(path + QStringLiteral(" has been saved!"));
+    return true;
+}
+
+bool TPackerEditor::FileClose()
+{
+    if (!ConfirmDiscard())
+        return false;
+    ClearProject();
+    SetFileCommandsEnabled(false);
+    return true;
+}
+
+bool TPackerEditor::CloseQuery() { return !fileCommandsEnabled_ || FileClose(); }

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "common/FileListModel.h"
+#include "packer/ActionModel.h"
+
+#include <QItemSelectionModel>
+#include <QObject>
+
+class Prompts;
+
+// The packer's project and every rule of editing it, without widgets: the action list with
+// its selection, the two working lists of the shown action, and the project-file commands.
+// The packer window shows these models and forwards its commands here.
+//
+// Only the shown action's lists are in the working lists. They are written back into its
+// record when the selection moves, and into the selected action's record before a save or
+// a build; rows added while no action is shown belong to no action.
+class TPackerEditor : public QObject {
+    Q_OBJECT
+public:
+    enum class List { Fragments, Audio };
+
+    explicit TPackerEditor(Prompts& prompts, QObject* parent = nullptr);
+
+    TActionModel& Actions() { return actions_; }
+    QItemSelectionModel& ActionSelection() { return selection_; }
+    TFileListModel& Fragments() { return fragments_; }
+    TFileListModel& Audio() { return audio_; }
+    TFileListModel& WorkingList(List list) { return list == List::Fragments ? fragments_ : audio_; }
+
+    // The selected action's row; -1 for none.
+    int SelectedAction() const;
+    // Selects the action as a click would; the selection-change steps run.
+    void SelectAction(int row);
+    const TActionNode* ShownAction() const { return shown_; }
+    const QString& ProjectFileName() const { return projectFileName_; }
+    // "Save", "Save As" and "Close": off after Close until New, Open or New Action.
+    bool FileCommandsEnabled() const { return fileCommandsEnabled_; }
+    // Whether the project differs from what its file holds; a new project is compared
+    // with an empty one.
+    bool IsModified() const;
+
+    void NewAction();
+    void DeleteAction();
+    void MoveActionUp() { MoveAction(-1); }
+    void MoveActionDown() { MoveAction(+1); }
+    // Moves the selected action to stand directly before the one at `target`.
+    void DropAction(int target);
+
+    // Appends the files chosen in the list's dialog; needs at least one action.
+    void AddFiles(List list);
+    // Appends the dropped files of the list's types; others are skipped silently.
+    void DropFiles(List list, const QStringList& nativePaths);
+    void OpenContainingFolder(int fragmentRow);
+
+    // Writes the working lists into the action's record (nothing for null).
+    void StoreLists(TActionNode* action);
+    void ClearLists();
+
+    // The "File" menu. Each command that would drop changes not yet saved asks first;
+    // the ones returning bool say whether they went through.
+    void FileNew();
+    void FileOpen();
+    bool FileSave();
+    bool FileSaveAs();
+    bool FileClose();
+    // Whether the window may close: runs Close when it is enabled.
+    bool CloseQuery();
+
+signals:
+    void FileCommandsEnabledChanged(bool enabled);
+
+private:
+    void ActionChanged(const QModelIndex& current);
+    void MoveAction(int offset);
+    void ClearProject();
+    bool SaveTo(const QString& path);
+    bool ConfirmDiscard();
+    // The project as a save would write it now.
+    QList<TProjectAction> CurrentProject() const;
+    void SetFileCommandsEnabled(bool enabled);
+    // The paths a list can hold; the others are named in one error box.
+    QStringList Listable(const QStringList& nativePaths);
+
+    Prompts& prompts_;
+    TActionModel actions_;
+    QItemSelectionModel selection_{&actions_};
+    TFileListModel fragments_{QStringLiteral("Fragment")};
+    TFileListModel audio_{QStringLiteral("Audio")};
+    TActionNode* shown_ = nullptr;
+    // Set while the project is emptied, so that nothing is written into dying actions.
+    bool suppressSelection_ = false;
+    QString projectFileName_;
+    bool fileCommandsEnabled_ = true;
+    // What the project file holds, to tell whether closing would lose work.
+    QList<TProjectAction> saved_;
+};
+
+inline const QString kFragmentFilter =
+    QStringLiteral("Fragment (*.png;*.jpg;*.jpeg;*.bmp)|*.png;*.jpg;*.jpeg;*.bmp");
+inline const QString kAudioFilter = QStringLiteral("Audio (*.mp3;*.wav;*.aac;*.ogg)|*.mp3;*.wav;*.aac;*.ogg");

@@ -1,0 +1,74 @@
+#include "packer/ProjectFile.h"
+
+#include "common/PathList.h"
+#include "common/Paths.h"
+#include "xml/XmlDocument.h"
+
+#include <QFileInfo>
+
+QString WithProjectExtension(const QString& name)
+{
+    if (ExtractFileExt(name).toLower() == QStringLiteral(".zvp"))
+        return name;
+    return name + QStringLiteral(".zvp");
+}
+
+void SaveProject(const QString& path, const QList<TProjectAction>& actions)
+{
+    TXmlDocument document(QStringLiteral("1.0"));
+    document.SetEncoding(QStringLiteral("UTF-8"));
+    TXmlNode root = document.AddDocumentElement(QStringLiteral("ZuvoProject"));
+    TXmlDocument::SetAttribute(root, QStringLiteral("Version"), QStringLiteral("1.0.0"));
+    const QString base = NativeToStored(QFileInfo(path).absoluteFilePath());
+    for (const TProjectAction& action : actions) {
+        TXmlNode element = TXmlDocument::AddChild(root, QStringLiteral("Action"));
+        TXmlDocument::SetText(TXmlDocument::AddChild(element, QStringLiteral("Name")), action.Name);
+        TXmlNode fragments = TXmlDocument::AddChild(element, QStringLiteral("ActionFragment"));
+        if (action.Fragments.isEmpty())
+            continue;
+        QStringList stored;
+        stored.reserve(action.Fragments.size());
+        for (const QString& fragment : action.Fragments)
+            stored.append(RelativePath(base, NativeToStored(fragment)));
+        TXmlDocument::SetText(fragments, JoinPaths(stored));
+    }
+    document.Save(path);
+}
+
+std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
+{
+    // A file that is not there is a new project of that name, not a damaged one.
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
+    std::vector<std::unique_ptr<TActionNode>> read;
+    std::optional<QString> failure;
+    int entry = -1;
+    try {
+        const TXmlDocument document = TXmlDocument::Load(path);
+        const QString folder = ExtractFilePath(NativeToStored(QFileInfo(path).absoluteFilePath()));
+        const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
+        for (int i = 0; i < children.count(); ++i) {
+            entry = i;
+            // Children are taken by position: their element names play no part.
+            const TXmlNodeList parts = TXmlDocument::ChildNodes(TXmlDocument::ChildByIndex(children, i));
+            auto node = std::make_unique<TActionNode>();
+            node->Name = TXmlDocument::Text(TXmlDocument::ChildByIndex(parts, 0));
+            read.push_back(std::move(node));
+            const QString stored = TXmlDocument::Text(TXmlDocument::ChildByIndex(parts, 1));
+            if (stored.isEmpty())
+                continue;
+            QStringList fragments;
+            for (const QString& piece : Split(stored, u';')) {
+                const QString full = CombinePath(folder, piece);
+                if (full.isEmpty() && !piece.isEmpty())
+                    throw TError(QStringLiteral("The path of a frame is too long: ") + piece);
+                fragments.append(StoredToNative(full));
+            }
+            read.back()->EnsureRecord().FragmentPaths = JoinPaths(fragments);
+        }
+    } catch (const TError& error) {
+        failure = entry < 0 ? error.Text() : QStringLiteral("entry %1: %2").arg(entry + 1).arg(error.Text());
+    }
+    actions.Append(std::move(read));
+    return failure;
+}

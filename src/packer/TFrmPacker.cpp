@@ -1,0 +1,267 @@
+#include "packer/TFrmPacker.h"
+
+#include "app/FileListView.h"
+#include "common/AppDirs.h"
+#include "common/Prompts.h"
+#include "packer/ActionTree.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kTitleHeight = 21;
+
+QLabel* TitleBar(const QString& text)
+{
+    auto* title = new QLabel(text);
+    title->setFrameShape(QFrame::StyledPanel);
+    title->setFixedHeight(kTitleHeight);
+    title->setIndent(4);
+    return title;
+}
+
+// A tool bar of caption-only buttons at least `width` by 21 pixels, separators between.
+template <typename Receiver>
+QToolBar* ToolBar(const QString& objectName, int width, Receiver* receiver,
+                  std::initializer_list<std::pair<QString, void (Receiver::*)()>> buttons)
+{
+    auto* bar = new QToolBar;
+    bar->setObjectName(objectName);
+    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    bar->setIconSize(QSize(1, 1));
+    bar->setContentsMargins(0, 0, 0, 0);
+    for (const auto& [caption, handler] : buttons) {
+        if (!bar->actions().isEmpty())
+            bar->addSeparator();
+        QAction* action = bar->addAction(caption, receiver, handler);
+        bar->widgetForAction(action)->setMinimumSize(width, kTitleHeight);
+    }
+    return bar;
+}
+
+// A pane of a title bar, a tool bar and the widget that fills the rest.
+QWidget* Pane(const QString& title, QToolBar* bar, QWidget* body)
+{
+    auto* pane = new QWidget;
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(TitleBar(title));
+    if (bar != nullptr)
+        layout->addWidget(bar);
+    layout->addWidget(body, 1);
+    return pane;
+}
+
+}  // namespace
+
+TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), editor_(prompts)
+{
+    setObjectName(QStringLiteral("FrmPacker"));
+    setWindowTitle(QStringLiteral("Zuvo Packer"));
+    resize(1041, 676);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&New"), this, &TFrmPacker::New1Click);
+    file->addAction(QStringLiteral("&Open"), this, &TFrmPacker::miFileOpenClick);
+    miFileSave_ = file->addAction(QStringLiteral("&Save"), this, &TFrmPacker::miFileSaveClick);
+    miFileSaveAs_ = file->addAction(QStringLiteral("Save &As"), this, &TFrmPacker::miFileSaveAsClick);
+    miFileClose_ = file->addAction(QStringLiteral("&Close"), this, &TFrmPacker::miFileCloseClick);
+    file->addSeparator();
+    file->addAction(QStringLiteral("E&xit"), this, &TFrmPacker::miFileExitClick);
+    QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
+    project->addAction(QStringLiteral("&Build Zuvo Package"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About"), this, &TFrmPacker::miHelpAboutClick);
+    connect(&editor_, &TPackerEditor::FileCommandsEnabledChanged, this, [this](bool enabled) {
+        for (QAction* item : {miFileSave_, miFileSaveAs_, miFileClose_})
+            item->setEnabled(enabled);
+    });
+
+    // Left: the actions.
+    tv1_ = new TActionTree;
+    tv1_->setModel(&editor_.Actions());
+    tv1_->setSelectionModel(&editor_.ActionSelection());
+    tv1_->SetDropHandler([this](int target) { editor_.DropAction(target); });
+    QWidget* left = Pane(QStringLiteral("Action"),
+                         ToolBar<TFrmPacker>(QStringLiteral("tbAction"), 47, this,
+                                             {{QStringLiteral("New"), &TFrmPacker::NewAction1Click},
+                                              {QStringLiteral("Rename"), &TFrmPacker::RenameAction1Click},
+                                              {QStringLiteral("Delete"), &TFrmPacker::DeleteAction1Click},
+                                              {QStringLiteral("Up"), &TFrmPacker::btn20Click},
+                                              {QStringLiteral("Down"), &TFrmPacker::btn24Click}}),
+                         tv1_);
+    pmAction_ = new QMenu(this);
+    pmAction_->setObjectName(QStringLiteral("pmAction"));
+    pmAction_->addAction(QStringLiteral("New Action"), this, &TFrmPacker::NewAction1Click);
+    pmAction_->addAction(QStringLiteral("Rename Action"), this, &TFrmPacker::RenameAction1Click);
+    pmAction_->addAction(QStringLiteral("Delete Action"), this, &TFrmPacker::DeleteAction1Click);
+    connect(tv1_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmAction_->popup(tv1_->viewport()->mapToGlobal(at)); });
+
+    // Right: the shown action's frames, and the audio panel that stays hidden.
+    lv1_ = new TFileListView(QStringLiteral("lv1"));
+    lv1_->setModel(&editor_.Fragments());
+    lv1_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Fragments, files); });
+    pmFragment_ = new QMenu(this);
+    pmFragment_->setObjectName(QStringLiteral("pmFragment"));
+    pmFragment_->addAction(QStringLiteral("Add Fragment"), this, &TFrmPacker::AddFragmentClick);
+    pmFragment_->addAction(QStringLiteral("Delete Fragment"), this, &TFrmPacker::DeleteFragmentClick);
+    pmFragment_->addAction(QStringLiteral("Open Containing Folder"), this, &TFrmPacker::OpenContainingFolder1Click);
+    connect(lv1_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmFragment_->popup(lv1_->viewport()->mapToGlobal(at)); });
+
+    lv2_ = new TFileListView(QStringLiteral("lv2"));
+    lv2_->setModel(&editor_.Audio());
+    lv2_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Audio, files); });
+    auto* pmAudio = new QMenu(this);
+    for (const char* caption : {"Add Audio", "Rename Audio", "Delete Audio"})
+        pmAudio->addAction(QString::fromLatin1(caption));  // these items do nothing
+    connect(lv2_, &QWidget::customContextMenuRequested, this,
+            [this, pmAudio](const QPoint& at) { pmAudio->popup(lv2_->viewport()->mapToGlobal(at)); });
+    QWidget* audio = Pane(QStringLiteral("Audio"),
+                          ToolBar<TFrmPacker>(QStringLiteral("tbAudio"), 38, this,
+                                              {{QStringLiteral("Add"), &TFrmPacker::btn7Click},
+                                               {QStringLiteral("Delete"), &TFrmPacker::btn11Click},
+                                               {QStringLiteral("Up"), &TFrmPacker::btn29Click},
+                                               {QStringLiteral("Down"), &TFrmPacker::btn30Click},
+                                               {QStringLiteral("Clear"), &TFrmPacker::btn10Click}}),
+                          lv2_);
+    audio->setObjectName(QStringLiteral("pnlAudio"));
+    audio->setFixedHeight(121);
+    audio->hide();
+
+    auto* fragmentsAndAudio = new QWidget;
+    auto* rightLayout = new QVBoxLayout(fragmentsAndAudio);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+    rightLayout->addWidget(lv1_, 1);
+    rightLayout->addWidget(audio);
+    QWidget* right = Pane(QStringLiteral("Action Fragment"),
+                          ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
+                                              {{QStringLiteral("Add"), &TFrmPacker::AddFragmentClick},
+                                               {QStringLiteral("Delete"), &TFrmPacker::DeleteFragmentClick},
+                                               {QStringLiteral("Up"), &TFrmPacker::btn26Click},
+                                               {QStringLiteral("Down"), &TFrmPacker::btn27Click},
+                                               {QStringLiteral("Clear"), &TFrmPacker::btn3Click}}),
+                          fragmentsAndAudio);
+
+    // Bottom: the build's log.
+    memo_ = new QPlainTextEdit;
+    memo_->setObjectName(QStringLiteral("memo"));
+    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QWidget* bottom = Pane(QStringLiteral("debug"), nullptr, memo_);
+
+    auto* panes = new QSplitter(Qt::Horizontal);
+    panes->addWidget(left);
+    panes->addWidget(right);
+    panes->setStretchFactor(1, 1);
+    panes->setSizes({304, 1041 - 304});
+    auto* outer = new QSplitter(Qt::Vertical);
+    outer->addWidget(panes);
+    outer->addWidget(bottom);
+    outer->setStretchFactor(0, 1);
+    outer->setSizes({676, 77});
+    setCentralWidget(outer);
+
+    for (int width : {150, 500}) {
+        auto* panel = new QLabel;
+        panel->setFixedWidth(width);
+        statusBar()->addWidget(panel);
+    }
+}
+
+void TFrmPacker::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        lv1_->setColumnWidth(0, 180);
+        lv1_->setColumnWidth(1, 800);
+    }
+}
+
+void TFrmPacker::closeEvent(QCloseEvent* event)
+{
+    // Closing empties the project; the person may still keep it by cancelling.
+    if (editor_.CloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TFrmPacker::NewAction1Click() { editor_.NewAction(); }
+
+void TFrmPacker::RenameAction1Click()
+{
+    const QModelIndex current = editor_.ActionSelection().currentIndex();
+    if (current.isValid())
+        tv1_->edit(current);
+}
+
+void TFrmPacker::DeleteAction1Click() { editor_.DeleteAction(); }
+
+void TFrmPacker::MoveAction(void (TPackerEditor::*step)())
+{
+    tv1_->CancelEdit();
+    (editor_.*step)();
+}
+
+void TFrmPacker::btn20Click() { MoveAction(&TPackerEditor::MoveActionUp); }
+
+void TFrmPacker::btn24Click() { MoveAction(&TPackerEditor::MoveActionDown); }
+
+void TFrmPacker::EditList(TFileListView* view, int (TFileListModel::*operation)(int))
+{
+    const int row = view->SelectedRow();
+    if (row >= 0)
+        view->SelectRow((static_cast<TFileListModel*>(view->model())->*operation)(row));
+}
+
+void TFrmPacker::AddFragmentClick() { editor_.AddFiles(TPackerEditor::List::Fragments); }
+
+void TFrmPacker::DeleteFragmentClick() { EditList(lv1_, &TFileListModel::Delete); }
+
+void TFrmPacker::btn26Click() { EditList(lv1_, &TFileListModel::MoveUp); }
+
+void TFrmPacker::btn27Click() { EditList(lv1_, &TFileListModel::MoveDown); }
+
+void TFrmPacker::btn3Click() { editor_.Fragments().Clear(); }
+
+void TFrmPacker::OpenContainingFolder1Click() { editor_.OpenContainingFolder(lv1_->SelectedRow()); }
+
+void TFrmPacker::btn7Click() { editor_.AddFiles(TPackerEditor::List::Audio); }
+
+void TFrmPacker::btn11Click() { EditList(lv2_, &TFileListModel::Delete); }
+
+void TFrmPacker::btn29Click() { EditList(lv2_, &TFileListModel::MoveUp); }
+
+void TFrmPacker::btn30Click() { EditList(lv2_, &TFileListModel::MoveDown); }
+
+void TFrmPacker::btn10Click() { editor_.Audio().Clear(); }
+
+void TFrmPacker::New1Click() { editor_.FileNew(); }
+
+void TFrmPacker::miFileOpenClick() { editor_.FileOpen(); }
+
+void TFrmPacker::miFileSaveClick() { editor_.FileSave(); }
+
+void TFrmPacker::miFileSaveAsClick() { editor_.FileSaveAs(); }
+
+void TFrmPacker::miFileCloseClick() { editor_.FileClose(); }
+
+void TFrmPacker::miFileExitClick() { close(); }
+
+void TFrmPacker::miHelpAboutClick() { prompts_.Information(kAppTitle + QStringLiteral(" 1.0")); }

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "packer/PackerEditor.h"
+
+#include <QMainWindow>
+
+class Prompts;
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class TActionTree;
+class TFileListView;
+
+// The packer window: a pet's actions on the left, the frames of the shown action on the
+// right, the build's log below. A view over TPackerEditor, which holds every rule.
+class TFrmPacker : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFrmPacker(Prompts& prompts, QWidget* parent = nullptr);
+
+    TPackerEditor& Editor() { return editor_; }
+    QPlainTextEdit* DebugMemo() const { return memo_; }
+
+public slots:
+    // Actions: tool bar and the tree's pop-up menu.
+    void NewAction1Click();
+    void RenameAction1Click();
+    void DeleteAction1Click();
+    void btn20Click();  // Up
+    void btn24Click();  // Down
+    // Fragments: tool bar and the list's pop-up menu.
+    void AddFragmentClick();
+    void DeleteFragmentClick();
+    void btn26Click();  // Up
+    void btn27Click();  // Down
+    void btn3Click();   // Clear
+    void OpenContainingFolder1Click();
+    // The hidden audio panel's tool bar.
+    void btn7Click();   // Add
+    void btn11Click();  // Delete
+    void btn29Click();  // Up
+    void btn30Click();  // Down
+    void btn10Click();  // Clear
+    // Menus.
+    void New1Click();
+    void miFileOpenClick();
+    void miFileSaveClick();
+    void miFileSaveAsClick();
+    void miFileCloseClick();
+    void miFileExitClick();
+    void miHelpAboutClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void MoveAction(void (TPackerEditor::*step)());
+    void EditList(TFileListView* view, int (TFileListModel::*operation)(int));
+
+    Prompts& prompts_;
+    TPackerEditor editor_;
+    bool shown_ = false;
+
+    QAction* miFileSave_ = nullptr;
+    QAction* miFileSaveAs_ = nullptr;
+    QAction* miFileClose_ = nullptr;
+    TActionTree* tv1_ = nullptr;
+    TFileListView* lv1_ = nullptr;  // fragments
+    TFileListView* lv2_ = nullptr;  // audio
+    QPlainTextEdit* memo_ = nullptr;
+    QMenu* pmAction_ = nullptr;
+    QMenu* pmFragment_ = nullptr;
+};
