@@ -23,8 +23,10 @@ public:
     explicit TPackerEditor(Prompts& prompts, QObject* parent = nullptr);
 
     TActionModel& Actions() { return actions_; }
+    const TActionModel& Actions() const { return actions_; }
     QItemSelectionModel& ActionSelection() { return selection_; }
     TFileListModel& Fragments() { return fragments_; }
+    const TFileListModel& Fragments() const { return fragments_; }
     TFileListModel& Audio() { return audio_; }
     TFileListModel& WorkingList(List list) { return list == List::Fragments ? fragments_ : audio_; }
 

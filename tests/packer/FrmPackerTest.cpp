@@ -1,0 +1,183 @@
+#include "app/FileListView.h"
+#include "app/TFrmMain.h"
+#include "packer/ProjectFile.h"
+#include "packer/TFrmPacker.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestEnv.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeView>
+#include <QUrl>
+
+class FrmPackerTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        window_ = std::make_unique<TFrmPacker>(prompts_);
+        window_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    }
+
+    TPackerEditor& Editor() { return window_->Editor(); }
+
+    QStringList Captions(const QList<QAction*>& actions) const
+    {
+        QStringList captions;
+        for (QAction* action : actions) {
+            if (!action->isSeparator())
+                captions.append(action->text());
+        }
+        return captions;
+    }
+
+    void Click(const QString& bar, const QString& caption)
+    {
+        auto* toolBar = window_->findChild<QToolBar*>(bar);
+        ASSERT_NE(toolBar, nullptr);
+        for (QAction* action : toolBar->actions()) {
+            if (action->text() == caption) {
+                QTest::mouseClick(toolBar->widgetForAction(action), Qt::LeftButton);
+                return;
+            }
+        }
+        FAIL() << "no button " << caption.toStdString();
+    }
+
+    TFileListView* Fragments() const { return window_->findChild<TFileListView*>(QStringLiteral("lv1")); }
+    QTreeView* Tree() const { return window_->findChild<QTreeView*>(QStringLiteral("tv1")); }
+
+    ScriptedPrompts prompts_;
+    std::unique_ptr<TFrmPacker> window_;
+};
+
+TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
+{
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Zuvo Packer"));
+    EXPECT_EQ(window_->size(), QSize(1041, 676));
+    QStringList menus;
+    for (QAction* menu : window_->menuBar()->actions())
+        menus.append(menu->text() + QStringLiteral(": ") + Captions(menu->menu()->actions()).join(u','));
+    EXPECT_EQ(menus, (QStringList{"&File: &New,&Open,&Save,Save &As,&Close,E&xit", "&Project: &Build Zuvo Package",
+                                  "&Help: &About"}));
+    EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbAction"))->actions()),
+              (QStringList{"New", "Rename", "Delete", "Up", "Down"}));
+    EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbFragment"))->actions()),
+              (QStringList{"Add", "Delete", "Up", "Down", "Clear"}));
+    EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmAction"))->actions()),
+              (QStringList{"New Action", "Rename Action", "Delete Action"}));
+    EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmFragment"))->actions()),
+              (QStringList{"Add Fragment", "Delete Fragment", "Open Containing Folder"}));
+    EXPECT_EQ(Fragments()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Fragment"));
+    EXPECT_EQ(Fragments()->columnWidth(0), 180);
+    EXPECT_EQ(Fragments()->columnWidth(1), 800);
+    EXPECT_FALSE(window_->findChild<QWidget*>(QStringLiteral("pnlAudio"))->isVisible());
+    EXPECT_EQ(Tree()->width(), 304);
+}
+
+TEST_F(FrmPackerTest, FragmentButtonsMoveTheSelectionWithTheRow)
+{
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    prompts_.openFilesAnswers = {{Path("a.png"), Path("b.png"), Path("c.png")}};
+    Click(QStringLiteral("tbFragment"), QStringLiteral("Add"));
+    Fragments()->SelectRow(0);
+    Click(QStringLiteral("tbFragment"), QStringLiteral("Down"));
+    EXPECT_EQ(Fragments()->SelectedRow(), 1);
+    EXPECT_EQ(Editor().Fragments().Paths(), (QStringList{Path("b.png"), Path("a.png"), Path("c.png")}));
+    Fragments()->SelectRow(2);
+    Click(QStringLiteral("tbFragment"), QStringLiteral("Delete"));
+    EXPECT_EQ(Fragments()->SelectedRow(), 1);
+    Fragments()->SelectRow(0);
+    Click(QStringLiteral("tbFragment"), QStringLiteral("Delete"));
+    EXPECT_EQ(Fragments()->SelectedRow(), -1);
+    EXPECT_EQ(Editor().Fragments().Paths(), QStringList{Path("a.png")});
+}
+
+TEST_F(FrmPackerTest, FilesDroppedFromTheFileManagerReachTheList)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Path("FACE.PNG")), QUrl::fromLocalFile(Path("a.gif")),
+                  QUrl(QStringLiteral("https://example.org/b.png"))});
+    QWidget* viewport = Fragments()->viewport();
+    const QPointF at(10, 10);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(Editor().Fragments().Paths(), QStringList{Path("FACE.PNG")});
+}
+
+TEST_F(FrmPackerTest, RenameInPlaceTakesAnyTextAndUpDiscardsAnOpenEdit)
+{
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Editor().SelectAction(1);
+    Click(QStringLiteral("tbAction"), QStringLiteral("Rename"));
+    auto* edit = Tree()->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->clear();
+    QTest::keyClick(edit, Qt::Key_Return);
+    QApplication::processEvents();  // the delegate commits from a queued call
+    EXPECT_EQ(Editor().Actions().Read()[1].Name, QString());
+
+    Click(QStringLiteral("tbAction"), QStringLiteral("Rename"));
+    edit = Tree()->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->setText(QStringLiteral("typed"));
+    Click(QStringLiteral("tbAction"), QStringLiteral("Up"));
+    QApplication::processEvents();
+    EXPECT_EQ(Editor().Actions().Read()[0].Name, QString());
+    EXPECT_EQ(Editor().Actions().Read()[1].Name, QStringLiteral("New Action1"));
+}
+
+TEST_F(FrmPackerTest, RightClickOnTheTreeKeepsTheSelection)
+{
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Editor().SelectAction(0);
+    const QRect second = Tree()->visualRect(Editor().Actions().index(1));
+    QTest::mouseClick(Tree()->viewport(), Qt::RightButton, Qt::NoModifier, second.center());
+    EXPECT_EQ(Editor().SelectedAction(), 0);
+    QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
+    EXPECT_EQ(Editor().SelectedAction(), 1);
+}
+
+TEST_F(FrmPackerTest, ClosingWithChangesAsksAndCancelKeepsTheWindow)
+{
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    prompts_.saveChoices = {Prompts::SaveChoice::Cancel, Prompts::SaveChoice::Discard};
+    EXPECT_FALSE(window_->close());
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_EQ(Editor().Actions().Count(), 1);
+    EXPECT_TRUE(window_->close());
+    EXPECT_EQ(Editor().Actions().Count(), 0);
+    EXPECT_FALSE(Editor().FileCommandsEnabled());
+}
+
+TEST_F(FrmPackerTest, LibraryOpensThePackerAndWaitsForItsAnswerBeforeEnding)
+{
+    window_->hide();
+    TFrmMain main(prompts_, Path(QStringLiteral("Zuvora.Dat")));
+    main.SetPacker(window_.get());
+    main.show();
+    main.btnPackerClick();
+    EXPECT_TRUE(window_->isVisible());
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    prompts_.saveChoices = {Prompts::SaveChoice::Cancel};
+    EXPECT_FALSE(main.close());
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
+    prompts_.saveChoices = {Prompts::SaveChoice::Discard};
+    EXPECT_TRUE(main.close());
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
+}

@@ -1,0 +1,307 @@
+#include "packer/PackerEditor.h"
+#include "packer/ProjectFile.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+
+class PackerEditorTest : public TempDirTest {
+protected:
+    // Actions named after the letters of `names`, action i holding the frames "<name><k>.png".
+    void MakeActions(const QString& names, int framesEach = 2)
+    {
+        for (QChar name : names) {
+            editor_.NewAction();
+            const int row = editor_.Actions().Count() - 1;
+            editor_.Actions().setData(editor_.Actions().index(row), QString(name), Qt::EditRole);
+            editor_.SelectAction(row);
+            editor_.Fragments().AppendFiles(Frames(QString(name), framesEach));
+        }
+        editor_.SelectAction(-1);
+    }
+
+    QStringList Frames(const QString& name, int count) const
+    {
+        QStringList frames;
+        for (int k = 0; k < count; ++k)
+            frames.append(Path(name + QString::number(k) + QStringLiteral(".png")));
+        return frames;
+    }
+
+    QStringList Names() const
+    {
+        QStringList names;
+        for (const TProjectAction& action : editor_.Actions().Read())
+            names.append(action.Name);
+        return names;
+    }
+
+    QStringList Shown() const { return editor_.Fragments().Paths(); }
+
+    QStringList Texts() const
+    {
+        QStringList texts;
+        for (const auto& shown : prompts_.messages)
+            texts.append(shown.kind + QStringLiteral(": ") + shown.text);
+        return texts;
+    }
+
+    ScriptedPrompts prompts_;
+    TPackerEditor editor_{prompts_};
+};
+
+TEST_F(PackerEditorTest, NewActionNamesCountTheActions)
+{
+    for (int i = 0; i < 3; ++i)
+        editor_.NewAction();
+    editor_.SelectAction(0);
+    editor_.DeleteAction();
+    editor_.NewAction();
+    EXPECT_EQ(Names(), (QStringList{"New Action2", "New Action3", "New Action3"}));
+}
+
+TEST_F(PackerEditorTest, SwitchingActionsKeepsEachActionsRowsAsLeft)
+{
+    MakeActions(QStringLiteral("AB"));
+    editor_.SelectAction(0);
+    editor_.Fragments().AppendFiles({Path(QStringLiteral("late.png"))});
+    editor_.Fragments().MoveUp(2);
+    editor_.SelectAction(1);
+    EXPECT_EQ(Shown(), Frames(QStringLiteral("B"), 2));
+    editor_.SelectAction(0);
+    EXPECT_EQ(Shown(), (QStringList{Path("A0.png"), Path("late.png"), Path("A1.png")}));
+}
+
+TEST_F(PackerEditorTest, UpAndDownCarryNameAndListsAndTheSelectionFollows)
+{
+    MakeActions(QStringLiteral("ABC"));
+    editor_.SelectAction(1);
+    editor_.Fragments().Clear();  // unsaved edits travel with the action
+    editor_.MoveActionUp();
+    EXPECT_EQ(Names(), (QStringList{"B", "A", "C"}));
+    EXPECT_EQ(editor_.SelectedAction(), 0);
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_EQ(editor_.Actions().Read()[1].Fragments, Frames(QStringLiteral("A"), 2));
+
+    editor_.MoveActionUp();  // first: nothing
+    editor_.SelectAction(2);
+    editor_.MoveActionDown();  // last: nothing
+    EXPECT_EQ(Names(), (QStringList{"B", "A", "C"}));
+    editor_.SelectAction(1);
+    editor_.MoveActionDown();
+    EXPECT_EQ(Names(), (QStringList{"B", "C", "A"}));
+    EXPECT_EQ(Shown(), Frames(QStringLiteral("A"), 2));
+}
+
+TEST_F(PackerEditorTest, DraggingPutsTheActionBeforeTheTarget)
+{
+    const struct {
+        int dragged, target;
+        QStringList order;
+    } cases[] = {
+        {2, 0, {"Y", "W", "X", "Z"}},
+        {0, 2, {"X", "W", "Y", "Z"}},
+        {0, 1, {"W", "X", "Y", "Z"}},
+        {1, 1, {"W", "X", "Y", "Z"}},
+        {0, 3, {"X", "Y", "W", "Z"}},
+    };
+    for (const auto& c : cases) {
+        prompts_.saveChoices = {Prompts::SaveChoice::Discard};
+        editor_.FileNew();
+        MakeActions(QStringLiteral("WXYZ"));
+        editor_.SelectAction(c.dragged);
+        const TActionNode* dragged = editor_.ShownAction();
+        editor_.DropAction(c.target);
+        EXPECT_EQ(Names(), c.order) << c.dragged << " onto " << c.target;
+        // The moved action stays selected and shown; nothing was refilled.
+        EXPECT_EQ(editor_.Actions().Node(editor_.SelectedAction()), dragged);
+        EXPECT_EQ(editor_.ShownAction(), dragged);
+    }
+}
+
+TEST_F(PackerEditorTest, DeleteShowsANeighbourAndTheLastDeleteEmptiesTheLists)
+{
+    MakeActions(QStringLiteral("AB"));
+    editor_.SelectAction(0);
+    editor_.Fragments().Clear();  // the deleted action's edits go nowhere
+    editor_.DeleteAction();
+    EXPECT_EQ(Names(), QStringList{"B"});
+    EXPECT_EQ(editor_.SelectedAction(), 0);
+    EXPECT_EQ(Shown(), Frames(QStringLiteral("B"), 2));
+    editor_.DeleteAction();
+    EXPECT_EQ(editor_.Actions().Count(), 0);
+    EXPECT_TRUE(Shown().isEmpty());
+    EXPECT_EQ(editor_.ShownAction(), nullptr);
+}
+
+TEST_F(PackerEditorTest, AddNeedsAnActionAndRefusesPathsWithTheSeparator)
+{
+    editor_.AddFiles(TPackerEditor::List::Fragments);
+    EXPECT_EQ(Texts(), QStringList{"Error: There must be one action!"});
+    EXPECT_TRUE(prompts_.openFilesFilters.isEmpty());
+
+    editor_.NewAction();
+    prompts_.openFilesAnswers = {{Path("a.png"), Path("b;c.png"), Path("d.png")}};
+    editor_.AddFiles(TPackerEditor::List::Fragments);
+    EXPECT_EQ(prompts_.openFilesFilters.last(), kFragmentFilter);
+    EXPECT_EQ(Shown(), (QStringList{Path("a.png"), Path("d.png")}));
+    ASSERT_EQ(prompts_.messages.size(), 2);
+    EXPECT_TRUE(prompts_.messages[1].text.endsWith(u'\n' + Path("b;c.png")));
+}
+
+TEST_F(PackerEditorTest, DropsTakeTheListsTypesInAnyCaseEvenWithoutAnAction)
+{
+    editor_.DropFiles(TPackerEditor::List::Fragments,
+                      {Path("FACE.PNG"), Path("a.gif"), Path("b.Jpeg"), Path("c.bmp"), Path("noext"), Path("d.wav")});
+    EXPECT_EQ(Shown(), (QStringList{Path("FACE.PNG"), Path("b.Jpeg"), Path("c.bmp")}));
+    editor_.DropFiles(TPackerEditor::List::Audio, {Path("a.png"), Path("b.OGG"), Path("c.mp3")});
+    EXPECT_EQ(editor_.Audio().Paths(), (QStringList{Path("b.OGG"), Path("c.mp3")}));
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(PackerEditorTest, RowsWithNoShownActionBelongToNone)
+{
+    MakeActions(QStringLiteral("A"));
+    const QString path = Path(QStringLiteral("p.zvp"));
+    prompts_.saveFileAnswers = {path};
+    ASSERT_TRUE(editor_.FileSave());
+    prompts_.openFileAnswers = {path};
+    editor_.FileOpen();
+    editor_.DropFiles(TPackerEditor::List::Fragments, {Path("stray.png")});
+    EXPECT_EQ(Shown(), QStringList{Path("stray.png")});
+    EXPECT_FALSE(editor_.IsModified());
+    editor_.SelectAction(0);
+    EXPECT_EQ(Shown(), Frames(QStringLiteral("A"), 2));
+}
+
+TEST_F(PackerEditorTest, SaveAsksForANameOnceAndStoresTheShownListsFirst)
+{
+    MakeActions(QStringLiteral("A"));
+    editor_.SelectAction(0);
+    editor_.Fragments().AppendFiles({Path("new.png")});
+    prompts_.saveFileAnswers = {Path("pet.txt")};
+    ASSERT_TRUE(editor_.FileSave());
+    const QString saved = Path(QStringLiteral("pet.txt.zvp"));
+    EXPECT_EQ(editor_.ProjectFileName(), saved);
+    EXPECT_FALSE(editor_.IsModified());
+
+    editor_.NewAction();
+    ASSERT_TRUE(editor_.FileSave());  // no dialog this time
+    EXPECT_EQ(Texts(), (QStringList{"Information: " + saved + " has been saved!", "Information: " + saved + " has been saved!"}));
+    TActionModel read;
+    LoadProject(saved, read);
+    EXPECT_EQ(read.Read()[0].Fragments, (QStringList{Path("A0.png"), Path("A1.png"), Path("new.png")}));
+    EXPECT_EQ(read.Count(), 2);
+
+    prompts_.saveFileAnswers = {Path("other.ZVP")};
+    ASSERT_TRUE(editor_.FileSaveAs());
+    EXPECT_EQ(editor_.ProjectFileName(), Path("other.ZVP"));
+    EXPECT_EQ(prompts_.openFilesFilters, (QStringList{kProjectFilter, kProjectFilter}));
+}
+
+TEST_F(PackerEditorTest, FailedSaveSaysWhyAndKeepsTheOldFileAndName)
+{
+    MakeActions(QStringLiteral("A"));
+    const QString path = Path(QStringLiteral("p.zvp"));
+    prompts_.saveFileAnswers = {path};
+    ASSERT_TRUE(editor_.FileSave());
+    const QByteArray before = ReadAll(path);
+    for (int i = 0; i < 200; ++i)
+        editor_.NewAction();
+    prompts_.messages.clear();
+    {
+        FileSizeLimit limit(before.size() + 64);
+        ASSERT_TRUE(limit.Active());
+        EXPECT_FALSE(editor_.FileSave());
+    }
+    EXPECT_EQ(ReadAll(path), before);
+
+    // A new project whose chosen folder does not exist keeps asking for a name.
+    prompts_.saveFileAnswers = {Path("missing/q.zvp")};
+    EXPECT_FALSE(editor_.FileSaveAs());
+    EXPECT_EQ(editor_.ProjectFileName(), path);
+    ASSERT_EQ(prompts_.messages.size(), 2);
+    for (const auto& shown : prompts_.messages) {
+        EXPECT_EQ(shown.kind, QStringLiteral("Error"));
+        EXPECT_TRUE(shown.text.startsWith(QStringLiteral("The project could not be saved to "))) << shown.text.toStdString();
+    }
+    EXPECT_TRUE(prompts_.messages[1].text.contains(Path("missing/q.zvp")));
+    EXPECT_TRUE(editor_.IsModified());
+}
+
+TEST_F(PackerEditorTest, ChangesAreNotDroppedUnasked)
+{
+    using Choice = Prompts::SaveChoice;
+    const QString path = Path(QStringLiteral("kept.zvp"));
+    const struct {
+        Choice choice;
+        bool closed;
+        bool saved;
+    } cases[] = {{Choice::Save, true, true}, {Choice::Discard, true, false}, {Choice::Cancel, false, false}};
+    for (const auto& c : cases) {
+        QFile::remove(path);
+        prompts_.messages.clear();
+        MakeActions(QStringLiteral("A"));
+        prompts_.saveChoices = {c.choice};
+        prompts_.saveFileAnswers = {path};
+        EXPECT_EQ(editor_.FileClose(), c.closed);
+        EXPECT_EQ(prompts_.messages.first().kind, QStringLiteral("Question"));
+        EXPECT_EQ(QFileInfo::exists(path), c.saved);
+        EXPECT_EQ(editor_.Actions().Count(), c.closed ? 0 : 1);
+        EXPECT_EQ(editor_.FileCommandsEnabled(), !c.closed);
+        editor_.FileNew();  // a saved project is dropped without a question
+        prompts_.saveChoices = {Choice::Discard};
+        editor_.FileNew();
+    }
+
+    // Nothing to lose: no question.
+    prompts_.messages.clear();
+    editor_.FileNew();
+    EXPECT_TRUE(editor_.FileClose());
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+    EXPECT_TRUE(editor_.CloseQuery());  // Close is off: nothing runs
+}
+
+TEST_F(PackerEditorTest, OpeningADamagedFileWarnsAndForgetsItsName)
+{
+    const QString path = Path(QStringLiteral("damaged.zvp"));
+    WriteAll(path, "<R><A><N>kept</N><F>a.png;</F></A><!-- c --><A><N>lost</N><F/></A></R>");
+    prompts_.openFileAnswers = {path};
+    editor_.FileOpen();
+    EXPECT_EQ(Names(), QStringList{"kept"});
+    EXPECT_TRUE(editor_.ProjectFileName().isEmpty());
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_EQ(prompts_.messages[0].kind, QStringLiteral("Warning"));
+    EXPECT_TRUE(prompts_.messages[0].text.startsWith(path + QStringLiteral(" could not be read whole: ")));
+    EXPECT_TRUE(editor_.IsModified());
+
+    // The next save asks where to write, so the damaged file stays as it was.
+    prompts_.saveFileAnswers = {Path("mended")};
+    ASSERT_TRUE(editor_.FileSave());
+    EXPECT_EQ(editor_.ProjectFileName(), Path("mended.zvp"));
+    EXPECT_EQ(ReadAll(path), "<R><A><N>kept</N><F>a.png;</F></A><!-- c --><A><N>lost</N><F/></A></R>");
+
+    // A file that is not there opens as an empty project of that name.
+    prompts_.messages.clear();
+    prompts_.openFileAnswers = {Path("new.zvp")};
+    editor_.FileOpen();
+    EXPECT_EQ(editor_.Actions().Count(), 0);
+    EXPECT_EQ(editor_.ProjectFileName(), Path("new.zvp"));
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(PackerEditorTest, CloseDisablesTheFileCommandsUntilNewOpenOrNewAction)
+{
+    QList<bool> changes;
+    QObject::connect(&editor_, &TPackerEditor::FileCommandsEnabledChanged, [&](bool on) { changes.append(on); });
+    EXPECT_TRUE(editor_.FileCommandsEnabled());
+    editor_.FileClose();
+    editor_.NewAction();
+    prompts_.saveChoices = {Prompts::SaveChoice::Discard};
+    editor_.FileClose();
+    editor_.FileNew();
+    editor_.FileClose();
+    prompts_.openFileAnswers = {Path("x.zvp")};
+    editor_.FileOpen();
+    EXPECT_EQ(changes, (QList<bool>{false, true, false, true, false, true}));
+}
