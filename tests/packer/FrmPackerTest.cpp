@@ -51,6 +51,17 @@ protected:
         FAIL() << "no button " << caption.toStdString();
     }
 
+    // Clicks "Rename" and returns the editor it opens.
+    QLineEdit* Rename()
+    {
+        Click(QStringLiteral("tbAction"), QStringLiteral("Rename"));
+        for (QLineEdit* edit : Tree()->findChildren<QLineEdit*>()) {
+            if (edit->isVisible())
+                return edit;
+        }
+        return nullptr;
+    }
+
     TFileListView* Fragments() const { return window_->findChild<TFileListView*>(QStringLiteral("lv1")); }
     QTreeView* Tree() const { return window_->findChild<QTreeView*>(QStringLiteral("tv1")); }
 
@@ -121,20 +132,19 @@ TEST_F(FrmPackerTest, RenameInPlaceTakesAnyTextAndUpDiscardsAnOpenEdit)
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     Editor().SelectAction(1);
-    Click(QStringLiteral("tbAction"), QStringLiteral("Rename"));
-    auto* edit = Tree()->findChild<QLineEdit*>();
+    QLineEdit* edit = Rename();
     ASSERT_NE(edit, nullptr);
     edit->clear();
     QTest::keyClick(edit, Qt::Key_Return);
     QApplication::processEvents();  // the delegate commits from a queued call
     EXPECT_EQ(Editor().Actions().Read()[1].Name, QString());
 
-    Click(QStringLiteral("tbAction"), QStringLiteral("Rename"));
-    edit = Tree()->findChild<QLineEdit*>();
+    edit = Rename();
     ASSERT_NE(edit, nullptr);
     edit->setText(QStringLiteral("typed"));
     Click(QStringLiteral("tbAction"), QStringLiteral("Up"));
     QApplication::processEvents();
+
     EXPECT_EQ(Editor().Actions().Read()[0].Name, QString());
     EXPECT_EQ(Editor().Actions().Read()[1].Name, QStringLiteral("New Action1"));
 }
