@@ -29,7 +29,10 @@ int main(int argc, char* argv[])
     prompts.SetParent(&main);
     TFrmPlay player(prompts);
     main.SetPlayer(&player);
-    TFrmPacker packer(prompts);
+    // The packer's dialogs belong to the packer, so they come up over it, not over the library.
+    QtPrompts packerPrompts;
+    TFrmPacker packer(packerPrompts);
+    packerPrompts.SetParent(&packer);
     main.SetPacker(&packer);
     main.show();
     return QApplication::exec();
