@@ -1,0 +1,114 @@
+// The packer with a large project: opening and saving 100 actions of 100 frames each, and
+// switching between two actions of 1,000 frames each, from the selection to the painted list.
+#include "common/Prompts.h"
+#include "packer/PackerEditor.h"
+#include "packer/ProjectFile.h"
+#include "packer/TFrmPacker.h"
+
+#include <QApplication>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+namespace {
+
+// Answers every dialog with one file and keeps quiet.
+class FixedPrompts : public Prompts {
+public:
+    QString file;
+    QStringList OpenFiles(const QString&) override { return {}; }
+    QString OpenFile(const QString&) override { return file; }
+    QString SaveFile(const QString&) override { return file; }
+    void Error(const QString& text) override { qFatal("%s", qPrintable(text)); }
+    void Information(const QString&) override {}
+    void Warning(const QString& text) override { qFatal("%s", qPrintable(text)); }
+    void Message(const QString&, const QString&) override {}
+    bool Confirm(const QString&, const QString&) override { return false; }
+    SaveChoice AskSaveChanges(const QString&) override { return SaveChoice::Discard; }
+    void ShowInFolder(const QString&) override {}
+};
+
+// A project file of `actions` actions with `frames` frames each, in a subfolder of `dir`.
+QString WriteProject(const QTemporaryDir& dir, int actions, int frames)
+{
+    QList<TProjectAction> project;
+    for (int a = 0; a < actions; ++a) {
+        TProjectAction action{QStringLiteral("Action %1").arg(a), {}, {}};
+        for (int f = 0; f < frames; ++f)
+            action.Fragments.append(dir.filePath(QStringLiteral("frames/action%1/frame%2.png").arg(a).arg(f)));
+        project.append(action);
+    }
+    const QString path = dir.filePath(QStringLiteral("pet.zvp"));
+    SaveProject(path, project);
+    return path;
+}
+
+void BM_OpenProject(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    FixedPrompts prompts;
+    prompts.file = WriteProject(dir, 100, static_cast<int>(state.range(0)) / 100);
+    TPackerEditor editor(prompts);
+    for (auto _ : state) {
+        editor.FileOpen();
+        if (editor.Actions().Count() != 100)
+            state.SkipWithError("project not read whole");
+    }
+}
+BENCHMARK(BM_OpenProject)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SaveProject(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    FixedPrompts prompts;
+    prompts.file = WriteProject(dir, 100, static_cast<int>(state.range(0)) / 100);
+    TPackerEditor editor(prompts);
+    editor.FileOpen();
+    editor.SelectAction(0);
+    for (auto _ : state) {
+        if (!editor.FileSave())
+            state.SkipWithError("save failed");
+    }
+}
+BENCHMARK(BM_SaveProject)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SwitchActions(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    FixedPrompts prompts;
+    prompts.file = WriteProject(dir, 2, static_cast<int>(state.range(0)));
+    TFrmPacker window(prompts);
+    window.show();
+    window.Editor().FileOpen();
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lv1"));
+    int next = 0;
+    for (auto _ : state) {
+        window.Editor().SelectAction(next);
+        list->viewport()->repaint();
+        next = 1 - next;
+    }
+    if (window.Editor().Fragments().rowCount() != state.range(0))
+        state.SkipWithError("list not filled");
+}
+BENCHMARK(BM_SwitchActions)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform's notes on window hints would bury the figures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type != QtWarningMsg)
+            fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
