@@ -12,6 +12,13 @@ TPackerEditor::TPackerEditor(Prompts& prompts, QObject* parent) : QObject(parent
 {
     connect(&selection_, &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { ActionChanged(current); });
+    // However an action goes, the lists are never written into it afterwards.
+    connect(&actions_, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex&, int first, int last) {
+        const int shown = actions_.RowOf(shown_);
+        if (shown >= first && shown <= last)
+            shown_ = nullptr;
+    });
+    connect(&actions_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { shown_ = nullptr; });
 }
 
 int TPackerEditor::SelectedAction() const

@@ -106,8 +106,7 @@ TEST_F(PackerEditorTest, DraggingPutsTheActionBeforeTheTarget)
         {0, 3, {"X", "Y", "W", "Z"}},
     };
     for (const auto& c : cases) {
-        prompts_.saveChoices = {Prompts::SaveChoice::Discard};
-        editor_.FileNew();
+        editor_.Actions().Clear();
         MakeActions(QStringLiteral("WXYZ"));
         editor_.SelectAction(c.dragged);
         const TActionNode* dragged = editor_.ShownAction();
