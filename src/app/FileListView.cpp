@@ -66,13 +66,7 @@ void TFileListView::SetDropHandler(std::function<void(const QStringList&)> handl
     setDropIndicatorShown(false);
 }
 
-void TFileListView::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (dropHandler_ && !LocalFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
+void TFileListView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void TFileListView::dragMoveEvent(QDragMoveEvent* event)
 {

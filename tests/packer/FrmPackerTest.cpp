@@ -1,4 +1,5 @@
 #include "app/FileListView.h"
+#include "app/QtPrompts.h"
 #include "app/TFrmMain.h"
 #include "packer/ProjectFile.h"
 #include "packer/TFrmPacker.h"
@@ -190,4 +191,11 @@ TEST_F(FrmPackerTest, LibraryOpensThePackerAndWaitsForItsAnswerBeforeEnding)
     EXPECT_TRUE(main.close());
     EXPECT_FALSE(window_->isVisible());
     EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
+}
+
+TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
+{
+    EXPECT_EQ(QtPrompts::QtFilter(kFragmentFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp)"));
+    EXPECT_EQ(QtPrompts::QtFilter(kProjectFilter), QStringLiteral("Zuvo Project(*.zvp)"));
+    EXPECT_EQ(QtPrompts::QtFilter(QStringLiteral("Sound|*.mp3;*.wav|All|*")), QStringLiteral("Sound (*.mp3 *.wav);;All (*)"));
 }
