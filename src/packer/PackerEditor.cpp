@@ -7,6 +7,7 @@
 #include "packer/ProjectFile.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 
 TPackerEditor::TPackerEditor(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts)
 {
@@ -279,3 +280,16 @@ bool TPackerEditor::FileClose()
 }
 
 bool TPackerEditor::CloseQuery() { return !fileCommandsEnabled_ || FileClose(); }
+
+QString TPackerEditor::ChoosePackageFile() { return prompts_.SaveFile(kPackageFilter); }
+
+bool TPackerEditor::BuildPackage(const QString& chosenName, const TBuildHooks& hooks)
+{
+    // The archive writer lets the window take input meanwhile: a second build must wait.
+    if (building_ || chosenName.isEmpty())
+        return false;
+    building_ = true;
+    const auto done = qScopeGuard([this] { building_ = false; });
+    StoreLists(actions_.Node(SelectedAction()));
+    return TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName);
+}

@@ -2,6 +2,7 @@
 
 #include "common/FileListModel.h"
 #include "packer/ActionModel.h"
+#include "packer/PackageBuild.h"
 
 #include <QItemSelectionModel>
 #include <QObject>
@@ -69,6 +70,13 @@ public:
     // Whether the window may close: runs Close when it is enabled.
     bool CloseQuery();
 
+    // The package save dialog; the chosen name, empty when cancelled.
+    QString ChoosePackageFile();
+    // Builds the project, the shown lists' latest edits included, into the package for the
+    // chosen name. False when it failed (reported) or another build is running.
+    bool BuildPackage(const QString& chosenName, const TBuildHooks& hooks);
+    bool IsBuilding() const { return building_; }
+
 signals:
     void FileCommandsEnabledChanged(bool enabled);
 
@@ -96,6 +104,7 @@ private:
     bool fileCommandsEnabled_ = true;
     // What the project file holds, to tell whether closing would lose work.
     QList<TProjectAction> saved_;
+    bool building_ = false;
 };
 
 inline const QString kFragmentFilter =

@@ -6,10 +6,13 @@
 #include "packer/ActionTree.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -80,7 +83,7 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     file->addSeparator();
     file->addAction(QStringLiteral("E&xit"), this, &TFrmPacker::miFileExitClick);
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
-    project->addAction(QStringLiteral("&Build Zuvo Package"));
+    miBuild_ = project->addAction(QStringLiteral("&Build Zuvo Package"), this, &TFrmPacker::miBuildClick);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About"), this, &TFrmPacker::miHelpAboutClick);
     connect(&editor_, &TPackerEditor::FileCommandsEnabledChanged, this, [this](bool enabled) {
@@ -176,11 +179,12 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     outer->setSizes({676, 77});
     setCentralWidget(outer);
 
-    for (int width : {150, 500}) {
-        auto* panel = new QLabel;
-        panel->setFixedWidth(width);
-        statusBar()->addWidget(panel);
-    }
+    pnlStatus1_ = new QLabel;
+    pnlStatus1_->setFixedWidth(150);
+    pnlStatus2_ = new QLabel;
+    pnlStatus2_->setFixedWidth(500);
+    statusBar()->addWidget(pnlStatus1_);
+    statusBar()->addWidget(pnlStatus2_);
 }
 
 void TFrmPacker::showEvent(QShowEvent* event)
@@ -263,5 +267,40 @@ void TFrmPacker::miFileSaveAsClick() { editor_.FileSaveAs(); }
 void TFrmPacker::miFileCloseClick() { editor_.FileClose(); }
 
 void TFrmPacker::miFileExitClick() { close(); }
+
+void TFrmPacker::miBuildClick()
+{
+    if (editor_.IsBuilding())
+        return;
+    const QString chosen = editor_.ChoosePackageFile();
+    if (chosen.isEmpty())
+        return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    miBuild_->setEnabled(false);
+    const auto restore = qScopeGuard([this] {
+        QGuiApplication::restoreOverrideCursor();
+        miBuild_->setEnabled(true);
+        pnlStatus1_->clear();
+        pnlStatus2_->clear();
+    });
+    memo_->clear();
+    // Composing keeps the event loop waiting, so progress is painted at once.
+    const auto status = [this](const QString& first, const QString& second) {
+        pnlStatus1_->setText(first);
+        pnlStatus2_->setText(second);
+        statusBar()->repaint();
+    };
+    TBuildHooks hooks;
+    hooks.Memo = [this](const QString& line) { memo_->appendPlainText(line); };
+    hooks.FramesComposed = [status, shown = QElapsedTimer()](int done, int total) mutable {
+        if (shown.isValid() && shown.elapsed() < 50 && done < total)
+            return;
+        shown.start();
+        status(QStringLiteral("Frame %1 of %2").arg(done).arg(total), QString());
+    };
+    hooks.Zipping = [status, chosen] { status(QStringLiteral("Packing"), WithPackageExtension(chosen)); };
+    hooks.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    editor_.BuildPackage(chosen, hooks);
+}
 
 void TFrmPacker::miHelpAboutClick() { prompts_.Information(kAppTitle + QStringLiteral(" 1.0")); }

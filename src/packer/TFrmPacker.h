@@ -6,6 +6,7 @@
 
 class Prompts;
 class QAction;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class TActionTree;
@@ -48,6 +49,7 @@ public slots:
     void miFileSaveAsClick();
     void miFileCloseClick();
     void miFileExitClick();
+    void miBuildClick();
     void miHelpAboutClick();
 
 protected:
@@ -65,6 +67,9 @@ private:
     QAction* miFileSave_ = nullptr;
     QAction* miFileSaveAs_ = nullptr;
     QAction* miFileClose_ = nullptr;
+    QAction* miBuild_ = nullptr;
+    QLabel* pnlStatus1_ = nullptr;
+    QLabel* pnlStatus2_ = nullptr;
     TActionTree* tv1_ = nullptr;
     TFileListView* lv1_ = nullptr;  // fragments
     TFileListView* lv2_ = nullptr;  // audio

@@ -2,18 +2,15 @@
 
 #include "common/Error.h"
 #include "package/PackageLayout.h"
+#include "packer/ImageDecoders.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <png.h>
 
-#include <cerrno>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -29,47 +26,6 @@ struct PngState {
 }
 
 void IgnoreWarning(png_structp, png_const_charp) {}
-
-// libpng reports errors by longjmp: nothing with a destructor may be created in this frame
-// after setjmp; the image lives in the caller.
-bool DecodeInto(png_structp png, png_infop info, FILE* file, QImage* out, PngState* state)
-{
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_init_io(png, file);
-    png_read_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info);
-    const png_uint_32 height = png_get_image_height(png, info);
-    if (std::int64_t{width} * height * 4 > kMaxSheetBytes) {
-        std::snprintf(state->error, sizeof state->error, "%u by %u pixels is too large", width, height);
-        return false;
-    }
-    // Every format becomes 8-bit BGRA, the byte order of QImage's 32-bit formats here:
-    // palettes and small greys expanded, tRNS turned into alpha, 16 bits scaled (rounded),
-    // no gamma applied, so the stored colour values come through unchanged.
-    png_set_expand(png);
-    png_set_scale_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_bgr(png);
-    const int passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t{width} * 4) {
-        std::snprintf(state->error, sizeof state->error, "unexpected row layout");
-        return false;
-    }
-    *out = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
-    if (out->isNull()) {
-        std::snprintf(state->error, sizeof state->error, "out of memory");
-        return false;
-    }
-    for (int pass = 0; pass < passes; ++pass) {
-        for (png_uint_32 y = 0; y < height; ++y)
-            png_read_row(png, out->scanLine(static_cast<int>(y)), nullptr);
-    }
-    png_read_end(png, nullptr);
-    return true;
-}
 
 struct PngWriteState : PngState {
     QByteArray bytes;
@@ -111,21 +67,7 @@ bool EncodeRgbWithWhiteTransparent(const QImage& rgb, PngWriteState& state)
 
 }  // namespace
 
-QImage DecodePng(const QString& path)
-{
-    const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(QFile::encodeName(path).constData(), "rb"), std::fclose);
-    if (!file)
-        throw TError(QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    PngState state;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, RaisePngError, IgnoreWarning);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    QImage image;
-    const bool decoded = info != nullptr && DecodeInto(png, info, file.get(), &image, &state);
-    png_destroy_read_struct(&png, &info, nullptr);
-    if (!decoded)
-        throw TError(QStringLiteral("%1: %2").arg(path, QString::fromLatin1(state.error)));
-    return image;
-}
+QImage DecodePng(const QString& path) { return DecodeImage(path, QStringLiteral("PNG"), nullptr, kMaxSheetBytes); }
 
 QImage LoadSpriteSheet(const QString& path)
 {

@@ -3,16 +3,32 @@
 #include <QString>
 #include <QStringList>
 
+#include <QMap>
+
 // One function per command; each gets the arguments after the command's name and returns
 // the exit status. Wrong arguments throw UsageError, which prints the usage and exits 2.
 
 struct UsageError {};
 
-int ListCommand(const QStringList& args);
-int ExtractCommand(const QStringList& args);
-int PackCommand(const QStringList& args);
-int InfoCommand(const QStringList& args);
-int TraceCommand(const QStringList& args);
+// A command's arguments: options ("--name value") may stand anywhere among the operands,
+// and "--" makes everything after it an operand.
+struct TArguments {
+    QStringList Operands;
+    QMap<QString, QString> Options;
+
+    // The operands, exactly `count` of them, or a UsageError.
+    const QStringList& Expect(qsizetype count) const;
+};
+
+// Splits `args` by the options a command knows; any other option is a UsageError.
+TArguments ParseArguments(const QStringList& args, const QStringList& knownOptions);
+
+int ListCommand(const TArguments& args);
+int ExtractCommand(const TArguments& args);
+int PackCommand(const TArguments& args);
+int InfoCommand(const TArguments& args);
+int TraceCommand(const TArguments& args);
+int BuildCommand(const TArguments& args);
 
 // Console output in the locale's encoding.
 void PrintOut(const QString& line);

@@ -5,10 +5,9 @@
 
 // Extracts as the player fills its cache: every entry with a dot in its name, folders
 // recreated, existing files replaced only by newer entries.
-int ExtractCommand(const QStringList& args)
+int ExtractCommand(const TArguments& arguments)
 {
-    if (args.size() != 2)
-        throw UsageError{};
+    const QStringList& args = arguments.Expect(2);
     ConsolePrompts prompts;
     TZipExtractor zip;
     zip.ZipName = args[0];

@@ -2,10 +2,9 @@
 #include "LoadPackage.h"
 
 // What the player would play: the actions read from the package's cache folder.
-int InfoCommand(const QStringList& args)
+int InfoCommand(const TArguments& arguments)
 {
-    if (args.size() != 1)
-        throw UsageError{};
+    const QStringList& args = arguments.Expect(1);
     const TLoadedPackage package = LoadPackage(args[0]);
     PrintOut(QStringLiteral("package: %1").arg(package.Path));
     PrintOut(QStringLiteral("cache: %1").arg(package.Cache.Folder));

@@ -21,10 +21,9 @@ QString MethodName(std::uint16_t method)
 
 // One tab-separated line per entry, in directory order: name as stored, method, compressed
 // size, uncompressed size, CRC-32, time stamp.
-int ListCommand(const QStringList& args)
+int ListCommand(const TArguments& arguments)
 {
-    if (args.size() != 1)
-        throw UsageError{};
+    const QStringList& args = arguments.Expect(1);
     TZipExtractor zip;
     zip.ZipName = args[0];
     zip.ReadDirectory();

@@ -7,10 +7,9 @@
 
 // Packs a folder as the packer packs its work folder: every file at any depth, hidden and
 // read-only ones included, under its bare name.
-int PackCommand(const QStringList& args)
+int PackCommand(const TArguments& arguments)
 {
-    if (args.size() != 2)
-        throw UsageError{};
+    const QStringList& args = arguments.Expect(2);
     const QString folder = args[0];
     if (!QFileInfo(folder).isDir()) {
         PrintErr(folder + QStringLiteral(" does not exist!"));

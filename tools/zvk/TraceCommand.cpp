@@ -33,36 +33,25 @@ private:
 
 }  // namespace
 
-int TraceCommand(const QStringList& args)
+int TraceCommand(const TArguments& arguments)
 {
-    QStringList rest = args;
+    const QString path = arguments.Expect(1)[0];
     std::int32_t mode = kPlayRepeat;
-    long frames = 100;
-    while (rest.size() > 1 && rest[0].startsWith(QStringLiteral("--"))) {
-        const QString option = rest.takeFirst();
-        const QString value = rest.takeFirst();
-        if (option == u"--mode") {
-            if (value == u"repeat")
-                mode = kPlayRepeat;
-            else if (value == u"single")
-                mode = kPlaySingleRepeat;
-            else if (value == u"random")
-                mode = kPlayRandom;
-            else
-                throw UsageError{};
-        } else if (option == u"--frames") {
-            bool ok = false;
-            frames = value.toLong(&ok);
-            if (!ok || frames < 1)
-                throw UsageError{};
-        } else {
-            throw UsageError{};
-        }
-    }
-    if (rest.size() != 1)
+    const QString modeName = arguments.Options.value(QStringLiteral("--mode"), QStringLiteral("repeat"));
+    if (modeName == u"repeat")
+        mode = kPlayRepeat;
+    else if (modeName == u"single")
+        mode = kPlaySingleRepeat;
+    else if (modeName == u"random")
+        mode = kPlayRandom;
+    else
+        throw UsageError{};
+    bool ok = false;
+    const long frames = arguments.Options.value(QStringLiteral("--frames"), QStringLiteral("100")).toLong(&ok);
+    if (!ok || frames < 1)
         throw UsageError{};
 
-    const TLoadedPackage package = LoadPackage(rest[0]);
+    const TLoadedPackage package = LoadPackage(path);
     if (package.Zvk.Actions.empty()) {
         PrintErr(QStringLiteral("%1: the package has no actions; nothing plays").arg(package.Path));
         return 1;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
 #include <iterator>
 
 namespace {
@@ -16,7 +17,8 @@ struct Command {
     const char* name;
     const char* arguments;
     const char* summary;
-    int (*run)(const QStringList& args);
+    int (*run)(const TArguments& args);
+    std::initializer_list<const char*> options = {};  // the options that take a value
 };
 
 // A new command is one row here and one function in its own file.
@@ -42,7 +44,12 @@ constexpr Command kCommands[] = {
      "Play PACKAGE with the real playback engine at real speed, as right after the program\n"
      "starts (default: repeat, 100 frames), and print one line per frame request:\n"
      "milliseconds since start, action number, the 40-character request text.",
-     TraceCommand},
+     TraceCommand, {"--mode", "--frames"}},
+    {"build", "PROJECT PACKAGE",
+     "Build PROJECT (a .zvp file) into PACKAGE as the packer does: the build's log on\n"
+     "standard output, an error on standard error. \".zvk\" is added to PACKAGE unless it\n"
+     "ends so; the work folder is $APPDATA/Zuvo Packer/<name>.",
+     BuildCommand},
 };
 
 QString Usage()
@@ -60,6 +67,41 @@ QString Usage()
 }
 
 }  // namespace
+
+const QStringList& TArguments::Expect(qsizetype count) const
+{
+    if (Operands.size() != count)
+        throw UsageError{};
+    return Operands;
+}
+
+TArguments ParseArguments(const QStringList& args, const QStringList& knownOptions)
+{
+    TArguments parsed;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == u"--") {
+            parsed.Operands += args.mid(i + 1);
+            break;
+        }
+        if (!arg.startsWith(QStringLiteral("--"))) {
+            parsed.Operands.append(arg);
+            continue;
+        }
+        // "--name value" or "--name=value"
+        const qsizetype equals = arg.indexOf(u'=');
+        const QString name = equals < 0 ? arg : arg.left(equals);
+        if (!knownOptions.contains(name))
+            throw UsageError{};
+        if (equals >= 0)
+            parsed.Options[name] = arg.mid(equals + 1);
+        else if (i + 1 < args.size())
+            parsed.Options[name] = args[++i];
+        else
+            throw UsageError{};
+    }
+    return parsed;
+}
 
 void PrintOut(const QString& line)
 {
@@ -91,7 +133,10 @@ int main(int argc, char* argv[])
         if (name != QLatin1String(command.name))
             continue;
         try {
-            return command.run(args);
+            QStringList options;
+            for (const char* option : command.options)
+                options.append(QLatin1String(option));
+            return command.run(ParseArguments(args, options));
         } catch (const UsageError&) {
             PrintErr(Usage());
             return 2;

@@ -1,0 +1,342 @@
+#include "packer/ImageDecoders.h"
+
+#include "common/Error.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include <jpeglib.h>
+#include <jerror.h>
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+FilePtr OpenFile(const QString& path)
+{
+    FilePtr file(std::fopen(QFile::encodeName(path).constData(), "rb"), std::fclose);
+    if (!file)
+        throw TError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    return file;
+}
+
+// Failures inside the C libraries come back by longjmp with their message here. Frames
+// that call setjmp hold nothing with a destructor; everything lives in the callers.
+struct CodecError {
+    char text[JMSG_LENGTH_MAX > 256 ? JMSG_LENGTH_MAX : 256] = {};
+};
+
+[[noreturn]] void Raise(const QString& path, const CodecError& error)
+{
+    throw TError(QStringLiteral("%1: %2").arg(path, QString::fromLatin1(error.text)));
+}
+
+// ---------------------------------------------------------------------------------- PNG
+
+[[noreturn]] void PngError(png_structp png, png_const_charp message)
+{
+    auto* error = static_cast<CodecError*>(png_get_error_ptr(png));
+    std::strncpy(error->text, message, sizeof error->text - 1);
+    png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+TTransparency PngTransparency(png_structp png, png_infop info)
+{
+    const int colourType = png_get_color_type(png, info);
+    if (colourType & PNG_COLOR_MASK_ALPHA)
+        return TTransparency::Partial;
+    if (!png_get_valid(png, info, PNG_INFO_tRNS))
+        return TTransparency::None;
+    if (colourType != PNG_COLOR_TYPE_PALETTE)
+        return TTransparency::OneColour;
+    png_bytep alphas = nullptr;
+    int count = 0;
+    png_get_tRNS(png, info, &alphas, &count, nullptr);
+    int clear = 0;
+    int partial = 0;
+    for (int i = 0; i < count; ++i) {
+        clear += alphas[i] == 0;
+        partial += alphas[i] != 0 && alphas[i] != 255;
+    }
+    if (clear == 0 && partial == 0)
+        return TTransparency::None;
+    return clear == 1 && partial == 0 ? TTransparency::OneColour : TTransparency::Partial;
+}
+
+// Reads the header and sets every format up to come out as 8-bit BGRA, the byte order of
+// QRgb here: palettes and small greys expanded, tRNS turned into alpha (before 16 bits are
+// scaled, so a 16-bit transparent colour matches exactly), no gamma applied.
+bool PngHeader(png_structp png, png_infop info, FILE* file, TImageInfo* out, int* passes)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_read_info(png, info);
+    const png_uint_32 width = png_get_image_width(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    // libpng caps both at 2^31 - 1 and our callers far below; anything wider is damage.
+    if (width > 0x7FFFFFFF / 4 || height > 0x7FFFFFFF)
+        png_error(png, "image dimensions too large");
+    out->Width = static_cast<int>(width);
+    out->Height = static_cast<int>(height);
+    out->Transparency = PngTransparency(png, info);
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_bgr(png);
+    *passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != std::size_t{width} * 4)
+        png_error(png, "unexpected row layout");
+    return true;
+}
+
+// Reads every pass into `rows` (one row for a plain image, the whole image for an
+// interlaced one, whose passes fill it in turn) and hands finished rows to the sink.
+bool PngRows(png_structp png, int height, int passes, QRgb* rows, std::size_t width,
+             TImageSink* sink)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    if (passes == 1) {
+        for (int y = 0; y < height; ++y) {
+            png_read_row(png, reinterpret_cast<png_bytep>(rows), nullptr);
+            sink->Row(y, rows);
+        }
+    } else {
+        for (int pass = 0; pass < passes; ++pass) {
+            for (int y = 0; y < height; ++y)
+                png_read_row(png, reinterpret_cast<png_bytep>(rows + static_cast<std::size_t>(y) * width), nullptr);
+        }
+        for (int y = 0; y < height; ++y)
+            sink->Row(y, rows + static_cast<std::size_t>(y) * width);
+    }
+    png_read_end(png, nullptr);
+    return true;
+}
+
+struct PngReader {
+    CodecError error;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+void DecodePngFile(const QString& path, TImageSink* sink, TImageInfo* header)
+{
+    const FilePtr file = OpenFile(path);
+    PngReader reader;
+    if (reader.info == nullptr)
+        throw TError(path + QStringLiteral(": out of memory"));
+    TImageInfo info;
+    int passes = 1;
+    if (!PngHeader(reader.png, reader.info, file.get(), &info, &passes))
+        Raise(path, reader.error);
+    *header = info;
+    if (sink == nullptr)
+        return;
+    sink->Begin(info);
+    std::vector<QRgb> rows(static_cast<std::size_t>(info.Width) * static_cast<std::size_t>(passes == 1 ? 1 : info.Height));
+    if (!PngRows(reader.png, info.Height, passes, rows.data(), static_cast<std::size_t>(info.Width), sink))
+        Raise(path, reader.error);
+}
+
+// --------------------------------------------------------------------------------- JPEG
+
+struct JpegErrorManager {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    CodecError error;
+};
+
+[[noreturn]] void JpegError(j_common_ptr cinfo)
+{
+    auto* errors = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, errors->error.text);
+    std::longjmp(errors->jump, 1);
+}
+
+void JpegMessage(j_common_ptr cinfo, int level)
+{
+    // Data that ends before the image does would come out as grey rows: a damaged frame.
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+        JpegError(cinfo);
+}
+
+// The decompressor needs at most this much for its own buffers (a progressive image keeps
+// every coefficient); a file claiming more is refused rather than filling memory.
+constexpr long kJpegMemory = 1L << 30;
+
+bool JpegHeader(jpeg_decompress_struct* cinfo, JpegErrorManager* errors, FILE* file, TImageInfo* out)
+{
+    if (setjmp(errors->jump))
+        return false;
+    jpeg_stdio_src(cinfo, file);
+    cinfo->mem->max_memory_to_use = kJpegMemory;
+    jpeg_read_header(cinfo, TRUE);
+    out->Width = static_cast<int>(cinfo->image_width);
+    out->Height = static_cast<int>(cinfo->image_height);
+    out->Transparency = TTransparency::None;
+    // CMYK and YCCK come out as CMYK and are turned to RGB here; everything else libjpeg
+    // converts straight into QRgb's byte order.
+    const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+    cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    return true;
+}
+
+bool JpegRows(jpeg_decompress_struct* cinfo, JpegErrorManager* errors, QRgb* row, TImageSink* sink)
+{
+    if (setjmp(errors->jump))
+        return false;
+    jpeg_start_decompress(cinfo);
+    const bool cmyk = cinfo->out_color_space == JCS_CMYK;
+    // Adobe's CMYK is stored inverted: the usual case with an Adobe marker.
+    const bool inverted = cinfo->saw_Adobe_marker;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const int y = static_cast<int>(cinfo->output_scanline);
+        JSAMPROW samples = reinterpret_cast<JSAMPROW>(row);
+        jpeg_read_scanlines(cinfo, &samples, 1);
+        if (cmyk) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+            for (JDIMENSION x = 0; x < cinfo->output_width; ++x) {
+                unsigned c = bytes[4 * x], m = bytes[4 * x + 1], yl = bytes[4 * x + 2], k = bytes[4 * x + 3];
+                if (!inverted) {
+                    c = 255 - c;
+                    m = 255 - m;
+                    yl = 255 - yl;
+                    k = 255 - k;
+                }
+                row[x] = qRgb(static_cast<int>(c * k / 255), static_cast<int>(m * k / 255), static_cast<int>(yl * k / 255));
+            }
+        }
+        sink->Row(y, row);
+    }
+    jpeg_finish_decompress(cinfo);
+    return true;
+}
+
+struct JpegReader {
+    JpegErrorManager errors;
+    jpeg_decompress_struct cinfo;
+    JpegReader()
+    {
+        cinfo.err = jpeg_std_error(&errors.manager);
+        errors.manager.error_exit = JpegError;
+        errors.manager.emit_message = JpegMessage;
+        jpeg_create_decompress(&cinfo);
+    }
+    ~JpegReader() { jpeg_destroy_decompress(&cinfo); }
+};
+
+void DecodeJpegFile(const QString& path, TImageSink* sink, TImageInfo* header)
+{
+    const FilePtr file = OpenFile(path);
+    JpegReader reader;
+    TImageInfo info;
+    if (!JpegHeader(&reader.cinfo, &reader.errors, file.get(), &info))
+        Raise(path, reader.errors.error);
+    *header = info;
+    if (sink == nullptr)
+        return;
+    sink->Begin(info);
+    std::vector<QRgb> row(static_cast<std::size_t>(info.Width));
+    if (!JpegRows(&reader.cinfo, &reader.errors, row.data(), sink))
+        Raise(path, reader.errors.error);
+}
+
+// ---------------------------------------------------------------------------------- BMP
+
+void DecodeBmpFile(const QString& path, TImageSink* sink, TImageInfo* header)
+{
+    QImageReader reader(path, "bmp");
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (!size.isValid())
+        throw TError(QStringLiteral("%1: %2").arg(path, reader.errorString()));
+    *header = {size.width(), size.height(), TTransparency::None};
+    if (sink == nullptr)
+        return;
+    sink->Begin(*header);
+    // Our callers bound the size; Qt's own default limit is below the largest frame.
+    QImageReader::setAllocationLimit(0);
+    QImage image = reader.read();
+    if (image.isNull())
+        throw TError(QStringLiteral("%1: %2").arg(path, reader.errorString()));
+    if (image.size() != size)
+        throw TError(QStringLiteral("%1: the image is not the size its header gives").arg(path));
+    image.convertTo(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        sink->Row(y, reinterpret_cast<const QRgb*>(image.constScanLine(y)));
+}
+
+void Decode(const QString& path, const QString& format, TImageSink* sink, TImageInfo* info)
+{
+    if (format == u"PNG")
+        DecodePngFile(path, sink, info);
+    else if (format == u"JPEG")
+        DecodeJpegFile(path, sink, info);
+    else if (format == u"BMP")
+        DecodeBmpFile(path, sink, info);
+    else
+        throw TError(QStringLiteral("%1: no decoder for the format \"%2\"").arg(path, format));
+}
+
+// Keeps the whole image, refusing one beyond a size.
+class ImageSink : public TImageSink {
+public:
+    ImageSink(const QString& path, std::int64_t maxBytes) : path_(path), maxBytes_(maxBytes) {}
+    QImage image;
+
+    void Begin(const TImageInfo& info) override
+    {
+        if (std::int64_t{info.Width} * info.Height * 4 > maxBytes_)
+            throw TError(QStringLiteral("%1: %2 by %3 pixels is too large").arg(path_).arg(info.Width).arg(info.Height));
+        image = QImage(info.Width, info.Height, QImage::Format_ARGB32);
+        if (image.isNull())
+            throw TError(path_ + QStringLiteral(": out of memory"));
+    }
+    void Row(int y, const QRgb* pixels) override
+    {
+        std::memcpy(image.scanLine(y), pixels, static_cast<std::size_t>(image.width()) * sizeof(QRgb));
+    }
+
+private:
+    const QString& path_;
+    std::int64_t maxBytes_;
+};
+
+}  // namespace
+
+TImageInfo ReadImageInfo(const QString& path, const QString& format)
+{
+    TImageInfo info;
+    Decode(path, format, nullptr, &info);
+    return info;
+}
+
+void DecodeImage(const QString& path, const QString& format, TImageSink& sink)
+{
+    TImageInfo info;
+    Decode(path, format, &sink, &info);
+}
+
+QImage DecodeImage(const QString& path, const QString& format, TImageInfo* info, std::int64_t maxBytes)
+{
+    ImageSink sink(path, maxBytes);
+    TImageInfo read;
+    Decode(path, format, &sink, &read);
+    if (info != nullptr)
+        *info = read;
+    return std::move(sink.image);
+}

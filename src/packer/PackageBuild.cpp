@@ -1,0 +1,395 @@
+#include "packer/PackageBuild.h"
+
+#include "archive/TZipWriter.h"
+#include "common/AppDirs.h"
+#include "common/Error.h"
+#include "common/Paths.h"
+#include "common/Prompts.h"
+#include "package/PackageLayout.h"
+#include "packer/ImageDecoders.h"
+#include "packer/ImageFormat.h"
+#include "player/SpriteSheet.h"
+#include "xml/XmlDocument.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+const QString kPackerFolder = QStringLiteral("Zuvo Packer");
+
+// The sheet takes 3 bytes a pixel; the player decodes it at 4.
+constexpr int kSheetBytesPerPixel = 3;
+
+// Draws a frame's rows onto its place in the sheet by the sheet-drawing rules: a PNG's
+// single transparent colour leaves the sheet white, every other pixel keeps its stored
+// colour, whatever its alpha.
+class SheetSink : public TImageSink {
+public:
+    SheetSink(const QString& path, uchar* sheet, qsizetype bytesPerLine, int top, int width, int height)
+        : path_(path), sheet_(sheet), bytesPerLine_(bytesPerLine), top_(top), width_(width), height_(height)
+    {
+    }
+
+    void Begin(const TImageInfo& info) override
+    {
+        if (info.Width != width_ || info.Height != height_)
+            throw TError(path_ + QStringLiteral(": the image changed while the package was built"));
+        skipClear_ = info.Transparency == TTransparency::OneColour;
+    }
+
+    void Row(int y, const QRgb* pixels) override
+    {
+        if (sheet_ == nullptr)
+            return;
+        uchar* out = sheet_ + (static_cast<qsizetype>(top_) + y) * bytesPerLine_;
+        for (int x = 0; x < width_; ++x, out += kSheetBytesPerPixel) {
+            const QRgb pixel = pixels[x];
+            if (skipClear_ && qAlpha(pixel) == 0)
+                continue;
+            out[0] = static_cast<uchar>(qRed(pixel));
+            out[1] = static_cast<uchar>(qGreen(pixel));
+            out[2] = static_cast<uchar>(qBlue(pixel));
+        }
+    }
+
+private:
+    const QString& path_;
+    uchar* sheet_;
+    qsizetype bytesPerLine_;
+    int top_;
+    int width_;
+    int height_;
+    bool skipClear_ = false;
+};
+
+}  // namespace
+
+// One frame of the build: where it comes from and where it goes. `problem` marks the frame
+// that stops the build before anything is decoded.
+struct TPackageBuilder::Frame {
+    enum class Problem { None, Missing, Empty, Unsupported, Unreadable, TooLarge };
+
+    QString action;
+    QString path;
+    QString format;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    Problem problem = Problem::None;
+    QString error;  // the reason of Unreadable and TooLarge, or the decoder's
+};
+
+QString WithPackageExtension(const QString& name)
+{
+    if (ExtractFileExt(name).toLower() == QStringLiteral(".zvk"))
+        return name;
+    return name + QStringLiteral(".zvk");
+}
+
+QString PackageWorkFolder(const QString& packagePath)
+{
+    const QString extension = ExtractFileExt(packagePath);
+    QString base = ExtractFileName(packagePath);
+    if (!extension.isEmpty())
+        base.remove(extension, Qt::CaseSensitive);
+    // The base name must stay one folder of its own: anything else would clear its parent.
+    if (base.isEmpty() || base == u"." || base == u"..")
+        base = QStringLiteral("Untitled");
+    return QDir(AppDataFolder()).filePath(kPackerFolder + u'/' + base);
+}
+
+void ClearFolder(const QString& folder)
+{
+    QDirIterator entries(folder, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        QFile file(path);
+        if (!file.remove())
+            throw TError(QStringLiteral("%1 cannot be deleted from the work folder: %2").arg(path, file.errorString()));
+    }
+}
+
+TPackageBuilder::TPackageBuilder(Prompts& prompts, TBuildHooks hooks) : prompts_(prompts), hooks_(std::move(hooks)) {}
+
+void TPackageBuilder::Fail(const QString& text)
+{
+    if (hooks_.Memo)
+        hooks_.Memo(text);
+    prompts_.Error(text);
+}
+
+bool TPackageBuilder::Build(const QList<TProjectAction>& project, const QString& chosenName)
+{
+    const QString packagePath = WithPackageExtension(QFileInfo(chosenName).absoluteFilePath());
+    const QString work = PackageWorkFolder(packagePath);
+    const QString packer = QFileInfo(work).absolutePath();
+    if (!QDir().mkpath(packer)) {
+        Fail(QStringLiteral("Error : the work folder %1 cannot be created").arg(packer));
+        return false;
+    }
+    // One build at a time per work folder, across processes too.
+    QLockFile lock(work + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) {
+        Fail(QStringLiteral("Error : another build is using the work folder %1").arg(work));
+        return false;
+    }
+    try {
+        ClearFolder(work);
+    } catch (const TError& error) {
+        Fail(QStringLiteral("Error : ") + error.Text());
+        return false;
+    }
+    if (!QDir().mkpath(work)) {
+        Fail(QStringLiteral("Error : the work folder %1 cannot be created").arg(work));
+        return false;
+    }
+    if (!ComposePackage(project, QDir(work).filePath(QFileInfo(packagePath).fileName())))
+        return false;
+    // The old package stays until the new one is complete: the writer renames it into place.
+    if (!ZipFolder(QDir(work).filePath(QStringLiteral("*.*")), packagePath))
+        return false;
+    const QString success = QStringLiteral("Success : ") + packagePath + QStringLiteral(" has been built!");
+    if (hooks_.Memo)
+        hooks_.Memo(success);
+    prompts_.Message(kAppTitle, success);
+    return true;
+}
+
+bool TPackageBuilder::RequireFile(const QString& path, const QString& message)
+{
+    if (QFileInfo(path).isFile())
+        return true;
+    ReportMissing(message);
+    return false;
+}
+
+void TPackageBuilder::ReportMissing(const QString& message)
+{
+    if (hooks_.Memo)
+        hooks_.Memo(QStringLiteral("Error:") + message);
+    prompts_.Error(message);
+}
+
+bool TPackageBuilder::ZipFolder(const QString& mask, const QString& packagePath)
+{
+    if (hooks_.Zipping)
+        hooks_.Zipping();
+    try {
+        TZipWriter writer;
+        writer.ZipName = packagePath;
+        writer.FilesList = {mask};
+        writer.Recurse = true;
+        writer.StorePaths = false;
+        writer.IncludeHiddenFiles = true;
+        writer.IncludeReadOnlyFiles = true;
+        writer.ProcessMessages = hooks_.ProcessMessages;
+        writer.WriteArchive();
+    } catch (const TError& error) {
+        Fail(QStringLiteral("Error : %1 could not be written: %2").arg(packagePath, error.Text()));
+        return false;
+    }
+    return true;
+}
+
+std::vector<TPackageBuilder::Frame> TPackageBuilder::PlanFrames(const QList<TProjectAction>& project,
+                                                                 int* sheetWidth, int* sheetHeight)
+{
+    std::vector<Frame> frames;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    for (const TProjectAction& action : project) {
+        for (const QString& path : action.Fragments) {
+            Frame frame{action.Name, path, {}, static_cast<int>(height), 0, 0, Frame::Problem::None, {}};
+            try {
+                if (!QFileInfo(path).isFile())
+                    frame.problem = Frame::Problem::Missing;
+                else if ((frame.format = DetectImageFormat(path)) == u"0")
+                    frame.problem = Frame::Problem::Empty;
+                else if (!IsDecodableFormat(frame.format))
+                    frame.problem = Frame::Problem::Unsupported;
+            } catch (const TError& error) {
+                frame.problem = Frame::Problem::Unreadable;
+                frame.error = error.Text();
+            }
+            if (frame.problem == Frame::Problem::None) {
+                try {
+                    const TImageInfo info = ReadImageInfo(path, frame.format);
+                    frame.width = info.Width;
+                    frame.height = info.Height;
+                } catch (const TError& error) {
+                    frame.problem = Frame::Problem::Unreadable;
+                    frame.error = error.Text();
+                }
+            }
+            if (frame.problem == Frame::Problem::None) {
+                const std::int64_t newWidth = std::max<std::int64_t>(width, frame.width);
+                const std::int64_t newHeight = height + frame.height;
+                if (frame.width > kMaxFrameSide || frame.height > kMaxFrameSide) {
+                    frame.problem = Frame::Problem::TooLarge;
+                    frame.error = QStringLiteral("%1 by %2 pixels is too large for a frame (at most %3 a side)")
+                                      .arg(frame.width).arg(frame.height).arg(kMaxFrameSide);
+                } else if (newWidth * newHeight * 4 > kMaxSheetBytes) {
+                    frame.problem = Frame::Problem::TooLarge;
+                    frame.error = QStringLiteral("the sprite sheet would grow to %1 by %2 pixels, more than %3 MiB "
+                                                 "decoded, which the player refuses")
+                                      .arg(newWidth).arg(newHeight).arg(kMaxSheetBytes >> 20);
+                } else {
+                    width = newWidth;
+                    height = newHeight;
+                }
+            }
+            frames.push_back(std::move(frame));
+            if (frames.back().problem != Frame::Problem::None) {
+                *sheetWidth = *sheetHeight = 0;
+                return frames;
+            }
+        }
+    }
+    *sheetWidth = static_cast<int>(width);
+    *sheetHeight = static_cast<int>(height);
+    return frames;
+}
+
+void TPackageBuilder::DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsizetype bytesPerLine)
+{
+    const std::size_t count = frames.size();
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> done{0};
+    const auto decode = [&](bool reportProgress) {
+        for (std::size_t i = next++; i < count; i = next++) {
+            Frame& frame = frames[i];
+            if (frame.problem == Frame::Problem::None) {
+                try {
+                    SheetSink sink(frame.path, sheet, bytesPerLine, frame.top, frame.width, frame.height);
+                    DecodeImage(frame.path, frame.format, sink);
+                } catch (const TError& error) {
+                    frame.error = error.Text();
+                } catch (const std::bad_alloc&) {
+                    frame.error = frame.path + QStringLiteral(": out of memory");
+                }
+            }
+            const int finished = ++done;
+            if (reportProgress && hooks_.FramesComposed)
+                hooks_.FramesComposed(finished, static_cast<int>(count));
+        }
+    };
+    // Frames go to disjoint rows of the sheet, so a second core can take every other one.
+    std::thread helper;
+    if (count > 1 && std::thread::hardware_concurrency() > 1)
+        helper = std::thread(decode, false);
+    decode(true);
+    if (helper.joinable())
+        helper.join();
+}
+
+bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const QString& target)
+{
+    const QDir work = QFileInfo(target).absoluteDir();
+    int sheetWidth = 0;
+    int sheetHeight = 0;
+    std::vector<Frame> frames = PlanFrames(project, &sheetWidth, &sheetHeight);
+    const bool planned = frames.empty() || frames.back().problem == Frame::Problem::None;
+
+    // Frames before a problem are still decoded, to report any damage among them first.
+    QImage sheet;
+    if (planned && sheetHeight > 0) {
+        sheet = QImage(sheetWidth, sheetHeight, QImage::Format_RGB888);
+        if (sheet.isNull()) {
+            Fail(QStringLiteral("Error : not enough memory for a sprite sheet of %1 by %2 pixels")
+                     .arg(sheetWidth).arg(sheetHeight));
+            return false;
+        }
+        sheet.fill(Qt::white);
+    }
+    DecodeFrames(frames, sheet.isNull() ? nullptr : sheet.bits(), sheet.bytesPerLine());
+
+    // Everything the person sees comes out in project order, as if each frame had been
+    // read when its turn came.
+    TXmlDocument manifest(QStringLiteral("1.0"));
+    manifest.SetEncoding(QStringLiteral("UTF-8"));
+    TXmlNode root = manifest.AddDocumentElement(kRootElement);
+    TXmlDocument::SetAttribute(root, kVersionAttribute, kFormatVersion);
+    const auto addText = [](TXmlNode parent, const QString& name, const QString& text) {
+        TXmlDocument::SetText(TXmlDocument::AddChild(parent, name), text);
+    };
+    std::size_t frameCounter = 0;
+    int audioCounter = 0;
+    for (const TProjectAction& action : project) {
+        const QString& name = action.Name;
+        TXmlNode element = TXmlDocument::AddChild(root, kActionElement);
+        addText(element, kNameElement, name);
+        TXmlNode fragments = TXmlDocument::AddChild(element, kFragmentsElement);
+        for (const QString& path : action.Fragments) {
+            const Frame& frame = frames[frameCounter];
+            const QString prefix = name + QStringLiteral(" - ") + path;
+            if (frame.problem == Frame::Problem::Missing) {
+                ReportMissing(prefix + QStringLiteral(" does not exist!"));
+                return false;
+            }
+            TXmlNode fragment = TXmlDocument::AddChild(fragments, kFragmentElement);
+            addText(fragment, kIndexElement, QString::number(frameCounter));
+            if (hooks_.Memo)
+                hooks_.Memo(path);
+            switch (frame.problem) {
+            case Frame::Problem::Empty:
+                prompts_.Message(kAppTitle, QStringLiteral("0"));
+                Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(" File Size is Zero!"));
+                return false;
+            case Frame::Problem::Unsupported:
+                Fail(QStringLiteral("Error : ") + prefix + QStringLiteral("  Unsupported File Format ") + frame.format);
+                return false;
+            case Frame::Problem::TooLarge:
+                Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(": ") + frame.error);
+                return false;
+            case Frame::Problem::Missing:  // reported above
+            case Frame::Problem::Unreadable:
+            case Frame::Problem::None:
+                break;
+            }
+            if (!frame.error.isEmpty()) {
+                prompts_.Error(frame.error);
+                return false;
+            }
+            addText(fragment, kTopElement, QString::number(frame.top));
+            addText(fragment, kLeftElement, QStringLiteral("0"));
+            addText(fragment, kWidthElement, QString::number(frame.width));
+            addText(fragment, kHeightElement, QString::number(frame.height));
+            ++frameCounter;
+        }
+        TXmlNode audios = TXmlDocument::AddChild(element, kAudiosElement);
+        for (const QString& path : action.Audio) {
+            if (!RequireFile(path, name + QStringLiteral(" - ") + path + QStringLiteral(" does not exist!")))
+                return false;
+            const QString copy = QString::number(audioCounter) + ExtractFileExt(path);
+            const QString destination = work.filePath(copy);
+            QFile::remove(destination);
+            QFile source(path);
+            if (!source.copy(destination)) {
+                Fail(QStringLiteral("Error : %1 - %2 could not be copied to %3: %4")
+                         .arg(name, path, destination, source.errorString()));
+                return false;
+            }
+            addText(audios, kAudioElement, copy);
+            ++audioCounter;
+        }
+    }
+    try {
+        manifest.Save(work.filePath(kManifestMember));
+        SaveSpriteSheet(sheet, work.filePath(kSheetMember));
+    } catch (const TError& error) {
+        prompts_.Error(error.Text());
+        return false;
+    }
+    return true;
+}

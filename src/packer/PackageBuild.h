@@ -1,0 +1,70 @@
+#pragma once
+
+#include "packer/ActionModel.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class Prompts;
+
+// Building a package from a project: every frame stacked into the sprite sheet, the
+// manifest, the audio copies, all staged in a work folder under the application-data
+// folder and packed into the ".zvk" file.
+
+inline const QString kPackageFilter = QStringLiteral("Zuvo Package(*.zvk)|*.zvk");
+
+// A frame may be at most this many pixels wide and high.
+inline constexpr int kMaxFrameSide = 16384;
+
+// The package path for a name chosen in the save dialog: unchanged when its extension is
+// ".zvk" in any letter case, else with ".zvk" appended.
+QString WithPackageExtension(const QString& name);
+
+// The work folder for a package: <app data>/Zuvo Packer/<base name>, the base name being the
+// package's file name with every occurrence of its extension removed. A base name that
+// would name no folder of its own ("", "." or "..") becomes "Untitled".
+QString PackageWorkFolder(const QString& packagePath);
+
+// Deletes every file in the folder and its subfolders, keeping the folders; links are
+// removed, never followed. Raises TError naming the first file that cannot be deleted.
+void ClearFolder(const QString& folder);
+
+// What a build tells the one who started it, beyond its boxes.
+struct TBuildHooks {
+    std::function<void(const QString&)> Memo;                // a line of the build log
+    std::function<void(int done, int total)> FramesComposed;  // decoding progress
+    std::function<void()> Zipping;                            // the archive is being written
+    std::function<void()> ProcessMessages;                    // between pieces of the archive
+};
+
+class TPackageBuilder {
+public:
+    TPackageBuilder(Prompts& prompts, TBuildHooks hooks);
+
+    // Builds the project (names and full paths, in order) into the package for the name
+    // chosen in the save dialog. Every failure has been reported when it returns false; an
+    // older package at that path is then still there.
+    bool Build(const QList<TProjectAction>& project, const QString& chosenName);
+
+    // Writes "zvk.xml", "zvk.png" and the audio copies into the folder of `target`.
+    bool ComposePackage(const QList<TProjectAction>& project, const QString& target);
+    bool RequireFile(const QString& path, const QString& message);
+    bool ZipFolder(const QString& mask, const QString& packagePath);
+
+private:
+    struct Frame;
+    // Checks every frame's file and header in order up to the first problem, placing each
+    // frame on the sheet; nothing is decoded yet.
+    std::vector<Frame> PlanFrames(const QList<TProjectAction>& project, int* sheetWidth, int* sheetHeight);
+    // Decodes the planned frames onto the sheet (null: decode only), on every core.
+    void DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsizetype bytesPerLine);
+    // An error line in the log and the same text in an error box.
+    void Fail(const QString& text);
+    // The log line and box of a file that does not exist.
+    void ReportMissing(const QString& message);
+
+    Prompts& prompts_;
+    TBuildHooks hooks_;
+};
