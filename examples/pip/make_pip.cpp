@@ -1,19 +1,15 @@
-// Draws Pip, the sample pet, and packs it as a package: make_pip OUTPUT.zvk
+// Draws Pip, the sample pet, as PNG frames and a project naming them: make_pip FOLDER
 //
 // Pip is a small round chick, 128 by 128 pixels a frame, with four actions of eight frames:
 // Idle (breathing and a blink), Hop, Wave and Sleep. Every frame is drawn here with
 // QPainter on a white ground, which the sheet marks transparent.
-#include "archive/TZipWriter.h"
 #include "common/Error.h"
-#include "package/PackageLayout.h"
-#include "player/SpriteSheet.h"
-#include "xml/XmlDocument.h"
+#include "packer/ProjectFile.h"
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTemporaryDir>
 
 #include <cmath>
 #include <cstdio>
@@ -162,49 +158,25 @@ std::vector<std::pair<QString, std::vector<QImage>>> DrawActions()
     return actions;
 }
 
-void WritePackage(const QString& output)
+// Writes every frame as a PNG file under `folder`/frames and the project "Pip.zvp" naming
+// them, as a person using the packer would; the package is then built from the project.
+void WriteProject(const QString& folder)
 {
-    const auto actions = DrawActions();
-    QImage sheet(kSize, kSize * kFrames * static_cast<int>(actions.size()), QImage::Format_RGB32);
-    sheet.fill(Qt::white);
-
-    TXmlDocument manifest(QStringLiteral("1.0"));
-    manifest.SetEncoding(QStringLiteral("UTF-8"));
-    TXmlNode root = manifest.AddDocumentElement(kRootElement);
-    TXmlDocument::SetAttribute(root, kVersionAttribute, kFormatVersion);
-    int index = 0;
-    QPainter painter(&sheet);
-    for (const auto& [name, frames] : actions) {
-        TXmlNode action = TXmlDocument::AddChild(root, kActionElement);
-        TXmlDocument::SetText(TXmlDocument::AddChild(action, kNameElement), name);
-        TXmlNode fragments = TXmlDocument::AddChild(action, kFragmentsElement);
-        for (const QImage& frame : frames) {
-            const int top = index * kSize;
-            painter.drawImage(0, top, frame);
-            TXmlNode fragment = TXmlDocument::AddChild(fragments, kFragmentElement);
-            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kIndexElement), QString::number(index));
-            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kTopElement), QString::number(top));
-            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kLeftElement), QStringLiteral("0"));
-            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kWidthElement), QString::number(frame.width()));
-            TXmlDocument::SetText(TXmlDocument::AddChild(fragment, kHeightElement), QString::number(frame.height()));
-            ++index;
+    const QDir root(folder);
+    if (!root.mkpath(QStringLiteral("frames")))
+        throw TError(QStringLiteral("cannot make the folder ") + root.filePath(QStringLiteral("frames")));
+    QList<TProjectAction> project;
+    for (const auto& [name, frames] : DrawActions()) {
+        TProjectAction action{name, {}, {}};
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            const QString path = root.filePath(QStringLiteral("frames/%1-%2.png").arg(name.toLower()).arg(f));
+            if (!frames[f].save(path, "PNG"))
+                throw TError(QStringLiteral("cannot write ") + path);
+            action.Fragments.append(path);
         }
-        TXmlDocument::AddChild(action, kAudiosElement);
+        project.append(action);
     }
-    painter.end();
-
-    QTemporaryDir work;
-    if (!work.isValid())
-        throw TError(QStringLiteral("cannot make a work folder"));
-    manifest.Save(work.filePath(kManifestMember));
-    SaveSpriteSheet(sheet, work.filePath(kSheetMember));
-    TZipWriter writer;
-    writer.ZipName = output;
-    writer.FilesList = {work.filePath(QStringLiteral("*.*"))};
-    writer.Recurse = true;
-    writer.IncludeHiddenFiles = true;
-    QFile::remove(output);
-    writer.WriteArchive();
+    SaveProject(root.filePath(QStringLiteral("Pip.zvp")), project);
 }
 
 }  // namespace
@@ -216,11 +188,11 @@ int main(int argc, char* argv[])
     QGuiApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2) {
-        std::fprintf(stderr, "usage: make_pip OUTPUT.zvk\n");
+        std::fprintf(stderr, "usage: make_pip FOLDER\n");
         return 2;
     }
     try {
-        WritePackage(args[1]);
+        WriteProject(args[1]);
     } catch (const TError& error) {
         std::fprintf(stderr, "make_pip: %s\n", qPrintable(error.Text()));
         return 1;
