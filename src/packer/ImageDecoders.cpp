@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -261,8 +262,10 @@ void DecodeBmpFile(const QString& path, TImageSink* sink, TImageInfo* header)
 {
     QImageReader reader(path, "bmp");
     reader.setAutoTransform(false);
-    const QSize size = reader.size();
-    if (!size.isValid())
+    QSize size = reader.size();
+    // Qt gives a top-down bitmap's height as stored: negative.
+    size.setHeight(std::abs(size.height()));
+    if (size.isEmpty())
         throw TError(QStringLiteral("%1: %2").arg(path, reader.errorString()));
     *header = {size.width(), size.height(), TTransparency::None};
     if (sink == nullptr)
