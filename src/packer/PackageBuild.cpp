@@ -109,10 +109,14 @@ QString PackageWorkFolder(const QString& packagePath)
 
 void ClearFolder(const QString& folder)
 {
-    QDirIterator entries(folder, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+    // The iterator does not descend through links; a link of any kind goes like a file.
+    QDirIterator entries(folder, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
                          QDirIterator::Subdirectories);
     while (entries.hasNext()) {
         const QString path = entries.next();
+        const QFileInfo entry = entries.fileInfo();
+        if (entry.isDir() && !entry.isSymLink())
+            continue;
         QFile file(path);
         if (!file.remove())
             throw TError(QStringLiteral("%1 cannot be deleted from the work folder: %2").arg(path, file.errorString()));

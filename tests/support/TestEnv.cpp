@@ -5,6 +5,8 @@
 
 #include <csignal>
 
+#include <zlib.h>
+
 void TempDirTest::SetUp()
 {
     ASSERT_TRUE(temp_.isValid());
@@ -60,4 +62,30 @@ QString TestDataFolder()
 {
     const QString folder = QStringLiteral(ZUVORA_TESTDATA);
     return QDir(folder).exists() ? folder : QString();
+}
+
+QByteArray PngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk;
+    const auto be32 = [&chunk](quint32 v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk.append(static_cast<char>((v >> shift) & 0xFF));
+    };
+    be32(static_cast<quint32>(data.size()));
+    const QByteArray body = QByteArray(type, 4) + data;
+    chunk += body;
+    be32(static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), static_cast<uInt>(body.size()))));
+    return chunk;
+}
+
+QByteArray HeaderOnlyPng(quint32 width, quint32 height)
+{
+    QByteArray ihdr;
+    for (quint32 v : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            ihdr.append(static_cast<char>((v >> shift) & 0xFF));
+    }
+    ihdr += QByteArray("\x08\x02\x00\x00\x00", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr) +
+           PngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + PngChunk("IEND", {});
 }

@@ -44,6 +44,12 @@ private:
     bool active_ = false;
 };
 
+// A PNG chunk with its length and checksum.
+QByteArray PngChunk(const char* type, const QByteArray& data);
+// A PNG whose header claims `width` by `height` 8-bit RGB pixels and whose image data is a
+// token: decoders that read the header first must refuse it before taking any memory.
+QByteArray HeaderOnlyPng(quint32 width, quint32 height);
+
 // The external conformance data folder; empty when it is absent.
 QString TestDataFolder();
 

@@ -1,0 +1,333 @@
+#include "archive/TZipExtractor.h"
+#include "common/AppDirs.h"
+#include "common/Error.h"
+#include "package/PackageLayout.h"
+#include "packer/ImageDecoders.h"
+#include "packer/PackageBuild.h"
+#include "player/Manifest.h"
+#include "player/PackageCache.h"
+#include "player/PlaybackEngine.h"
+#include "player/SpriteSheet.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <unistd.h>
+
+namespace {
+
+QImage Filled(int width, int height, QRgb colour)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+// Each pixel different, so a misplaced row or column shows.
+QImage Pattern(int width, int height, int seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 7 + seed) & 0xFF, (y * 5 + seed * 3) & 0xFF, (x * y + seed) & 0xFF));
+    return image;
+}
+
+// The frames of an action as the player finds them in the built package.
+struct Played {
+    TZvk zvk;
+    QImage sheet;
+    QImage Frame(int action, int frame) const
+    {
+        const TFragment& f = zvk.Actions[static_cast<std::size_t>(action)].Fragments[static_cast<std::size_t>(frame)];
+        return sheet.copy(f.Left, f.Top, f.Width, f.Height).convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+}  // namespace
+
+class PackageBuildTest : public TempDirTest {
+protected:
+    QString Save(const QString& name, const QImage& image, const char* format = "PNG")
+    {
+        const QString path = Path(name);
+        EXPECT_TRUE(image.save(path, format)) << name.toStdString();
+        return path;
+    }
+
+    bool Build(const QList<TProjectAction>& project, const QString& chosen)
+    {
+        memo_.clear();
+        prompts_.messages.clear();
+        TBuildHooks hooks;
+        hooks.Memo = [this](const QString& line) { memo_.append(line); };
+        return TPackageBuilder(prompts_, hooks).Build(project, chosen);
+    }
+
+    Played Play(const QString& package)
+    {
+        const TCacheResult cache = PrepareCache(package, prompts_);
+        EXPECT_TRUE(cache.Extracted);
+        Played played;
+        ReadManifest(QDir(cache.Folder).filePath(kManifestMember), played.zvk);
+        played.sheet = LoadSpriteSheet(QDir(cache.Folder).filePath(kSheetMember));
+        return played;
+    }
+
+    QStringList Members(const QString& package)
+    {
+        TZipExtractor zip;
+        zip.ZipName = package;
+        zip.ReadDirectory();
+        QStringList names;
+        for (const TZipEntry& entry : zip.Entries())
+            names.append(entry.FileName);
+        names.sort();
+        return names;
+    }
+
+    // The one error the build showed, checked to be in the log as well.
+    QString ShownError()
+    {
+        EXPECT_FALSE(prompts_.messages.isEmpty());
+        return prompts_.messages.isEmpty() ? QString() : prompts_.messages.last().text;
+    }
+
+    ScriptedPrompts prompts_;
+    QStringList memo_;
+};
+
+TEST_F(PackageBuildTest, ThreeFramesStackIntoOneSheetAndTheLogNamesThem)
+{
+    const QStringList frames{Save("a.png", Pattern(32, 32, 1)), Save("b.png", Pattern(32, 32, 2)),
+                             Save("c.png", Pattern(32, 32, 3))};
+    ASSERT_TRUE(Build({{"Walk", frames, {}}}, Path("cat")));
+    const QString package = Path(QStringLiteral("cat.zvk"));
+    const QString success = QStringLiteral("Success : ") + package + QStringLiteral(" has been built!");
+    EXPECT_EQ(memo_, frames + QStringList{success});
+    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{{kAppTitle, success}}));
+    EXPECT_EQ(Members(package), (QStringList{"zvk.png", "zvk.xml"}));
+
+    const Played played = Play(package);
+    EXPECT_EQ(played.sheet.size(), QSize(32, 96));
+    for (int f = 0; f < 3; ++f) {
+        EXPECT_EQ(played.zvk.Actions[0].Fragments[static_cast<std::size_t>(f)].Top, 32 * f);
+        EXPECT_EQ(played.Frame(0, f), Pattern(32, 32, f + 1));
+    }
+}
+
+TEST_F(PackageBuildTest, IndexRunsOnAcrossActionsAndANarrowFrameHasWhiteBeside)
+{
+    QStringList narrow;
+    for (int i = 0; i < 5; ++i)
+        narrow.append(Save(QStringLiteral("n%1.bmp").arg(i), Pattern(40, 10, i), "BMP"));
+    const QString wide = Save("wide.png", Pattern(100, 10, 9));
+    ASSERT_TRUE(Build({{"Narrow", narrow, {}}, {"Empty", {}, {}}, {"Wide", {wide, wide}, {}}}, Path("p.zvk")));
+    const Played played = Play(Path(QStringLiteral("p.zvk")));
+    ASSERT_EQ(played.zvk.Actions.size(), 3u);
+    EXPECT_TRUE(played.zvk.Actions[1].Fragments.empty());
+    const TFragment& first = played.zvk.Actions[2].Fragments[0];
+    EXPECT_EQ(first.Index, 5);
+    EXPECT_EQ(first.Top, 50);
+    EXPECT_EQ(played.zvk.Actions[2].Fragments[1].Top, 60);  // the same image twice: two frames
+    EXPECT_EQ(played.sheet.size(), QSize(100, 70));
+    EXPECT_EQ(played.Frame(0, 4), Pattern(40, 10, 4));
+    EXPECT_EQ(played.sheet.copy(40, 0, 60, 50), Filled(60, 50, qRgb(255, 255, 255)).convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(played.Frame(2, 1), Pattern(100, 10, 9));
+}
+
+TEST_F(PackageBuildTest, PackageAndWorkFolderNames)
+{
+    const QString packer = QDir(AppDataFolder()).filePath(QStringLiteral("Zuvo Packer/"));
+    const struct {
+        QString chosen, package, work;
+    } cases[] = {
+        {"/p/cat", "/p/cat.zvk", "cat"},          {"/p/pet.ZVK", "/p/pet.ZVK", "pet"},
+        {"/p/a.zvk.zvk", "/p/a.zvk.zvk", "a"},    {"/p/pet.txt", "/p/pet.txt.zvk", "pet.txt"},
+        {"/p/.zvk", "/p/.zvk", "Untitled"},       {"/p/..zvk", "/p/..zvk", "Untitled"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithPackageExtension(c.chosen), c.package);
+        EXPECT_EQ(PackageWorkFolder(c.package), packer + c.work);
+    }
+}
+
+TEST_F(PackageBuildTest, TheHeaderDecidesTheFormatAndNamesWhatCannotBeBuilt)
+{
+    const QString jpegAsPng = Save("photo.png", Pattern(16, 16, 4), "JPEG");
+    ASSERT_TRUE(Build({{"A", {jpegAsPng}, {}}}, Path("ok")));
+    EXPECT_EQ(Play(Path(QStringLiteral("ok.zvk"))).sheet.size(), QSize(16, 16));
+
+    const QString gif = Path("anim.jpg");
+    WriteAll(gif, "GIF89a\x01\x00\x01\x00");
+    const QString text = Path("notes.bmp");
+    WriteAll(text, "just text");
+    const QString empty = Path("empty.png");
+    WriteAll(empty, {});
+    const QString missing = Path("missing.png");
+    const struct {
+        QString path;
+        QString shown;
+        QStringList memoTail;
+    } cases[] = {
+        {gif, "Error : A - " + gif + "  Unsupported File Format GIF", {gif, "Error : A - " + gif + "  Unsupported File Format GIF"}},
+        {text, "Error : A - " + text + "  Unsupported File Format ", {text, "Error : A - " + text + "  Unsupported File Format "}},
+        {empty, "Error : A - " + empty + " File Size is Zero!", {empty, "Error : A - " + empty + " File Size is Zero!"}},
+        {missing, "A - " + missing + " does not exist!", {"Error:A - " + missing + " does not exist!"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(Build({{"A", {jpegAsPng, c.path}, {}}}, Path("bad")));
+        EXPECT_EQ(ShownError(), c.shown);
+        EXPECT_EQ(prompts_.messages.last().kind, QStringLiteral("Error"));
+        EXPECT_EQ(memo_.mid(1), c.memoTail) << c.path.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("bad.zvk"))));
+    }
+    // An empty file shows the plain box "0" before its error.
+    EXPECT_FALSE(Build({{"A", {empty}, {}}}, Path("bad")));
+    EXPECT_EQ(prompts_.messages.first(), (ScriptedPrompts::Shown{kAppTitle, "0"}));
+}
+
+TEST_F(PackageBuildTest, SheetDrawingRulesKeepStoredColoursAndWhiteForTheTransparentOne)
+{
+    // A palette PNG whose one clear entry is red: those pixels stay white on the sheet.
+    QImage palette(8, 8, QImage::Format_Indexed8);
+    palette.setColorTable({qRgba(255, 0, 0, 0), qRgb(0, 0, 255)});
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            palette.setPixel(x, y, (x + y) % 2);
+    // An alpha channel: the stored colour comes through, the alpha does not.
+    const QImage halfClear = Filled(8, 8, qRgba(10, 200, 30, 100));
+    const QStringList frames{Save("one.png", palette), Save("alpha.png", halfClear), Save("plain.bmp", Pattern(8, 8, 5), "BMP"),
+                             Save("photo.jpg", Pattern(8, 8, 6), "JPEG")};
+    ASSERT_TRUE(Build({{"A", frames, {}}}, Path("rules")));
+    const Played played = Play(Path(QStringLiteral("rules.zvk")));
+
+    QImage expected(8, 8, QImage::Format_RGB32);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            expected.setPixel(x, y, (x + y) % 2 ? qRgb(0, 0, 255) : qRgb(255, 255, 255));
+    EXPECT_EQ(played.Frame(0, 0), expected);
+    EXPECT_EQ(played.Frame(0, 1), Filled(8, 8, qRgb(10, 200, 30)).convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(played.Frame(0, 2), Pattern(8, 8, 5));
+    EXPECT_EQ(played.Frame(0, 3), DecodeImage(frames[3], "JPEG", nullptr, kMaxSheetBytes).convertToFormat(QImage::Format_RGB32));
+
+    // The engine asks for exactly the rectangles of the manifest.
+    TPlaybackState state;
+    struct Recorder : FrameTarget {
+        TPlaybackState* state = nullptr;
+        std::vector<std::string> texts;
+        void SetWidth(int) override {}
+        void SetHeight(int) override {}
+        void FrameRequest(std::string_view text, int) override
+        {
+            texts.emplace_back(text);
+            if (texts.size() == 4)
+                state->Running = false;
+        }
+    } recorder;
+    recorder.state = &state;
+    TPlaybackEngine engine(state, &played.zvk, recorder, [](TPause) {});
+    engine.StartPlayback();
+    engine.Join();
+    for (std::size_t f = 0; f < 4; ++f) {
+        char text[41];
+        FormatFrameRequest(played.zvk.Actions[0].Fragments[f], text);
+        EXPECT_EQ(recorder.texts[f], std::string(text));
+    }
+}
+
+TEST_F(PackageBuildTest, AFailedBuildLeavesTheOlderPackageAsItWas)
+{
+    const QString good = Save("good.png", Pattern(64, 64, 1));
+    ASSERT_TRUE(Build({{"A", {good}, {}}}, Path("old")));
+    const QString package = Path(QStringLiteral("old.zvk"));
+    const QByteArray before = ReadAll(package);
+    const QString sheet = QDir(PackageWorkFolder(package)).filePath(kSheetMember);
+    const qint64 sheetSize = QFileInfo(sheet).size();
+
+    const QString cut = Path("cut.png");
+    WriteAll(cut, ReadAll(good).left(200));
+    EXPECT_FALSE(Build({{"A", {good, Path("gone.png")}, {}}}, package));
+    EXPECT_FALSE(Build({{"A", {good, cut}, {}}}, package));
+    EXPECT_TRUE(ShownError().startsWith(cut + QStringLiteral(": "))) << ShownError().toStdString();
+    {
+        // Room for the sheet, not for the archive around it.
+        FileSizeLimit limit(static_cast<std::uint64_t>(sheetSize) + 16);
+        ASSERT_TRUE(limit.Active());
+        EXPECT_FALSE(Build({{"A", {good}, {}}}, package));
+    }
+    EXPECT_TRUE(ShownError().startsWith(QStringLiteral("Error : ") + package + QStringLiteral(" could not be written: ")));
+    EXPECT_EQ(memo_.last(), ShownError());
+    EXPECT_EQ(ReadAll(package), before);
+}
+
+TEST_F(PackageBuildTest, AudioIsCopiedUnderOneCounterAndAFailedCopyStopsTheBuild)
+{
+    const QString frame = Save("f.png", Pattern(4, 4, 1));
+    const QString wav = Path("bark.wav");
+    const QString mp3 = Path("purr.MP3");
+    WriteAll(wav, "RIFF");
+    WriteAll(mp3, "ID3");
+    ASSERT_TRUE(Build({{"A", {frame}, {wav}}, {"B", {}, {mp3, wav}}}, Path("sound")));
+    EXPECT_EQ(Members(Path("sound.zvk")), (QStringList{"0.wav", "1.MP3", "2.wav", "zvk.png", "zvk.xml"}));
+    const Played played = Play(Path(QStringLiteral("sound.zvk")));
+    EXPECT_EQ(played.zvk.Actions[1].AudioFiles, (QStringList{"1.MP3", "2.wav"}));
+
+    // A folder where a copy should go cannot be replaced.
+    const QString work = PackageWorkFolder(Path(QStringLiteral("sound.zvk")));
+    ASSERT_TRUE(QFile::remove(QDir(work).filePath(QStringLiteral("0.wav"))));
+    ASSERT_TRUE(QDir(work).mkpath(QStringLiteral("0.wav")));
+    EXPECT_FALSE(Build({{"A", {frame}, {wav}}}, Path("sound")));
+    EXPECT_TRUE(ShownError().contains(wav) && ShownError().contains(QDir(work).filePath(QStringLiteral("0.wav"))))
+        << ShownError().toStdString();
+}
+
+TEST_F(PackageBuildTest, ClearFolderDeletesFilesKeepsFoldersAndNeverFollowsLinks)
+{
+    const QString work = Path(QStringLiteral("work"));
+    QDir().mkpath(work + QStringLiteral("/sub"));
+    WriteAll(work + QStringLiteral("/.hidden"), "h");
+    WriteAll(work + QStringLiteral("/sub/deep.txt"), "d");
+    const QString outside = Path(QStringLiteral("keep.txt"));
+    WriteAll(outside, "keep");
+    ASSERT_TRUE(QFile::link(outside, work + QStringLiteral("/link.txt")));
+    ASSERT_TRUE(QFile::link(temp_.path(), work + QStringLiteral("/up")));
+    ClearFolder(work);
+    EXPECT_EQ(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System),
+              QStringList{"sub"});
+    EXPECT_TRUE(QDir(work + QStringLiteral("/sub")).isEmpty());
+    EXPECT_EQ(ReadAll(outside), "keep");
+}
+
+TEST_F(PackageBuildTest, AFileThatCannotBeDeletedStopsClearFolder)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "as root every file can be deleted";
+    const QString work = Path(QStringLiteral("work"));
+    QDir().mkpath(work + QStringLiteral("/sub"));
+    WriteAll(work + QStringLiteral("/sub/stuck.txt"), "s");
+    QFile::setPermissions(work + QStringLiteral("/sub"), QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_THROW(ClearFolder(work), TError);
+    QFile::setPermissions(work + QStringLiteral("/sub"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(PackageBuildTest, FramesTooLargeToPlayAreRefusedBeforeTheirPixelsAreRead)
+{
+    const QString tiny = Save("tiny.png", Pattern(1, 1, 1));
+    const QString wide = Path("wide.png");
+    WriteAll(wide, HeaderOnlyPng(20000, 10));
+    // Alone within the limits, but the sheet it makes is more than the player takes.
+    const QString square = Path("square.png");
+    WriteAll(square, HeaderOnlyPng(16384, 16384));
+    const std::pair<QString, QString> cases[] = {
+        {wide, ": 20000 by 10 pixels is too large for a frame (at most 16384 a side)"},
+        {square, ": the sprite sheet would grow to 16384 by 16385 pixels, more than 1024 MiB decoded, which the player "
+                 "refuses"},
+    };
+    for (const auto& [frame, reason] : cases) {
+        EXPECT_FALSE(Build({{"A", {tiny, frame}, {}}}, Path("big")));
+        EXPECT_EQ(ShownError(), QStringLiteral("Error : A - ") + frame + reason);
+    }
+}
