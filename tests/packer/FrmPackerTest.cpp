@@ -1,6 +1,7 @@
 #include "app/FileListView.h"
 #include "app/QtPrompts.h"
 #include "app/TFrmMain.h"
+#include "common/AppDirs.h"
 #include "packer/ProjectFile.h"
 #include "packer/TFrmPacker.h"
 #include "support/ScriptedPrompts.h"
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
@@ -191,6 +193,29 @@ TEST_F(FrmPackerTest, LibraryOpensThePackerAndWaitsForItsAnswerBeforeEnding)
     EXPECT_TRUE(main.close());
     EXPECT_FALSE(window_->isVisible());
     EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
+}
+
+TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
+{
+    QImage frame(4, 4, QImage::Format_RGB32);
+    frame.fill(Qt::red);
+    ASSERT_TRUE(frame.save(Path("f.png")));
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Editor().SelectAction(0);
+    Editor().DropFiles(TPackerEditor::List::Fragments, {Path("f.png")});  // not yet stored: the build does it
+    QAction* build = window_->menuBar()->actions()[1]->menu()->actions()[0];
+    bool busyDuringBuild = false;
+    prompts_.onShow = [&](const ScriptedPrompts::Shown&) {
+        busyDuringBuild = !build->isEnabled() && QGuiApplication::overrideCursor() != nullptr;
+    };
+    prompts_.saveFileAnswers = {Path("pet")};
+    build->trigger();
+    const QString success = QStringLiteral("Success : ") + Path("pet.zvk") + QStringLiteral(" has been built!");
+    EXPECT_EQ(window_->DebugMemo()->toPlainText(), Path("f.png") + u'\n' + success);
+    EXPECT_EQ(prompts_.messages.last(), (ScriptedPrompts::Shown{kAppTitle, success}));
+    EXPECT_TRUE(busyDuringBuild);
+    EXPECT_TRUE(build->isEnabled());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)

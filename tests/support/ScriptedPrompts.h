@@ -5,6 +5,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 // Answers dialogs from a script and records every message, so tests can assert exact texts.
 class ScriptedPrompts : public Prompts {
 public:
@@ -17,6 +19,7 @@ public:
     QList<QStringList> openFilesAnswers;  // taken front first; empty list = cancelled
     QStringList openFilesFilters;         // the filter of every file dialog shown
     QList<Shown> messages;
+    std::function<void(const Shown&)> onShow;  // called as each box or question comes up
     QStringList shownInFolder;
     QList<bool> confirmAnswers;  // taken front first; "No" when the script has run out
     QStringList openFileAnswers;  // single-file open dialogs, front first; empty = cancelled
@@ -38,19 +41,27 @@ public:
         openFilesFilters.append(filter);
         return saveFileAnswers.isEmpty() ? QString() : saveFileAnswers.takeFirst();
     }
-    void Error(const QString& text) override { messages.append({QStringLiteral("Error"), text}); }
-    void Information(const QString& text) override { messages.append({QStringLiteral("Information"), text}); }
-    void Warning(const QString& text) override { messages.append({QStringLiteral("Warning"), text}); }
-    void Message(const QString& caption, const QString& text) override { messages.append({caption, text}); }
+    void Error(const QString& text) override { Show({QStringLiteral("Error"), text}); }
+    void Information(const QString& text) override { Show({QStringLiteral("Information"), text}); }
+    void Warning(const QString& text) override { Show({QStringLiteral("Warning"), text}); }
+    void Message(const QString& caption, const QString& text) override { Show({caption, text}); }
     bool Confirm(const QString& caption, const QString& text) override
     {
-        messages.append({caption, text});
+        Show({caption, text});
         return !confirmAnswers.isEmpty() && confirmAnswers.takeFirst();
     }
     SaveChoice AskSaveChanges(const QString& text) override
     {
-        messages.append({QStringLiteral("Question"), text});
+        Show({QStringLiteral("Question"), text});
         return saveChoices.isEmpty() ? SaveChoice::Cancel : saveChoices.takeFirst();
     }
     void ShowInFolder(const QString& nativePath) override { shownInFolder.append(nativePath); }
+
+private:
+    void Show(const Shown& shown)
+    {
+        messages.append(shown);
+        if (onShow)
+            onShow(shown);
+    }
 };

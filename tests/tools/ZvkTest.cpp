@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 
 #include <algorithm>
@@ -189,7 +190,8 @@ TEST_F(ZvkTest, InfoAndTraceShowWhatThePlayerPlays)
 
     // Right after start Repeat plays the second action first. (Pacing is measured by the
     // benchmarks, not here.)
-    const ZvkRun trace = Zvk({"trace", "--frames", "4", package});
+    // Options may follow the operand too.
+    const ZvkRun trace = Zvk({"trace", package, "--frames", "4"});
     EXPECT_EQ(trace.code, 0) << trace.err.toStdString();
     const QStringList frames = trace.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(frames.size(), 4);
@@ -208,6 +210,35 @@ TEST_F(ZvkTest, InfoAndTraceShowWhatThePlayerPlays)
 
     EXPECT_EQ(Zvk({"trace", "--mode", "sideways", package}).code, 2);
     EXPECT_EQ(Zvk({"trace", "--frames", "0", package}).code, 2);
+    EXPECT_EQ(Zvk({"trace", package, "--frames"}).code, 2);
+    EXPECT_EQ(Zvk({"info", "--frames", "4", package}).code, 2);
+}
+
+TEST_F(ZvkTest, BuildLogsToStandardOutputAndFailsWithTheReason)
+{
+    QImage frame(8, 8, QImage::Format_RGB32);
+    frame.fill(Qt::blue);
+    ASSERT_TRUE(frame.save(Path(QStringLiteral("f.png"))));
+    WriteAll(Path(QStringLiteral("pet.zvp")), "<ZuvoProject Version=\"1.0.0\"><Action><Name>A</Name>"
+                                              "<ActionFragment>f.png;</ActionFragment></Action></ZuvoProject>");
+    const ZvkRun built = Zvk({"build", Path(QStringLiteral("pet.zvp")), Path(QStringLiteral("pet"))});
+    EXPECT_EQ(built.code, 0) << built.err.toStdString();
+    EXPECT_EQ(built.out, Path(QStringLiteral("f.png")) + QStringLiteral("\nSuccess : ") + Path(QStringLiteral("pet.zvk")) +
+                             QStringLiteral(" has been built!\n"));
+    EXPECT_TRUE(built.err.isEmpty()) << built.err.toStdString();
+    EXPECT_EQ(Zvk({"info", Path(QStringLiteral("pet.zvk"))}).out.count(QStringLiteral("frame 0: left 0 top 0 width 8 height 8")), 1);
+
+    QFile::remove(Path(QStringLiteral("f.png")));
+    const ZvkRun failed = Zvk({"build", Path(QStringLiteral("pet.zvp")), Path(QStringLiteral("pet"))});
+    EXPECT_EQ(failed.code, 1);
+    EXPECT_EQ(failed.err, QStringLiteral("A - ") + Path(QStringLiteral("f.png")) + QStringLiteral(" does not exist!\n"));
+
+    // A project that cannot be read whole would build a package short of actions.
+    WriteAll(Path(QStringLiteral("cut.zvp")), "<ZuvoProject><Action><Name>A</Name>");
+    const ZvkRun cut = Zvk({"build", Path(QStringLiteral("cut.zvp")), Path(QStringLiteral("cut"))});
+    EXPECT_EQ(cut.code, 1);
+    EXPECT_TRUE(cut.err.startsWith(Path(QStringLiteral("cut.zvp")) + QStringLiteral(" could not be read whole: ")));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("cut.zvk"))));
 }
 
 TEST_F(ZvkTest, InfoOnABrokenPackageSaysSoAndFails)
