@@ -54,6 +54,9 @@ bool EncodeRgbWithWhiteTransparent(const QImage& rgb, PngWriteState& state)
     png_set_write_fn(png, &state, AppendBytes, FlushNothing);
     png_set_IHDR(png, info, static_cast<png_uint_32>(rgb.width()), static_cast<png_uint_32>(rgb.height()), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Sprite sheets are mostly flat colour and repeated rows, which deflate finds best in
+    // the unfiltered rows: smaller than libpng's adaptive filters and faster.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_color_16 white{};
     white.red = white.green = white.blue = 255;
     png_set_tRNS(png, info, nullptr, 0, &white);
