@@ -295,6 +295,8 @@ void TPackageBuilder::DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsi
     decode(true);
     if (helper.joinable())
         helper.join();
+    if (count > 0 && hooks_.FramesComposed)
+        hooks_.FramesComposed(static_cast<int>(count), static_cast<int>(count));
 }
 
 bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const QString& target)
