@@ -271,8 +271,10 @@ void DecodeBmpFile(const QString& path, TImageSink* sink, TImageInfo* header)
     if (sink == nullptr)
         return;
     sink->Begin(*header);
-    // Our callers bound the size; Qt's own default limit is below the largest frame.
-    QImageReader::setAllocationLimit(0);
+    // Our callers bound the size; Qt's own default limit is below the largest frame. Set
+    // once: frames are decoded on several threads.
+    static const bool unlimited = (QImageReader::setAllocationLimit(0), true);
+    Q_UNUSED(unlimited);
     QImage image = reader.read();
     if (image.isNull())
         throw TError(QStringLiteral("%1: %2").arg(path, reader.errorString()));

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <new>
+
 TPackerEditor::TPackerEditor(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts)
 {
     connect(&selection_, &QItemSelectionModel::currentChanged, this,
@@ -291,5 +293,12 @@ bool TPackerEditor::BuildPackage(const QString& chosenName, const TBuildHooks& h
     building_ = true;
     const auto done = qScopeGuard([this] { building_ = false; });
     StoreLists(actions_.Node(SelectedAction()));
-    return TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName);
+    try {
+        return TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName);
+    } catch (const TError& error) {
+        prompts_.Error(error.Text());
+    } catch (const std::bad_alloc&) {
+        prompts_.Error(QStringLiteral("There is not enough memory to build the package."));
+    }
+    return false;
 }
