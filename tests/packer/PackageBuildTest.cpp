@@ -136,6 +136,12 @@ TEST_F(PackageBuildTest, IndexRunsOnAcrossActionsAndANarrowFrameHasWhiteBeside)
     EXPECT_EQ(played.Frame(0, 4), Pattern(40, 10, 4));
     EXPECT_EQ(played.sheet.copy(40, 0, 60, 50), Filled(60, 50, qRgb(255, 255, 255)).convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(played.Frame(2, 1), Pattern(100, 10, 9));
+
+    // No frames at all: the sheet is the PNG signature alone.
+    ASSERT_TRUE(Build({{"Empty", {}, {}}}, Path("none.zvk")));
+    EXPECT_EQ(ReadAll(QDir(PackageWorkFolder(Path(QStringLiteral("none.zvk")))).filePath(kSheetMember)),
+              QByteArray(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature));
+    EXPECT_TRUE(Play(Path(QStringLiteral("none.zvk"))).sheet.isNull());
 }
 
 TEST_F(PackageBuildTest, PackageAndWorkFolderNames)
