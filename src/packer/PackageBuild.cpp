@@ -78,7 +78,6 @@ private:
 struct TPackageBuilder::Frame {
     enum class Problem { None, Missing, Empty, Unsupported, Unreadable, TooLarge };
 
-    QString action;
     QString path;
     QString format;
     int top = 0;
@@ -214,27 +213,22 @@ std::vector<TPackageBuilder::Frame> TPackageBuilder::PlanFrames(const QList<TPro
     std::int64_t height = 0;
     for (const TProjectAction& action : project) {
         for (const QString& path : action.Fragments) {
-            Frame frame{action.Name, path, {}, static_cast<int>(height), 0, 0, Frame::Problem::None, {}};
+            Frame frame{path, {}, static_cast<int>(height), 0, 0, Frame::Problem::None, {}};
             try {
-                if (!QFileInfo(path).isFile())
+                if (!QFileInfo(path).isFile()) {
                     frame.problem = Frame::Problem::Missing;
-                else if ((frame.format = DetectImageFormat(path)) == u"0")
+                } else if ((frame.format = DetectImageFormat(path)) == u"0") {
                     frame.problem = Frame::Problem::Empty;
-                else if (!IsDecodableFormat(frame.format))
+                } else if (!IsDecodableFormat(frame.format)) {
                     frame.problem = Frame::Problem::Unsupported;
-            } catch (const TError& error) {
-                frame.problem = Frame::Problem::Unreadable;
-                frame.error = error.Text();
-            }
-            if (frame.problem == Frame::Problem::None) {
-                try {
+                } else {
                     const TImageInfo info = ReadImageInfo(path, frame.format);
                     frame.width = info.Width;
                     frame.height = info.Height;
-                } catch (const TError& error) {
-                    frame.problem = Frame::Problem::Unreadable;
-                    frame.error = error.Text();
                 }
+            } catch (const TError& error) {
+                frame.problem = Frame::Problem::Unreadable;
+                frame.error = error.Text();
             }
             if (frame.problem == Frame::Problem::None) {
                 const std::int64_t newWidth = std::max<std::int64_t>(width, frame.width);
@@ -305,11 +299,11 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
     int sheetWidth = 0;
     int sheetHeight = 0;
     std::vector<Frame> frames = PlanFrames(project, &sheetWidth, &sheetHeight);
-    const bool planned = frames.empty() || frames.back().problem == Frame::Problem::None;
 
-    // Frames before a problem are still decoded, to report any damage among them first.
+    // After a problem there is no sheet, but the frames before it are still decoded, to
+    // report any damage among them first.
     QImage sheet;
-    if (planned && sheetHeight > 0) {
+    if (sheetHeight > 0) {
         sheet = QImage(sheetWidth, sheetHeight, QImage::Format_RGB888);
         if (sheet.isNull()) {
             Fail(QStringLiteral("Error : not enough memory for a sprite sheet of %1 by %2 pixels")

@@ -56,7 +56,7 @@ public:
 private:
     struct Frame;
     // Checks every frame's file and header in order up to the first problem, placing each
-    // frame on the sheet; nothing is decoded yet.
+    // frame on the sheet; nothing is decoded yet. After a problem the sheet size is 0 by 0.
     std::vector<Frame> PlanFrames(const QList<TProjectAction>& project, int* sheetWidth, int* sheetHeight);
     // Decodes the planned frames onto the sheet (null: decode only), on every core.
     void DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsizetype bytesPerLine);
