@@ -33,20 +33,6 @@ int LargestChannelDifference(const QImage& a, const QImage& b)
     return largest;
 }
 
-// Pixels without any alpha, and with partial alpha.
-std::pair<int, int> AlphaCounts(const QImage& argb)
-{
-    int clear = 0;
-    int partial = 0;
-    for (int y = 0; y < argb.height(); ++y) {
-        for (int x = 0; x < argb.width(); ++x) {
-            const int alpha = qAlpha(argb.pixel(x, y));
-            clear += alpha == 0;
-            partial += alpha != 0 && alpha != 255;
-        }
-    }
-    return {clear, partial};
-}
 
 // What Qt's own reader makes of the file, as ARGB32.
 QImage QtDecode(const QString& path, const char* format)

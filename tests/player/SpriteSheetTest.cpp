@@ -6,26 +6,6 @@
 #include <QFile>
 #include <QTextStream>
 
-
-namespace {
-
-// Pixels without any alpha, and with partial alpha.
-std::pair<int, int> AlphaCounts(const QImage& argb)
-{
-    int clear = 0;
-    int partial = 0;
-    for (int y = 0; y < argb.height(); ++y) {
-        for (int x = 0; x < argb.width(); ++x) {
-            const int alpha = qAlpha(argb.pixel(x, y));
-            clear += alpha == 0;
-            partial += alpha != 0 && alpha != 255;
-        }
-    }
-    return {clear, partial};
-}
-
-}  // namespace
-
 class SpriteSheetTest : public TempDirTest {};
 
 TEST_F(SpriteSheetTest, DecodesThePngSuiteAndRejectsItsCorruptFiles)

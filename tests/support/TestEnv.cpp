@@ -89,3 +89,17 @@ QByteArray HeaderOnlyPng(quint32 width, quint32 height)
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr) +
            PngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + PngChunk("IEND", {});
 }
+
+std::pair<int, int> AlphaCounts(const QImage& argb)
+{
+    int clear = 0;
+    int partial = 0;
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            const int alpha = qAlpha(argb.pixel(x, y));
+            clear += alpha == 0;
+            partial += alpha != 0 && alpha != 255;
+        }
+    }
+    return {clear, partial};
+}

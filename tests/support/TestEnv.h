@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <cstdint>
 #include <ostream>
+#include <utility>
 
 #include <sys/resource.h>
 
@@ -43,6 +45,9 @@ private:
     void (*oldHandler_)(int) = nullptr;
     bool active_ = false;
 };
+
+// The pixels of an ARGB32 image without any alpha, and those with partial alpha.
+std::pair<int, int> AlphaCounts(const QImage& argb);
 
 // A PNG chunk with its length and checksum.
 QByteArray PngChunk(const char* type, const QByteArray& data);
