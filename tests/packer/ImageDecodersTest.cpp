@@ -33,7 +33,6 @@ int LargestChannelDifference(const QImage& a, const QImage& b)
     return largest;
 }
 
-
 // What Qt's own reader makes of the file, as ARGB32.
 QImage QtDecode(const QString& path, const char* format)
 {
