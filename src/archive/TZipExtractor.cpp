@@ -561,12 +561,20 @@ private:
 // Writes decompressed data, keeping their CRC-32 and refusing more than the declared size.
 class EntryOutput {
 public:
-    EntryOutput(QFile& file, std::uint64_t limit) : file_(file), limit_(limit) {}
+    // `budget` is what the whole extraction may still write of `total`; it shrinks as this
+    // entry grows.
+    EntryOutput(QFile& file, std::uint64_t limit, std::uint64_t& budget, std::uint64_t total)
+        : file_(file), limit_(limit), budget_(budget), total_(total)
+    {
+    }
 
     void Write(const std::uint8_t* data, std::size_t size)
     {
         if (size > limit_ - written_)
             throw EntryTooLargeError();
+        if (size > budget_)
+            throw TZipError(QStringLiteral("The archive would write more than %1 MiB in all").arg(total_ >> 20));
+        budget_ -= size;
         if (file_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) != static_cast<qint64>(size))
             throw TZipError(QStringLiteral("Cant write uncompressed file"));
         crc_ = crc32_z(crc_, data, size);
@@ -578,6 +586,8 @@ public:
 private:
     QFile& file_;
     std::uint64_t limit_;
+    std::uint64_t& budget_;
+    std::uint64_t total_;
     std::uint64_t written_ = 0;
     uLong crc_ = crc32_z(0, nullptr, 0);
 };
@@ -642,8 +652,8 @@ int TZipExtractor::ExtractSelected()
     entries_ = std::move(directory.entries);
 
     const QString root = DestinationRoot(DestDir);
-    if (!DestDir.isEmpty() && !QFileInfo::exists(root))
-        QDir().mkpath(root);
+    if (!QFileInfo(root).isDir() && (!QDir().mkpath(root) || !QFileInfo(root).isDir()))
+        throw TZipError(QStringLiteral("Cannot create the folder %1").arg(root));
 
     std::vector<Wildcard> wildcards;
     if (!DoAll) {
@@ -667,8 +677,9 @@ int TZipExtractor::ExtractSelected()
 
     int count = 0;
     std::uint64_t dataEnd = 0;
+    std::uint64_t budget = MaxTotalSize;
     for (const std::size_t index : selected) {
-        if (ExtractEntry(archive, entries_[index], root, dataEnd))
+        if (ExtractEntry(archive, entries_[index], root, dataEnd, budget))
             ++count;
     }
     FilesList.clear();
@@ -696,16 +707,26 @@ bool TZipExtractor::MayReplace(const TZipEntry& entry, const QString& path, std:
     return false;
 }
 
-bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd)
+bool TZipExtractor::PassOver(const TZipEntry& entry, const QString& reason) const
 {
-    if (IsUnsafeName(entry) || IsSpecialUnixFile(entry))
-        return false;
+    if (OnPassedOver)
+        OnPassedOver(entry, reason);
+    return false;
+}
+
+bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
+                                 std::uint64_t& budget)
+{
+    if (IsUnsafeName(entry))
+        return PassOver(entry, QStringLiteral("its name is not safe to write"));
+    if (IsSpecialUnixFile(entry))
+        return PassOver(entry, QStringLiteral("it is a link or a device"));
     const std::optional<QStringList> components = FolderComponents(entry);
     if (!components)
-        return false;
+        return PassOver(entry, QStringLiteral("its folder leads outside the destination"));
     const std::optional<QString> folder = MakeOutputFolder(root, RecreateDirs ? *components : QStringList());
     if (!folder)
-        return false;
+        return PassOver(entry, QStringLiteral("its folder cannot be created"));
 
     if (entry.FileName.isEmpty()) {
         // A read-only folder would refuse its own files here, so folders stay writable.
@@ -714,7 +735,7 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
         return true;
     }
     if (entry.Flags & kFlagEncrypted)
-        return false;
+        return PassOver(entry, QStringLiteral("it is encrypted"));
 
     const QString path = JoinNative(*folder, entry.FileName);
     struct stat existing {};
@@ -726,12 +747,13 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
             return false;
         if ((existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
             if (!ReplaceReadOnly || !ApplyDosAttributes(path, 0))
-                return false;
+                return PassOver(entry, QStringLiteral("the file it would replace is read-only"));
         }
         break;
     case PathKind::Folder:
     case PathKind::Other:
-        return false;  // never write into or through a link, device or folder
+        // never write into or through a link, device or folder
+        return PassOver(entry, QStringLiteral("a folder, link or device stands in its place"));
     }
 
     // The new file is written beside the old one and renamed over it only when complete,
@@ -739,16 +761,16 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
     // extracted again, so unlike the user's own files they are not synced to disk one by one.
     QTemporaryFile output(*folder + QStringLiteral("/.zvk-XXXXXX"));
     if (!output.open())
-        return false;
+        return PassOver(entry, QStringLiteral("its folder cannot be written: ") + output.errorString());
     if (!IsKnownMethod(entry.Method)) {
         if (UserPrompts)
             UserPrompts->Message(QStringLiteral("Zip Error"), QStringLiteral("Unknown Compression Method"));
-        return false;
+        return PassOver(entry, QStringLiteral("unknown compression method %1").arg(entry.Method));
     }
     // Entries whose data overlap an earlier entry's are a trick to multiply a small archive
     // into huge output; honest archives never share bytes between entries.
     if (entry.LocalHeaderOffset < dataEnd)
-        return false;
+        return PassOver(entry, QStringLiteral("its data overlap another entry's"));
     const std::uint64_t dataStart = LocateData(archive, entry);
     dataEnd = dataStart + std::min(entry.CompressedSize, std::numeric_limits<std::uint64_t>::max() - dataStart);
     if (!archive.seek(static_cast<qint64>(dataStart)))
@@ -757,7 +779,7 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
     std::uint32_t crc = 0;
     try {
         EntryInput input(archive, entry.CompressedSize, [this] { PumpMessages(); });
-        EntryOutput sink(output, entry.UncompressedSize);
+        EntryOutput sink(output, entry.UncompressedSize, budget, MaxTotalSize);
         const ZipByteSource source = [&input](std::uint8_t* buffer, std::size_t capacity) {
             return input.Read(buffer, capacity);
         };
@@ -781,18 +803,18 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
         }
         crc = sink.Crc();
     } catch (const EntryTooLargeError&) {
-        return false;
+        return PassOver(entry, QStringLiteral("it holds more than its stated size"));
     }
 
     if (entry.Crc32 != 0 && crc != entry.Crc32)
-        return false;
+        return PassOver(entry, QStringLiteral("its CRC-32 does not match"));
     // rename() replaces an existing file in one step; QFile::rename would refuse.
     output.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
                           QFile::ReadGroup | QFile::ReadOther);
     output.close();
     if (output.error() != QFileDevice::NoError ||
         std::rename(QFile::encodeName(output.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        return false;
+        return PassOver(entry, QStringLiteral("it cannot be put in place: ") + QString::fromLocal8Bit(std::strerror(errno)));
     output.setAutoRemove(false);
     {
         QFile written(path);

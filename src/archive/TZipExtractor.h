@@ -32,7 +32,8 @@ struct TZipEntry {
 
 // Reads a ZIP archive's directory and extracts the selected entries. Created, given its
 // properties, run once and released by its caller. Raised errors are TZipError with the
-// extractor's own texts; entries that cannot be written are passed over silently.
+// extractor's own texts; entries that cannot be written are passed over, each reported to
+// OnPassedOver with its reason.
 class TZipExtractor {
 public:
     TZipExtractor() = default;
@@ -57,6 +58,11 @@ public:
     // Where questions and the "Zip Error" box go; may be null, which answers "No" and
     // shows nothing.
     Prompts* UserPrompts = nullptr;
+    // Told of every selected entry that is not written for a fault of its own or of the
+    // destination (not of the overwrite rule); may be empty.
+    std::function<void(const TZipEntry& entry, const QString& reason)> OnPassedOver;
+    // What one extraction may write in all; past it, extraction stops with an error.
+    std::uint64_t MaxTotalSize = std::uint64_t{2} << 30;
 
     // --- operations ---
     void ReadDirectory();
@@ -74,6 +80,8 @@ protected:
     std::vector<TZipEntry> entries_;
 
 private:
-    bool ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd);
+    bool ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
+                      std::uint64_t& budget);
+    bool PassOver(const TZipEntry& entry, const QString& reason) const;
     bool MayReplace(const TZipEntry& entry, const QString& path, std::int64_t modified) const;
 };

@@ -91,9 +91,12 @@ void TPlaybackEngine::Run()
     const auto last = static_cast<std::int32_t>(model_->Actions.size()) - 1;
     while (state_.Running) {
         switch (state_.PlayMode.load()) {
-        case kPlayRepeat:
-            state_.ActionIndex = state_.ActionIndex < last ? state_.ActionIndex + 1 : 0;
+        case kPlayRepeat: {
+            // One read: a pick between two reads would make the step skip or repeat.
+            const std::int32_t current = state_.ActionIndex;
+            state_.ActionIndex = current < last ? current + 1 : 0;
             break;
+        }
         case kPlaySingleRepeat:
             break;
         default:

@@ -37,6 +37,8 @@ namespace {
 
 // Position of the first action item in the pop-up menu.
 constexpr int kFirstActionItem = 5;
+// Up to this many actions have their items in the pop-up menu itself.
+constexpr int kActionsPerMenu = 1000;
 // Wider or taller than any screen: a frame this large shows nothing more, and a window of
 // the size a damaged manifest may ask for would take gigabytes of backing store.
 constexpr int kMaxWindowSide = 4096;
@@ -57,7 +59,8 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     setObjectName(QStringLiteral("FrmPlay"));
     // No owner and no Tool flag: the pet gets a task-bar entry of its own.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setWindowTitle(QString());
+    // No caption: an empty title would make Qt show the application's name instead.
+    setWindowTitle(QStringLiteral(" "));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     move(kFirstPosition);
@@ -88,9 +91,6 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     Sound_->setVisible(false);
     pm1_->addSeparator()->setObjectName(QStringLiteral("N1"));
 
-    // Choosing the marked action item again unmarks it, leaving none marked.
-    actionItems_ = new QActionGroup(this);
-    actionItems_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
 
     tmr1_.setSingleShot(true);
     tmr1_.setInterval(1);
@@ -172,16 +172,46 @@ void TFrmPlay::FormShow()
 
 void TFrmPlay::BuildActionMenu()
 {
+    // Every item goes, whatever menu it is in; a menu's removal cost grows with its size,
+    // so the items of a large package sit in submenus that go whole.
+    checkedItem_ = nullptr;
+    checkedAction_ = -1;
     const QList<QAction*> items = pm1_->actions();
     for (qsizetype i = items.size() - 1; i >= kFirstActionItem; --i) {
         pm1_->removeAction(items[i]);
-        actionItems_->removeAction(items[i]);
-        delete items[i];
+        if (QMenu* chunk = items[i]->menu())
+            delete chunk;
+        else
+            delete items[i];
     }
-    for (const TAction& action : CurrentZvk()->Actions) {
-        QAction* item = pm1_->addAction(action.Name);
+    const auto count = static_cast<int>(CurrentZvk()->Actions.size());
+    if (count <= kActionsPerMenu) {
+        AddActionItems(pm1_, 0, count);
+        return;
+    }
+    // Adding to a menu checks the items it holds, so one menu of many thousand items takes
+    // minutes to fill: a large package's actions come in groups, each filled when opened.
+    for (int first = 0; first < count; first += kActionsPerMenu) {
+        const int end = std::min(count, first + kActionsPerMenu);
+        auto* chunk = new QMenu(QStringLiteral("%1 - %2").arg(first + 1).arg(end), pm1_);
+        pm1_->addMenu(chunk);
+        connect(chunk, &QMenu::aboutToShow, this, [this, chunk, first, end] {
+            if (chunk->isEmpty())
+                AddActionItems(chunk, first, end);
+        });
+    }
+}
+
+void TFrmPlay::AddActionItems(QMenu* menu, int first, int end)
+{
+    const std::vector<TAction>& actions = CurrentZvk()->Actions;
+    for (int i = first; i < end; ++i) {
+        QAction* item = menu->addAction(actions[static_cast<std::size_t>(i)].Name);
         item->setCheckable(true);
-        actionItems_->addAction(item);
+        item->setData(i);
+        item->setChecked(i == checkedAction_);
+        if (i == checkedAction_)
+            checkedItem_ = item;
         connect(item, &QAction::triggered, this, [this, item] { ActionItemClick(item); });
     }
 }
@@ -347,8 +377,14 @@ void TFrmPlay::Random1Click() { PlayModeClick(Random1_, kPlayRandom); }
 
 void TFrmPlay::ActionItemClick(QAction* item)
 {
-    // The group has already toggled the item's mark.
-    PickAction(PlaybackState(), static_cast<std::int32_t>(pm1_->actions().indexOf(item)) - kFirstActionItem);
+    // At most one item is marked; choosing the marked one again unmarks it (Qt has already
+    // toggled the item itself).
+    const int index = item->data().toInt();
+    if (checkedItem_ != nullptr && checkedItem_ != item)
+        checkedItem_->setChecked(false);
+    checkedItem_ = item->isChecked() ? item : nullptr;
+    checkedAction_ = item->isChecked() ? index : -1;
+    PickAction(PlaybackState(), index);
 }
 
 void TFrmPlay::SoundClick() { StopMedia(); }

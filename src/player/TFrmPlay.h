@@ -4,6 +4,7 @@
 #include "player/PlaybackEngine.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -14,7 +15,6 @@
 
 class Prompts;
 class QAction;
-class QActionGroup;
 class QMenu;
 class QMediaPlayer;
 
@@ -69,6 +69,8 @@ private:
     void FormShow();
     void FormCloseQuery();
     void BuildActionMenu();
+    // Items for the actions [first, end) at the end of `menu`.
+    void AddActionItems(QMenu* menu, int first, int end);
     void tmr1Timer();
     void play1Click();
     void N11Click();
@@ -96,7 +98,8 @@ private:
     QAction* SingleRepeat1_ = nullptr;
     QAction* Random1_ = nullptr;
     QAction* Sound_ = nullptr;
-    QActionGroup* actionItems_ = nullptr;
+    QPointer<QAction> checkedItem_;  // the marked action item, if any
+    int checkedAction_ = -1;           // its action number
     QTimer tmr1_;
     std::unique_ptr<TPlaybackEngine> engine_;
 

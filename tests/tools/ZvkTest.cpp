@@ -121,7 +121,16 @@ TEST_F(ZvkTest, FailuresGoToStandardError)
     WriteAll(Path(QStringLiteral("text.zvk")), "this is not an archive, only text\n");
     ZvkRun run = Zvk({"extract", Path(QStringLiteral("text.zvk")), Path(QStringLiteral("out"))});
     EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.err, QStringLiteral("Incomplete Zip File\n"));
+    EXPECT_EQ(run.err, Path(QStringLiteral("text.zvk")) + QStringLiteral(": Incomplete Zip File\n"));
+
+    // A destination that cannot be a folder is an error, not "0 entries extracted".
+    Make(QStringLiteral("a.png"), "a");
+    ASSERT_EQ(Zvk({"pack", Work(), Path(QStringLiteral("ok.zvk"))}).code, 0);
+    WriteAll(Path(QStringLiteral("file")), "x");
+    run = Zvk({"extract", Path(QStringLiteral("ok.zvk")), Path(QStringLiteral("file/under"))});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, Path(QStringLiteral("ok.zvk")) + QStringLiteral(": Cannot create the folder ") +
+                           Path(QStringLiteral("file/under")) + u'\n');
 
     run = Zvk({"list", Path(QStringLiteral("missing.zvk"))});
     EXPECT_EQ(run.code, 1);
@@ -132,13 +141,12 @@ TEST_F(ZvkTest, FailuresGoToStandardError)
     EXPECT_EQ(run.err, Path(QStringLiteral("nowhere")) + QStringLiteral(" does not exist!\n"));
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("p.zvk"))));
 
-    Make(QStringLiteral("a.png"), "a");
     run = Zvk({"pack", Work(), Path(QStringLiteral("no/such/folder/p.zvk"))});
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.err.startsWith(QStringLiteral("Cannot create the archive "))) << run.err.toStdString();
 }
 
-TEST_F(ZvkTest, UnknownMethodIsReportedAndExtractionGoesOn)
+TEST_F(ZvkTest, EntriesPassedOverAreNamedAndFailTheRun)
 {
     Make(QStringLiteral("a.png"), "first");
     Make(QStringLiteral("b.png"), "second");
@@ -151,8 +159,9 @@ TEST_F(ZvkTest, UnknownMethodIsReportedAndExtractionGoesOn)
 
     const QString dest = Path(QStringLiteral("cache"));
     const ZvkRun run = Zvk({"extract", zipName, dest});
-    EXPECT_EQ(run.code, 0);
-    EXPECT_EQ(run.err, QStringLiteral("Zip Error: Unknown Compression Method\n"));
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, QStringLiteral("Zip Error: Unknown Compression Method\n") + zipName +
+                           QStringLiteral(": b.png: passed over: unknown compression method 12\n"));
     EXPECT_EQ(run.out, QStringLiteral("2 entries extracted\n"));
     EXPECT_EQ(ReadAll(dest + QStringLiteral("/c.png")), "third");
     EXPECT_FALSE(QFileInfo::exists(dest + QStringLiteral("/b.png")));

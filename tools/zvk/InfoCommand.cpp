@@ -1,6 +1,34 @@
 #include "Commands.h"
 #include "LoadPackage.h"
 
+namespace {
+
+// A name from a package, safe on a terminal: control characters come out as \n, \t or \xHH,
+// and a backslash as \\, so no name can forge a line or move the cursor.
+QString Printable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (code == u'\n')
+            out += QStringLiteral("\\n");
+        else if (code == u'\t')
+            out += QStringLiteral("\\t");
+        else if (code == u'\r')
+            out += QStringLiteral("\\r");
+        else if (code < 0x20 || (code >= 0x7F && code < 0xA0))
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(code), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
 // What the player would play: the actions read from the package's cache folder.
 int InfoCommand(const TArguments& arguments)
 {
@@ -10,11 +38,10 @@ int InfoCommand(const TArguments& arguments)
     PrintOut(QStringLiteral("cache: %1").arg(package.Cache.Folder));
     PrintOut(QStringLiteral("actions: %1").arg(package.Zvk.Actions.size()));
     for (const TAction& action : package.Zvk.Actions) {
+        // One pass over the pattern: a "%1" inside a name stays as it is.
         PrintOut(QStringLiteral("action %1 \"%2\": %3 frames, %4 audio")
-                     .arg(action.Index)
-                     .arg(action.Name)
-                     .arg(action.Fragments.size())
-                     .arg(action.AudioFiles.size()));
+                     .arg(QString::number(action.Index), Printable(action.Name),
+                          QString::number(action.Fragments.size()), QString::number(action.AudioFiles.size())));
         for (std::size_t f = 0; f < action.Fragments.size(); ++f) {
             const TFragment& frame = action.Fragments[f];
             PrintOut(QStringLiteral("  frame %1: left %2 top %3 width %4 height %5 (index %6)")
@@ -26,7 +53,7 @@ int InfoCommand(const TArguments& arguments)
                          .arg(frame.Index));
         }
         for (const QString& audio : action.AudioFiles)
-            PrintOut(QStringLiteral("  audio: \"%1\"").arg(audio));
+            PrintOut(QStringLiteral("  audio: \"%1\"").arg(Printable(audio)));
     }
     // The player goes on with whatever the cache holds; a script wants to know.
     return package.Cache.Extracted ? 0 : 1;

@@ -3,6 +3,7 @@
 
 #include "player/PlaybackEngine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -54,6 +55,12 @@ int TraceCommand(const TArguments& arguments)
     const TLoadedPackage package = LoadPackage(path);
     if (package.Zvk.Actions.empty()) {
         PrintErr(QStringLiteral("%1: the package has no actions; nothing plays").arg(package.Path));
+        return 1;
+    }
+    // The engine would go round for ever without sending a frame.
+    if (std::all_of(package.Zvk.Actions.begin(), package.Zvk.Actions.end(),
+                    [](const TAction& action) { return action.Fragments.empty(); })) {
+        PrintErr(QStringLiteral("%1: no frames to play").arg(package.Path));
         return 1;
     }
     // As right after the program starts: the first show with ActionIndex 0.
