@@ -5,11 +5,21 @@
 
 #include <QFileInfo>
 
-QList<TLibraryRow> ReadLibrary(const QString& libraryPath)
+QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
 {
     QList<TLibraryRow> rows;
-    if (!QFileInfo::exists(libraryPath))
+    const QFileInfo info(libraryPath);
+    if (!info.exists() && !info.isSymLink())
         return rows;
+    const auto fail = [failure](const QString& reason) {
+        if (failure != nullptr)
+            *failure = reason;
+    };
+    // A pipe or device would hang the start or never end.
+    if (!info.isFile()) {
+        fail(QStringLiteral("it is not a regular file"));
+        return rows;
+    }
     try {
         const TXmlDocument document = TXmlDocument::Load(libraryPath);
         const QString folder = ExtractFilePath(NativeToStored(libraryPath));
@@ -20,11 +30,23 @@ QList<TLibraryRow> ReadLibrary(const QString& libraryPath)
                 continue;
             rows.append({ExtractFileName(text), StoredToNative(CombinePath(folder, text))});
         }
-    } catch (const TError&) {
-        // A damaged library keeps what was read before the damage; there is nothing the
-        // user could do about the message at start-up.
+    } catch (const TError& error) {
+        // A damaged library keeps what was read before the damage.
+        fail(error.Text());
+    } catch (const std::exception& error) {
+        fail(QString::fromLocal8Bit(error.what()));
     }
     return rows;
+}
+
+bool StoresFaithfully(const QString& libraryPath, const QString& packagePath)
+{
+    for (const QChar c : packagePath) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    }
+    const QString stored = RelativePath(NativeToStored(libraryPath), NativeToStored(packagePath));
+    return StoredToNative(CombinePath(ExtractFilePath(NativeToStored(libraryPath)), stored)) == packagePath;
 }
 
 void WriteLibrary(const QString& libraryPath, const QList<TLibraryRow>& rows)

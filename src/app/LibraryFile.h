@@ -6,8 +6,14 @@
 // the file's own folder.
 
 // Reads the file (native path). Never fails: a missing file gives no rows, and the first
-// error of any kind ends reading silently, keeping the rows read before it.
-QList<TLibraryRow> ReadLibrary(const QString& libraryPath);
+// error of any kind ends reading, keeping the rows read before it; `failure` then receives
+// the reason. Anything but a regular file is not opened at all.
+QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure = nullptr);
+
+// Whether a package path comes back as itself after being stored in the library file at
+// `libraryPath`: control characters, a "\" in a name, a name that looks like a drive or a
+// path too long for the system would lead elsewhere.
+bool StoresFaithfully(const QString& libraryPath, const QString& packagePath);
 
 // Replaces the file atomically with the rows. Raises TError with the reason on failure,
 // leaving the old file as it was.

@@ -6,17 +6,19 @@
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"
+#include "package/PackageLayout.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QToolBar>
 
-namespace {
-const QString kPackageFilter = QStringLiteral("Zuvo Package(*.zvk)|*.zvk");
-}
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), libraryFile_(std::move(libraryFile))
@@ -106,7 +108,15 @@ void TFrmMain::FormShow()
 {
     lvZvk_->setColumnWidth(0, 180);
     lvZvk_->setColumnWidth(1, 800);
-    model_.Append(ReadLibrary(libraryFile_));
+    QString failure;
+    model_.Append(ReadLibrary(libraryFile_, &failure));
+    if (!failure.isEmpty()) {
+        // Saving what was read would silently drop the rest: the original is kept aside.
+        libraryDamaged_ = true;
+        prompts_.Warning(QStringLiteral("The library %1 could not be read whole: %2\nThe packages read before the "
+                                        "damage are listed. The file is kept as %1.bak when the library is saved.")
+                             .arg(libraryFile_, failure));
+    }
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event)
@@ -126,22 +136,42 @@ void TFrmMain::FormCloseQuery()
     playTimer_.stop();
     if (player_ != nullptr && player_->IsShowing())
         player_->RestoreAndClose();
+    QString reason;
     try {
+        if (libraryDamaged_) {
+            const QString kept = libraryFile_ + QStringLiteral(".bak");
+            QFile::remove(kept);
+            if (std::rename(QFile::encodeName(libraryFile_).constData(), QFile::encodeName(kept).constData()) != 0)
+                throw TError(QStringLiteral("the damaged library cannot be kept as %1: %2")
+                                 .arg(kept, QString::fromLocal8Bit(std::strerror(errno))));
+            libraryDamaged_ = false;
+        }
         WriteLibrary(libraryFile_, model_.Rows());
     } catch (const TError& error) {
+        reason = error.Text();
+    } catch (const std::exception& error) {
+        reason = QString::fromLocal8Bit(error.what());
+    }
+    if (!reason.isEmpty()) {
         // The list lives only in memory until now: say so rather than lose it silently.
         prompts_.Error(QStringLiteral("The library could not be saved to %1: %2\n"
                                       "The changes made in this session are lost.")
-                           .arg(libraryFile_, error.Text()));
+                           .arg(libraryFile_, reason));
     }
 }
 
 void TFrmMain::btnAddClick()
 {
-    const QStringList files = prompts_.OpenFiles(kPackageFilter);
-    if (files.isEmpty())
-        return;
+    QStringList files;
+    QStringList refused;
+    for (const QString& file : prompts_.OpenFiles(kPackageFilter))
+        (StoresFaithfully(libraryFile_, file) ? files : refused).append(file);
     model_.AppendFiles(files);
+    if (!refused.isEmpty()) {
+        prompts_.Error(QStringLiteral("These packages were left out: the library file cannot keep their paths, "
+                                      "which would lead elsewhere after a restart.\n")
+                       + refused.join(u'\n'));
+    }
 }
 
 void TFrmMain::btnDeleteClick()

@@ -59,6 +59,7 @@ private:
     PlayerHost* player_ = nullptr;
     QWidget* packer_ = nullptr;
     bool shown_ = false;
+    bool libraryDamaged_ = false;  // read only in part: kept aside at the first save
 
     TLibraryModel model_;
     QToolBar* tbMain_ = nullptr;

@@ -6,6 +6,9 @@
 
 // What a package holds: members at the archive root, the manifest and the sprite sheet.
 
+// The file dialogs' filter for packages.
+inline const QString kPackageFilter = QStringLiteral("Zuvo Package(*.zvk)|*.zvk");
+
 inline const QString kManifestMember = QStringLiteral("zvk.xml");
 inline const QString kSheetMember = QStringLiteral("zvk.png");
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "package/PackageLayout.h"
 #include "packer/ActionModel.h"
 
 #include <QList>
@@ -12,8 +13,6 @@ class Prompts;
 // Building a package from a project: every frame stacked into the sprite sheet, the
 // manifest, the audio copies, all staged in a work folder under the application-data
 // folder and packed into the ".zvk" file.
-
-inline const QString kPackageFilter = QStringLiteral("Zuvo Package(*.zvk)|*.zvk");
 
 // A frame may be at most this many pixels wide and high.
 inline constexpr int kMaxFrameSide = 16384;

@@ -97,7 +97,7 @@ void ReadManifest(const QString& manifestPath, TZvk& zvk)
 
             zvk.Actions.push_back(std::move(action));
         }
-    } catch (const TError&) {
+    } catch (const std::exception&) {
         // A damaged manifest plays what was read before the damage; the action in progress
         // is dropped with its local variable.
     }

@@ -158,7 +158,7 @@ void TFrmPlay::FormShow()
     frame_ = QRect();
     try {
         sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember));
-    } catch (const TError&) {
+    } catch (const std::exception&) {
         // A missing or damaged sheet: the window shows, nothing plays.
         sheet_.reset();
         return;
