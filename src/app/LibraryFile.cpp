@@ -21,7 +21,7 @@ QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
         return rows;
     }
     try {
-        const TXmlDocument document = TXmlDocument::Load(libraryPath);
+        const TXmlDocument document = TXmlDocument::Load(libraryPath, kLibraryLimits);
         const QString folder = ExtractFilePath(NativeToStored(libraryPath));
         const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
         for (int i = 0; i < children.count(); ++i) {

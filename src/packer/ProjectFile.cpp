@@ -44,7 +44,7 @@ std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
     std::optional<QString> failure;
     int entry = -1;
     try {
-        const TXmlDocument document = TXmlDocument::Load(path);
+        const TXmlDocument document = TXmlDocument::Load(path, kProjectLimits);
         const QString folder = ExtractFilePath(NativeToStored(QFileInfo(path).absoluteFilePath()));
         const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
         for (int i = 0; i < children.count(); ++i) {

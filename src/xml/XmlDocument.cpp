@@ -135,16 +135,83 @@ TXmlDocument::~TXmlDocument() = default;
 TXmlDocument::TXmlDocument(TXmlDocument&&) noexcept = default;
 TXmlDocument& TXmlDocument::operator=(TXmlDocument&&) noexcept = default;
 
-TXmlDocument TXmlDocument::Load(const QString& path)
+TXmlDocument TXmlDocument::Load(const QString& path, const TXmlLimits& limits)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw TXmlError(path + QStringLiteral(": ") + file.errorString());
-    return Parse(file.readAll(), path);
+    // Read one byte more than allowed: a file that grows meanwhile is caught too.
+    const QByteArray bytes = file.read(limits.MaxBytes + 1);
+    if (bytes.size() > limits.MaxBytes)
+        throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(path).arg(limits.MaxBytes >> 20));
+    return Parse(bytes, path, limits);
 }
 
-TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source)
+namespace {
+
+// The most attributes any one start tag holds, counted as the "=" between its name-value
+// pairs. Qt's reader checks each attribute against all before it, so a tag of many
+// thousand attributes must be refused before Qt sees it.
+bool AttributesWithin(const QByteArray& bytes, int limit)
 {
+    enum class State { Text, Tag, Quoted, Skipped };
+    State state = State::Text;
+    char quote = 0;
+    QByteArrayView end;  // what ends a skipped comment, section or instruction
+    int count = 0;
+    const char* data = bytes.constData();
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        switch (state) {
+        case State::Text:
+            if (c != '<')
+                break;
+            state = State::Skipped;
+            if (QByteArrayView(data + i, size - i).startsWith("<!--")) {
+                end = "-->";
+            } else if (QByteArrayView(data + i, size - i).startsWith("<![CDATA[")) {
+                end = "]]>";
+            } else if (QByteArrayView(data + i, size - i).startsWith("<?")) {
+                end = "?>";
+            } else {
+                state = State::Tag;
+                count = 0;
+            }
+            break;
+        case State::Tag:
+            if (c == '"' || c == '\'') {
+                state = State::Quoted;
+                quote = c;
+            } else if (c == '=' && ++count > limit) {
+                return false;
+            } else if (c == '>') {
+                state = State::Text;
+            }
+            break;
+        case State::Quoted:
+            if (c == quote)
+                state = State::Tag;
+            break;
+        case State::Skipped:
+            if (c == end.front() && QByteArrayView(data + i, size - i).startsWith(end)) {
+                i += end.size() - 1;
+                state = State::Text;
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source, const TXmlLimits& limits)
+{
+    if (bytes.size() > limits.MaxBytes)
+        throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(source).arg(limits.MaxBytes >> 20));
+    if (!AttributesWithin(bytes, limits.MaxAttributes))
+        throw TXmlError(QStringLiteral("%1: an element has more than %2 attributes").arg(source).arg(limits.MaxAttributes));
     TXmlDocument document(QString{});
     TXmlDocumentData& data = *document.data_;
     std::vector<TXmlNodeData*> open;  // the elements from the root to the current one
@@ -166,8 +233,21 @@ TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source)
     };
 
     QXmlStreamReader reader(bytes);
+    int nodes = 0;
     while (!reader.atEnd()) {
-        switch (reader.readNext()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Characters ||
+            token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction) {
+            if (++nodes > limits.MaxNodes) {
+                reader.raiseError(QStringLiteral("more than %1 nodes").arg(limits.MaxNodes));
+                break;
+            }
+        }
+        if (token == QXmlStreamReader::StartElement && static_cast<int>(open.size()) >= limits.MaxDepth) {
+            reader.raiseError(QStringLiteral("elements nested deeper than %1").arg(limits.MaxDepth));
+            break;
+        }
+        switch (token) {
         case QXmlStreamReader::StartDocument:
             data.version = reader.documentVersion().toString();
             break;

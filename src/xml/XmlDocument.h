@@ -19,6 +19,20 @@ public:
 struct TXmlNodeData;
 struct TXmlDocumentData;
 
+// What one file may make the reader spend, checked before and while it is read: far above
+// any real file of its kind, so that only a hostile or broken one meets them.
+struct TXmlLimits {
+    qint64 MaxBytes;    // the file's size
+    int MaxDepth;       // elements open at once
+    int MaxNodes;       // nodes in all
+    int MaxAttributes;  // attributes of one element
+};
+
+// A manifest of 10,000 frames is about 1 MB and 110,000 nodes.
+inline constexpr TXmlLimits kManifestLimits{qint64{64} << 20, 64, 1'000'000, 64};
+inline constexpr TXmlLimits kProjectLimits{qint64{64} << 20, 64, 1'000'000, 64};
+inline constexpr TXmlLimits kLibraryLimits{qint64{16} << 20, 64, 1'000'000, 64};
+
 // A handle to a node; valid while its document lives. A default handle is null.
 class TXmlNode {
 public:
@@ -68,9 +82,11 @@ public:
     TXmlDocument(TXmlDocument&&) noexcept;
     TXmlDocument& operator=(TXmlDocument&&) noexcept;
 
-    // Parses the file (native path). Text nodes holding only whitespace are dropped.
-    static TXmlDocument Load(const QString& path);
-    static TXmlDocument Parse(const QByteArray& bytes, const QString& source = QString());
+    // Parses the file (native path). Text nodes holding only whitespace are dropped. A file
+    // beyond the limits raises TXmlError like a malformed one.
+    static TXmlDocument Load(const QString& path, const TXmlLimits& limits = kManifestLimits);
+    static TXmlDocument Parse(const QByteArray& bytes, const QString& source = QString(),
+                              const TXmlLimits& limits = kManifestLimits);
 
     // Documents are written as UTF-8; only "UTF-8" is accepted.
     void SetEncoding(const QString& encoding);

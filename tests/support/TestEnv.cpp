@@ -4,6 +4,10 @@
 #include <QFile>
 
 #include <csignal>
+#include <cstdio>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <zlib.h>
 
@@ -102,4 +106,38 @@ std::pair<int, int> AlphaCounts(const QImage& argb)
         }
     }
     return {clear, partial};
+}
+
+bool WithinMemory(std::size_t megabytes, const std::function<bool()>& work)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    (void)megabytes;
+    return work();
+#else
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t now = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+        const rlimit limit{now + (rlim_t{megabytes} << 20), now + (rlim_t{megabytes} << 20)};
+        bool passed = false;
+        try {
+            passed = setrlimit(RLIMIT_AS, &limit) == 0 && work();
+        } catch (...) {
+            passed = false;
+        }
+        _exit(passed ? 0 : 1);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+#endif
 }

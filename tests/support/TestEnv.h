@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <utility>
 
@@ -45,6 +46,12 @@ private:
     void (*oldHandler_)(int) = nullptr;
     bool active_ = false;
 };
+
+// Runs `work` in a child process whose address space may grow by at most `megabytes`
+// beyond what it had when it started, and returns whether `work` returned true there (a
+// crash, an abort or an allocation failure is false). Under a sanitizer, which reserves
+// address space of its own, the limit cannot be set and `work` runs here unbounded.
+bool WithinMemory(std::size_t megabytes, const std::function<bool()>& work);
 
 // The pixels of an ARGB32 image without any alpha, and those with partial alpha.
 std::pair<int, int> AlphaCounts(const QImage& argb);

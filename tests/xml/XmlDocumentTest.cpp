@@ -153,3 +153,50 @@ TEST_F(XmlDocumentTest, KeepsCommentsAndProcessingInstructionsAsNodes)
     EXPECT_THROW(TXmlDocument::AddChild(children.at(1), QStringLiteral("x")), TXmlError);
     EXPECT_THROW(TXmlDocument::ChildByName(children.at(1), QStringLiteral("x")), TXmlError);
 }
+
+TEST_F(XmlDocumentTest, FilesPastTheLimitsAreRefusedCheaply)
+{
+    constexpr TXmlLimits small{1000, 4, 20, 3};
+    const struct {
+        QByteArray text;
+        bool accepted;
+    } cases[] = {
+        {"<r>" + QByteArray(994, 'x') + "</r>", false},                    // more than 1,000 bytes
+        {"<a><b><c><d/></c></b></a>", true},                               // four deep
+        {"<a><b><c><d><e/></d></c></b></a>", false},                       // five deep
+        {"<r>" + QByteArray("<a/>").repeated(19) + "</r>", true},          // twenty nodes
+        {"<r>" + QByteArray("<a/>").repeated(20) + "</r>", false},
+        {"<r a='1' b=\"2=\" c='3'><!-- d=4 e=5 --></r>", true},           // quoted and commented "=" do not count
+        {"<r a='1' b='2' c='3' d='4'/>", false},
+    };
+    for (const auto& c : cases) {
+        bool accepted = true;
+        try {
+            TXmlDocument::Parse(c.text, QStringLiteral("t"), small);
+        } catch (const TXmlError&) {
+            accepted = false;
+        }
+        EXPECT_EQ(accepted, c.accepted) << c.text.left(60).toStdString();
+    }
+
+    // Hostile documents at the real limits: refused quickly and within a little memory.
+    QByteArray attributes = "<r";
+    for (int i = 0; i < 100000; ++i)
+        attributes += " a" + QByteArray::number(i) + "='1'";
+    attributes += "/>";
+    const QByteArray unclosed = QByteArray("<a>").repeated(5'000'000);
+    const QByteArray siblings = "<r>" + QByteArray("<a/>").repeated(2'000'000) + "</r>";
+    for (const QByteArray* hostile : std::initializer_list<const QByteArray*>{&attributes, &unclosed, &siblings}) {
+        EXPECT_TRUE(WithinMemory(256, [hostile] {
+            try {
+                TXmlDocument::Parse(*hostile);
+            } catch (const TXmlError&) {
+                return true;
+            }
+            return false;
+        })) << hostile->left(20).toStdString();
+    }
+    const QString big = Path(QStringLiteral("big.xml"));
+    WriteAll(big, "<r>" + QByteArray(kLibraryLimits.MaxBytes, ' ') + "</r>");
+    EXPECT_THROW(TXmlDocument::Load(big, kLibraryLimits), TXmlError);
+}
