@@ -251,16 +251,23 @@ std::optional<Descriptor> FindDescriptor(QFile& file, std::uint64_t dataStart, s
 }
 
 // Rebuilds the entry list from the local headers when the central directory is unusable.
+// Whatever the bytes claim, the scan stays linear in the archive's size: it resumes after
+// each header's name (a header inside a name is no entry), takes at most one entry per 30
+// bytes, and names no more bytes in all than the archive holds.
 std::vector<TZipEntry> ScanLocalHeaders(QFile& file)
 {
     const std::uint64_t size = FileSize(file);
-    // The whole scan looks at every byte about once; searching for data descriptors may
-    // look again, but never at more than a few times the file in all.
     std::uint64_t scanBudget = std::numeric_limits<std::uint64_t>::max();
+    // Searching for data descriptors may look at bytes again, but never at more than a few
+    // times the file in all.
     std::uint64_t descriptorBudget = 4 * size + kBlockSize;
+    const std::uint64_t maxEntries = size / kLocalHeaderSize + 1;
+    std::uint64_t nameBytes = 0;
     std::vector<TZipEntry> entries;
     std::uint64_t pos = 0;
     while (auto found = FindSignature(file, pos, kLocalHeaderSignature, scanBudget)) {
+        if (entries.size() >= maxEntries)
+            break;
         const std::uint64_t at = *found;
         pos = at + 4;
         const QByteArray fixed = ReadAt(file, at, kLocalHeaderSize);
@@ -272,13 +279,19 @@ std::vector<TZipEntry> ScanLocalHeaders(QFile& file)
         const std::uint16_t extraLength = header.U16();
         if (!header.Ok())
             break;
+        const std::uint64_t dataStart = at + kLocalHeaderSize + nameLength + extraLength;
+        if (dataStart > size)
+            continue;  // a name running past the end: no header after all
+        nameBytes += nameLength;
+        if (nameBytes > size)
+            break;
+        pos = dataStart;
         const QByteArray nameAndExtra = ReadAt(file, at + kLocalHeaderSize, std::size_t{nameLength} + extraLength);
         if (nameAndExtra.size() != nameLength + extraLength)
             continue;
         SetName(entry, nameAndExtra.left(nameLength));
         ApplyZip64Extra(entry, nameAndExtra.mid(nameLength), false);
         entry.LocalHeaderOffset = at;
-        const std::uint64_t dataStart = at + kLocalHeaderSize + nameLength + extraLength;
         if ((entry.Flags & kFlagDataDescriptor) && entry.CompressedSize == 0 && !entry.FileName.isEmpty()) {
             const auto descriptor = FindDescriptor(file, dataStart, descriptorBudget);
             if (!descriptor)
@@ -287,8 +300,8 @@ std::vector<TZipEntry> ScanLocalHeaders(QFile& file)
             entry.CompressedSize = descriptor->compressedSize;
             entry.UncompressedSize = descriptor->uncompressedSize;
             pos = dataStart + descriptor->compressedSize + descriptor->length;
-        } else if (entry.CompressedSize <= size - std::min(size, dataStart)) {
-            pos = std::max(pos, dataStart + entry.CompressedSize);
+        } else if (entry.CompressedSize <= size - dataStart) {
+            pos = dataStart + entry.CompressedSize;
         }
         entries.push_back(std::move(entry));
     }

@@ -1053,3 +1053,82 @@ TEST_F(ZipExtractorTest, InfoZipArchivesPlainAndStreamedWithZip64)
 }
 
 }  // namespace
+
+// ---- bounds that hold whatever an archive claims -------------------------------------------
+
+TEST_F(ZipExtractorTest, RecoveryScanStaysLinearWhateverTheHeadersClaim)
+{
+    // No directory; a header every 30 bytes, each claiming a name of 64 KB that holds the
+    // next headers, and data that cannot be found: the scan resumes after each name and
+    // keeps within the archive's size.
+    const QByteArray header("PK\x03\x04\x14\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                            "\xff\xff\xff\xff\x00\x00\x00\x00\xf0\xff\x00\x00",
+                            30);
+    QByteArray described = header;  // sizes in a data descriptor that is not there
+    described[6] = '\x08';
+    described[18] = described[19] = described[20] = described[21] = '\0';
+    QByteArray runaway = header;
+    runaway[26] = '\xff';  // names that run past the end
+    QStringList archives;
+    for (const QByteArray* kind : std::initializer_list<const QByteArray*>{&header, &described, &runaway})
+        archives.append(Archive(kind->repeated(35000), QString::number(archives.size()) + QStringLiteral(".zvk")));
+    for (const QString& path : archives) {
+        EXPECT_TRUE(WithinMemory(64, [&path] {
+            TZipExtractor zip;
+            zip.ZipName = path;
+            try {
+                zip.ReadDirectory();
+            } catch (const TZipError&) {
+                return true;
+            }
+            return zip.Entries().size() <= static_cast<std::size_t>(QFileInfo(path).size() / 30 + 1);
+        })) << path.toStdString();
+    }
+}
+
+TEST_F(ZipExtractorTest, OneExtractionWritesAtMostItsTotal)
+{
+    ZipBuilder builder;
+    builder.Add("a.bin", QByteArray(600 * 1024, '\0'), 8).Add("b.bin", QByteArray(600 * 1024, '\0'), 8);
+    TZipExtractor extractor;
+    extractor.ZipName = Archive(builder.Build());
+    extractor.ReadDirectory();
+    extractor.DoAll = true;
+    extractor.DestDir = OutDir();
+    extractor.OverwriteMode = TOverwriteMode::Always;
+    extractor.MaxTotalSize = 1 << 20;
+    try {
+        extractor.ExtractSelected();
+        ADD_FAILURE() << "the archive wrote past its total";
+    } catch (const TZipError& error) {
+        EXPECT_EQ(error.Text(), QStringLiteral("The archive would write more than 1 MiB in all"));
+    }
+    EXPECT_EQ(Tree(OutDir()), QStringList{"a.bin"});
+}
+
+TEST_F(ZipExtractorTest, EntriesPassedOverComeWithTheirReasonAndADestinationThatCannotBeIsAnError)
+{
+    ZipBuilder builder;
+    ZipMember bad;
+    bad.name = "bad.png";
+    bad.data = "data";
+    bad.crc = 1;
+    builder.Add("../up.png", "x").Add(bad).Add("ok.png", "fine");
+    TZipExtractor extractor;
+    extractor.ZipName = Archive(builder.Build());
+    extractor.ReadDirectory();
+    extractor.DoAll = true;
+    extractor.DestDir = OutDir();
+    extractor.OverwriteMode = TOverwriteMode::Always;
+    QStringList passed;
+    extractor.OnPassedOver = [&](const TZipEntry& entry, const QString& reason) {
+        passed.append(entry.FolderPart + entry.FileName + QStringLiteral(": ") + reason);
+    };
+    EXPECT_EQ(extractor.ExtractSelected(), 1);
+    EXPECT_EQ(passed, (QStringList{"..\\up.png: its name is not safe to write", "bad.png: its CRC-32 does not match"}));
+
+    WriteAll(Path(QStringLiteral("plain")), "a file");
+    extractor.DestDir = Path(QStringLiteral("plain/out"));
+    extractor.DoAll = true;
+    EXPECT_THROW(extractor.ExtractSelected(), TZipError);
+}
