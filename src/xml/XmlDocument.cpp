@@ -140,8 +140,12 @@ TXmlDocument TXmlDocument::Load(const QString& path, const TXmlLimits& limits)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw TXmlError(path + QStringLiteral(": ") + file.errorString());
-    // Read one byte more than allowed: a file that grows meanwhile is caught too.
-    const QByteArray bytes = file.read(limits.MaxBytes + 1);
+    // The size first, then at most one byte more than it: a file that grows meanwhile is
+    // caught too, and the buffer is never larger than the file.
+    const qint64 size = file.size();
+    if (size > limits.MaxBytes)
+        throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(path).arg(limits.MaxBytes >> 20));
+    const QByteArray bytes = file.read(size + 1);
     if (bytes.size() > limits.MaxBytes)
         throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(path).arg(limits.MaxBytes >> 20));
     return Parse(bytes, path, limits);
