@@ -350,3 +350,29 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     EXPECT_FALSE(player_->PlaybackStarted());
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
+
+TEST_F(FrmPlayTest, ThousandsOfActionsComeInGroupsFilledWhenOpened)
+{
+    QStringList names;
+    for (int i = 0; i < 2500; ++i)
+        names.append(QStringLiteral("A%1").arg(i));
+    Show(MakePackage(QStringLiteral("many.zvk"), Manifest(names, false), MakeSheet()));
+    const QList<QAction*> groups = ActionItems();
+    ASSERT_EQ(groups.size(), 3);
+    EXPECT_EQ(groups[2]->text(), QStringLiteral("2001 - 2500"));
+    QMenu* last = groups[2]->menu();
+    ASSERT_NE(last, nullptr);
+    EXPECT_TRUE(last->isEmpty());
+    emit last->aboutToShow();
+    ASSERT_EQ(last->actions().size(), 500);
+    EXPECT_EQ(last->actions()[0]->text(), QStringLiteral("A2000"));
+
+    // One marked item at most, and the pick names the action by its number.
+    last->actions()[5]->trigger();
+    EXPECT_EQ(PlaybackState().ActionIndex.load(), 2005);
+    EXPECT_TRUE(last->actions()[5]->isChecked());
+    last->actions()[6]->trigger();
+    EXPECT_FALSE(last->actions()[5]->isChecked());
+    last->actions()[6]->trigger();
+    EXPECT_FALSE(last->actions()[6]->isChecked());
+}
