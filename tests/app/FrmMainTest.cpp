@@ -2,6 +2,7 @@
 #include "app/PlayerHost.h"
 #include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
+#include "common/Paths.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
@@ -17,6 +18,8 @@
 #include <QToolBar>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -332,6 +335,52 @@ TEST_F(FrmMainTest, FailedSaveAtCloseIsReported)
     EXPECT_EQ(prompts_.messages[0].kind, QStringLiteral("Error"));
     EXPECT_TRUE(prompts_.messages[0].text.startsWith(
         QStringLiteral("The library could not be saved to ") + libraryFile_ + QStringLiteral(": ")));
+}
+
+TEST_F(FrmMainTest, ALibraryReadInPartIsNamedAndKeptAsideAtTheFirstSave)
+{
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    const QByteArray good = "<Zuvora Version=\"1.0.0\"><Zvk>cat.zvk</Zvk>";
+    const QByteArray damaged[] = {
+        good + "<Zvk>dog.z",                              // cut off
+        good + "<Zvk>a & b.zvk</Zvk></Zuvora>",           // an unescaped "&"
+        good + "<Zvk><b>x</b></Zvk></Zuvora>",            // an entry holding an element
+    };
+    for (const QByteArray& bytes : damaged) {
+        WriteAll(libraryFile_, bytes);
+        prompts_.messages.clear();
+        Open();
+        ASSERT_EQ(prompts_.messages.size(), 1);
+        EXPECT_EQ(prompts_.messages[0].kind, QStringLiteral("Warning"));
+        EXPECT_TRUE(prompts_.messages[0].text.startsWith(QStringLiteral("The library ") + libraryFile_ +
+                                                         QStringLiteral(" could not be read whole: ")));
+        window_->close();
+        EXPECT_EQ(ReadAll(libraryFile_ + QStringLiteral(".bak")), bytes);
+        EXPECT_EQ(ReadLibrary(libraryFile_).size(), Captions().size());
+    }
+    // A pipe is never opened: no hang at the start, and it is moved aside, not read, at the end.
+    QFile::remove(libraryFile_);
+    ASSERT_EQ(mkfifo(QFile::encodeName(libraryFile_).constData(), 0600), 0);
+    Open();
+    EXPECT_TRUE(prompts_.messages.last().text.endsWith(QStringLiteral("it is not a regular file\nThe packages read "
+                                                                      "before the damage are listed. The file is kept as ") +
+                                                       libraryFile_ + QStringLiteral(".bak when the library is saved.")));
+    window_->close();
+    EXPECT_TRUE(QFileInfo(libraryFile_ + QStringLiteral(".bak")).exists());
+    EXPECT_TRUE(QFileInfo(libraryFile_).isFile());
+    Q_UNUSED(cat);
+}
+
+TEST_F(FrmMainTest, PackagesWhosePathsTheLibraryCannotKeepAreRefused)
+{
+    Open();
+    const QStringList refused{Path(QStringLiteral("back\\slash.zvk")), Path(QStringLiteral("c:at.zvk")),
+                              Path(QStringLiteral("new\nline.zvk")), Path(QString(MaxPathLength(), u'x'))};
+    AddFiles(QStringList{Path(QStringLiteral("fine.zvk"))} + refused);
+    EXPECT_EQ(Captions(), QStringList{"fine.zvk"});
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_EQ(prompts_.messages[0].kind, QStringLiteral("Error"));
+    EXPECT_TRUE(prompts_.messages[0].text.endsWith(refused.join(u'\n')));
 }
 
 TEST(SessionPlatform, WaylandWithX11BesideItRunsOnX11UnlessChosen)

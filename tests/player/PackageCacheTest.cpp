@@ -149,3 +149,15 @@ TEST_F(PackageCacheTest, AnEmptyPackageFileExtractsNothingWithoutAMessage)
     EXPECT_TRUE(prompts_.messages.isEmpty());
     EXPECT_TRUE(QDir(cache.Folder).entryList(QDir::Files).isEmpty());
 }
+
+TEST_F(PackageCacheTest, ACacheFolderThatCannotBeMadeIsAnExtractionError)
+{
+    const QString package = Path(QStringLiteral("cat.zvk"));
+    MakePackage(package, {{"zvk.xml", "good"}}, Stamp(10));
+    const QString file = Path(QStringLiteral("appdata-is-a-file"));
+    WriteAll(file, "x");
+    qputenv("APPDATA", QFile::encodeName(file));
+    EXPECT_FALSE(PrepareCache(package, prompts_).Extracted);
+    EXPECT_EQ(prompts_.messages,
+              (QList<ScriptedPrompts::Shown>{{QStringLiteral("Error"), QStringLiteral("UnComPress File Error!")}}));
+}

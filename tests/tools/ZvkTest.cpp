@@ -223,6 +223,22 @@ TEST_F(ZvkTest, InfoAndTraceShowWhatThePlayerPlays)
     EXPECT_EQ(Zvk({"info", "--frames", "4", package}).code, 2);
 }
 
+TEST_F(ZvkTest, InfoShowsNamesAsTheyAreAndTraceStopsWithoutFrames)
+{
+    Make(QStringLiteral("zvk.xml"), "<ZuvoProject><Action><Name>%3 walk %1&#13;&#10;action 9 \"x\": 1 frames&#9;</Name>"
+                                    "<ActionFragment/><ActionAudio/></Action></ZuvoProject>");
+    Make(QStringLiteral("zvk.png"), QByteArray("\x89PNG\r\n\x1a\n", 8));
+    const QString package = Path(QStringLiteral("odd.zvk"));
+    ASSERT_EQ(Zvk({"pack", Work(), package}).code, 0);
+    const QStringList lines = Zvk({"info", package}).out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[3], QStringLiteral("action 0 \"%3 walk %1\\r\\naction 9 \"x\": 1 frames\\t\": 0 frames, 0 audio"));
+
+    const ZvkRun trace = Zvk({"trace", package});
+    EXPECT_EQ(trace.code, 1);
+    EXPECT_EQ(trace.err, package + QStringLiteral(": no frames to play\n"));
+}
+
 TEST_F(ZvkTest, BuildLogsToStandardOutputAndFailsWithTheReason)
 {
     QImage frame(8, 8, QImage::Format_RGB32);
