@@ -64,6 +64,12 @@ protected:
     {
         const QString path = Path(name);
         WriteAll(path, bytes);
+        // ZUVORA_SEED_FOLDER=DIR keeps every archive the tests craft there, to seed the fuzzer.
+        const QString seeds = qEnvironmentVariable("ZUVORA_SEED_FOLDER");
+        if (!seeds.isEmpty() && bytes.size() <= (1 << 20)) {
+            const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+            WriteAll(QDir(seeds).filePath(QStringLiteral("%1_%2").arg(QString::fromLatin1(test->name())).arg(++seeded_)), bytes);
+        }
         return path;
     }
     QString OutDir() const { return Path(QStringLiteral("out")); }
@@ -115,6 +121,7 @@ protected:
     }
 
     ScriptedPrompts prompts_;
+    int seeded_ = 0;
 };
 
 // ---- reading the directory ---------------------------------------------------------------
