@@ -29,7 +29,8 @@ constexpr Command kCommands[] = {
      ListCommand},
     {"extract", "ARCHIVE DIR",
      "Extract as the player does: names with a dot, folders recreated, only newer entries\n"
-     "replace existing files. Prints the number of entries extracted.",
+     "replace existing files. Prints the number of entries extracted; each entry passed\n"
+     "over is named with its reason on standard error and makes the status 1.",
      ExtractCommand},
     {"pack", "DIR ARCHIVE",
      "Pack DIR as the packer does: every file at any depth, hidden and read-only ones too,\n"
