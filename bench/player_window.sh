@@ -20,7 +20,9 @@ openbox >/dev/null 2>&1 &
 wm=$!
 # A window mapped while the window manager is still starting may be lost; wait for it.
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.05; done
-trap 'kill $wm 2>/dev/null; pkill -f "$work/zuvora" 2>/dev/null; rm -rf "$work"' EXIT
+pid=
+# Stops only what this script started, by its id.
+trap 'kill $wm 2>/dev/null; [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 cp "$bin/zuvora" "$bin/Pip.zvk" "$work/"
 printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"><Zvk>Pip.zvk</Zvk></Zuvora>' > "$work/Zuvora.Dat"
 export APPDATA=$work/appdata
