@@ -154,13 +154,22 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint6
     std::vector<TZipEntry> entries;  // grows with the headers read, never with the count
     std::uint64_t pos = start;
     const std::uint64_t stop = start + size;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (stop - pos < kCentralHeaderSize)
-            return std::nullopt;
+    // An old-style count holds only 16 bits: with more entries it has wrapped, so records
+    // are read on, beyond the count, while the directory's stated size has room for them.
+    for (std::uint64_t i = 0;; ++i) {
+        const bool required = i < count;
+        if (stop - pos < kCentralHeaderSize) {
+            if (required)
+                return std::nullopt;
+            break;
+        }
         const QByteArray fixed = ReadAt(file, pos, kCentralHeaderSize);
         ByteReader header(fixed.constData(), static_cast<std::size_t>(fixed.size()));
-        if (header.U32() != kCentralHeaderSignature)
-            return std::nullopt;
+        if (header.U32() != kCentralHeaderSignature) {
+            if (required)
+                return std::nullopt;
+            break;
+        }
         TZipEntry entry;
         entry.VersionMadeBy = header.U16();
         ReadSharedFields(header, entry);
@@ -821,20 +830,27 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
 
     if (entry.Crc32 != 0 && crc != entry.Crc32)
         return PassOver(entry, QStringLiteral("its CRC-32 does not match"));
-    // rename() replaces an existing file in one step; QFile::rename would refuse.
-    output.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
-                          QFile::ReadGroup | QFile::ReadOther);
+
+    // Time and mode are settled on the open file before it takes its name, so the file at
+    // `path` always has bytes, time and mode of one member, whatever else writes there.
+    mode_t mode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
+    if (RetainAttributes && (DosAttributesOfEntry(entry) & kDosReadOnly))
+        mode &= ~static_cast<mode_t>(S_IWUSR);
+    const std::int64_t stamp = FromDosDateTime({entry.DosTime, entry.DosDate}).toSecsSinceEpoch();
+    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(stamp), 0}};
+    if (!output.flush() || ::fchmod(output.handle(), mode) != 0 || ::futimens(output.handle(), times) != 0)
+        return PassOver(entry, QStringLiteral("it cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
     output.close();
-    if (output.error() != QFileDevice::NoError ||
-        std::rename(QFile::encodeName(output.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+    if (output.error() != QFileDevice::NoError)
+        return PassOver(entry, QStringLiteral("it cannot be written: ") + output.errorString());
+    // Another extraction may have put a newer member here since the check above; it stays.
+    struct stat now {};
+    if (OverwriteMode == TOverwriteMode::ifNewer && KindOf(path, &now) == PathKind::File &&
+        !MayReplace(entry, path, now.st_mtim.tv_sec))
+        return false;
+    // rename() replaces an existing file in one step; QFile::rename would refuse.
+    if (std::rename(QFile::encodeName(output.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
         return PassOver(entry, QStringLiteral("it cannot be put in place: ") + QString::fromLocal8Bit(std::strerror(errno)));
     output.setAutoRemove(false);
-    {
-        QFile written(path);
-        if (written.open(QIODevice::ReadOnly))
-            written.setFileTime(FromDosDateTime({entry.DosTime, entry.DosDate}), QFileDevice::FileModificationTime);
-    }
-    if (RetainAttributes)
-        ApplyDosAttributes(path, DosAttributesOfEntry(entry));
     return true;
 }

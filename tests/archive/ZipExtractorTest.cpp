@@ -1139,3 +1139,17 @@ TEST_F(ZipExtractorTest, EntriesPassedOverComeWithTheirReasonAndADestinationThat
     extractor.DoAll = true;
     EXPECT_THROW(extractor.ExtractSelected(), TZipError);
 }
+
+TEST_F(ZipExtractorTest, AnOldStyleCountThatWrappedStillReadsEveryEntry)
+{
+    ZipBuilder builder;
+    for (int i = 0; i < 70000; ++i)
+        builder.Add(QByteArray::number(i) + ".a", {});
+    ZipLayout layout;
+    layout.entryCount = 70000 % 65536;
+    TZipExtractor extractor;
+    extractor.ZipName = Archive(builder.Build(layout));
+    extractor.ReadDirectory();
+    EXPECT_EQ(extractor.Entries().size(), 70000u);
+    EXPECT_EQ(extractor.Entries().back().FileName, QStringLiteral("69999.a"));
+}

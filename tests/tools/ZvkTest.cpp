@@ -8,6 +8,8 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 #include <tuple>
 
 namespace {
@@ -237,6 +239,42 @@ TEST_F(ZvkTest, InfoShowsNamesAsTheyAreAndTraceStopsWithoutFrames)
     const ZvkRun trace = Zvk({"trace", package});
     EXPECT_EQ(trace.code, 1);
     EXPECT_EQ(trace.err, package + QStringLiteral(": no frames to play\n"));
+}
+
+TEST_F(ZvkTest, ExtractionsSideBySideLeaveEveryFileWithOneMembersBytesAndTime)
+{
+    // Two versions of one package, each member's bytes naming its version.
+    constexpr int kMembers = 300;
+    constexpr int kRounds = 8;
+    const QDateTime older(QDate(2024, 1, 1), QTime(10, 0, 0));
+    const QDateTime newer(QDate(2025, 1, 1), QTime(10, 0, 0));
+    QStringList packages;
+    for (const auto& [version, when] : {std::pair{QByteArray("old"), older}, std::pair{QByteArray("new"), newer}}) {
+        QDir(Work()).removeRecursively();
+        for (int i = 0; i < kMembers; ++i)
+            Make(QStringLiteral("m%1.png").arg(i), version + QByteArray(2000 + i, 'x'), when);
+        packages.append(Path(QString::fromLatin1(version) + QStringLiteral(".zvk")));
+        ASSERT_EQ(Zvk({"pack", Work(), packages.last()}).code, 0);
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        const QString dest = Path(QStringLiteral("cache%1").arg(round));
+        std::vector<std::unique_ptr<QProcess>> runs;
+        for (const QString& package : {packages[0], packages[1], packages[0], packages[1]}) {
+            runs.push_back(std::make_unique<QProcess>());
+            runs.back()->start(QStringLiteral(ZVK_BINARY), {"extract", package, dest});
+        }
+        for (auto& run : runs)
+            ASSERT_TRUE(run->waitForFinished(60000));
+        for (int i = 0; i < kMembers; ++i) {
+            const QString file = dest + QStringLiteral("/m%1.png").arg(i);
+            const bool isNew = ReadAll(file).startsWith("new");
+            EXPECT_EQ(QFileInfo(file).lastModified(), isNew ? newer : older) << file.toStdString();
+        }
+        // The newer package always heals what an older one left.
+        Zvk({"extract", packages[1], dest});
+        for (int i = 0; i < kMembers; ++i)
+            EXPECT_TRUE(ReadAll(dest + QStringLiteral("/m%1.png").arg(i)).startsWith("new"));
+    }
 }
 
 TEST_F(ZvkTest, BuildLogsToStandardOutputAndFailsWithTheReason)
