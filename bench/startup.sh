@@ -27,7 +27,8 @@ cp "$binary" "$work/zuvora"
 
 # One X client watches the root window for the library window being mapped; polling with a
 # new client every few milliseconds would fill the server's client table over many runs.
-coproc XEV { stdbuf -oL xev -root -event substructure; }
+# exec: the coprocess is xev itself, so killing its id stops xev, not a wrapper around it.
+coproc XEV { exec stdbuf -oL xev -root -event substructure; }
 sleep 0.3
 times=()
 for ((r = 0; r < runs; r++)); do
