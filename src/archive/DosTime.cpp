@@ -59,6 +59,20 @@ QDateTime FromDosDateTime(TDosDateTime stamp)
                      QTime(valid.Time >> 11, (valid.Time >> 5) & 0x3F, (valid.Time & 0x1F) * 2), Qt::LocalTime);
 }
 
+std::int64_t SecondsSinceEpoch(TDosDateTime stamp)
+{
+    const TDosDateTime valid = NormaliseDosDateTime(stamp);
+    std::tm local{};
+    local.tm_year = 80 + (valid.Date >> 9);
+    local.tm_mon = ((valid.Date >> 5) & 0x0F) - 1;
+    local.tm_mday = valid.Date & 0x1F;
+    local.tm_hour = valid.Time >> 11;
+    local.tm_min = (valid.Time >> 5) & 0x3F;
+    local.tm_sec = (valid.Time & 0x1F) * 2;
+    local.tm_isdst = -1;  // whatever daylight saving time says for that day
+    return static_cast<std::int64_t>(std::mktime(&local));
+}
+
 std::uint32_t DosAttributesOf(const QString& nativePath)
 {
     const QFileInfo info(nativePath);

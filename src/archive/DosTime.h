@@ -26,6 +26,9 @@ TDosDateTime ToDosDateTime(std::int64_t secondsSinceEpoch);
 TDosDateTime NormaliseDosDateTime(TDosDateTime stamp);
 // MS-DOS form to local time; impossible fields (month 0, day 31 in April) are clamped into range.
 QDateTime FromDosDateTime(TDosDateTime stamp);
+// The same as seconds since the epoch, through the C library alone: cheap enough for every
+// entry of an archive.
+std::int64_t SecondsSinceEpoch(TDosDateTime stamp);
 
 // MS-DOS attribute bits.
 enum : std::uint32_t {

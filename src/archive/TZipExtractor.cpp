@@ -12,16 +12,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cstdio>
 
 #include <zlib.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -34,7 +35,10 @@ namespace {
 
 // Archive data are read, and output written, in blocks of this size at most, so memory
 // never depends on the sizes an archive claims.
+// Compressed data are read in blocks of this size, and the windows may take their messages
+// before each; what comes out is written in larger pieces, to make fewer system calls.
 constexpr std::size_t kBlockSize = 32 * 1024;
+constexpr std::size_t kOutputBlock = 256 * 1024;
 
 // Output that runs past the entry's declared size: the entry is passed over silently.
 class EntryTooLargeError : public TZipError {
@@ -151,21 +155,19 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint6
 {
     if (start > end || size > end - start)
         return std::nullopt;
+    // The whole directory in one read: it lies within the file, so the file's size bounds it.
+    const QByteArray directory = ReadAt(file, start, static_cast<std::size_t>(size));
+    if (static_cast<std::uint64_t>(directory.size()) != size)
+        return std::nullopt;
+    const char* bytes = directory.constData();
     std::vector<TZipEntry> entries;  // grows with the headers read, never with the count
-    std::uint64_t pos = start;
-    const std::uint64_t stop = start + size;
+    std::uint64_t pos = 0;
     // An old-style count holds only 16 bits: with more entries it has wrapped, so records
     // are read on, beyond the count, while the directory's stated size has room for them.
     for (std::uint64_t i = 0;; ++i) {
         const bool required = i < count;
-        if (stop - pos < kCentralHeaderSize) {
-            if (required)
-                return std::nullopt;
-            break;
-        }
-        const QByteArray fixed = ReadAt(file, pos, kCentralHeaderSize);
-        ByteReader header(fixed.constData(), static_cast<std::size_t>(fixed.size()));
-        if (header.U32() != kCentralHeaderSignature) {
+        ByteReader header(bytes + pos, static_cast<std::size_t>(std::min<std::uint64_t>(size - pos, kCentralHeaderSize)));
+        if (size - pos < kCentralHeaderSize || header.U32() != kCentralHeaderSignature) {
             if (required)
                 return std::nullopt;
             break;
@@ -183,13 +185,11 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QFile& file, std::uint6
         if (!header.Ok())
             return std::nullopt;
         const std::uint64_t variable = std::uint64_t{nameLength} + extraLength + commentLength;
-        if (stop - pos - kCentralHeaderSize < variable)
+        if (size - pos - kCentralHeaderSize < variable)
             return std::nullopt;
-        const QByteArray nameAndExtra = ReadAt(file, pos + kCentralHeaderSize, std::size_t{nameLength} + extraLength);
-        if (nameAndExtra.size() != nameLength + extraLength)
-            return std::nullopt;
-        SetName(entry, nameAndExtra.left(nameLength));
-        ApplyZip64Extra(entry, nameAndExtra.mid(nameLength), true);
+        const char* name = bytes + pos + kCentralHeaderSize;
+        SetName(entry, QByteArray(name, nameLength));
+        ApplyZip64Extra(entry, QByteArray::fromRawData(name + nameLength, extraLength), true);
         entries.push_back(std::move(entry));
         pos += kCentralHeaderSize + variable;
     }
@@ -554,7 +554,7 @@ std::uint64_t LocateData(QFile& file, const TZipEntry& entry)
     return dataStart;
 }
 
-// The entry's compressed bytes, handed out in blocks of at most 32 KiB.
+// The entry's compressed bytes, handed out in blocks of at most kBlockSize.
 class EntryInput {
 public:
     EntryInput(QFile& file, std::uint64_t size, std::function<void()> beforeBlock)
@@ -580,12 +580,94 @@ private:
     std::function<void()> beforeBlock_;
 };
 
+// The file an entry goes to. When nothing has the entry's name yet, that name itself,
+// created exclusively (so nothing of another writer is touched and no link followed);
+// otherwise a temporary name beside it that takes the old file's place only when complete,
+// so a damaged member never costs the older file. Removed again unless committed.
+class OutputFile {
+public:
+    OutputFile(const QString& folder, const QString& path, bool replacing) : target_(QFile::encodeName(path))
+    {
+        constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+        if (!replacing) {
+            fd_ = ::open(target_.constData(), kFlags, 0600);
+            if (fd_ >= 0) {
+                name_ = target_;
+                return;
+            }
+            if (errno != EEXIST)
+                return;  // and if another writer made it meanwhile, it is replaced like any other
+        }
+        static std::atomic<unsigned> counter{0};
+        const QByteArray prefix = QFile::encodeName(folder) + "/.zvk-" + QByteArray::number(::getpid()) + '-';
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            name_ = prefix + QByteArray::number(++counter);
+            fd_ = ::open(name_.constData(), kFlags, 0600);
+            if (fd_ < 0 && errno != EEXIST)
+                break;
+        }
+    }
+    ~OutputFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (opened_ && !committed_)
+            ::unlink(name_.constData());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool Open() { return opened_ = fd_ >= 0; }
+
+    bool Write(const std::uint8_t* data, std::size_t size)
+    {
+        while (size > 0) {
+            const ssize_t written = ::write(fd_, data, size);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
+            data += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    // Mode and time go on the open file, then it takes its name; `stillWanted` is asked
+    // right before a temporary file replaces the old one. An error's text, or nothing.
+    std::optional<QString> Commit(mode_t mode, std::int64_t modified, const std::function<bool()>& stillWanted)
+    {
+        const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(modified), 0}};
+        if (::fchmod(fd_, mode) != 0 || ::futimens(fd_, times) != 0 || ::close(fd_) != 0) {
+            fd_ = -1;
+            return QString::fromLocal8Bit(std::strerror(errno));
+        }
+        fd_ = -1;
+        if (name_ != target_) {
+            if (!stillWanted())
+                return QString();
+            // rename() replaces an existing file in one step.
+            if (std::rename(name_.constData(), target_.constData()) != 0)
+                return QString::fromLocal8Bit(std::strerror(errno));
+        }
+        committed_ = true;
+        return std::nullopt;
+    }
+
+private:
+    QByteArray target_;
+    QByteArray name_;
+    int fd_ = -1;
+    bool opened_ = false;
+    bool committed_ = false;
+};
+
 // Writes decompressed data, keeping their CRC-32 and refusing more than the declared size.
 class EntryOutput {
 public:
     // `budget` is what the whole extraction may still write of `total`; it shrinks as this
     // entry grows.
-    EntryOutput(QFile& file, std::uint64_t limit, std::uint64_t& budget, std::uint64_t total)
+    EntryOutput(OutputFile& file, std::uint64_t limit, std::uint64_t& budget, std::uint64_t total)
         : file_(file), limit_(limit), budget_(budget), total_(total)
     {
     }
@@ -597,7 +679,7 @@ public:
         if (size > budget_)
             throw TZipError(QStringLiteral("The archive would write more than %1 MiB in all").arg(total_ >> 20));
         budget_ -= size;
-        if (file_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) != static_cast<qint64>(size))
+        if (!file_.Write(data, size))
             throw TZipError(QStringLiteral("Cant write uncompressed file"));
         crc_ = crc32_z(crc_, data, size);
         written_ += size;
@@ -606,7 +688,7 @@ public:
     std::uint32_t Crc() const { return static_cast<std::uint32_t>(crc_); }
 
 private:
-    QFile& file_;
+    OutputFile& file_;
     std::uint64_t limit_;
     std::uint64_t& budget_;
     std::uint64_t total_;
@@ -632,7 +714,7 @@ void Inflate(EntryInput& input, EntryOutput& output)
     } release{stream};
 
     std::vector<std::uint8_t> in(kBlockSize);
-    std::vector<std::uint8_t> out(kBlockSize);
+    std::vector<std::uint8_t> out(kOutputBlock);
     int result = Z_OK;
     while (result != Z_STREAM_END) {
         if (stream.avail_in == 0) {
@@ -661,17 +743,32 @@ void TZipExtractor::ReadDirectory()
 {
     QFile archive(ZipName);
     OpenArchive(archive);
-    entries_ = ReadArchiveDirectory(archive).entries;
+    LoadDirectory(archive);
+}
+
+void TZipExtractor::LoadDirectory(QFile& archive)
+{
+    // The directory read for the listing serves the extraction too, while the archive is
+    // the same file, unchanged.
+    struct stat status {};
+    const bool known = ::fstat(archive.handle(), &status) == 0;
+    const DirectoryKey key{ZipName, status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec,
+                           status.st_mtim.tv_nsec};
+    if (known && directoryKey_ == key)
+        return;
+    Directory directory = ReadArchiveDirectory(archive);
+    entries_ = std::move(directory.entries);
+    directoryComplete_ = directory.state == DirectoryState::Complete;
+    directoryKey_ = known ? std::optional<DirectoryKey>(key) : std::nullopt;
 }
 
 int TZipExtractor::ExtractSelected()
 {
     QFile archive(ZipName);
     OpenArchive(archive);
-    Directory directory = ReadArchiveDirectory(archive);
-    if (directory.state == DirectoryState::Incomplete)
+    LoadDirectory(archive);
+    if (!directoryComplete_)
         throw TZipError(QStringLiteral("Incomplete Zip File"));
-    entries_ = std::move(directory.entries);
 
     const QString root = DestinationRoot(DestDir);
     if (!QFileInfo(root).isDir() && (!QDir().mkpath(root) || !QFileInfo(root).isDir()))
@@ -761,7 +858,8 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
 
     const QString path = JoinNative(*folder, entry.FileName);
     struct stat existing {};
-    switch (KindOf(path, &existing)) {
+    const PathKind kind = KindOf(path, &existing);
+    switch (kind) {
     case PathKind::Missing:
         break;
     case PathKind::File:
@@ -778,12 +876,11 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
         return PassOver(entry, QStringLiteral("a folder, link or device stands in its place"));
     }
 
-    // The new file is written beside the old one and renamed over it only when complete,
-    // so a damaged member never costs the file it would have replaced. Cache files can be
-    // extracted again, so unlike the user's own files they are not synced to disk one by one.
-    QTemporaryFile output(*folder + QStringLiteral("/.zvk-XXXXXX"));
-    if (!output.open())
-        return PassOver(entry, QStringLiteral("its folder cannot be written: ") + output.errorString());
+    // Cache files can be extracted again, so unlike the user's own files they are not synced
+    // to disk one by one.
+    OutputFile output(*folder, path, kind == PathKind::File);
+    if (!output.Open())
+        return PassOver(entry, QStringLiteral("its folder cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
     if (!IsKnownMethod(entry.Method)) {
         if (UserPrompts)
             UserPrompts->Message(QStringLiteral("Zip Error"), QStringLiteral("Unknown Compression Method"));
@@ -836,21 +933,15 @@ bool TZipExtractor::ExtractEntry(QFile& archive, const TZipEntry& entry, const Q
     mode_t mode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
     if (RetainAttributes && (DosAttributesOfEntry(entry) & kDosReadOnly))
         mode &= ~static_cast<mode_t>(S_IWUSR);
-    const std::int64_t stamp = FromDosDateTime({entry.DosTime, entry.DosDate}).toSecsSinceEpoch();
-    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(stamp), 0}};
-    if (!output.flush() || ::fchmod(output.handle(), mode) != 0 || ::futimens(output.handle(), times) != 0)
-        return PassOver(entry, QStringLiteral("it cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
-    output.close();
-    if (output.error() != QFileDevice::NoError)
-        return PassOver(entry, QStringLiteral("it cannot be written: ") + output.errorString());
     // Another extraction may have put a newer member here since the check above; it stays.
-    struct stat now {};
-    if (OverwriteMode == TOverwriteMode::ifNewer && KindOf(path, &now) == PathKind::File &&
-        !MayReplace(entry, path, now.st_mtim.tv_sec))
-        return false;
-    // rename() replaces an existing file in one step; QFile::rename would refuse.
-    if (std::rename(QFile::encodeName(output.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        return PassOver(entry, QStringLiteral("it cannot be put in place: ") + QString::fromLocal8Bit(std::strerror(errno)));
-    output.setAutoRemove(false);
+    const auto stillWanted = [&] {
+        struct stat now {};
+        return OverwriteMode != TOverwriteMode::ifNewer || KindOf(path, &now) != PathKind::File ||
+               MayReplace(entry, path, now.st_mtim.tv_sec);
+    };
+    if (const std::optional<QString> failure =
+            output.Commit(mode, SecondsSinceEpoch({entry.DosTime, entry.DosDate}), stillWanted)) {
+        return failure->isEmpty() ? false : PassOver(entry, QStringLiteral("it cannot be put in place: ") + *failure);
+    }
     return true;
 }

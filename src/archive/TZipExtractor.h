@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class Prompts;
@@ -83,5 +84,16 @@ private:
     bool ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
                       std::uint64_t& budget);
     bool PassOver(const TZipEntry& entry, const QString& reason) const;
+    void LoadDirectory(QFile& archive);
+
+    // Which file, in which state, the entries were read from.
+    struct DirectoryKey {
+        QString name;
+        std::uint64_t device, inode;
+        std::int64_t size, seconds, nanoseconds;
+        bool operator==(const DirectoryKey&) const = default;
+    };
+    std::optional<DirectoryKey> directoryKey_;
+    bool directoryComplete_ = true;
     bool MayReplace(const TZipEntry& entry, const QString& path, std::int64_t modified) const;
 };
