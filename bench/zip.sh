@@ -5,7 +5,9 @@
 #   zvk pack            vs  zip -6 -r -j -q
 #   zvk extract         vs  unzip -o -q          (both on the archive zvk wrote)
 #   zvk extract again into the same folder (nothing newer: nothing is written)
-# and the peak memory of zvk extract (and pack) above that of `zvk --help`.
+# and the peak memory of zvk extract (and pack) above that of `zvk --help`; then extraction
+# of 2,000 and 10,000 small files by zvk, unzip and bsdtar, on the disk and on tmpfs, and of
+# the 200-file set by zvk and bsdtar.
 # ZVK=path/to/zvk picks another binary (default: build/default/bin/zvk).
 set -euo pipefail
 runs=${1:-7}
@@ -13,12 +15,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 zvk=${ZVK:-$root/build/default/bin/zvk}
 [ -n "${EPOCHREALTIME:-}" ] || { echo "needs bash 5 or later (EPOCHREALTIME)" >&2; exit 1; }
 [ -x "$zvk" ] || { echo "build first: cmake --build --preset default (or set ZVK)" >&2; exit 1; }
-for tool in zip unzip gzip awk /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install zip unzip time)" >&2; exit 1; }
+for tool in zip unzip bsdtar gzip awk /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install zip unzip libarchive-tools time)" >&2; exit 1; }
 done
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The same extractions once more into a folder on tmpfs, where the disk plays no part.
+shm=$(mktemp -d -p /dev/shm)
+trap 'rm -rf "$work" "$shm"' EXIT
 set_dir=$work/set
 mkdir -p "$set_dir/text" "$set_dir/random" "$set_dir/repeat" "$set_dir/packed"
 
@@ -104,3 +108,43 @@ echo "memory:  zvk extract peak $peak KiB, zvk --help $base KiB, above baseline 
 rm -f "$archive"
 peak=$(max_rss_kb "$zvk" pack "$set_dir" "$archive")
 echo "memory:  zvk pack peak $peak KiB, above baseline $((peak - base)) KiB"
+
+# ---- many small files: 2,000 and 10,000 entries, on the disk and on tmpfs -------------------
+small_set() {  # small_set FOLDER COUNT: files of 200 bytes to 8 KiB, text and noise
+  mkdir -p "$1"
+  for ((i = 0; i < $2; i++)); do
+    if ((i % 2)); then head -c $(( 200 + i * 37 % 8000 )) /dev/urandom; else text_words "$i" $(( 200 + i * 53 % 8000 )); fi > "$1/f$i.txt"
+  done
+}
+set +o pipefail
+small_set "$work/small2000" 2000
+small_set "$work/small10000" 10000
+set -o pipefail
+for count in 2000 10000; do
+  archive=$work/small$count.zvk
+  "$zvk" pack "$work/small$count" "$archive" >/dev/null
+  for place in disk tmpfs; do
+    [ "$place" = disk ] && out=$work/out || out=$shm/out
+    a=(); b=(); c=(); d=()
+    for ((r = 0; r < runs; r++)); do
+      rm -rf "$out"; a+=($(once_us "$zvk" extract "$archive" "$out"))
+      d+=($(once_us "$zvk" extract "$archive" "$out"))  # again: nothing newer
+      rm -rf "$out"; b+=($(once_us unzip -o -q "$archive" -d "$out"))
+      rm -rf "$out"; mkdir -p "$out"; c+=($(once_us bsdtar -xf "$archive" -C "$out"))
+    done
+    rm -rf "$out"
+    z=$(median_ms "${a[@]}"); u=$(median_ms "${b[@]}"); t=$(median_ms "${c[@]}"); again=$(median_ms "${d[@]}")
+    echo "$count small files on $place: zvk $z ms   unzip $u ms   bsdtar $t ms   zvk/unzip $(ratio "$z" "$u") (target <= 1.0)   zvk/bsdtar $(ratio "$z" "$t")   again $again ms = $(awk -v a="$again" -v b="$z" 'BEGIN { printf "%.1f", 100 * a / b }')% (target < 5%)"
+  done
+done
+
+# Large files: the 200-file set against bsdtar as well.
+a=(); b=()
+archive=$work/set.zvk
+"$zvk" pack "$set_dir" "$archive" >/dev/null
+for ((r = 0; r < runs; r++)); do
+  rm -rf "$out"; a+=($(once_us "$zvk" extract "$archive" "$out"))
+  rm -rf "$out"; mkdir -p "$out"; b+=($(once_us bsdtar -xf "$archive" -C "$out"))
+done
+z=$(median_ms "${a[@]}"); t=$(median_ms "${b[@]}")
+echo "200 mixed files, 50 MB: zvk $z ms   bsdtar $t ms   ratio $(ratio "$z" "$t") (target <= 1.0)"
