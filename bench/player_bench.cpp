@@ -1,6 +1,6 @@
 // Playback engine overhead per frame (everything but the two 80 ms pauses) and the time to
 // read a large manifest.
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 #include "player/PlaybackEngine.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a package's manifest, read as the player reads it.
 
 #include "FuzzInput.h"
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

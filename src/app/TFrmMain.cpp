@@ -2,7 +2,7 @@
 
 #include "app/FileListView.h"
 #include "app/LibraryFile.h"
-#include "app/PlayerHost.h"
+#include "player/PlayerHost.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"

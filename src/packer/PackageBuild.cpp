@@ -5,11 +5,11 @@
 #include "common/Error.h"
 #include "common/Paths.h"
 #include "common/Prompts.h"
+#include "package/Manifest.h"
 #include "package/PackageLayout.h"
+#include "package/SpriteSheet.h"
 #include "packer/ImageDecoders.h"
 #include "packer/ImageFormat.h"
-#include "player/SpriteSheet.h"
-#include "xml/XmlDocument.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -316,20 +316,14 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
 
     // Everything the person sees comes out in project order, as if each frame had been
     // read when its turn came.
-    TXmlDocument manifest(QStringLiteral("1.0"));
-    manifest.SetEncoding(QStringLiteral("UTF-8"));
-    TXmlNode root = manifest.AddDocumentElement(kRootElement);
-    TXmlDocument::SetAttribute(root, kVersionAttribute, kFormatVersion);
-    const auto addText = [](TXmlNode parent, const QString& name, const QString& text) {
-        TXmlDocument::SetText(TXmlDocument::AddChild(parent, name), text);
-    };
+    TZvk package;
     std::size_t frameCounter = 0;
     int audioCounter = 0;
     for (const TProjectAction& action : project) {
         const QString& name = action.Name;
-        TXmlNode element = TXmlDocument::AddChild(root, kActionElement);
-        addText(element, kNameElement, name);
-        TXmlNode fragments = TXmlDocument::AddChild(element, kFragmentsElement);
+        TAction& built = package.Actions.emplace_back();
+        built.Index = static_cast<std::int32_t>(package.Actions.size() - 1);
+        built.Name = name;
         for (const QString& path : action.Fragments) {
             const Frame& frame = frames[frameCounter];
             const QString prefix = name + QStringLiteral(" - ") + path;
@@ -337,8 +331,6 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
                 ReportMissing(prefix + QStringLiteral(" does not exist!"));
                 return false;
             }
-            TXmlNode fragment = TXmlDocument::AddChild(fragments, kFragmentElement);
-            addText(fragment, kIndexElement, QString::number(frameCounter));
             if (hooks_.Memo)
                 hooks_.Memo(path);
             switch (frame.problem) {
@@ -361,13 +353,9 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
                 prompts_.Error(frame.error);
                 return false;
             }
-            addText(fragment, kTopElement, QString::number(frame.top));
-            addText(fragment, kLeftElement, QStringLiteral("0"));
-            addText(fragment, kWidthElement, QString::number(frame.width));
-            addText(fragment, kHeightElement, QString::number(frame.height));
+            built.Fragments.push_back({static_cast<std::int32_t>(frameCounter), frame.top, 0, frame.height, frame.width});
             ++frameCounter;
         }
-        TXmlNode audios = TXmlDocument::AddChild(element, kAudiosElement);
         for (const QString& path : action.Audio) {
             if (!RequireFile(path, name + QStringLiteral(" - ") + path + QStringLiteral(" does not exist!")))
                 return false;
@@ -380,12 +368,12 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
                          .arg(name, path, destination, source.errorString()));
                 return false;
             }
-            addText(audios, kAudioElement, copy);
+            built.AudioFiles.append(copy);
             ++audioCounter;
         }
     }
     try {
-        manifest.Save(work.filePath(kManifestMember));
+        WriteManifest(package, work.filePath(kManifestMember));
         SaveSpriteSheet(sheet, work.filePath(kSheetMember));
     } catch (const TError& error) {
         prompts_.Error(error.Text());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player/Zvk.h"
+#include "package/Zvk.h"
 
 #include <atomic>
 #include <chrono>

@@ -3,9 +3,9 @@
 #include "common/Error.h"
 #include "common/Prompts.h"
 #include "package/PackageLayout.h"
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 #include "player/PackageCache.h"
-#include "player/SpriteSheet.h"
+#include "package/SpriteSheet.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/PlayerHost.h"
+#include "player/PlayerHost.h"
 #include "player/PlaybackEngine.h"
 
 #include <QImage>

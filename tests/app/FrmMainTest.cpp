@@ -1,5 +1,5 @@
 #include "app/LibraryFile.h"
-#include "app/PlayerHost.h"
+#include "player/PlayerHost.h"
 #include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
 #include "common/Paths.h"

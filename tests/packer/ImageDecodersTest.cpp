@@ -2,7 +2,7 @@
 #include "common/Error.h"
 #include "packer/ImageDecoders.h"
 #include "packer/ImageFormat.h"
-#include "player/SpriteSheet.h"
+#include "package/SpriteSheet.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 

@@ -4,10 +4,10 @@
 #include "package/PackageLayout.h"
 #include "packer/ImageDecoders.h"
 #include "packer/PackageBuild.h"
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 #include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
-#include "player/SpriteSheet.h"
+#include "package/SpriteSheet.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 

@@ -1,7 +1,7 @@
 #include "app/TFrmMain.h"
 #include "archive/TZipWriter.h"
 #include "player/PlaybackEngine.h"
-#include "player/SpriteSheet.h"
+#include "package/SpriteSheet.h"
 #include "player/TFrmPlay.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"

@@ -1,5 +1,5 @@
 #include "archive/TZipWriter.h"
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 #include "player/PackageCache.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"

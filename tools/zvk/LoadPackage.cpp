@@ -2,7 +2,7 @@
 
 #include "ConsolePrompts.h"
 #include "package/PackageLayout.h"
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 
 #include <QDir>
 #include <QFileInfo>

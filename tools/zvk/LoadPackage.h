@@ -1,7 +1,7 @@
 #pragma once
 
 #include "player/PackageCache.h"
-#include "player/Zvk.h"
+#include "package/Zvk.h"
 
 // Loads a package as the player's show does: the same cache folder (under $APPDATA/Zuvora,
 // named after the package's absolute path), the same extraction and manifest reading.

@@ -1,4 +1,4 @@
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 
 #include "common/Error.h"
 #include "package/PackageLayout.h"
@@ -101,4 +101,32 @@ void ReadManifest(const QString& manifestPath, TZvk& zvk)
         // A damaged manifest plays what was read before the damage; the action in progress
         // is dropped with its local variable.
     }
+}
+
+void WriteManifest(const TZvk& zvk, const QString& manifestPath)
+{
+    TXmlDocument manifest(QStringLiteral("1.0"));
+    manifest.SetEncoding(QStringLiteral("UTF-8"));
+    TXmlNode root = manifest.AddDocumentElement(kRootElement);
+    TXmlDocument::SetAttribute(root, kVersionAttribute, kFormatVersion);
+    const auto addText = [](TXmlNode parent, const QString& name, const QString& text) {
+        TXmlDocument::SetText(TXmlDocument::AddChild(parent, name), text);
+    };
+    for (const TAction& action : zvk.Actions) {
+        TXmlNode element = TXmlDocument::AddChild(root, kActionElement);
+        addText(element, kNameElement, action.Name);
+        TXmlNode fragments = TXmlDocument::AddChild(element, kFragmentsElement);
+        for (const TFragment& frame : action.Fragments) {
+            TXmlNode fragment = TXmlDocument::AddChild(fragments, kFragmentElement);
+            addText(fragment, kIndexElement, QString::number(frame.Index));
+            addText(fragment, kTopElement, QString::number(frame.Top));
+            addText(fragment, kLeftElement, QString::number(frame.Left));
+            addText(fragment, kWidthElement, QString::number(frame.Width));
+            addText(fragment, kHeightElement, QString::number(frame.Height));
+        }
+        TXmlNode audios = TXmlDocument::AddChild(element, kAudiosElement);
+        for (const QString& audio : action.AudioFiles)
+            addText(audios, kAudioElement, audio);
+    }
+    manifest.Save(manifestPath);
 }

@@ -1,4 +1,4 @@
-#include "player/SpriteSheet.h"
+#include "package/SpriteSheet.h"
 
 #include "common/Error.h"
 #include "package/PackageLayout.h"

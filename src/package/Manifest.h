@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player/Zvk.h"
+#include "package/Zvk.h"
 
 #include <QString>
 
@@ -10,6 +10,11 @@
 // Reads the manifest into `zvk`, appending its actions. Never fails: the first error of any
 // kind ends the reading silently, keeping the actions read completely before it.
 void ReadManifest(const QString& manifestPath, TZvk& zvk);
+
+// Writes the package's manifest: every action with its name, its frames (index and
+// rectangle in the sprite sheet) and its audio member names. Replaces the file atomically;
+// raises TError on failure.
+void WriteManifest(const TZvk& zvk, const QString& manifestPath);
 
 // The manifest's integer form: leading spaces, an optional sign, then decimal digits or
 // hexadecimal digits after "$", "x", "X", "0x" or "0X", nothing after, within 32 bits.

@@ -1,4 +1,4 @@
-#include "player/Zvk.h"
+#include "package/Zvk.h"
 
 std::unique_ptr<TZvk>& CurrentZvk()
 {

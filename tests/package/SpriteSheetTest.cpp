@@ -1,5 +1,5 @@
 #include "common/Error.h"
-#include "player/SpriteSheet.h"
+#include "package/SpriteSheet.h"
 #include "support/TestEnv.h"
 
 #include <QDir>

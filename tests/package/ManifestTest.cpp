@@ -1,4 +1,4 @@
-#include "player/Manifest.h"
+#include "package/Manifest.h"
 #include "support/TestEnv.h"
 
 namespace {
