@@ -4,9 +4,9 @@
 #include "archive/TZipExtractor.h"
 #include "archive/ZipError.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -24,7 +24,7 @@ bool OnlyDestinationWritten(const QString& work)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString relative = root.relativeFilePath(it.next());
-        if (relative == QLatin1String("input.zvk") || relative == QLatin1String("a")
+        if (relative == QLatin1String("a")
             || relative == QLatin1String("a/b") || relative == QLatin1String("a/b/out")
             || relative.startsWith(QLatin1String("a/b/out/")))
             continue;
@@ -40,19 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static QTemporaryDir work;
     if (!work.isValid())
         std::abort();
-    const QString zip = work.filePath(QStringLiteral("input.zvk"));
     const QString dest = work.filePath(QStringLiteral("a/b/out"));
     QDir(work.filePath(QStringLiteral("a"))).removeRecursively();
-    {
-        QFile file(zip);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
-    }
+    // The archive is read from memory: no file per input.
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer input(&bytes);
+    input.open(QIODevice::ReadOnly);
 
     try {
         TZipExtractor extractor;
-        extractor.ZipName = zip;
+        extractor.Source = &input;
         extractor.ReadDirectory();
         extractor.DoAll = true;
         extractor.RecreateDirs = true;

@@ -10,6 +10,7 @@
 
 class Prompts;
 class QFile;
+class QIODevice;
 
 // What to do when an entry's output file exists already.
 enum class TOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
@@ -44,6 +45,8 @@ public:
 
     // --- properties ---
     QString ZipName;      // the archive (native path)
+    QIODevice* Source = nullptr;  // when set, the archive is read from here instead: open,
+                                  // seekable, not owned
     QStringList FilesList;  // wildcards selecting entries (extracting) or masks of files (writing)
     bool DoAll = false;
     QString DestDir;      // native path
@@ -81,10 +84,11 @@ protected:
     std::vector<TZipEntry> entries_;
 
 private:
-    bool ExtractEntry(QFile& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
+    QIODevice& OpenSource(QFile& file) const;
+    bool ExtractEntry(QIODevice& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
                       std::uint64_t& budget);
     bool PassOver(const TZipEntry& entry, const QString& reason) const;
-    void LoadDirectory(QFile& archive);
+    void LoadDirectory(QIODevice& archive);
 
     // Which file, in which state, the entries were read from.
     struct DirectoryKey {

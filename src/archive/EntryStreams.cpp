@@ -1,0 +1,106 @@
+#include "archive/EntryStreams.h"
+
+#include "archive/ByteReader.h"
+#include "archive/ZipDirectory.h"
+#include "archive/ZipFormat.h"
+
+#include <algorithm>
+#include <vector>
+
+using namespace zipformat;
+
+namespace zipstream {
+
+void ThrowPrematureEnd() { throw TZipError(QStringLiteral("Premature end of file reached")); }
+
+void ThrowDamaged() { throw TZipError(QStringLiteral("error")); }
+
+bool IsKnownMethod(std::uint16_t method)
+{
+    return method == kMethodStored || (method >= kMethodShrunk && method <= kMethodImploded)
+           || method == kMethodDeflated;
+}
+
+
+std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry)
+{
+    const QByteArray fixed = zipread::ReadAt(device, entry.LocalHeaderOffset, kLocalHeaderSize);
+    if (static_cast<std::size_t>(fixed.size()) < kLocalHeaderSize)
+        ThrowPrematureEnd();
+    ByteReader header(fixed.constData(), kLocalHeaderSize);
+    if (header.U32() != kLocalHeaderSignature)
+        ThrowDamaged();
+    header.Skip(22);
+    const std::uint16_t nameLength = header.U16();
+    const std::uint16_t extraLength = header.U16();
+    const std::uint64_t dataStart = entry.LocalHeaderOffset + kLocalHeaderSize + nameLength + extraLength;
+    if (dataStart > zipread::FileSize(device))
+        ThrowPrematureEnd();
+    return dataStart;
+}
+
+std::size_t EntryInput::Read(std::uint8_t* buffer, std::size_t capacity)
+{
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>({capacity, kBlockSize, remaining_}));
+    if (count == 0)
+        return 0;
+    beforeBlock_();
+    if (device_.read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count)) != static_cast<qint64>(count))
+        ThrowPrematureEnd();
+    remaining_ -= count;
+    return count;
+}
+
+void EntryOutput::Write(const std::uint8_t* data, std::size_t size)
+{
+    if (size > limit_ - written_)
+        throw EntryTooLargeError();
+    if (size > budget_)
+        throw TZipError(QStringLiteral("The archive would write more than %1 MiB in all").arg(total_ >> 20));
+    budget_ -= size;
+    if (!file_.Write(data, size))
+        throw TZipError(QStringLiteral("Cant write uncompressed file"));
+    crc_ = crc32_z(crc_, data, size);
+    written_ += size;
+}
+
+void CopyStored(EntryInput& input, EntryOutput& output)
+{
+    std::vector<std::uint8_t> buffer(kBlockSize);
+    while (const std::size_t count = input.Read(buffer.data(), buffer.size()))
+        output.Write(buffer.data(), count);
+}
+
+void Inflate(EntryInput& input, EntryOutput& output)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        ThrowDamaged();
+    struct Release {
+        z_stream& s;
+        ~Release() { inflateEnd(&s); }
+    } release{stream};
+
+    std::vector<std::uint8_t> in(kBlockSize);
+    std::vector<std::uint8_t> out(kOutputBlock);
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+        if (stream.avail_in == 0) {
+            const std::size_t count = input.Read(in.data(), in.size());
+            if (count == 0)
+                ThrowDamaged();  // the compressed data end before the stream does
+            stream.next_in = in.data();
+            stream.avail_in = static_cast<uInt>(count);
+        }
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<uInt>(out.size());
+        result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+            ThrowDamaged();
+        const std::size_t produced = out.size() - stream.avail_out;
+        if (produced > 0)
+            output.Write(out.data(), produced);
+    }
+}
+
+}  // namespace zipstream
