@@ -1,6 +1,7 @@
 #include "archive/EntryStreams.h"
 
 #include "archive/ByteReader.h"
+#include "archive/LegacyDecoders.h"
 #include "archive/ZipDirectory.h"
 #include "archive/ZipFormat.h"
 
@@ -100,6 +101,31 @@ void Inflate(EntryInput& input, EntryOutput& output)
         const std::size_t produced = out.size() - stream.avail_out;
         if (produced > 0)
             output.Write(out.data(), produced);
+    }
+}
+
+void Decompress(const TZipEntry& entry, EntryInput& input, EntryOutput& output)
+{
+    const ZipByteSource source = [&input](std::uint8_t* buffer, std::size_t capacity) {
+        return input.Read(buffer, capacity);
+    };
+    const ZipByteSink write = [&output](const std::uint8_t* data, std::size_t size) { output.Write(data, size); };
+    switch (entry.Method) {
+    case kMethodStored:
+        CopyStored(input, output);
+        break;
+    case kMethodShrunk:
+        Unshrink(source, write, entry.UncompressedSize);
+        break;
+    case kMethodImploded:
+        Explode(source, write, entry.UncompressedSize, entry.Flags);
+        break;
+    case kMethodDeflated:
+        Inflate(input, output);
+        break;
+    default:
+        Unreduce(source, write, entry.UncompressedSize, entry.Method - 1);
+        break;
     }
 }
 

@@ -73,5 +73,7 @@ private:
 
 void CopyStored(EntryInput& input, EntryOutput& output);
 void Inflate(EntryInput& input, EntryOutput& output);
+// The entry's data through the decoder of its method, which must be a known one.
+void Decompress(const TZipEntry& entry, EntryInput& input, EntryOutput& output);
 
 }  // namespace zipstream

@@ -2,7 +2,6 @@
 
 #include "archive/DosTime.h"
 #include "archive/EntryStreams.h"
-#include "archive/LegacyDecoders.h"
 #include "archive/OutputPaths.h"
 #include "archive/Wildcard.h"
 #include "archive/ZipDirectory.h"
@@ -210,27 +209,7 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, const TZipEntry& entry, con
     try {
         EntryInput input(archive, entry.CompressedSize, [this] { PumpMessages(); });
         EntryOutput sink(output, entry.UncompressedSize, budget, MaxTotalSize);
-        const ZipByteSource source = [&input](std::uint8_t* buffer, std::size_t capacity) {
-            return input.Read(buffer, capacity);
-        };
-        const ZipByteSink write = [&sink](const std::uint8_t* data, std::size_t size) { sink.Write(data, size); };
-        switch (entry.Method) {
-        case kMethodStored:
-            CopyStored(input, sink);
-            break;
-        case kMethodShrunk:
-            Unshrink(source, write, entry.UncompressedSize);
-            break;
-        case kMethodImploded:
-            Explode(source, write, entry.UncompressedSize, entry.Flags);
-            break;
-        case kMethodDeflated:
-            Inflate(input, sink);
-            break;
-        default:
-            Unreduce(source, write, entry.UncompressedSize, entry.Method - 1);
-            break;
-        }
+        Decompress(entry, input, sink);
         crc = sink.Crc();
     } catch (const EntryTooLargeError&) {
         return PassOver(entry, QStringLiteral("it holds more than its stated size"));

@@ -275,20 +275,18 @@ std::vector<TZipEntry> ScanLocalHeaders(QIODevice& file)
     return entries;
 }
 
-}  // namespace
+// Where the central directory should be, as the end records give it.
+struct DirectoryFigures {
+    std::uint64_t count = 0;   // entries in all
+    std::uint64_t size = 0;    // size of the central directory
+    std::uint64_t offset = 0;  // its offset from the start of the archive
+    std::uint64_t end = 0;     // where it must end: the (Zip64) end record
+};
 
-Directory ReadArchiveDirectory(QIODevice& file)
+// The figures of the end record nearest to the archive's end, searched backwards, and of
+// the Zip64 end record a locator right before it points at. Nothing without an end record.
+std::optional<DirectoryFigures> ReadEndRecords(QIODevice& file, std::uint64_t size)
 {
-    Directory directory;
-    const std::uint64_t size = FileSize(file);
-    if (size == 0)
-        return directory;  // an archive without entries
-    if (size < kEndOfDirectorySize) {
-        directory.state = DirectoryState::Incomplete;
-        return directory;
-    }
-
-    // The end record is searched backwards; the occurrence nearest to the end wins.
     const std::uint64_t tailStart = size - std::min<std::uint64_t>(size, kEndOfDirectorySearchSpan);
     const QByteArray tail = ReadAt(file, tailStart, static_cast<std::size_t>(size - tailStart));
     if (static_cast<std::uint64_t>(tail.size()) != size - tailStart)
@@ -300,51 +298,67 @@ Directory ReadArchiveDirectory(QIODevice& file)
             break;
         }
     }
-    if (found < 0) {
+    if (found < 0)
+        return std::nullopt;
+    const std::uint64_t endRecord = tailStart + static_cast<std::uint64_t>(found);
+
+    DirectoryFigures figures;
+    ByteReader record(tail.constData() + found, kEndOfDirectorySize);
+    record.Skip(4);                    // signature
+    record.Skip(2);                    // number of this disk
+    record.Skip(2);                    // disk where the central directory starts
+    record.Skip(2);                    // entries on this disk
+    figures.count = record.U16();      // entries in all
+    figures.size = record.U32();       // size of the central directory
+    figures.offset = record.U32();     // its offset from the start of the archive
+    figures.end = endRecord;
+
+    // A Zip64 locator right before the end record points at the 64-bit end record.
+    if (endRecord < kZip64LocatorSize)
+        return figures;
+    const std::uint64_t locatorAt = endRecord - kZip64LocatorSize;
+    const QByteArray locatorBytes = ReadAt(file, locatorAt, kZip64LocatorSize);
+    ByteReader locator(locatorBytes.constData(), static_cast<std::size_t>(locatorBytes.size()));
+    if (locator.U32() != kZip64LocatorSignature)
+        return figures;
+    locator.Skip(4);  // disk with the Zip64 end record
+    const std::uint64_t recordAt = locator.U64();
+    if (!locator.Ok() || recordAt > locatorAt || locatorAt - recordAt < kZip64EndOfDirectorySize)
+        return figures;
+    const QByteArray bytes = ReadAt(file, recordAt, kZip64EndOfDirectorySize);
+    ByteReader zip64(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (zip64.U32() != kZip64EndOfDirectorySignature)
+        return figures;
+    zip64.Skip(8);  // size of the rest of the record
+    zip64.Skip(4);  // versions made by and needed
+    zip64.Skip(8);  // number of this disk, disk where the directory starts
+    zip64.Skip(8);  // entries on this disk
+    const std::uint64_t count64 = zip64.U64();
+    const std::uint64_t size64 = zip64.U64();
+    const std::uint64_t offset64 = zip64.U64();
+    if (zip64.Ok())
+        figures = {count64, size64, offset64, recordAt};
+    return figures;
+}
+
+}  // namespace
+
+Directory ReadArchiveDirectory(QIODevice& file)
+{
+    Directory directory;
+    const std::uint64_t size = FileSize(file);
+    if (size == 0)
+        return directory;  // an archive without entries
+    const std::optional<DirectoryFigures> figures =
+        size < kEndOfDirectorySize ? std::nullopt : ReadEndRecords(file, size);
+    if (!figures) {
         directory.state = DirectoryState::Incomplete;
         return directory;
     }
-    const std::uint64_t endRecord = tailStart + static_cast<std::uint64_t>(found);
-
-    ByteReader record(tail.constData() + found, kEndOfDirectorySize);
-    record.Skip(4);                           // signature
-    record.Skip(2);                           // number of this disk
-    record.Skip(2);                           // disk where the central directory starts
-    record.Skip(2);                           // entries on this disk
-    std::uint64_t count = record.U16();       // entries in all
-    std::uint64_t dirSize = record.U32();     // size of the central directory
-    std::uint64_t dirOffset = record.U32();   // its offset from the start of the archive
-    std::uint64_t dirEnd = endRecord;         // where the central directory must end
-
-    // A Zip64 locator right before the end record points at the 64-bit end record.
-    if (endRecord >= kZip64LocatorSize) {
-        const std::uint64_t locatorAt = endRecord - kZip64LocatorSize;
-        const QByteArray locatorBytes = ReadAt(file, locatorAt, kZip64LocatorSize);
-        ByteReader locator(locatorBytes.constData(), static_cast<std::size_t>(locatorBytes.size()));
-        if (locator.U32() == kZip64LocatorSignature) {
-            locator.Skip(4);  // disk with the Zip64 end record
-            const std::uint64_t recordAt = locator.U64();
-            if (locator.Ok() && recordAt <= locatorAt && locatorAt - recordAt >= kZip64EndOfDirectorySize) {
-                const QByteArray bytes = ReadAt(file, recordAt, kZip64EndOfDirectorySize);
-                ByteReader zip64(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-                if (zip64.U32() == kZip64EndOfDirectorySignature) {
-                    zip64.Skip(8);  // size of the rest of the record
-                    zip64.Skip(4);  // versions made by and needed
-                    zip64.Skip(8);  // number of this disk, disk where the directory starts
-                    zip64.Skip(8);  // entries on this disk
-                    const std::uint64_t count64 = zip64.U64();
-                    const std::uint64_t size64 = zip64.U64();
-                    const std::uint64_t offset64 = zip64.U64();
-                    if (zip64.Ok()) {
-                        count = count64;
-                        dirSize = size64;
-                        dirOffset = offset64;
-                        dirEnd = recordAt;
-                    }
-                }
-            }
-        }
-    }
+    const std::uint64_t count = figures->count;
+    const std::uint64_t dirSize = figures->size;
+    const std::uint64_t dirOffset = figures->offset;
+    const std::uint64_t dirEnd = figures->end;
 
     if (count == 0)
         return directory;
