@@ -100,8 +100,6 @@ std::uint32_t DosAttributesOfEntry(const TZipEntry& entry)
 // link inside the destination is ever followed. Empty when a level cannot be made.
 std::optional<QString> MakeOutputFolder(const QString& root, const QStringList& components)
 {
-    if (!QFileInfo(root).isDir() && !QDir().mkpath(root))
-        return std::nullopt;
     QString path = root;
     for (const QString& part : components) {
         path = JoinNative(path, part);

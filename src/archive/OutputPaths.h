@@ -29,8 +29,8 @@ std::optional<QStringList> FolderComponents(const TZipEntry& entry);
 bool IsUnsafeName(const TZipEntry& entry);
 bool IsSpecialUnixFile(const TZipEntry& entry);
 std::uint32_t DosAttributesOfEntry(const TZipEntry& entry);
-// Creates the output folder below `root` one level at a time, following no link. Empty
-// when a level cannot be made.
+// Creates the output folder below `root` (which must be a folder) one level at a time,
+// following no link. Empty when a level cannot be made.
 std::optional<QString> MakeOutputFolder(const QString& root, const QStringList& components);
 
 // The file an entry goes to. When nothing has the entry's name yet, that name itself,

@@ -107,6 +107,7 @@ int TZipExtractor::ExtractSelected()
     int count = 0;
     std::uint64_t dataEnd = 0;
     std::uint64_t budget = MaxTotalSize;
+    lastFolder_.reset();
     for (const std::size_t index : selected) {
         if (ExtractEntry(archive, entries_[index], root, dataEnd, budget))
             ++count;
@@ -153,7 +154,14 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, const TZipEntry& entry, con
     const std::optional<QStringList> components = FolderComponents(entry);
     if (!components)
         return PassOver(entry, QStringLiteral("its folder leads outside the destination"));
-    const std::optional<QString> folder = MakeOutputFolder(root, RecreateDirs ? *components : QStringList());
+    // Entries come folder by folder: the folder made or checked for the one before serves
+    // the next without looking at the disk again.
+    const QStringList& wanted = RecreateDirs ? *components : QStringList();
+    if (!lastFolder_ || lastComponents_ != wanted) {
+        lastFolder_ = MakeOutputFolder(root, wanted);
+        lastComponents_ = wanted;
+    }
+    const std::optional<QString> folder = lastFolder_;
     if (!folder)
         return PassOver(entry, QStringLiteral("its folder cannot be created"));
 

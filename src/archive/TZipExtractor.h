@@ -98,6 +98,9 @@ private:
         bool operator==(const DirectoryKey&) const = default;
     };
     std::optional<DirectoryKey> directoryKey_;
+    // The output folder of the entry before, and its stored components.
+    std::optional<QString> lastFolder_;
+    QStringList lastComponents_;
     bool directoryComplete_ = true;
     bool MayReplace(const TZipEntry& entry, const QString& path, std::int64_t modified) const;
 };
