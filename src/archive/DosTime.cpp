@@ -69,8 +69,19 @@ std::int64_t SecondsSinceEpoch(TDosDateTime stamp)
     local.tm_hour = valid.Time >> 11;
     local.tm_min = (valid.Time >> 5) & 0x3F;
     local.tm_sec = (valid.Time & 0x1F) * 2;
-    local.tm_isdst = -1;  // whatever daylight saving time says for that day
-    return static_cast<std::int64_t>(std::mktime(&local));
+    // mktime() looks at the time-zone file on every call; localtime_r() does not. So the
+    // fields are read as UTC and shifted by the local offset at that moment (checked once
+    // more, for the offset on the other side of a daylight-saving change).
+    const std::time_t asUtc = timegm(&local);
+    std::tm offset{};
+    std::time_t time = asUtc;
+    if (localtime_r(&time, &offset) == nullptr)
+        return static_cast<std::int64_t>(asUtc);
+    time = asUtc - offset.tm_gmtoff;
+    std::tm check{};
+    if (localtime_r(&time, &check) != nullptr && check.tm_gmtoff != offset.tm_gmtoff)
+        time = asUtc - check.tm_gmtoff;
+    return static_cast<std::int64_t>(time);
 }
 
 std::uint32_t DosAttributesOf(const QString& nativePath)

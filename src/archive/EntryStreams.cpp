@@ -23,7 +23,7 @@ bool IsKnownMethod(std::uint16_t method)
 }
 
 
-std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry)
+std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry, std::uint64_t archiveSize)
 {
     const QByteArray fixed = zipread::ReadAt(device, entry.LocalHeaderOffset, kLocalHeaderSize);
     if (static_cast<std::size_t>(fixed.size()) < kLocalHeaderSize)
@@ -35,7 +35,7 @@ std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry)
     const std::uint16_t nameLength = header.U16();
     const std::uint16_t extraLength = header.U16();
     const std::uint64_t dataStart = entry.LocalHeaderOffset + kLocalHeaderSize + nameLength + extraLength;
-    if (dataStart > zipread::FileSize(device))
+    if (dataStart > archiveSize)
         ThrowPrematureEnd();
     return dataStart;
 }

@@ -32,8 +32,8 @@ public:
 bool IsKnownMethod(std::uint16_t method);
 
 // Where an entry's data begin: after its local header, whose name and extra field may
-// differ in length from the central directory's copy.
-std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry);
+// differ in length from the central directory's copy. `archiveSize` is the device's size.
+std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry, std::uint64_t archiveSize);
 
 // The entry's compressed bytes, handed out in blocks of at most kBlockSize.
 class EntryInput {

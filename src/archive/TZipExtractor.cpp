@@ -108,8 +108,9 @@ int TZipExtractor::ExtractSelected()
     std::uint64_t dataEnd = 0;
     std::uint64_t budget = MaxTotalSize;
     lastFolder_.reset();
+    const std::uint64_t archiveSize = FileSize(archive);
     for (const std::size_t index : selected) {
-        if (ExtractEntry(archive, entries_[index], root, dataEnd, budget))
+        if (ExtractEntry(archive, archiveSize, entries_[index], root, dataEnd, budget))
             ++count;
     }
     FilesList.clear();
@@ -144,8 +145,8 @@ bool TZipExtractor::PassOver(const TZipEntry& entry, const QString& reason) cons
     return false;
 }
 
-bool TZipExtractor::ExtractEntry(QIODevice& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
-                                 std::uint64_t& budget)
+bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry,
+                                 const QString& root, std::uint64_t& dataEnd, std::uint64_t& budget)
 {
     if (IsUnsafeName(entry))
         return PassOver(entry, QStringLiteral("its name is not safe to write"));
@@ -208,7 +209,7 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, const TZipEntry& entry, con
     // into huge output; honest archives never share bytes between entries.
     if (entry.LocalHeaderOffset < dataEnd)
         return PassOver(entry, QStringLiteral("its data overlap another entry's"));
-    const std::uint64_t dataStart = LocateData(archive, entry);
+    const std::uint64_t dataStart = LocateData(archive, entry, archiveSize);
     dataEnd = dataStart + std::min(entry.CompressedSize, std::numeric_limits<std::uint64_t>::max() - dataStart);
     if (!archive.seek(static_cast<qint64>(dataStart)))
         ThrowPrematureEnd();

@@ -85,8 +85,8 @@ protected:
 
 private:
     QIODevice& OpenSource(QFile& file) const;
-    bool ExtractEntry(QIODevice& archive, const TZipEntry& entry, const QString& root, std::uint64_t& dataEnd,
-                      std::uint64_t& budget);
+    bool ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry, const QString& root,
+                      std::uint64_t& dataEnd, std::uint64_t& budget);
     bool PassOver(const TZipEntry& entry, const QString& reason) const;
     void LoadDirectory(QIODevice& archive);
 
