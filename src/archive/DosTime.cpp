@@ -55,8 +55,9 @@ TDosDateTime NormaliseDosDateTime(TDosDateTime stamp)
 QDateTime FromDosDateTime(TDosDateTime stamp)
 {
     const TDosDateTime valid = NormaliseDosDateTime(stamp);
+    // Local time is the default; the constructor taking a time spec is deprecated in newer Qt.
     return QDateTime(QDate(1980 + (valid.Date >> 9), (valid.Date >> 5) & 0x0F, valid.Date & 0x1F),
-                     QTime(valid.Time >> 11, (valid.Time >> 5) & 0x3F, (valid.Time & 0x1F) * 2), Qt::LocalTime);
+                     QTime(valid.Time >> 11, (valid.Time >> 5) & 0x3F, (valid.Time & 0x1F) * 2));
 }
 
 std::int64_t SecondsSinceEpoch(TDosDateTime stamp)
