@@ -25,11 +25,37 @@ zuvora_ensure_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures (once) and builds one CMake preset.
+# Configures (once) and builds one CMake preset, showing its progress in a few lines and,
+# when it fails, every error in full and which step failed.
 zuvora_build() {
-  local preset=$1
+  local preset=$1 log status
+  log=$(mktemp)
   if [ ! -f "build/$preset/build.ninja" ]; then
-    cmake --preset "$preset" >/dev/null
+    echo "Configuring the $preset build"
+    if ! cmake --preset "$preset" >"$log" 2>&1; then
+      cat "$log" >&2
+      rm -f "$log"
+      echo "Configuring the $preset build failed (above)." >&2
+      return 1
+    fi
   fi
-  cmake --build --preset "$preset"
+  echo "Building the $preset build"
+  set +e
+  cmake --build --preset "$preset" 2>&1 | tee "$log" | awk '
+    match($0, /^\[[0-9]+\/[0-9]+\]/) {
+      split(substr($0, 2, RLENGTH - 2), n, "/")
+      step = int(100 * n[1] / n[2] / 25) * 25
+      if (step > shown) { printf "  %d%% (%d of %d)\n", step, n[1], n[2]; shown = step; fflush() }
+    }'
+  status=${PIPESTATUS[0]}
+  set -e
+  if [ "$status" -ne 0 ]; then
+    # Everything from the first failure on: the failing command and the compiler's words.
+    awk '/^FAILED:/ { failed = 1 } failed' "$log" >&2
+    [ -s "$log" ] && ! grep -q '^FAILED:' "$log" && tail -n 40 "$log" >&2
+    rm -f "$log"
+    echo "Building the $preset build failed (above)." >&2
+    return 1
+  fi
+  rm -f "$log"
 }
