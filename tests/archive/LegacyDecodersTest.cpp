@@ -140,12 +140,10 @@ protected:
     void SetUp() override
     {
         const QString folder = TestDataFolder();
-        if (folder.isEmpty())
-            GTEST_SKIP() << "external test data folder (ZUVORA_TESTDATA) is absent";
+        ASSERT_FALSE(folder.isEmpty()) << "conformance data not found: " ZUVORA_TESTDATA;
         legacy_ = QDir(folder).filePath(QStringLiteral("zip/legacy"));
         const QByteArray zip = ReadAll(QDir(legacy_).filePath(QString::fromUtf8(GetParam().File)));
-        if (zip.isEmpty())
-            GTEST_SKIP() << "zip/legacy/" << GetParam().File << " is absent from the test data";
+        ASSERT_FALSE(zip.isEmpty()) << "zip/legacy/" << GetParam().File << " is absent from the test data";
         for (TMember& member : LocalMembers(zip)) {
             if (member.Method != 0)
                 compressed_.push_back(member);

@@ -54,8 +54,7 @@ protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        if (TestDataFolder().isEmpty())
-            GTEST_SKIP() << "external test data not found (ZUVORA_TESTDATA)";
+        ASSERT_FALSE(TestDataFolder().isEmpty()) << "conformance data not found: " ZUVORA_TESTDATA;
     }
 };
 

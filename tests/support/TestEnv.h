@@ -62,7 +62,8 @@ QByteArray PngChunk(const char* type, const QByteArray& data);
 // token: decoders that read the header first must refuse it before taking any memory.
 QByteArray HeaderOnlyPng(quint32 width, quint32 height);
 
-// The external conformance data folder; empty when it is absent.
+// The conformance data folder (tests/data, each suite with its origin and licence); empty
+// when it is absent, which the tests that need it report as a failure.
 QString TestDataFolder();
 
 // Readable failure messages for Qt's strings.
