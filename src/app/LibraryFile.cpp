@@ -1,9 +1,22 @@
 #include "app/LibraryFile.h"
 
+#include "common/AppDirs.h"
 #include "common/Paths.h"
 #include "xml/XmlDocument.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+QString LibraryFilePath(const QString& executableFolder, const QString& appDataFolder)
+{
+    const QString beside = QDir(executableFolder).filePath(kLibraryFileName);
+    const QFileInfo folder(executableFolder);
+    if (QFileInfo::exists(beside) || (folder.isDir() && folder.isWritable()))
+        return beside;
+    const QString own = QDir(appDataFolder).filePath(kAppTitle);
+    QDir().mkpath(own);  // the library is saved there at the end
+    return QDir(own).filePath(kLibraryFileName);
+}
 
 QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
 {

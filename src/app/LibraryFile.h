@@ -5,6 +5,13 @@
 // The library file "Zuvora.Dat": an XML list of package paths, each stored relative to
 // the file's own folder.
 
+inline const QString kLibraryFileName = QStringLiteral("Zuvora.Dat");
+
+// Where the library file lives: beside the program when a file is there already or the
+// program's folder can be written to; otherwise (an installed program) in the application
+// folder under the application-data folder.
+QString LibraryFilePath(const QString& executableFolder, const QString& appDataFolder);
+
 // Reads the file (native path). Never fails: a missing file gives no rows, and the first
 // error of any kind ends reading, keeping the rows read before it; `failure` then receives
 // the reason. Anything but a regular file is not opened at all.

@@ -1,3 +1,4 @@
+#include "app/LibraryFile.h"
 #include "app/QtPrompts.h"
 #include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
@@ -25,7 +26,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
 
     QtPrompts prompts;
-    TFrmMain main(prompts, QDir(ExecutableFolder()).filePath(QStringLiteral("Zuvora.Dat")));
+    TFrmMain main(prompts, LibraryFilePath(ExecutableFolder(), AppDataFolder()));
     prompts.SetParent(&main);
     TFrmPlay player(prompts);
     main.SetPlayer(&player);

@@ -117,3 +117,18 @@ TEST_F(LibraryFileTest, FailedSaveLeavesTheOldFileIntactAndRaises)
     EXPECT_EQ(ReadAll(Library()), before);
     EXPECT_EQ(QDir(Path(QStringLiteral("bin"))).entryList(QDir::Files), QStringList{QStringLiteral("Zuvora.Dat")});
 }
+
+TEST_F(LibraryFileTest, TheLibraryLivesBesideTheProgramWhereThatCanBeWritten)
+{
+    const QString program = Path(QStringLiteral("bin"));
+    QDir().mkpath(program);
+    const QString appData = Path(QStringLiteral("data"));
+    EXPECT_EQ(LibraryFilePath(program, appData), program + QStringLiteral("/Zuvora.Dat"));
+    // An installed program's folder cannot be written (here: it is not there at all).
+    const QString installed = Path(QStringLiteral("usr/bin"));
+    const QString own = LibraryFilePath(installed, appData);
+    EXPECT_EQ(own, appData + QStringLiteral("/Zuvora/Zuvora.Dat"));
+    EXPECT_TRUE(QFileInfo(appData + QStringLiteral("/Zuvora")).isDir());
+    WriteLibrary(own, {{QStringLiteral("cat.zvk"), appData + QStringLiteral("/cat.zvk")}});
+    EXPECT_TRUE(ReadAll(own).contains("<Zvk>..\\cat.zvk</Zvk>"));
+}
