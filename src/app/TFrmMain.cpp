@@ -160,11 +160,23 @@ void TFrmMain::FormCloseQuery()
     }
 }
 
-void TFrmMain::btnAddClick()
+void TFrmMain::btnAddClick() { AppendPackages(prompts_.OpenFiles(kPackageFilter)); }
+
+void TFrmMain::OpenPackages(const QStringList& nativePaths)
+{
+    const int first = model_.rowCount();
+    AppendPackages(nativePaths);
+    if (model_.rowCount() > first) {
+        SelectRow(first);
+        btnPlayClick();
+    }
+}
+
+void TFrmMain::AppendPackages(const QStringList& nativePaths)
 {
     QStringList files;
     QStringList refused;
-    for (const QString& file : prompts_.OpenFiles(kPackageFilter))
+    for (const QString& file : nativePaths)
         (StoresFaithfully(libraryFile_, file) ? files : refused).append(file);
     model_.AppendFiles(files);
     if (!refused.isEmpty()) {

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <malloc.h>
 
@@ -36,5 +37,23 @@ int main(int argc, char* argv[])
     packerPrompts.SetParent(&packer);
     main.SetPacker(&packer);
     main.show();
+
+    // Files from the desktop: packages join the library and the first plays; a project opens
+    // in the packer.
+    QStringList packages;
+    QString project;
+    for (const QString& argument : QApplication::arguments().mid(1)) {
+        const QString path = QFileInfo(argument).absoluteFilePath();
+        if (path.endsWith(QStringLiteral(".zvp"), Qt::CaseInsensitive))
+            project = path;
+        else
+            packages.append(path);
+    }
+    if (!packages.isEmpty())
+        main.OpenPackages(packages);
+    if (!project.isEmpty()) {
+        main.btnPackerClick();
+        packer.Editor().OpenProject(project);
+    }
     return QApplication::exec();
 }

@@ -225,8 +225,18 @@ void TPackerEditor::FileOpen()
     if (!ConfirmDiscard())
         return;
     const QString path = prompts_.OpenFile(kProjectFilter);
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        LoadFrom(path);
+}
+
+void TPackerEditor::OpenProject(const QString& path)
+{
+    if (ConfirmDiscard())
+        LoadFrom(path);
+}
+
+void TPackerEditor::LoadFrom(const QString& path)
+{
     ClearProject();
     const std::optional<QString> failure = LoadProject(path, actions_);
     SetFileCommandsEnabled(true);

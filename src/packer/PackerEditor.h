@@ -64,6 +64,8 @@ public:
     // the ones returning bool say whether they went through.
     void FileNew();
     void FileOpen();
+    // Opens that project file as "Open" would, without the dialog.
+    void OpenProject(const QString& path);
     bool FileSave();
     bool FileSaveAs();
     bool FileClose();
@@ -84,6 +86,7 @@ private:
     void ActionChanged(const QModelIndex& current);
     void MoveAction(int offset);
     void ClearProject();
+    void LoadFrom(const QString& path);
     bool SaveTo(const QString& path);
     bool ConfirmDiscard();
     // The project as a save would write it now.

@@ -337,6 +337,19 @@ TEST_F(FrmMainTest, FailedSaveAtCloseIsReported)
         QStringLiteral("The library could not be saved to ") + libraryFile_ + QStringLiteral(": ")));
 }
 
+TEST_F(FrmMainTest, PackagesGivenToTheProgramJoinTheLibraryAndTheFirstPlays)
+{
+    Open();
+    AddFiles({MakePackage(QStringLiteral("old.zvk"))});
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    const QString dog = MakePackage(QStringLiteral("dog.zvk"));
+    window_->OpenPackages({cat, dog});
+    EXPECT_EQ(Captions(), (QStringList{"old.zvk", "cat.zvk", "dog.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.size() == 2; }, 2000));
+    EXPECT_EQ(player_.calls, (QStringList{"path " + cat, "show"}));
+}
+
 TEST_F(FrmMainTest, ALibraryReadInPartIsNamedAndKeptAsideAtTheFirstSave)
 {
     const QString cat = MakePackage(QStringLiteral("cat.zvk"));
