@@ -5,8 +5,9 @@
 ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins
   zlib1g-dev libpng-dev libjpeg-dev libgtest-dev libbenchmark-dev qt6-multimedia-dev fonts-dejavu-core
   unzip zip)
-# What the tests need beyond them: clang's libFuzzer for the fuzz targets.
-ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev)
+# What the tests need beyond them: clang's libFuzzer for the fuzz targets, and the
+# freedesktop validators for the install tree.
+ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream shared-mime-info)
 # And what running the program needs beyond them: a virtual display for machines without one.
 ZUVORA_RUN_PACKAGES=(xvfb xauth)
 

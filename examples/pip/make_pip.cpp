@@ -1,4 +1,5 @@
-// Draws Pip, the sample pet, as PNG frames and a project naming them: make_pip FOLDER
+// Draws Pip, the sample pet, as PNG frames and a project naming them, and the program's
+// icon: make_pip FOLDER
 //
 // Pip is a small round chick, 128 by 128 pixels a frame, with four actions of eight frames:
 // Idle (breathing and a blink), Hop, Wave and Sleep. Every frame is drawn here with
@@ -179,6 +180,28 @@ void WriteProject(const QString& folder)
     SaveProject(root.filePath(QStringLiteral("Pip.zvp")), project);
 }
 
+// The program's icon: Pip's first frame with white made clear, at the usual icon sizes,
+// written as icons/<size>.png under `folder`.
+void WriteIcons(const QString& folder)
+{
+    const QDir root(folder);
+    if (!root.mkpath(QStringLiteral("icons")))
+        throw TError(QStringLiteral("cannot make the folder ") + root.filePath(QStringLiteral("icons")));
+    QImage pip = DrawActions().front().second.front().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < pip.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(pip.scanLine(y));
+        for (int x = 0; x < pip.width(); ++x) {
+            if ((row[x] & 0xFFFFFF) == 0xFFFFFF)
+                row[x] = 0;
+        }
+    }
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString path = root.filePath(QStringLiteral("icons/%1.png").arg(size));
+        if (!pip.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(path, "PNG"))
+            throw TError(QStringLiteral("cannot write ") + path);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -193,6 +216,7 @@ int main(int argc, char* argv[])
     }
     try {
         WriteProject(args[1]);
+        WriteIcons(args[1]);
     } catch (const TError& error) {
         std::fprintf(stderr, "make_pip: %s\n", qPrintable(error.Text()));
         return 1;

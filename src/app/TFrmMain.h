@@ -29,6 +29,8 @@ public:
 
     // Packages given to the program: appended as "Add" appends them, the first played.
     void OpenPackages(const QStringList& nativePaths);
+    // Appends the packages whose paths the library file can keep; names the others.
+    void AppendPackages(const QStringList& nativePaths);
     int SelectedRow() const;
     void SelectRow(int row);
 
@@ -52,8 +54,6 @@ protected:
 
 private:
     void FormShow();
-    // Appends the packages whose paths the library file can keep; names the others.
-    void AppendPackages(const QStringList& nativePaths);
     void FormCloseQuery();
     // The selected row's path when that file exists; otherwise reports it and returns empty.
     QString SelectedExistingPath();

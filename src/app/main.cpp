@@ -27,7 +27,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
 
     QtPrompts prompts;
-    TFrmMain main(prompts, LibraryFilePath(ExecutableFolder(), AppDataFolder()));
+    const QString libraryFile = LibraryFilePath(ExecutableFolder(), AppDataFolder());
+    const bool firstRun = !QFileInfo::exists(libraryFile);
+    TFrmMain main(prompts, libraryFile);
     prompts.SetParent(&main);
     TFrmPlay player(prompts);
     main.SetPlayer(&player);
@@ -37,6 +39,18 @@ int main(int argc, char* argv[])
     packerPrompts.SetParent(&packer);
     main.SetPacker(&packer);
     main.show();
+    // A first run starts with the sample pet in the library, so there is something to play:
+    // beside the program in the build tree, in the data folder once installed.
+    if (firstRun) {
+        const QDir program(ExecutableFolder());
+        for (const QString& pip : {program.filePath(QStringLiteral("Pip.zvk")),
+                                   program.filePath(QStringLiteral("../share/zuvora/Pip.zvk"))}) {
+            if (QFileInfo(pip).isFile()) {
+                main.AppendPackages({QFileInfo(pip).canonicalFilePath()});
+                break;
+            }
+        }
+    }
 
     // Files from the desktop: packages join the library and the first plays; a project opens
     // in the packer.
