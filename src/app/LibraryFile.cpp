@@ -25,7 +25,7 @@ QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
     if (!info.exists() && !info.isSymLink())
         return rows;
     const auto fail = [failure](const QString& reason) {
-        if (failure != nullptr)
+        if (failure != nullptr && failure->isEmpty())
             *failure = reason;
     };
     // A pipe or device would hang the start or never end.
@@ -41,7 +41,14 @@ QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
             const QString text = TXmlDocument::Text(TXmlDocument::ChildByIndex(children, i));
             if (text.isEmpty())
                 continue;
-            rows.append({ExtractFileName(text), StoredToNative(CombinePath(folder, text))});
+            // An entry that leads to no path here ("k:" alone, or past the system's limit)
+            // is passed over; the file is then not read whole and is kept at the next save.
+            const QString path = StoredToNative(CombinePath(folder, text));
+            if (path.isEmpty()) {
+                fail(QStringLiteral("entry %1 names no file this system can open").arg(i + 1));
+                continue;
+            }
+            rows.append({ExtractFileName(text), path});
         }
     } catch (const TError& error) {
         // A damaged library keeps what was read before the damage.

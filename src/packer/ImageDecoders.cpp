@@ -131,6 +131,19 @@ struct PngReader {
     CodecError error;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    PngReader()
+    {
+        if (png == nullptr)
+            return;
+        // The pixels need none of the ancillary chunks, and each may claim gigabytes: they
+        // are skipped unread, and anything else is held to a few MB.
+        static const png_byte kSkipped[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0"
+                                           "sBIT\0sCAL\0sPLT\0sRGB\0sTER\0tEXt\0tIME\0zTXt";
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, static_cast<int>(sizeof kSkipped / 5));
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+        png_set_chunk_malloc_max(png, 8 << 20);
+        png_set_chunk_cache_max(png, 1000);
+    }
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
