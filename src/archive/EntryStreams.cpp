@@ -6,7 +6,7 @@
 #include "archive/ZipFormat.h"
 
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 using namespace zipformat;
 
@@ -42,10 +42,12 @@ std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry, std::uint64_
 
 std::size_t EntryInput::Read(std::uint8_t* buffer, std::size_t capacity)
 {
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>({capacity, kBlockSize, remaining_}));
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>({capacity, kReadBlock, remaining_}));
     if (count == 0)
         return 0;
-    beforeBlock_();
+    // The windows take their messages as often as before, once per kBlockSize read.
+    for (std::size_t pumped = 0; pumped < count; pumped += kBlockSize)
+        beforeBlock_();
     if (device_.read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count)) != static_cast<qint64>(count))
         ThrowPrematureEnd();
     remaining_ -= count;
@@ -65,11 +67,29 @@ void EntryOutput::Write(const std::uint8_t* data, std::size_t size)
     written_ += size;
 }
 
+namespace {
+
+// One pair of buffers for every entry a thread extracts: allocating and clearing half a
+// megabyte per entry costs more than copying a small entry's data.
+std::uint8_t* InputBuffer()
+{
+    static thread_local const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kReadBlock]);
+    return buffer.get();
+}
+
+std::uint8_t* OutputBuffer()
+{
+    static thread_local const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kOutputBlock]);
+    return buffer.get();
+}
+
+}  // namespace
+
 void CopyStored(EntryInput& input, EntryOutput& output)
 {
-    std::vector<std::uint8_t> buffer(kBlockSize);
-    while (const std::size_t count = input.Read(buffer.data(), buffer.size()))
-        output.Write(buffer.data(), count);
+    std::uint8_t* const buffer = InputBuffer();
+    while (const std::size_t count = input.Read(buffer, kReadBlock))
+        output.Write(buffer, count);
 }
 
 void Inflate(EntryInput& input, EntryOutput& output)
@@ -82,25 +102,25 @@ void Inflate(EntryInput& input, EntryOutput& output)
         ~Release() { inflateEnd(&s); }
     } release{stream};
 
-    std::vector<std::uint8_t> in(kBlockSize);
-    std::vector<std::uint8_t> out(kOutputBlock);
+    std::uint8_t* const in = InputBuffer();
+    std::uint8_t* const out = OutputBuffer();
     int result = Z_OK;
     while (result != Z_STREAM_END) {
         if (stream.avail_in == 0) {
-            const std::size_t count = input.Read(in.data(), in.size());
+            const std::size_t count = input.Read(in, kReadBlock);
             if (count == 0)
                 ThrowDamaged();  // the compressed data end before the stream does
-            stream.next_in = in.data();
+            stream.next_in = in;
             stream.avail_in = static_cast<uInt>(count);
         }
-        stream.next_out = out.data();
-        stream.avail_out = static_cast<uInt>(out.size());
+        stream.next_out = out;
+        stream.avail_out = static_cast<uInt>(kOutputBlock);
         result = inflate(&stream, Z_NO_FLUSH);
         if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
             ThrowDamaged();
-        const std::size_t produced = out.size() - stream.avail_out;
+        const std::size_t produced = kOutputBlock - stream.avail_out;
         if (produced > 0)
-            output.Write(out.data(), produced);
+            output.Write(out, produced);
     }
 }
 

@@ -15,9 +15,10 @@
 // with its CRC-32 taken on the way and its size held to what it declares.
 namespace zipstream {
 
-// Compressed data are read in blocks of this size, and the windows may take their messages
-// before each; what comes out is written in larger pieces, to make fewer system calls.
+// The windows may take their messages once per kBlockSize of compressed data; data are read
+// and written in larger pieces, to make fewer system calls.
 inline constexpr std::size_t kBlockSize = 32 * 1024;
+inline constexpr std::size_t kReadBlock = 256 * 1024;
 inline constexpr std::size_t kOutputBlock = 256 * 1024;
 
 // Output that runs past the entry's declared size: the entry is passed over.
@@ -35,7 +36,7 @@ bool IsKnownMethod(std::uint16_t method);
 // differ in length from the central directory's copy. `archiveSize` is the device's size.
 std::uint64_t LocateData(QIODevice& device, const TZipEntry& entry, std::uint64_t archiveSize);
 
-// The entry's compressed bytes, handed out in blocks of at most kBlockSize.
+// The entry's compressed bytes, handed out in blocks of at most kReadBlock.
 class EntryInput {
 public:
     EntryInput(QIODevice& device, std::uint64_t size, std::function<void()> beforeBlock)
