@@ -6,7 +6,7 @@ build=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/zuvora bin/zvk share/applications/org.zuvora.Zuvora.desktop share/metainfo/org.zuvora.Zuvora.metainfo.xml \
+for file in bin/zuvora bin/zvk bin/zvk-build share/applications/org.zuvora.Zuvora.desktop share/metainfo/org.zuvora.Zuvora.metainfo.xml \
     share/mime/packages/org.zuvora.Zuvora.xml share/zuvora/Pip.zvk; do
   [ -s "$prefix/$file" ] || { echo "missing from the install: $file" >&2; exit 1; }
 done
