@@ -16,7 +16,6 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {

@@ -8,7 +8,6 @@
 #include "support/TestEnv.h"
 
 #include <QApplication>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
