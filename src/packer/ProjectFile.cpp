@@ -38,8 +38,12 @@ void SaveProject(const QString& path, const QList<TProjectAction>& actions)
 std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
 {
     // A file that is not there is a new project of that name, not a damaged one.
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
         return std::nullopt;
+    // A pipe or device would never end reading.
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
     std::vector<std::unique_ptr<TActionNode>> read;
     std::optional<QString> failure;
     int entry = -1;

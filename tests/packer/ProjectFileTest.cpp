@@ -2,6 +2,9 @@
 #include "support/TestEnv.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
 
 class ProjectFileTest : public TempDirTest {
 protected:
@@ -91,6 +94,9 @@ TEST_F(ProjectFileTest, MissingFileIsAnEmptyProjectNotADamagedOne)
     TActionModel actions;
     EXPECT_EQ(LoadProject(Path(QStringLiteral("none.zvp")), actions), std::nullopt);
     EXPECT_EQ(actions.Count(), 0);
+    // A pipe is refused without being opened: opening it would wait for a writer for ever.
+    ASSERT_EQ(mkfifo(QFile::encodeName(Path(QStringLiteral("pipe.zvp"))).constData(), 0600), 0);
+    EXPECT_EQ(LoadProject(Path(QStringLiteral("pipe.zvp")), actions), QStringLiteral("it is not a regular file"));
 }
 
 TEST_F(ProjectFileTest, ExtensionRule)
