@@ -11,6 +11,8 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -72,8 +74,10 @@ bool EncodeRgbWithWhiteTransparent(const QImage& rgb, PngWriteState& state)
 
 QImage DecodePng(const QString& path) { return DecodeImage(path, QStringLiteral("PNG"), nullptr, kMaxSheetBytes); }
 
-QImage LoadSpriteSheet(const QString& path)
+QImage LoadSpriteSheet(const QString& path, QImage* clear)
 {
+    if (clear != nullptr)
+        *clear = QImage();
     const QFileInfo info(path);
     if (!info.isFile())
         throw TError(path + QStringLiteral(" does not exist"));
@@ -81,13 +85,63 @@ QImage LoadSpriteSheet(const QString& path)
         return {};
     // Transparency plays no part in drawing: every pixel keeps its stored colour.
     QImage sheet = DecodePng(path);
+    bool anyClear = false;
     for (int y = 0; y < sheet.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(sheet.scanLine(y));
-        for (int x = 0; x < sheet.width(); ++x)
+        for (int x = 0; x < sheet.width(); ++x) {
+            if (qAlpha(row[x]) == 0 && clear != nullptr) {
+                if (!anyClear) {
+                    anyClear = true;
+                    *clear = QImage(sheet.size(), QImage::Format_Mono);
+                    clear->fill(0);
+                }
+                clear->scanLine(y)[x >> 3] |= static_cast<uchar>(0x80 >> (x & 7));
+            }
             row[x] |= 0xFF000000u;
+        }
     }
     sheet.reinterpretAsFormat(QImage::Format_RGB32);
     return sheet;
+}
+
+QRegion ClearRegion(const QImage& clear, const QRect& frame)
+{
+    const QRect area = frame & clear.rect();
+    if (area.isEmpty())
+        return {};
+    // Runs of set pixels, row by row; a row with the same runs as the one above lengthens
+    // that band instead of starting one, which is the banded form QRegion keeps.
+    std::vector<QRect> rects;
+    std::size_t bandStart = 0;
+    std::vector<std::pair<int, int>> runs;
+    std::vector<std::pair<int, int>> bandRuns;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        runs.clear();
+        const uchar* bits = clear.constScanLine(y);
+        for (int x = area.left(); x <= area.right();) {
+            if ((bits[x >> 3] & (0x80 >> (x & 7))) == 0) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x <= area.right() && (bits[x >> 3] & (0x80 >> (x & 7))) != 0)
+                ++x;
+            runs.emplace_back(start - frame.left(), x - frame.left());
+        }
+        if (!runs.empty() && runs == bandRuns) {
+            for (std::size_t i = bandStart; i < rects.size(); ++i)
+                rects[i].setBottom(rects[i].bottom() + 1);
+            continue;
+        }
+        bandStart = rects.size();
+        bandRuns = runs;
+        for (const auto& [left, right] : runs)
+            rects.emplace_back(left, y - frame.top(), right - left, 1);
+    }
+    QRegion region;
+    if (!rects.empty())
+        region.setRects(rects.data(), static_cast<int>(rects.size()));
+    return region;
 }
 
 void SaveSpriteSheet(const QImage& sheet, const QString& path)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <QString>
 
 #include <cstdint>
@@ -20,7 +21,13 @@ QImage DecodePng(const QString& path);
 // Reads the sheet's colour values into an RGB32 image; transparency plays no part. A file of
 // 8 bytes or less holds no image and gives a null image. Raises TError when the file cannot
 // be read, is no PNG, is damaged or is larger than kMaxSheetBytes decoded.
-QImage LoadSpriteSheet(const QString& path);
+// With `clear`, also where the sheet is see-through: a 1-bit image of the sheet's size,
+// set where a pixel is fully transparent (of the colour its tRNS chunk names, or of alpha
+// 0); null when no pixel is.
+QImage LoadSpriteSheet(const QString& path, QImage* clear = nullptr);
+
+// The set pixels of the 1-bit image `clear` inside `frame`, in the frame's coordinates.
+QRegion ClearRegion(const QImage& clear, const QRect& frame);
 
 // Writes `sheet` as an 8-bit RGB PNG with a tRNS chunk naming white; a null image gives the
 // 8-byte PNG signature alone. Replaces the file atomically; raises TError on failure.

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Prompts.h"
+#include "common/Settings.h"
 #include "package/PackageLayout.h"
 #include "package/Manifest.h"
 #include "player/PackageCache.h"
@@ -36,7 +37,7 @@
 namespace {
 
 // Position of the first action item in the pop-up menu.
-constexpr int kFirstActionItem = 5;
+constexpr int kFirstActionItem = 6;
 // Up to this many actions have their items in the pop-up menu itself.
 constexpr int kActionsPerMenu = 1000;
 // Wider or taller than any screen: a frame this large shows nothing more, and a window of
@@ -89,8 +90,11 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     Sound_->setCheckable(true);
     Sound_->setChecked(true);
     Sound_->setVisible(false);
+    Transparent_ = pm1_->addAction(QStringLiteral("Transparent"), this, &TFrmPlay::TransparentClick);
+    Transparent_->setObjectName(QStringLiteral("Transparent"));
+    Transparent_->setCheckable(true);
+    Transparent_->setChecked(TransparentPet());
     pm1_->addSeparator()->setObjectName(QStringLiteral("N1"));
-
 
     tmr1_.setSingleShot(true);
     tmr1_.setInterval(1);
@@ -144,6 +148,8 @@ void TFrmPlay::FormShow()
     state.PlayMode = kPlayRepeat;
     Repeat1_->setChecked(true);
     Sound_->setChecked(true);
+    // The packer's preview may have changed it since.
+    Transparent_->setChecked(TransparentPet());
 
     std::unique_ptr<TZvk>& zvk = CurrentZvk();
     if (!zvk)
@@ -157,10 +163,11 @@ void TFrmPlay::FormShow()
 
     frame_ = QRect();
     try {
-        sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember));
+        sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember), &clear_);
     } catch (const std::exception&) {
         // A missing or damaged sheet: the window shows, nothing plays.
         sheet_.reset();
+        ApplyShape();
         return;
     }
     state.Running = true;
@@ -247,6 +254,9 @@ void TFrmPlay::FormCloseQuery()
     }
     CurrentZvk().reset();
     sheet_.reset();
+    clear_ = QImage();
+    shapes_.clear();
+    shapeRects_ = 0;
     loaded_ = false;
 }
 
@@ -311,6 +321,7 @@ void TFrmPlay::FrameRequestHandler(std::string_view text)
     } else {
         frame_ = QRect();
     }
+    ApplyShape();
     repaint();
     surfaceLocked_ = false;
     if (haveSheet)
@@ -388,6 +399,39 @@ void TFrmPlay::ActionItemClick(QAction* item)
 }
 
 void TFrmPlay::SoundClick() { StopMedia(); }
+
+void TFrmPlay::TransparentClick()
+{
+    SetTransparentPet(Transparent_->isChecked());
+    ApplyShape();
+}
+
+void TFrmPlay::ApplyShape()
+{
+    if (!Transparent_->isChecked() || clear_.isNull() || frame_.isEmpty()) {
+        if (!mask().isEmpty())
+            clearMask();
+        return;
+    }
+    const std::array<int, 6> key{frame_.x(), frame_.y(), frame_.width(), frame_.height(), width(), height()};
+    auto found = shapes_.find(key);
+    if (found == shapes_.end()) {
+        QRegion shape = QRegion(rect()) - ClearRegion(clear_, frame_);
+        // An empty mask would mean no mask at all; a frame that is see-through throughout
+        // gets a shape that lies outside the window.
+        if (shape.isEmpty())
+            shape = QRegion(-1, -1, 1, 1);
+        // Sixteen bytes a rectangle: the budget is about half the sheet's own size.
+        const qsizetype budget = std::max<qsizetype>(65536, clear_.width() * qsizetype{clear_.height()} / 8);
+        if (shapeRects_ + shape.rectCount() > budget) {
+            setMask(shape);
+            return;
+        }
+        shapeRects_ += shape.rectCount();
+        found = shapes_.emplace(key, std::move(shape)).first;
+    }
+    setMask(found->second);
+}
 
 void TFrmPlay::StopMedia()
 {

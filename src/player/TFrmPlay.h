@@ -8,7 +8,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,6 +53,7 @@ public:
     const QString& CacheFolder() const { return cacheFolder_; }
     bool HasSheet() const { return sheet_.has_value(); }
     QRect CurrentFrame() const { return frame_; }
+    QAction* TransparentItem() const { return Transparent_; }
     bool PlaybackStarted() const { return engine_ != nullptr; }
 
     static constexpr QPoint kFirstPosition{412, 207};
@@ -80,6 +83,10 @@ private:
     void PlayModeClick(QAction* item, std::int32_t mode);
     void ActionItemClick(QAction* item);
     void SoundClick();
+    void TransparentClick();
+    // Leaves the sheet's see-through pixels of the current frame out of the window, or
+    // gives the window back its whole rectangle.
+    void ApplyShape();
     void StopMedia();
     // Serves the playback thread's pending frame request, if any (UI thread).
     void ServeFrameRequest();
@@ -91,6 +98,12 @@ private:
 
     std::optional<QImage> sheet_;  // none: nothing may be drawn; a null image: nothing to draw
     QRect frame_;                  // the sheet rectangle on screen now
+    QImage clear_;                 // the sheet's see-through pixels; null: none
+    // The window's shape for a frame rectangle and window size, kept: frames come back
+    // every few hundred milliseconds. Up to a budget of rectangles, so a damaged manifest
+    // naming endless rectangles cannot grow it without bound.
+    std::map<std::array<int, 6>, QRegion> shapes_;
+    qsizetype shapeRects_ = 0;
     bool surfaceLocked_ = false;
 
     QMenu* pm1_ = nullptr;
@@ -98,6 +111,7 @@ private:
     QAction* SingleRepeat1_ = nullptr;
     QAction* Random1_ = nullptr;
     QAction* Sound_ = nullptr;
+    QAction* Transparent_ = nullptr;
     QPointer<QAction> checkedItem_;  // the marked action item, if any
     int checkedAction_ = -1;           // its action number
     QTimer tmr1_;

@@ -65,6 +65,49 @@ TEST_F(SpriteSheetTest, SavedSheetsAreRgbWithWhiteTransparentAndReadBackExactly)
     EXPECT_EQ(qAlpha(withAlpha.pixel(2, 3)), 255);
 }
 
+TEST_F(SpriteSheetTest, TheSeeThroughRegionOfAFrameIsExactlyItsTransparentPixels)
+{
+    // Equal rows (one band), a checker, a blank row and rows of runs touching the edges.
+    QImage sheet(40, 30, QImage::Format_RGB32);
+    for (int y = 0; y < sheet.height(); ++y) {
+        for (int x = 0; x < sheet.width(); ++x) {
+            const bool white = y < 10 ? (x / 7) % 2 == 0 : y < 20 ? (x + y) % 2 == 0 : y == 20 || x < y - 15 || x > 45 - y;
+            sheet.setPixel(x, y, white ? qRgb(255, 255, 255) : qRgb(x * 6, y * 8, 255));
+        }
+    }
+    const QString path = Path(QStringLiteral("zvk.png"));
+    SaveSpriteSheet(sheet, path);
+    QImage clear;
+    EXPECT_EQ(LoadSpriteSheet(path, &clear), sheet);
+    ASSERT_EQ(clear.size(), sheet.size());
+
+    for (const QRect frame : {sheet.rect(), QRect(3, 5, 20, 20), QRect(30, 25, 16, 16), QRect(-4, -4, 8, 8)}) {
+        const QRegion region = ClearRegion(clear, frame);
+        int mismatches = 0;
+        for (int y = 0; y < frame.height(); ++y) {
+            for (int x = 0; x < frame.width(); ++x) {
+                const QPoint onSheet = frame.topLeft() + QPoint(x, y);
+                const bool white = sheet.rect().contains(onSheet) && sheet.pixel(onSheet) == qRgb(255, 255, 255);
+                mismatches += region.contains(QPoint(x, y)) != white;
+            }
+        }
+        EXPECT_EQ(mismatches, 0) << frame.x() << "," << frame.y();
+    }
+    EXPECT_TRUE(ClearRegion(clear, QRect(50, 50, 10, 10)).isEmpty());
+
+    // A sheet with no transparent colour has nothing see-through, white or not; one with an
+    // alpha channel is see-through where alpha is 0.
+    sheet.save(Path(QStringLiteral("plain.png")));
+    LoadSpriteSheet(Path(QStringLiteral("plain.png")), &clear);
+    EXPECT_TRUE(clear.isNull());
+    QImage alpha(4, 1, QImage::Format_ARGB32);
+    alpha.fill(qRgba(10, 20, 30, 255));
+    alpha.setPixel(2, 0, qRgba(10, 20, 30, 0));
+    alpha.save(Path(QStringLiteral("alpha.png")));
+    LoadSpriteSheet(Path(QStringLiteral("alpha.png")), &clear);
+    EXPECT_EQ(ClearRegion(clear, alpha.rect()), QRegion(2, 0, 1, 1));
+}
+
 TEST_F(SpriteSheetTest, AnEightByteSheetHoldsNoImage)
 {
     SaveSpriteSheet(QImage(), Path(QStringLiteral("empty.png")));

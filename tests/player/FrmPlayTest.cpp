@@ -1,12 +1,15 @@
 #include "app/TFrmMain.h"
 #include "archive/TZipWriter.h"
+#include "common/Settings.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
 #include "player/TFrmPlay.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
@@ -71,6 +74,8 @@ protected:
     {
         TempDirTest::SetUp();
         PlaybackState().ActionIndex = 0;
+        // The window as designed; the see-through tests turn it on.
+        SetTransparentPet(false);
         player_ = std::make_unique<TFrmPlay>(prompts_);
     }
 
@@ -112,7 +117,7 @@ protected:
         return texts;
     }
 
-    QList<QAction*> ActionItems() const { return player_->PopupMenu()->actions().mid(5); }
+    QList<QAction*> ActionItems() const { return player_->PopupMenu()->actions().mid(6); }
 
     QAction* Item(const QString& name) const { return player_->findChild<QAction*>(name); }
 
@@ -148,7 +153,7 @@ TEST_F(FrmPlayTest, FirstShowPlacesTheWindowAndListsTheActions)
     EXPECT_TRUE(player_->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(player_->parentWidget(), nullptr);
 
-    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "-", "Idle", "Walk", "\u732b"}));
+    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "Transparent", "-", "Idle", "Walk", "\u732b"}));
     EXPECT_FALSE(Item(QStringLiteral("Sound"))->isVisible());
     EXPECT_TRUE(Item(QStringLiteral("Sound"))->isChecked());
     QStringList modes;
@@ -203,7 +208,7 @@ TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
     EXPECT_EQ(CurrentZvk(), nullptr);
 
     Show(MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet()));
-    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "-", "Only"}));
+    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "Transparent", "-", "Only"}));
     EXPECT_FALSE(ActionItems()[0]->isChecked());
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
     EXPECT_EQ(PlaybackState().PlayMode, kPlayRepeat);
@@ -226,6 +231,55 @@ TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
     player_->resize(32, 20);
     player_->FrameRequestHandler("0000000000000000007200000000320000000020");
     EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 72, 32, 20)));
+}
+
+TEST_F(FrmPlayTest, TransparentIsOnByDefaultAndKeptBetweenRuns)
+{
+    QFile::remove(SettingsFilePath());
+    for (const bool expected : {true, false, true}) {
+        TFrmPlay player(prompts_);
+        QAction* item = player.TransparentItem();
+        EXPECT_EQ(item->isChecked(), expected);
+        EXPECT_TRUE(item->isCheckable());
+        item->trigger();
+    }
+}
+
+TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
+{
+    const QImage sheet = MakeSheet();
+    SetTransparentPet(true);
+    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
+    // Visible: exactly the frame's pixels that are not white.
+    const auto mismatches = [&](const QRect& frame) {
+        int count = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                count += player_->mask().contains(QPoint(x, y)) == (sheet.pixel(frame.topLeft() + QPoint(x, y)) == qRgb(255, 255, 255));
+        return count;
+    };
+    SendFrame(16, 24, "0000000000000000002400000000160000000024");
+    EXPECT_EQ(mismatches(QRect(0, 24, 16, 24)), 0);
+    // Off gives the whole rectangle back at once, on takes the shape again.
+    player_->TransparentItem()->trigger();
+    EXPECT_TRUE(player_->mask().isEmpty());
+    EXPECT_FALSE(TransparentPet());
+    player_->TransparentItem()->trigger();
+    EXPECT_EQ(mismatches(QRect(0, 24, 16, 24)), 0);
+    // A frame white throughout leaves nothing of the window.
+    SendFrame(8, 8, "0000000020000000000000000000080000000008");
+    EXPECT_FALSE(player_->mask().isEmpty());
+    EXPECT_TRUE((player_->mask() & player_->rect()).isEmpty());
+
+    // A sheet without a transparent colour shows opaque.
+    player_->RestoreAndClose();
+    QByteArray plain;
+    QBuffer buffer(&plain);
+    buffer.open(QIODevice::WriteOnly);
+    sheet.save(&buffer, "PNG");
+    Show(MakePackage(QStringLiteral("b.zvk"), Manifest({}), std::nullopt, plain));
+    SendFrame(16, 24, "0000000000000000002400000000160000000024");
+    EXPECT_TRUE(player_->mask().isEmpty());
 }
 
 TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatExists)
@@ -287,7 +341,7 @@ TEST_F(FrmPlayTest, APackageThatIsNoArchiveShowsTheErrorOnce)
     EXPECT_TRUE(player_->isVisible());
     EXPECT_EQ(prompts_.messages,
               (QList<ScriptedPrompts::Shown>{{QStringLiteral("Error"), QStringLiteral("UnComPress File Error!")}}));
-    EXPECT_EQ(MenuTexts().size(), 5);
+    EXPECT_EQ(MenuTexts().size(), 6);
     QTest::qWait(50);
     EXPECT_FALSE(player_->PlaybackStarted());
 }
@@ -342,7 +396,7 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     library.btnPlayClick();
     EXPECT_FALSE(player_->isVisible());  // closed at once, shown again after the pause
     ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 2000));
-    EXPECT_EQ(MenuTexts().mid(5), QStringList{"Three"});
+    EXPECT_EQ(MenuTexts().mid(6), QStringList{"Three"});
 
     // Closing the library closes the pet first.
     library.close();

@@ -15,15 +15,19 @@ void TempDirTest::SetUp()
 {
     ASSERT_TRUE(temp_.isValid());
     oldAppData_ = qgetenv("APPDATA");
+    oldConfig_ = qgetenv("XDG_CONFIG_HOME");
     qputenv("APPDATA", QFile::encodeName(temp_.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(temp_.path()));
 }
 
 void TempDirTest::TearDown()
 {
-    if (oldAppData_.isNull())
-        qunsetenv("APPDATA");
-    else
-        qputenv("APPDATA", oldAppData_);
+    for (const auto& [name, old] : {std::pair{"APPDATA", oldAppData_}, std::pair{"XDG_CONFIG_HOME", oldConfig_}}) {
+        if (old.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, old);
+    }
 }
 
 QString TempDirTest::Path(const QString& name) const { return QDir(temp_.path()).filePath(name); }

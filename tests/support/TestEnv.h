@@ -14,7 +14,8 @@
 
 #include <gtest/gtest.h>
 
-// Every test works in its own temporary folder, which is also its application-data folder.
+// Every test works in its own temporary folder, which is also its application-data and
+// configuration folder.
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -25,6 +26,7 @@ protected:
 
     QTemporaryDir temp_;
     QByteArray oldAppData_;
+    QByteArray oldConfig_;
 };
 
 QByteArray ReadAll(const QString& path);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// Zuvora's own choices, kept between runs in "Zuvora/Zuvora.conf" under the user's
+// configuration folder ($XDG_CONFIG_HOME, else ~/.config). The library file stays as it is.
+
+// The settings file's native path, looked up at every call.
+QString SettingsFilePath();
+
+// Whether the pet, and the packer's preview, leave the sheet's transparent colour out of
+// the window. On unless turned off.
+bool TransparentPet();
+void SetTransparentPet(bool on);
