@@ -29,9 +29,7 @@ const QString kPackerFolder = QStringLiteral("Zuvo Packer");
 // The sheet takes 3 bytes a pixel; the player decodes it at 4.
 constexpr int kSheetBytesPerPixel = 3;
 
-// Draws a frame's rows onto its place in the sheet by the sheet-drawing rules: a PNG's
-// single transparent colour leaves the sheet white, every other pixel keeps its stored
-// colour, whatever its alpha.
+// Draws a frame's rows onto its place in the sheet.
 class SheetSink : public TImageSink {
 public:
     SheetSink(const QString& path, uchar* sheet, qsizetype bytesPerLine, int top, int width, int height)
@@ -43,7 +41,7 @@ public:
     {
         if (info.Width != width_ || info.Height != height_)
             throw TError(path_ + QStringLiteral(": the image changed while the package was built"));
-        skipClear_ = info.Transparency == TTransparency::OneColour;
+        oneColour_ = info.Transparency == TTransparency::OneColour;
     }
 
     void Row(int y, const QRgb* pixels) override
@@ -52,12 +50,10 @@ public:
             return;
         uchar* out = sheet_ + (static_cast<qsizetype>(top_) + y) * bytesPerLine_;
         for (int x = 0; x < width_; ++x, out += kSheetBytesPerPixel) {
-            const QRgb pixel = pixels[x];
-            if (skipClear_ && qAlpha(pixel) == 0)
-                continue;
-            out[0] = static_cast<uchar>(qRed(pixel));
-            out[1] = static_cast<uchar>(qGreen(pixel));
-            out[2] = static_cast<uchar>(qBlue(pixel));
+            const QRgb colour = SheetColour(pixels[x], oneColour_);
+            out[0] = static_cast<uchar>(qRed(colour));
+            out[1] = static_cast<uchar>(qGreen(colour));
+            out[2] = static_cast<uchar>(qBlue(colour));
         }
     }
 
@@ -68,7 +64,7 @@ private:
     int top_;
     int width_;
     int height_;
-    bool skipClear_ = false;
+    bool oneColour_ = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "packer/ActionModel.h"
 
 #include <QList>
+#include <QRgb>
 #include <QString>
 
 #include <functional>
@@ -16,6 +17,14 @@ class Prompts;
 
 // A frame may be at most this many pixels wide and high.
 inline constexpr int kMaxFrameSide = 16384;
+
+// The colour a frame's pixel (straight ARGB) leaves on the sheet: the clear pixels of a PNG
+// with a single transparent colour (`oneColour`) leave the sheet white; every other pixel
+// keeps its stored colour, whatever its alpha.
+inline QRgb SheetColour(QRgb pixel, bool oneColour)
+{
+    return oneColour && qAlpha(pixel) == 0 ? 0xFFFFFFFFu : pixel | 0xFF000000u;
+}
 
 // The package path for a name chosen in the save dialog: unchanged when its extension is
 // ".zvk" in any letter case, else with ".zvk" appended.

@@ -193,6 +193,7 @@ void TPackerEditor::ClearProject()
     suppressSelection_ = false;
     ClearLists();
     saved_.clear();
+    emit ProjectCleared();
 }
 
 bool TPackerEditor::ConfirmDiscard()

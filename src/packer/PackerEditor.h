@@ -81,6 +81,8 @@ public:
 
 signals:
     void FileCommandsEnabledChanged(bool enabled);
+    // The project was emptied, before New, Open or Close went on.
+    void ProjectCleared();
 
 private:
     void ActionChanged(const QModelIndex& current);

@@ -3,8 +3,11 @@
 #include "app/FileListView.h"
 #include "common/AppDirs.h"
 #include "common/Prompts.h"
+#include "common/Settings.h"
 #include "packer/ActionTree.h"
+#include "packer/FramePreview.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -149,6 +152,24 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     rightLayout->setSpacing(0);
     rightLayout->addWidget(lv1_, 1);
     rightLayout->addWidget(audio);
+    // Beside them: the shown action playing as the pet will play it.
+    preview_ = new TFramePreview(editor_.Fragments());
+    connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TFramePreview::Forget);
+    cbTransparent_ = new QCheckBox(QStringLiteral("Transparent"));
+    cbTransparent_->setObjectName(QStringLiteral("cbTransparent"));
+    connect(cbTransparent_, &QCheckBox::toggled, this, [this](bool on) {
+        SetTransparentPet(on);
+        preview_->SetTransparent(on);
+    });
+    auto* previewBar = new QToolBar;
+    previewBar->addWidget(cbTransparent_);
+    QWidget* previewPane = Pane(QStringLiteral("Preview"), previewBar, preview_);
+    auto* fragmentsAndPreview = new QSplitter(Qt::Horizontal);
+    fragmentsAndPreview->addWidget(fragmentsAndAudio);
+    fragmentsAndPreview->addWidget(previewPane);
+    fragmentsAndPreview->setStretchFactor(0, 1);
+    fragmentsAndPreview->setSizes({1041 - 304 - 260, 260});
+
     QWidget* right = Pane(QStringLiteral("Action Fragment"),
                           ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
                                               {{QStringLiteral("Add"), &TFrmPacker::AddFragmentClick},
@@ -156,7 +177,7 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
                                                {QStringLiteral("Up"), &TFrmPacker::btn26Click},
                                                {QStringLiteral("Down"), &TFrmPacker::btn27Click},
                                                {QStringLiteral("Clear"), &TFrmPacker::btn3Click}}),
-                          fragmentsAndAudio);
+                          fragmentsAndPreview);
 
     // Bottom: the build's log.
     memo_ = new QPlainTextEdit;
@@ -189,6 +210,10 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
 void TFrmPacker::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    // The pet's menu may have changed it since.
+    const bool transparent = TransparentPet();
+    cbTransparent_->setChecked(transparent);
+    preview_->SetTransparent(transparent);
     if (!shown_) {
         shown_ = true;
         lv1_->setColumnWidth(0, 180);

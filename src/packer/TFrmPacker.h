@@ -6,11 +6,13 @@
 
 class Prompts;
 class QAction;
+class QCheckBox;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class TActionTree;
 class TFileListView;
+class TFramePreview;
 
 // The packer window: a pet's actions on the left, the frames of the shown action on the
 // right, the build's log below. A view over TPackerEditor, which holds every rule.
@@ -21,6 +23,8 @@ public:
 
     TPackerEditor& Editor() { return editor_; }
     QPlainTextEdit* DebugMemo() const { return memo_; }
+    TFramePreview* Preview() const { return preview_; }
+    QCheckBox* TransparentBox() const { return cbTransparent_; }
 
 public slots:
     // Actions: tool bar and the tree's pop-up menu.
@@ -76,4 +80,6 @@ private:
     QPlainTextEdit* memo_ = nullptr;
     QMenu* pmAction_ = nullptr;
     QMenu* pmFragment_ = nullptr;
+    TFramePreview* preview_ = nullptr;
+    QCheckBox* cbTransparent_ = nullptr;
 };

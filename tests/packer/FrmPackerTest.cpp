@@ -2,12 +2,15 @@
 #include "app/QtPrompts.h"
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
+#include "common/Settings.h"
+#include "packer/FramePreview.h"
 #include "packer/ProjectFile.h"
 #include "packer/TFrmPacker.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -222,4 +225,77 @@ TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
     EXPECT_EQ(QtPrompts::QtFilter(kFragmentFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp)"));
     EXPECT_EQ(QtPrompts::QtFilter(kProjectFilter), QStringLiteral("Zuvo Project(*.zvp)"));
     EXPECT_EQ(QtPrompts::QtFilter(QStringLiteral("Sound|*.mp3;*.wav|All|*")), QStringLiteral("Sound (*.mp3 *.wav);;All (*)"));
+}
+
+TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown)
+{
+    // Sizes tell the frames apart.
+    QStringList files;
+    for (int side : {10, 12, 14}) {
+        QImage frame(side, side, QImage::Format_RGB32);
+        frame.fill(qRgb(side, 0, 0));
+        files.append(Path(QStringLiteral("f%1.png").arg(side)));
+        ASSERT_TRUE(frame.save(files.last()));
+    }
+    Editor().NewAction();
+    Editor().SelectAction(0);
+    Editor().DropFiles(TPackerEditor::List::Fragments, files);
+    TFramePreview* preview = window_->Preview();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview->ShownFrame() == 0; }, 2000));
+    EXPECT_TRUE(preview->IsPlaying());
+
+    Editor().Fragments().MoveUp(2);
+    const QStringList order{files[0], files[2], files[1]};
+    EXPECT_EQ(preview->Frames(), order);
+    QStringList seen;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const QString shown = preview->Frames().value(preview->ShownFrame());
+        if (seen.isEmpty() || seen.last() != shown)
+            seen.append(shown);
+        return seen.size() >= 6;
+    }, 3000));
+    for (qsizetype i = 1; i < seen.size(); ++i)
+        EXPECT_EQ(order.indexOf(seen[i]), (order.indexOf(seen[i - 1]) + 1) % 3) << i;
+
+    window_->hide();
+    EXPECT_FALSE(preview->IsPlaying());
+    window_->show();
+    EXPECT_TRUE(preview->IsPlaying());
+
+    // Its see-through box is the pet's "Transparent", both ways.
+    QCheckBox* box = window_->TransparentBox();
+    EXPECT_TRUE(box->isChecked());
+    box->click();
+    EXPECT_FALSE(TransparentPet());
+    EXPECT_FALSE(preview->Transparent());
+}
+
+TEST_F(FrmPackerTest, PreviewShowsAFrameThatCannotBeDecodedAsAPlaceholderWithoutABox)
+{
+    QImage good(6, 6, QImage::Format_RGB32);
+    good.fill(Qt::blue);
+    ASSERT_TRUE(good.save(Path("good.png")));
+    WriteAll(Path("bad.png"), QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(40, 'x'));
+    WriteAll(Path("text.png"), "hello");
+    const QStringList files{Path("good.png"), Path("bad.png"), Path("text.png"), Path("gone.png")};
+    Editor().NewAction();
+    Editor().SelectAction(0);
+    Editor().Fragments().AppendFiles(files);
+    const TPreviewFrames& decoded = window_->Preview()->Decoded();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return std::all_of(files.begin(), files.end(), [&](const QString& f) { return decoded.Find(f) != nullptr; });
+    }, 3000));
+    EXPECT_FALSE(decoded.Find(files[0])->Image.isNull());
+    const QString tip = window_->Preview()->toolTip();
+    for (const QString& file : files.mid(1)) {
+        EXPECT_TRUE(decoded.Find(file)->Image.isNull()) << file.toStdString();
+        EXPECT_TRUE(tip.contains(file)) << tip.toStdString();
+    }
+    EXPECT_TRUE(window_->Preview()->IsPlaying());
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+
+    // Kept while the project is open, forgotten with it.
+    prompts_.saveChoices.append(Prompts::SaveChoice::Discard);
+    Editor().FileNew();
+    EXPECT_EQ(decoded.Find(files[0]), nullptr);
 }

@@ -4,6 +4,7 @@
 #include "package/PackageLayout.h"
 #include "packer/ImageDecoders.h"
 #include "packer/PackageBuild.h"
+#include "packer/PreviewFrames.h"
 #include "package/Manifest.h"
 #include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 
 #include <unistd.h>
 
@@ -218,6 +220,22 @@ TEST_F(PackageBuildTest, SheetDrawingRulesKeepStoredColoursAndWhiteForTheTranspa
     EXPECT_EQ(played.Frame(0, 1), Filled(8, 8, qRgb(10, 200, 30)).convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(played.Frame(0, 2), Pattern(8, 8, 5));
     EXPECT_EQ(played.Frame(0, 3), DecodeImage(frames[3], "JPEG", nullptr, kMaxSheetBytes).convertToFormat(QImage::Format_RGB32));
+
+    // The packer's preview shows what the pet will: drawn over white, each frame is its
+    // rectangle of the sheet, and it is clear exactly where the sheet is white.
+    for (int f = 0; f < 4; ++f) {
+        const QImage preview = TPreviewFrames::Decode(frames[f]).Image;
+        QImage overWhite(preview.size(), QImage::Format_RGB32);
+        overWhite.fill(Qt::white);
+        QPainter(&overWhite).drawImage(0, 0, preview);
+        const QImage sheetFrame = played.Frame(0, f);
+        EXPECT_EQ(overWhite, sheetFrame) << f;
+        int mismatches = 0;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                mismatches += (qAlpha(preview.pixel(x, y)) == 0) != (sheetFrame.pixel(x, y) == qRgb(255, 255, 255));
+        EXPECT_EQ(mismatches, 0) << f;
+    }
 
     // The engine asks for exactly the rectangles of the manifest.
     TPlaybackState state;

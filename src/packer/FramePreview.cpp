@@ -1,0 +1,150 @@
+#include "packer/FramePreview.h"
+
+#include "common/FileListModel.h"
+#include "player/PlaybackEngine.h"
+
+#include <QPainter>
+
+namespace {
+
+constexpr int kChequer = 8;
+constexpr QSize kPlaceholderSize{64, 64};
+
+QPixmap Chequer()
+{
+    QPixmap tile(2 * kChequer, 2 * kChequer);
+    tile.fill(QColor(204, 204, 204));
+    QPainter painter(&tile);
+    painter.fillRect(0, 0, kChequer, kChequer, QColor(153, 153, 153));
+    painter.fillRect(kChequer, kChequer, kChequer, kChequer, QColor(153, 153, 153));
+    return tile;
+}
+
+}  // namespace
+
+TFramePreview::TFramePreview(const TFileListModel& fragments, QWidget* parent) : QWidget(parent), fragments_(fragments)
+{
+    setObjectName(QStringLiteral("pbPreview"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    timer_.setInterval(kFrameMs);
+    connect(&timer_, &QTimer::timeout, this, &TFramePreview::Step);
+    connect(&frames_, &TPreviewFrames::Decoded, this, &TFramePreview::FrameDecoded);
+    // Every edit of the list shows at once.
+    connect(&fragments_, &QAbstractItemModel::rowsInserted, this, &TFramePreview::Refresh);
+    connect(&fragments_, &QAbstractItemModel::rowsRemoved, this, &TFramePreview::Refresh);
+    connect(&fragments_, &QAbstractItemModel::rowsMoved, this, &TFramePreview::Refresh);
+    connect(&fragments_, &QAbstractItemModel::modelReset, this, &TFramePreview::Refresh);
+    connect(&fragments_, &QAbstractItemModel::layoutChanged, this, &TFramePreview::Refresh);
+    connect(&fragments_, &QAbstractItemModel::dataChanged, this, &TFramePreview::Refresh);
+    Refresh();
+}
+
+void TFramePreview::SetTransparent(bool on)
+{
+    transparent_ = on;
+    update();
+}
+
+void TFramePreview::Forget()
+{
+    frames_.Clear();
+    shown_ = -1;
+    Refresh();
+}
+
+void TFramePreview::Refresh()
+{
+    paths_ = fragments_.Paths();
+    if (shown_ >= paths_.size())
+        shown_ = -1;
+    frames_.Request(paths_);
+    if (shown_ < 0 && !paths_.isEmpty() && frames_.Find(paths_.first()) != nullptr)
+        shown_ = 0;
+    UpdateTimer();
+    UpdateToolTip();
+    update();
+}
+
+void TFramePreview::FrameDecoded(const QString& path)
+{
+    if (!paths_.contains(path))
+        return;
+    // The first frame shows as soon as it is there; the rest follow at the pace.
+    if (shown_ < 0 && paths_.first() == path)
+        shown_ = 0;
+    UpdateToolTip();
+    update();
+}
+
+void TFramePreview::Step()
+{
+    if (paths_.isEmpty())
+        return;
+    const int next = static_cast<int>((shown_ + 1) % paths_.size());
+    // A frame still decoding holds the one before it on screen.
+    if (frames_.Find(paths_[next]) == nullptr)
+        return;
+    shown_ = next;
+    update();
+}
+
+void TFramePreview::UpdateTimer()
+{
+    // isVisible() stays true while the window is minimized; the hide event says more.
+    if (!paths_.isEmpty() && isVisible() && !hidden_)
+        timer_.start();
+    else
+        timer_.stop();
+}
+
+void TFramePreview::UpdateToolTip()
+{
+    QStringList errors;
+    for (const QString& path : paths_) {
+        const TPreviewFrames::Frame* frame = frames_.Find(path);
+        if (frame != nullptr && !frame->Error.isEmpty() && !errors.contains(frame->Error))
+            errors.append(frame->Error);
+    }
+    setToolTip(errors.join(u'\n'));
+}
+
+void TFramePreview::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    hidden_ = false;
+    UpdateTimer();
+}
+
+void TFramePreview::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    hidden_ = true;
+    UpdateTimer();
+}
+
+void TFramePreview::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (transparent_)
+        painter.fillRect(rect(), QBrush(Chequer()));
+    else
+        painter.fillRect(rect(), palette().window());
+    const TPreviewFrames::Frame* frame = shown_ >= 0 ? frames_.Find(paths_[shown_]) : nullptr;
+    if (frame == nullptr)
+        return;
+    // At the pet's own size, made smaller only when the pane is.
+    const QSize size = frame->Image.isNull() ? kPlaceholderSize : frame->Image.size();
+    const QSize shown = size.boundedTo(this->size()) == size ? size : size.scaled(this->size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    if (frame->Image.isNull()) {
+        painter.fillRect(target, Qt::white);
+        painter.setPen(QPen(Qt::red, 2));
+        painter.drawRect(target.adjusted(1, 1, -1, -1));
+        painter.drawLine(target.topLeft(), target.bottomRight());
+        painter.drawLine(target.topRight(), target.bottomLeft());
+        return;
+    }
+    if (!transparent_)
+        painter.fillRect(target, Qt::white);
+    painter.drawImage(target, frame->Image);
+}
