@@ -24,7 +24,7 @@ openbox >/dev/null 2>&1 &
 pids+=($!)
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.05; done
 xsetroot -solid '#3a6e8f'
-export APPDATA=$work/appdata QT_QPA_PLATFORM=xcb
+export APPDATA=$work/appdata XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
 
 window() { until id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) && [ -n "$id" ]; do sleep 0.1; done; echo "$id"; }
 shot() { import -window "$1" "$work/shot.png"; convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$2"; }
@@ -39,17 +39,25 @@ sleep 1
 shot "$library" library.png
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
-# Pip playing on the desktop: given on the command line, it joins the library and plays.
+# Pip playing on the desktop: given on the command line, it joins the library and plays;
+# see-through as it starts, then with "Transparent" turned off in the settings.
 printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"/>' > "$work/Zuvora.Dat"
-"$work/zuvora" "$work/Pip.zvk" >/dev/null 2>&1 &
-pids+=($!)
-xdotool windowminimize "$(window '^Zuvora$')"
-sleep 2.5
-import -window root -crop 300x220+330+170 "$work/shot.png"
-convert "$work/shot.png" -strip -colors 128 "PNG8:$out/pet.png"
-kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+for picture in pet.png pet-opaque.png; do
+  if [ "$picture" = pet-opaque.png ]; then
+    mkdir -p "$work/config/Zuvora"
+    printf '[Player]\nTransparent=false\n' > "$work/config/Zuvora/Zuvora.conf"
+  fi
+  "$work/zuvora" "$work/Pip.zvk" >/dev/null 2>&1 &
+  pids+=($!)
+  xdotool windowminimize "$(window '^Zuvora$')"
+  sleep 2.5
+  import -window root -crop 300x220+330+170 "$work/shot.png"
+  convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$picture"
+  kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+done
+rm -f "$work/config/Zuvora/Zuvora.conf"
 
-# The packer with Pip's project, its first action selected.
+# The packer with Pip's project, its first action selected and playing in the preview.
 "$work/zuvora" "$project" >/dev/null 2>&1 &
 pids+=($!)
 packer=$(window '^Zuvo Packer$')
