@@ -1,17 +1,23 @@
-// The packer with a large project: opening and saving 100 actions of 100 frames each, and
-// switching between two actions of 1,000 frames each, from the selection to the painted list.
+// The packer with a large project: opening and saving 100 actions of 100 frames each,
+// switching between two actions of 1,000 frames each, from the selection to the painted list,
+// and the preview's first frame after selecting an action of 100 frames not decoded yet.
 #include "common/Prompts.h"
 #include "packer/PackerEditor.h"
 #include "packer/ProjectFile.h"
+#include "packer/FramePreview.h"
 #include "packer/TFrmPacker.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPainter>
 #include <QTableView>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -94,6 +100,52 @@ void BM_SwitchActions(benchmark::State& state)
         state.SkipWithError("list not filled");
 }
 BENCHMARK(BM_SwitchActions)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PreviewFirstFrame(benchmark::State& state)
+{
+    // Anti-aliased RGBA frames, as a pet's usually are.
+    QTemporaryDir dir;
+    QList<TProjectAction> project{{QStringLiteral("Walk"), {}, {}}, {QStringLiteral("Empty"), {}, {}}};
+    for (int f = 0; f < state.range(0); ++f) {
+        QImage frame(128, 128, QImage::Format_ARGB32);
+        frame.fill(Qt::transparent);
+        QPainter painter(&frame);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(255, 200, 40));
+        painter.drawEllipse(QRectF(20 + f % 10, 30, 88, 80));
+        painter.end();
+        project[0].Fragments.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
+        frame.save(project[0].Fragments.last());
+    }
+    FixedPrompts prompts;
+    prompts.file = dir.filePath(QStringLiteral("pet.zvp"));
+    SaveProject(prompts.file, project);
+    TFrmPacker window(prompts);
+    window.show();
+    window.Editor().FileOpen();
+    TFramePreview* preview = window.Preview();
+    std::vector<double> allDecoded;
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.Editor().SelectAction(1);
+        preview->Forget();
+        state.ResumeTiming();
+        QElapsedTimer clock;
+        clock.start();
+        window.Editor().SelectAction(0);
+        while (preview->ShownFrame() != 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        preview->repaint();
+        state.PauseTiming();
+        while (preview->Decoded().Find(preview->Frames().last()) == nullptr)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        allDecoded.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        state.ResumeTiming();
+    }
+    std::sort(allDecoded.begin(), allDecoded.end());
+    state.counters["all_decoded_ms"] = allDecoded[allDecoded.size() / 2];
+}
+BENCHMARK(BM_PreviewFirstFrame)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include "player/PlaybackEngine.h"
 
 #include <QPainter>
+#include <QSet>
 
 namespace {
 
@@ -67,13 +68,15 @@ void TFramePreview::Refresh()
 
 void TFramePreview::FrameDecoded(const QString& path)
 {
-    if (!paths_.contains(path))
+    if (!frames_.IsWanted(path))
         return;
     // The first frame shows as soon as it is there; the rest follow at the pace.
-    if (shown_ < 0 && paths_.first() == path)
+    if (shown_ < 0 && paths_.first() == path) {
         shown_ = 0;
-    UpdateToolTip();
-    update();
+        update();
+    }
+    if (!frames_.Find(path)->Error.isEmpty())
+        UpdateToolTip();
 }
 
 void TFramePreview::Step()
@@ -99,12 +102,23 @@ void TFramePreview::UpdateTimer()
 
 void TFramePreview::UpdateToolTip()
 {
+    // The first reasons, in the list's order; a tooltip of hundreds of lines helps nobody.
+    constexpr int kShownErrors = 10;
     QStringList errors;
+    int more = 0;
+    QSet<QString> named;
     for (const QString& path : paths_) {
         const TPreviewFrames::Frame* frame = frames_.Find(path);
-        if (frame != nullptr && !frame->Error.isEmpty() && !errors.contains(frame->Error))
+        if (frame == nullptr || frame->Error.isEmpty() || named.contains(path))
+            continue;
+        named.insert(path);
+        if (errors.size() < kShownErrors)
             errors.append(frame->Error);
+        else
+            ++more;
     }
+    if (more > 0)
+        errors.append(QStringLiteral("and %1 more").arg(more));
     setToolTip(errors.join(u'\n'));
 }
 

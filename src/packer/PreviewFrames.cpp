@@ -68,16 +68,16 @@ void TPreviewFrames::Request(const QStringList& paths)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         queue_.clear();
-        QSet<QString> queued;
+        // Neither the frame being decoded nor results not collected yet need a second decode.
+        QSet<QString> skipped{decoding_};
+        for (const auto& [path, frame] : done_)
+            skipped.insert(path);
         for (const QString& path : paths) {
-            if (!frames_.contains(path) && path != decoding_ && !queued.contains(path)) {
+            if (!frames_.contains(path) && !skipped.contains(path)) {
                 queue_.push_back(path);
-                queued.insert(path);
+                skipped.insert(path);
             }
         }
-        // Results not collected yet need no second decode.
-        for (const auto& [path, frame] : done_)
-            std::erase(queue_, path);
     }
     wake_.notify_all();
 }

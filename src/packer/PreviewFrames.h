@@ -39,6 +39,8 @@ public:
 
     // The frame for the path, or null while it is not decoded.
     const Frame* Find(const QString& path) const;
+    // Whether the last request named the path.
+    bool IsWanted(const QString& path) const { return wanted_.contains(path); }
     // Decodes the frames of these paths not kept yet, in this order, in place of whatever
     // was asked for before and has not started.
     void Request(const QStringList& paths);
