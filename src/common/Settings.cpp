@@ -22,4 +22,16 @@ QString SettingsFilePath()
 
 bool TransparentPet() { return QSettings(SettingsFilePath(), QSettings::IniFormat).value(kTransparentKey, true).toBool(); }
 
-void SetTransparentPet(bool on) { QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(kTransparentKey, on); }
+void SetTransparentPet(bool on)
+{
+    const bool changed = on != TransparentPet();
+    QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(kTransparentKey, on);
+    if (changed)
+        emit SettingsSignals().TransparentPetChanged(on);
+}
+
+TSettingsSignals& SettingsSignals()
+{
+    static TSettingsSignals instance;
+    return instance;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 // Zuvora's own choices, kept between runs in "Zuvora/Zuvora.conf" under the user's
@@ -11,4 +12,13 @@ QString SettingsFilePath();
 // Whether the pet, and the packer's preview, leave the sheet's transparent colour out of
 // the window. On unless turned off.
 bool TransparentPet();
+// Stores the choice; a change is announced to every window of this process at once.
 void SetTransparentPet(bool on);
+
+class TSettingsSignals : public QObject {
+    Q_OBJECT
+signals:
+    void TransparentPetChanged(bool on);
+};
+
+TSettingsSignals& SettingsSignals();

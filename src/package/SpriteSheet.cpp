@@ -104,11 +104,11 @@ QImage LoadSpriteSheet(const QString& path, QImage* clear)
     return sheet;
 }
 
-QRegion ClearRegion(const QImage& clear, const QRect& frame)
+std::optional<QRegion> ClearRegion(const QImage& clear, const QRect& frame, qsizetype maxRects)
 {
     const QRect area = frame & clear.rect();
     if (area.isEmpty())
-        return {};
+        return QRegion();
     // Runs of set pixels, row by row; a row with the same runs as the one above lengthens
     // that band instead of starting one, which is the banded form QRegion keeps.
     std::vector<QRect> rects;
@@ -135,6 +135,8 @@ QRegion ClearRegion(const QImage& clear, const QRect& frame)
         }
         bandStart = rects.size();
         bandRuns = runs;
+        if (static_cast<qsizetype>(rects.size() + runs.size()) > maxRects)
+            return std::nullopt;
         for (const auto& [left, right] : runs)
             rects.emplace_back(left, y - frame.top(), right - left, 1);
     }

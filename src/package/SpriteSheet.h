@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // The sprite sheet "zvk.png": every frame of a package stacked top to bottom in one RGB
 // image whose white pixels a tRNS chunk marks transparent.
@@ -26,8 +27,9 @@ QImage DecodePng(const QString& path);
 // 0); null when no pixel is.
 QImage LoadSpriteSheet(const QString& path, QImage* clear = nullptr);
 
-// The set pixels of the 1-bit image `clear` inside `frame`, in the frame's coordinates.
-QRegion ClearRegion(const QImage& clear, const QRect& frame);
+// The set pixels of the 1-bit image `clear` inside `frame`, in the frame's coordinates;
+// nothing when that takes more than `maxRects` rectangles.
+std::optional<QRegion> ClearRegion(const QImage& clear, const QRect& frame, qsizetype maxRects);
 
 // Writes `sheet` as an 8-bit RGB PNG with a tRNS chunk naming white; a null image gives the
 // 8-byte PNG signature alone. Replaces the file atomically; raises TError on failure.

@@ -157,8 +157,9 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TFramePreview::Forget);
     cbTransparent_ = new QCheckBox(QStringLiteral("Transparent"));
     cbTransparent_->setObjectName(QStringLiteral("cbTransparent"));
-    connect(cbTransparent_, &QCheckBox::toggled, this, [this](bool on) {
-        SetTransparentPet(on);
+    connect(cbTransparent_, &QCheckBox::toggled, this, [](bool on) { SetTransparentPet(on); });
+    connect(&SettingsSignals(), &TSettingsSignals::TransparentPetChanged, this, [this](bool on) {
+        cbTransparent_->setChecked(on);
         preview_->SetTransparent(on);
     });
     auto* previewBar = new QToolBar;
@@ -210,7 +211,7 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
 void TFrmPacker::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    // The pet's menu may have changed it since.
+    // Another Zuvora may have changed it since.
     const bool transparent = TransparentPet();
     cbTransparent_->setChecked(transparent);
     preview_->SetTransparent(transparent);

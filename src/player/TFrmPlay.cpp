@@ -43,6 +43,8 @@ constexpr int kActionsPerMenu = 1000;
 // Wider or taller than any screen: a frame this large shows nothing more, and a window of
 // the size a damaged manifest may ask for would take gigabytes of backing store.
 constexpr int kMaxWindowSide = 4096;
+// The most rectangles a frame's see-through part may take for the window to be shaped.
+constexpr qsizetype kMaxShapeRects = 100000;
 
 // One ten-digit field of a frame request; anything but digits in the int range reads as 0.
 int Field(std::string_view text, std::size_t index)
@@ -94,6 +96,10 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     Transparent_->setObjectName(QStringLiteral("Transparent"));
     Transparent_->setCheckable(true);
     Transparent_->setChecked(TransparentPet());
+    connect(&SettingsSignals(), &TSettingsSignals::TransparentPetChanged, this, [this](bool on) {
+        Transparent_->setChecked(on);
+        ApplyShape();
+    });
     pm1_->addSeparator()->setObjectName(QStringLiteral("N1"));
 
     tmr1_.setSingleShot(true);
@@ -148,7 +154,7 @@ void TFrmPlay::FormShow()
     state.PlayMode = kPlayRepeat;
     Repeat1_->setChecked(true);
     Sound_->setChecked(true);
-    // The packer's preview may have changed it since.
+    // Another Zuvora may have changed it since.
     Transparent_->setChecked(TransparentPet());
 
     std::unique_ptr<TZvk>& zvk = CurrentZvk();
@@ -416,7 +422,10 @@ void TFrmPlay::ApplyShape()
     const std::array<int, 6> key{frame_.x(), frame_.y(), frame_.width(), frame_.height(), width(), height()};
     auto found = shapes_.find(key);
     if (found == shapes_.end()) {
-        QRegion shape = QRegion(rect()) - ClearRegion(clear_, frame_);
+        // A frame of too fine a pattern would cost more to shape than it is worth, and more
+        // than the X server takes in one request: it shows whole.
+        const std::optional<QRegion> clear = ClearRegion(clear_, frame_, kMaxShapeRects);
+        QRegion shape = clear ? QRegion(rect()) - *clear : QRegion(rect());
         // An empty mask would mean no mask at all; a frame that is see-through throughout
         // gets a shape that lies outside the window.
         if (shape.isEmpty())

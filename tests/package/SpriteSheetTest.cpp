@@ -82,7 +82,7 @@ TEST_F(SpriteSheetTest, TheSeeThroughRegionOfAFrameIsExactlyItsTransparentPixels
     ASSERT_EQ(clear.size(), sheet.size());
 
     for (const QRect frame : {sheet.rect(), QRect(3, 5, 20, 20), QRect(30, 25, 16, 16), QRect(-4, -4, 8, 8)}) {
-        const QRegion region = ClearRegion(clear, frame);
+        const QRegion region = ClearRegion(clear, frame, 1000).value_or(QRegion(-1, -1, 1, 1));
         int mismatches = 0;
         for (int y = 0; y < frame.height(); ++y) {
             for (int x = 0; x < frame.width(); ++x) {
@@ -93,7 +93,9 @@ TEST_F(SpriteSheetTest, TheSeeThroughRegionOfAFrameIsExactlyItsTransparentPixels
         }
         EXPECT_EQ(mismatches, 0) << frame.x() << "," << frame.y();
     }
-    EXPECT_TRUE(ClearRegion(clear, QRect(50, 50, 10, 10)).isEmpty());
+    EXPECT_EQ(ClearRegion(clear, QRect(50, 50, 10, 10), 0), QRegion());
+    // The checker rows alone take 200 rectangles.
+    EXPECT_EQ(ClearRegion(clear, QRect(0, 10, 40, 10), 199), std::nullopt);
 
     // A sheet with no transparent colour has nothing see-through, white or not; one with an
     // alpha channel is see-through where alpha is 0.
@@ -105,7 +107,7 @@ TEST_F(SpriteSheetTest, TheSeeThroughRegionOfAFrameIsExactlyItsTransparentPixels
     alpha.setPixel(2, 0, qRgba(10, 20, 30, 0));
     alpha.save(Path(QStringLiteral("alpha.png")));
     LoadSpriteSheet(Path(QStringLiteral("alpha.png")), &clear);
-    EXPECT_EQ(ClearRegion(clear, alpha.rect()), QRegion(2, 0, 1, 1));
+    EXPECT_EQ(ClearRegion(clear, alpha.rect(), 10), QRegion(2, 0, 1, 1));
 }
 
 TEST_F(SpriteSheetTest, AnEightByteSheetHoldsNoImage)

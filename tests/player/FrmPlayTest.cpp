@@ -243,6 +243,10 @@ TEST_F(FrmPlayTest, TransparentIsOnByDefaultAndKeptBetweenRuns)
         EXPECT_TRUE(item->isCheckable());
         item->trigger();
     }
+    // A change made elsewhere, say in the packer, shows at once.
+    EXPECT_FALSE(player_->TransparentItem()->isChecked());
+    SetTransparentPet(true);
+    EXPECT_TRUE(player_->TransparentItem()->isChecked());
 }
 
 TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
