@@ -85,23 +85,35 @@ QImage LoadSpriteSheet(const QString& path, QImage* clear)
         return {};
     // Transparency plays no part in drawing: every pixel keeps its stored colour.
     QImage sheet = DecodePng(path);
-    bool anyClear = false;
+    if (clear != nullptr)
+        *clear = ClearPixels(sheet);
     for (int y = 0; y < sheet.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(sheet.scanLine(y));
-        for (int x = 0; x < sheet.width(); ++x) {
-            if (qAlpha(row[x]) == 0 && clear != nullptr) {
-                if (!anyClear) {
-                    anyClear = true;
-                    *clear = QImage(sheet.size(), QImage::Format_Mono);
-                    clear->fill(0);
-                }
-                clear->scanLine(y)[x >> 3] |= static_cast<uchar>(0x80 >> (x & 7));
-            }
+        for (int x = 0; x < sheet.width(); ++x)
             row[x] |= 0xFF000000u;
-        }
     }
     sheet.reinterpretAsFormat(QImage::Format_RGB32);
     return sheet;
+}
+
+QImage ClearPixels(const QImage& argb)
+{
+    QImage clear;
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(row[x]) != 0)
+                continue;
+            if (clear.isNull()) {
+                clear = QImage(argb.size(), QImage::Format_Mono);
+                if (clear.isNull())
+                    throw std::bad_alloc();
+                clear.fill(0);
+            }
+            clear.scanLine(y)[x >> 3] |= static_cast<uchar>(0x80 >> (x & 7));
+        }
+    }
+    return clear;
 }
 
 std::optional<QRegion> ClearRegion(const QImage& clear, const QRect& frame, qsizetype maxRects)

@@ -27,6 +27,10 @@ QImage DecodePng(const QString& path);
 // 0); null when no pixel is.
 QImage LoadSpriteSheet(const QString& path, QImage* clear = nullptr);
 
+// Where a decoded ARGB image is fully transparent: a 1-bit image of its size, set at those
+// pixels; null when there are none.
+QImage ClearPixels(const QImage& argb);
+
 // The set pixels of the 1-bit image `clear` inside `frame`, in the frame's coordinates;
 // nothing when that takes more than `maxRects` rectangles.
 std::optional<QRegion> ClearRegion(const QImage& clear, const QRect& frame, qsizetype maxRects);

@@ -3,6 +3,7 @@
 #include "common/FileListModel.h"
 #include "player/PlaybackEngine.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QSet>
 
@@ -11,19 +12,21 @@ namespace {
 constexpr int kChequer = 8;
 constexpr QSize kPlaceholderSize{64, 64};
 
-QPixmap Chequer()
+QBrush Chequer()
 {
     QPixmap tile(2 * kChequer, 2 * kChequer);
     tile.fill(QColor(204, 204, 204));
     QPainter painter(&tile);
     painter.fillRect(0, 0, kChequer, kChequer, QColor(153, 153, 153));
     painter.fillRect(kChequer, kChequer, kChequer, kChequer, QColor(153, 153, 153));
-    return tile;
+    painter.end();
+    return QBrush(tile);
 }
 
 }  // namespace
 
-TFramePreview::TFramePreview(const TFileListModel& fragments, QWidget* parent) : QWidget(parent), fragments_(fragments)
+TFramePreview::TFramePreview(const TFileListModel& fragments, QWidget* parent)
+    : QWidget(parent), fragments_(fragments), chequer_(Chequer())
 {
     setObjectName(QStringLiteral("pbPreview"));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -62,7 +65,6 @@ void TFramePreview::Refresh()
     if (shown_ < 0 && !paths_.isEmpty() && frames_.Find(paths_.first()) != nullptr)
         shown_ = 0;
     UpdateTimer();
-    UpdateToolTip();
     update();
 }
 
@@ -75,8 +77,6 @@ void TFramePreview::FrameDecoded(const QString& path)
         shown_ = 0;
         update();
     }
-    if (!frames_.Find(path)->Error.isEmpty())
-        UpdateToolTip();
 }
 
 void TFramePreview::Step()
@@ -100,7 +100,7 @@ void TFramePreview::UpdateTimer()
         timer_.stop();
 }
 
-void TFramePreview::UpdateToolTip()
+QString TFramePreview::Reasons() const
 {
     // The first reasons, in the list's order; a tooltip of hundreds of lines helps nobody.
     constexpr int kShownErrors = 10;
@@ -119,7 +119,15 @@ void TFramePreview::UpdateToolTip()
     }
     if (more > 0)
         errors.append(QStringLiteral("and %1 more").arg(more));
-    setToolTip(errors.join(u'\n'));
+    return errors.join(u'\n');
+}
+
+bool TFramePreview::event(QEvent* event)
+{
+    // Made when asked for: frames keep arriving, and most are fine.
+    if (event->type() == QEvent::ToolTip)
+        setToolTip(Reasons());
+    return QWidget::event(event);
 }
 
 void TFramePreview::showEvent(QShowEvent* event)
@@ -140,7 +148,7 @@ void TFramePreview::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     if (transparent_)
-        painter.fillRect(rect(), QBrush(Chequer()));
+        painter.fillRect(rect(), chequer_);
     else
         painter.fillRect(rect(), palette().window());
     const TPreviewFrames::Frame* frame = shown_ >= 0 ? frames_.Find(paths_[shown_]) : nullptr;

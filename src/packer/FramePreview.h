@@ -2,6 +2,7 @@
 
 #include "packer/PreviewFrames.h"
 
+#include <QBrush>
 #include <QTimer>
 #include <QWidget>
 
@@ -28,10 +29,13 @@ public:
     int ShownFrame() const { return shown_; }
     bool IsPlaying() const { return timer_.isActive(); }
     const TPreviewFrames& Decoded() const { return frames_; }
+    // Why frames of the list show as placeholders, one line each: the pane's tooltip.
+    QString Reasons() const;
 
     QSize sizeHint() const override { return {240, 240}; }
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -41,9 +45,9 @@ private:
     void FrameDecoded(const QString& path);
     void Step();
     void UpdateTimer();
-    void UpdateToolTip();
 
     const TFileListModel& fragments_;
+    const QBrush chequer_;
     TPreviewFrames frames_;
     QStringList paths_;
     int shown_ = -1;

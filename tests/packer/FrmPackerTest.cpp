@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -286,6 +287,8 @@ TEST_F(FrmPackerTest, PreviewShowsAFrameThatCannotBeDecodedAsAPlaceholderWithout
         return std::all_of(files.begin(), files.end(), [&](const QString& f) { return decoded.Find(f) != nullptr; });
     }, 3000));
     EXPECT_FALSE(decoded.Find(files[0])->Image.isNull());
+    QHelpEvent tipAsked(QEvent::ToolTip, {}, {});
+    QApplication::sendEvent(window_->Preview(), &tipAsked);
     const QString tip = window_->Preview()->toolTip();
     for (const QString& file : files.mid(1)) {
         EXPECT_TRUE(decoded.Find(file)->Image.isNull()) << file.toStdString();
