@@ -44,7 +44,7 @@ private:
 
 }  // namespace
 
-TPreviewFrames::TPreviewFrames() : thread_([this] { Run(); }) {}
+TPreviewFrames::TPreviewFrames() = default;
 
 TPreviewFrames::~TPreviewFrames()
 {
@@ -53,7 +53,8 @@ TPreviewFrames::~TPreviewFrames()
         stop_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 const TPreviewFrames::Frame* TPreviewFrames::Find(const QString& path) const
@@ -79,6 +80,9 @@ void TPreviewFrames::Request(const QStringList& paths)
             }
         }
     }
+    // Started by the first frame asked for: a packer never shown costs no thread.
+    if (!thread_.joinable() && !paths.isEmpty())
+        thread_ = std::thread([this] { Run(); });
     wake_.notify_all();
 }
 
