@@ -24,10 +24,8 @@ bool TransparentPet() { return QSettings(SettingsFilePath(), QSettings::IniForma
 
 void SetTransparentPet(bool on)
 {
-    const bool changed = on != TransparentPet();
     QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(kTransparentKey, on);
-    if (changed)
-        emit SettingsSignals().TransparentPetChanged(on);
+    emit SettingsSignals().TransparentPetChanged(on);
 }
 
 TSettingsSignals& SettingsSignals()

@@ -12,7 +12,7 @@ QString SettingsFilePath();
 // Whether the pet, and the packer's preview, leave the sheet's transparent colour out of
 // the window. On unless turned off.
 bool TransparentPet();
-// Stores the choice; a change is announced to every window of this process at once.
+// Stores the choice and announces it to every window of this process at once.
 void SetTransparentPet(bool on);
 
 class TSettingsSignals : public QObject {

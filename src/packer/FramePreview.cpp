@@ -93,8 +93,8 @@ void TFramePreview::Step()
 
 void TFramePreview::UpdateTimer()
 {
-    // isVisible() stays true while the window is minimized; the hide event says more.
-    if (!paths_.isEmpty() && isVisible() && !hidden_)
+    // Hide events come when the window is minimized too, while isVisible() stays true.
+    if (!paths_.isEmpty() && !hidden_)
         timer_.start();
     else
         timer_.stop();

@@ -53,6 +53,24 @@ QToolBar* ToolBar(const QString& objectName, int width, Receiver* receiver,
     return bar;
 }
 
+// A pop-up menu of `receiver`'s, opened where `view` is right-clicked; an item without a
+// handler does nothing.
+template <typename Receiver>
+void ContextMenu(QAbstractItemView* view, const QString& objectName, Receiver* receiver,
+                 std::initializer_list<std::pair<QString, void (Receiver::*)()>> items)
+{
+    auto* menu = new QMenu(receiver);
+    menu->setObjectName(objectName);
+    for (const auto& [caption, handler] : items) {
+        if (handler != nullptr)
+            menu->addAction(caption, receiver, handler);
+        else
+            menu->addAction(caption);
+    }
+    QObject::connect(view, &QWidget::customContextMenuRequested, menu,
+                     [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
+}
+
 // A pane of a title bar, a tool bar and the widget that fills the rest.
 QWidget* Pane(const QString& title, QToolBar* bar, QWidget* body)
 {
@@ -106,34 +124,28 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
                                               {QStringLiteral("Up"), &TFrmPacker::btn20Click},
                                               {QStringLiteral("Down"), &TFrmPacker::btn24Click}}),
                          tv1_);
-    pmAction_ = new QMenu(this);
-    pmAction_->setObjectName(QStringLiteral("pmAction"));
-    pmAction_->addAction(QStringLiteral("New Action"), this, &TFrmPacker::NewAction1Click);
-    pmAction_->addAction(QStringLiteral("Rename Action"), this, &TFrmPacker::RenameAction1Click);
-    pmAction_->addAction(QStringLiteral("Delete Action"), this, &TFrmPacker::DeleteAction1Click);
-    connect(tv1_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { pmAction_->popup(tv1_->viewport()->mapToGlobal(at)); });
+    ContextMenu<TFrmPacker>(tv1_, QStringLiteral("pmAction"), this,
+                            {{QStringLiteral("New Action"), &TFrmPacker::NewAction1Click},
+                             {QStringLiteral("Rename Action"), &TFrmPacker::RenameAction1Click},
+                             {QStringLiteral("Delete Action"), &TFrmPacker::DeleteAction1Click}});
 
     // Right: the shown action's frames, and the audio panel that stays hidden.
     lv1_ = new TFileListView(QStringLiteral("lv1"));
     lv1_->setModel(&editor_.Fragments());
     lv1_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Fragments, files); });
-    pmFragment_ = new QMenu(this);
-    pmFragment_->setObjectName(QStringLiteral("pmFragment"));
-    pmFragment_->addAction(QStringLiteral("Add Fragment"), this, &TFrmPacker::AddFragmentClick);
-    pmFragment_->addAction(QStringLiteral("Delete Fragment"), this, &TFrmPacker::DeleteFragmentClick);
-    pmFragment_->addAction(QStringLiteral("Open Containing Folder"), this, &TFrmPacker::OpenContainingFolder1Click);
-    connect(lv1_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { pmFragment_->popup(lv1_->viewport()->mapToGlobal(at)); });
+    ContextMenu<TFrmPacker>(lv1_, QStringLiteral("pmFragment"), this,
+                            {{QStringLiteral("Add Fragment"), &TFrmPacker::AddFragmentClick},
+                             {QStringLiteral("Delete Fragment"), &TFrmPacker::DeleteFragmentClick},
+                             {QStringLiteral("Open Containing Folder"), &TFrmPacker::OpenContainingFolder1Click}});
 
     lv2_ = new TFileListView(QStringLiteral("lv2"));
     lv2_->setModel(&editor_.Audio());
     lv2_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Audio, files); });
-    auto* pmAudio = new QMenu(this);
-    for (const char* caption : {"Add Audio", "Rename Audio", "Delete Audio"})
-        pmAudio->addAction(QString::fromLatin1(caption));  // these items do nothing
-    connect(lv2_, &QWidget::customContextMenuRequested, this,
-            [this, pmAudio](const QPoint& at) { pmAudio->popup(lv2_->viewport()->mapToGlobal(at)); });
+    // These items do nothing.
+    ContextMenu<TFrmPacker>(lv2_, QStringLiteral("pmAudio"), this,
+                            {{QStringLiteral("Add Audio"), nullptr},
+                             {QStringLiteral("Rename Audio"), nullptr},
+                             {QStringLiteral("Delete Audio"), nullptr}});
     QWidget* audio = Pane(QStringLiteral("Audio"),
                           ToolBar<TFrmPacker>(QStringLiteral("tbAudio"), 38, this,
                                               {{QStringLiteral("Add"), &TFrmPacker::btn7Click},

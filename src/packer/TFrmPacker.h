@@ -8,7 +8,6 @@ class Prompts;
 class QAction;
 class QCheckBox;
 class QLabel;
-class QMenu;
 class QPlainTextEdit;
 class TActionTree;
 class TFileListView;
@@ -78,8 +77,6 @@ private:
     TFileListView* lv1_ = nullptr;  // fragments
     TFileListView* lv2_ = nullptr;  // audio
     QPlainTextEdit* memo_ = nullptr;
-    QMenu* pmAction_ = nullptr;
-    QMenu* pmFragment_ = nullptr;
     TFramePreview* preview_ = nullptr;
     QCheckBox* cbTransparent_ = nullptr;
 };

@@ -406,11 +406,7 @@ void TFrmPlay::ActionItemClick(QAction* item)
 
 void TFrmPlay::SoundClick() { StopMedia(); }
 
-void TFrmPlay::TransparentClick()
-{
-    SetTransparentPet(Transparent_->isChecked());
-    ApplyShape();
-}
+void TFrmPlay::TransparentClick() { SetTransparentPet(Transparent_->isChecked()); }
 
 void TFrmPlay::ApplyShape()
 {

@@ -262,6 +262,10 @@ TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown
     EXPECT_FALSE(preview->IsPlaying());
     window_->show();
     EXPECT_TRUE(preview->IsPlaying());
+    window_->showMinimized();
+    EXPECT_FALSE(preview->IsPlaying());
+    window_->showNormal();
+    EXPECT_TRUE(preview->IsPlaying());
 
     // Its see-through box is the pet's "Transparent", both ways.
     QCheckBox* box = window_->TransparentBox();
