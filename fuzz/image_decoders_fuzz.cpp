@@ -3,8 +3,8 @@
 
 #include "FuzzInput.h"
 #include "common/Error.h"
-#include "packer/ImageDecoders.h"
-#include "packer/ImageFormat.h"
+#include "image/ImageDecoders.h"
+#include "image/ImageFormat.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include "FuzzInput.h"
 #include "common/Error.h"
 #include "package/SpriteSheet.h"
-#include "packer/ImageDecoders.h"
+#include "image/ImageDecoders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

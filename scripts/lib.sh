@@ -3,7 +3,7 @@
 
 # Debian packages the build and the tests need.
 ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins
-  zlib1g-dev libpng-dev libjpeg-dev libgtest-dev libbenchmark-dev qt6-multimedia-dev fonts-dejavu-core
+  zlib1g-dev libpng-dev libjpeg-dev libgif-dev libwebp-dev libgtest-dev libbenchmark-dev qt6-multimedia-dev fonts-dejavu-core
   unzip zip)
 # What the tests need beyond them: clang's libFuzzer for the fuzz targets, and the
 # freedesktop validators for the install tree.

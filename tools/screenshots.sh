@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the README's pictures again, on a virtual display: tools/screenshots.sh
-# (after a build). Needs Xvfb, openbox, xdotool, xsetroot and ImageMagick's import.
+# (after a build). Needs Xvfb, openbox, xdotool, xsetroot, ImageMagick's import and
+# Python's PIL (for the art of the pets made from RGBA frames and from a GIF).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/default/bin
@@ -9,6 +10,7 @@ out=$root/docs
 for tool in Xvfb openbox xdotool xsetroot import convert; do
   command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install xvfb openbox xdotool x11-xserver-utils imagemagick)" >&2; exit 1; }
 done
+/usr/bin/python3 -c 'import PIL' 2>/dev/null || { echo "missing PIL (apt-get install python3-pil)" >&2; exit 1; }
 [ -x "$bin/zuvora" ] && [ -f "$project" ] || { echo "build first: scripts/run or scripts/test" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -66,5 +68,80 @@ sleep 1
 xdotool mousemove --window "$packer" 60 95 click 1
 sleep 0.5
 shot "$packer" packer.png
+kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+# Pets from the art people have, over a dark desktop where a light fringe would show: eight
+# anti-aliased RGBA PNG frames of a ball (clear pixels stored as black), and an animated GIF
+# with a transparent ground, each imported and built by zvk.
+xsetroot -solid '#1d2630'
+/usr/bin/python3 - "$work" <<'PY'
+import sys
+from PIL import Image, ImageDraw
+work = sys.argv[1]
+S = 4
+names = []
+for i in range(8):
+    im = Image.new("RGBA", (96 * S, 96 * S), (0, 0, 0, 0))
+    d = ImageDraw.Draw(im)
+    lift = abs(4 - i) * 6 * S
+    d.ellipse((16 * S, 10 * S + lift, 80 * S, 74 * S + lift), fill=(230, 60, 50, 255), outline=(255, 255, 255, 255), width=3 * S)
+    d.ellipse((34 * S, 24 * S + lift, 46 * S, 36 * S + lift), fill=(255, 255, 255, 255))
+    d.ellipse((38 * S, 28 * S + lift, 44 * S, 34 * S + lift), fill=(20, 20, 20, 255))
+    im = im.resize((96, 96), Image.LANCZOS)
+    names.append("ball%d.png" % i)
+    im.save("%s/%s" % (work, names[-1]))
+with open(work + "/ball.zvp", "w") as f:
+    f.write('<?xml version="1.0" encoding="UTF-8"?><ZuvoProject Version="1.0.0"><Action><Name>Bounce</Name><ActionFragment>')
+    f.write("".join(n + ";" for n in names))
+    f.write("</ActionFragment></Action></ZuvoProject>")
+frames = []
+for i in range(6):
+    im = Image.new("RGBA", (120, 90), (0, 0, 0, 0))
+    d = ImageDraw.Draw(im)
+    x = 10 + i * 8
+    d.ellipse((x, 30, x + 60, 80), fill=(250, 200, 60, 255), outline=(255, 255, 255, 255), width=2)
+    d.polygon([(x + 8, 38), (x + 16, 18), (x + 26, 34)], fill=(250, 200, 60, 255))
+    d.polygon([(x + 34, 34), (x + 44, 18), (x + 52, 38)], fill=(250, 200, 60, 255))
+    d.ellipse((x + 18, 46, x + 26, 54), fill=(20, 20, 20, 255))
+    d.ellipse((x + 36, 46, x + 44, 54), fill=(20, 20, 20, 255))
+    frames.append(im)
+frames[0].save(work + "/cat.gif", save_all=True, append_images=frames[1:], duration=160, loop=0, disposal=2)
+PY
+"$bin/zvk" build "$work/ball.zvp" "$work/ball.zvk" >/dev/null
+"$bin/zvk" import "$work/cat.gif" "$work/cat.zvp" >/dev/null
+"$bin/zvk" build "$work/cat.zvp" "$work/cat.zvk" >/dev/null
+for pet in ball cat; do
+  picture=pet-rgba.png
+  [ "$pet" = cat ] && picture=pet-gif.png
+  "$work/zuvora" "$work/$pet.zvk" >/dev/null 2>&1 &
+  pids+=($!)
+  xdotool windowminimize "$(window '^Zuvora$')"
+  sleep 2.5
+  import -window root -crop 240x180+400+220 "$work/shot.png"
+  convert "$work/shot.png" -strip "PNG8:$out/$picture"
+  kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+done
+xsetroot -solid '#3a6e8f'
+
+# The sprite-sheet dialog over a strip of the ball's frames, cut into four.
+convert "$work/ball0.png" "$work/ball2.png" "$work/ball4.png" "$work/ball6.png" +append "$work/strip.png"
+"$work/zuvora" "$work/cat.zvp" >/dev/null 2>&1 &
+pids+=($!)
+packer=$(window '^Zuvo Packer$')
+xdotool windowmove "$packer" 20 20
+sleep 1
+xdotool mousemove --window "$packer" 60 95 click 1
+sleep 0.3
+tool=$(xdotool search --onlyvisible --name '^Zuvo Packer$' | head -1)
+# "Import Sprite Sheet…" from the frame list's menu, then the file typed into Qt's dialog.
+xdotool mousemove --window "$tool" 500 200 click 3
+sleep 0.5
+xdotool key Up Up Return
+chooser=$(window 'Open|Select|Choose')
+sleep 0.5
+xdotool type --delay 5 "$work/strip.png"
+xdotool key Return
+dialog=$(window '^Import Sprite Sheet')
+sleep 1
+shot "$dialog" sheet-dialog.png
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 ls -l "$out"/*.png

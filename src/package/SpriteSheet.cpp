@@ -1,76 +1,15 @@
 #include "package/SpriteSheet.h"
 
 #include "common/Error.h"
+#include "image/ImageDecoders.h"
+#include "image/PngEncoder.h"
 #include "package/PackageLayout.h"
-#include "packer/ImageDecoders.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <png.h>
-
-#include <csetjmp>
-#include <cstring>
 #include <utility>
 #include <vector>
-
-namespace {
-
-struct PngState {
-    char error[256] = {};
-};
-
-[[noreturn]] void RaisePngError(png_structp png, png_const_charp message)
-{
-    auto* state = static_cast<PngState*>(png_get_error_ptr(png));
-    std::strncpy(state->error, message, sizeof state->error - 1);
-    png_longjmp(png, 1);
-}
-
-void IgnoreWarning(png_structp, png_const_charp) {}
-
-struct PngWriteState : PngState {
-    QByteArray bytes;
-};
-
-void AppendBytes(png_structp png, png_bytep data, png_size_t length)
-{
-    static_cast<PngWriteState*>(png_get_io_ptr(png))->bytes.append(reinterpret_cast<const char*>(data),
-                                                                    static_cast<qsizetype>(length));
-}
-
-void FlushNothing(png_structp) {}
-
-// libpng reports errors by longjmp; nothing with a destructor may live in this frame.
-bool EncodeRgbWithWhiteTransparent(const QImage& rgb, PngWriteState& state)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, static_cast<PngState*>(&state), RaisePngError,
-                                              IgnoreWarning);
-    if (png == nullptr)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, &state, AppendBytes, FlushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(rgb.width()), static_cast<png_uint_32>(rgb.height()), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    // Sprite sheets are mostly flat colour and repeated rows, which deflate finds best in
-    // the unfiltered rows: smaller than libpng's adaptive filters and faster.
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_color_16 white{};
-    white.red = white.green = white.blue = 255;
-    png_set_tRNS(png, info, nullptr, 0, &white);
-    png_write_info(png, info);
-    for (int y = 0; y < rgb.height(); ++y)
-        png_write_row(png, rgb.constScanLine(y));
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-}  // namespace
 
 QImage DecodePng(const QString& path) { return DecodeImage(path, QStringLiteral("PNG"), nullptr, kMaxSheetBytes); }
 
@@ -160,16 +99,17 @@ std::optional<QRegion> ClearRegion(const QImage& clear, const QRect& frame, qsiz
 
 void SaveSpriteSheet(const QImage& sheet, const QString& path)
 {
-    PngWriteState state;
+    QByteArray bytes;
     if (sheet.isNull()) {
-        state.bytes = QByteArray(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature);
+        bytes = QByteArray(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature);
     } else {
-        const QImage rgb = sheet.convertToFormat(QImage::Format_RGB888);
-        if (rgb.isNull() || !EncodeRgbWithWhiteTransparent(rgb, state))
-            throw TError(QStringLiteral("%1: cannot encode the sprite sheet: %2").arg(path, QString::fromLatin1(state.error)));
+        try {
+            bytes = EncodePng(sheet, TPngKind::RgbWhiteTransparent);
+        } catch (const TError& error) {
+            throw TError(QStringLiteral("%1: cannot encode the sprite sheet: %2").arg(path, error.Text()));
+        }
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(state.bytes) != state.bytes.size() ||
-        !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() || !file.commit())
         throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
 }

@@ -5,11 +5,12 @@
 #include "common/Error.h"
 #include "common/Paths.h"
 #include "common/Prompts.h"
+#include "image/ImageDecoders.h"
+#include "image/ImageFormat.h"
 #include "package/Manifest.h"
 #include "package/PackageLayout.h"
+#include "package/SheetRule.h"
 #include "package/SpriteSheet.h"
-#include "packer/ImageDecoders.h"
-#include "packer/ImageFormat.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -41,7 +42,7 @@ public:
     {
         if (info.Width != width_ || info.Height != height_)
             throw TError(path_ + QStringLiteral(": the image changed while the package was built"));
-        oneColour_ = info.Transparency == TTransparency::OneColour;
+        transparency_ = info.Transparency;
     }
 
     void Row(int y, const QRgb* pixels) override
@@ -50,7 +51,7 @@ public:
             return;
         uchar* out = sheet_ + (static_cast<qsizetype>(top_) + y) * bytesPerLine_;
         for (int x = 0; x < width_; ++x, out += kSheetBytesPerPixel) {
-            const QRgb colour = SheetColour(pixels[x], oneColour_);
+            const QRgb colour = SheetColour(pixels[x], transparency_);
             out[0] = static_cast<uchar>(qRed(colour));
             out[1] = static_cast<uchar>(qGreen(colour));
             out[2] = static_cast<uchar>(qBlue(colour));
@@ -64,7 +65,7 @@ private:
     int top_;
     int width_;
     int height_;
-    bool oneColour_ = false;
+    TTransparency transparency_ = TTransparency::None;
 };
 
 }  // namespace

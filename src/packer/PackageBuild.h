@@ -4,7 +4,6 @@
 #include "packer/ActionModel.h"
 
 #include <QList>
-#include <QRgb>
 #include <QString>
 
 #include <functional>
@@ -14,17 +13,6 @@ class Prompts;
 // Building a package from a project: every frame stacked into the sprite sheet, the
 // manifest, the audio copies, all staged in a work folder under the application-data
 // folder and packed into the ".zvk" file.
-
-// A frame may be at most this many pixels wide and high.
-inline constexpr int kMaxFrameSide = 16384;
-
-// The colour a frame's pixel (straight ARGB) leaves on the sheet: the clear pixels of a PNG
-// with a single transparent colour (`oneColour`) leave the sheet white; every other pixel
-// keeps its stored colour, whatever its alpha.
-inline QRgb SheetColour(QRgb pixel, bool oneColour)
-{
-    return oneColour && qAlpha(pixel) == 0 ? 0xFFFFFFFFu : pixel | 0xFF000000u;
-}
 
 // The package path for a name chosen in the save dialog: unchanged when its extension is
 // ".zvk" in any letter case, else with ".zvk" appended.

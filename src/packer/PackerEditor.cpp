@@ -1,5 +1,6 @@
 #include "packer/PackerEditor.h"
 
+#include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/PathList.h"
 #include "common/Paths.h"
@@ -10,6 +11,7 @@
 #include <QScopeGuard>
 
 #include <new>
+#include <utility>
 
 TPackerEditor::TPackerEditor(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts)
 {
@@ -119,14 +121,18 @@ void TPackerEditor::AddFiles(List list)
         prompts_.Error(QStringLiteral("There must be one action!"));
         return;
     }
-    const QStringList files = prompts_.OpenFiles(list == List::Fragments ? kFragmentFilter : kAudioFilter);
-    WorkingList(list).AppendFiles(Listable(files));
+    const QStringList files = Listable(prompts_.OpenFiles(list == List::Fragments ? kFragmentFilter : kAudioFilter));
+    if (list == List::Fragments)
+        AppendFragments(files);
+    else
+        audio_.AppendFiles(files);
 }
 
 void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
 {
     static const QStringList kImageExtensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg"), QStringLiteral(".png"),
-                                              QStringLiteral(".bmp")};
+                                              QStringLiteral(".bmp"), QStringLiteral(".gif"), QStringLiteral(".apng"),
+                                              QStringLiteral(".webp")};
     static const QStringList kAudioExtensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".aac"),
                                               QStringLiteral(".ogg")};
     const QStringList& accepted = list == List::Fragments ? kImageExtensions : kAudioExtensions;
@@ -135,7 +141,68 @@ void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
         if (accepted.contains(ExtractFileExt(path).toLower()))
             files.append(path);
     }
-    WorkingList(list).AppendFiles(Listable(files));
+    if (list == List::Fragments)
+        AppendFragments(Listable(files));
+    else
+        audio_.AppendFiles(Listable(files));
+}
+
+void TPackerEditor::AppendFragments(const QStringList& nativePaths)
+{
+    QStringList listed;
+    bool canImport = true;
+    for (const QString& path : nativePaths) {
+        if (!IsImportedImage(path)) {
+            listed.append(path);
+            continue;
+        }
+        // Without a file for the frames to go beside, animations are left out; asked once.
+        canImport = canImport && EnsureProjectFile(path);
+        if (!canImport)
+            continue;
+        fragments_.AppendFiles(std::exchange(listed, {}));
+        try {
+            fragments_.AppendFiles(ImportAnimation(path, projectFileName_));
+        } catch (const TError& error) {
+            prompts_.Error(error.Text());
+        } catch (const std::bad_alloc&) {
+            prompts_.Error(path + QStringLiteral(": there is not enough memory to import its frames"));
+        }
+    }
+    fragments_.AppendFiles(listed);
+}
+
+bool TPackerEditor::EnsureProjectFile(const QString& source)
+{
+    if (!projectFileName_.isEmpty())
+        return true;
+    return prompts_.Confirm(kAppTitle, QStringLiteral("The frames of %1 are written into a folder beside the project "
+                                                      "file. Save the project first?")
+                                           .arg(QFileInfo(source).fileName())) &&
+           FileSave();
+}
+
+QString TPackerEditor::ChooseSpriteSheet()
+{
+    if (actions_.Count() == 0) {
+        prompts_.Error(QStringLiteral("There must be one action!"));
+        return {};
+    }
+    const QString path = prompts_.OpenFile(kSpriteSheetFilter);
+    return !path.isEmpty() && EnsureProjectFile(path) ? path : QString();
+}
+
+bool TPackerEditor::ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const TSheetGrid& grid)
+{
+    try {
+        fragments_.AppendFiles(::ImportSpriteSheet(sheet, path, projectFileName_, grid));
+        return true;
+    } catch (const TError& error) {
+        prompts_.Error(error.Text());
+    } catch (const std::bad_alloc&) {
+        prompts_.Error(path + QStringLiteral(": there is not enough memory to import its frames"));
+    }
+    return false;
 }
 
 void TPackerEditor::OpenContainingFolder(int fragmentRow)

@@ -2,6 +2,7 @@
 
 #include "common/FileListModel.h"
 #include "packer/ActionModel.h"
+#include "packer/FrameImport.h"
 #include "packer/PackageBuild.h"
 
 #include <QItemSelectionModel>
@@ -54,6 +55,17 @@ public:
     void AddFiles(List list);
     // Appends the dropped files of the list's types; others are skipped silently.
     void DropFiles(List list, const QStringList& nativePaths);
+    // Frames: an animation (GIF, APNG, WebP) is imported into frame files beside the project
+    // file, which is saved first when it has no file yet (declined, animations are left
+    // out); other images are listed as they are.
+    void AppendFragments(const QStringList& nativePaths);
+
+    // The first steps of "Import Sprite Sheet": the image chosen in the dialog, with an action
+    // to take the frames and a project file to keep them beside. Empty when cancelled.
+    QString ChooseSpriteSheet();
+    // Appends the sheet's cells as frames of the shown action; false when that failed
+    // (reported).
+    bool ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const TSheetGrid& grid);
     void OpenContainingFolder(int fragmentRow);
 
     // Writes the working lists into the action's record (nothing for null).
@@ -91,6 +103,9 @@ private:
     void LoadFrom(const QString& path);
     bool SaveTo(const QString& path);
     bool ConfirmDiscard();
+    // Whether the project has a file to keep imported frames beside, saving it first if the
+    // person agrees.
+    bool EnsureProjectFile(const QString& source);
     // The project as a save would write it now.
     QList<TProjectAction> CurrentProject() const;
     void SetFileCommandsEnabled(bool enabled);
@@ -112,6 +127,8 @@ private:
     bool building_ = false;
 };
 
-inline const QString kFragmentFilter =
-    QStringLiteral("Fragment (*.png;*.jpg;*.jpeg;*.bmp)|*.png;*.jpg;*.jpeg;*.bmp");
+inline const QString kFragmentFilter = QStringLiteral(
+    "Fragment (*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.apng;*.webp)|*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.apng;*.webp");
+inline const QString kSpriteSheetFilter =
+    QStringLiteral("Sprite Sheet (*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.webp)|*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.webp");
 inline const QString kAudioFilter = QStringLiteral("Audio (*.mp3;*.wav;*.aac;*.ogg)|*.mp3;*.wav;*.aac;*.ogg");

@@ -1,9 +1,9 @@
 #include "packer/PreviewFrames.h"
 
 #include "common/Error.h"
-#include "packer/ImageDecoders.h"
-#include "packer/ImageFormat.h"
-#include "packer/PackageBuild.h"
+#include "image/ImageDecoders.h"
+#include "image/ImageFormat.h"
+#include "package/SheetRule.h"
 
 #include <QFileInfo>
 
@@ -22,7 +22,7 @@ public:
         if (info.Width > kMaxFrameSide || info.Height > kMaxFrameSide ||
             std::int64_t{info.Width} * info.Height * 4 > TPreviewFrames::kMaxFrameBytes)
             throw TError(QStringLiteral("%1: %2 by %3 pixels is too large to preview").arg(path_).arg(info.Width).arg(info.Height));
-        oneColour_ = info.Transparency == TTransparency::OneColour;
+        transparency_ = info.Transparency;
         image = QImage(info.Width, info.Height, QImage::Format_ARGB32_Premultiplied);
         if (image.isNull())
             throw TError(path_ + QStringLiteral(": out of memory"));
@@ -32,14 +32,14 @@ public:
     {
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            const QRgb colour = SheetColour(pixels[x], oneColour_);
+            const QRgb colour = SheetColour(pixels[x], transparency_);
             out[x] = colour == 0xFFFFFFFFu ? 0u : colour;
         }
     }
 
 private:
     const QString& path_;
-    bool oneColour_ = false;
+    TTransparency transparency_ = TTransparency::None;
 };
 
 }  // namespace

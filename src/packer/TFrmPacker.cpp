@@ -2,10 +2,12 @@
 
 #include "app/FileListView.h"
 #include "common/AppDirs.h"
+#include "common/Error.h"
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "packer/ActionTree.h"
 #include "packer/FramePreview.h"
+#include "packer/SheetGridDialog.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,6 +22,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <new>
 
 namespace {
 
@@ -136,6 +140,7 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     ContextMenu<TFrmPacker>(lv1_, QStringLiteral("pmFragment"), this,
                             {{QStringLiteral("Add Fragment"), &TFrmPacker::AddFragmentClick},
                              {QStringLiteral("Delete Fragment"), &TFrmPacker::DeleteFragmentClick},
+                             {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick},
                              {QStringLiteral("Open Containing Folder"), &TFrmPacker::OpenContainingFolder1Click}});
 
     lv2_ = new TFileListView(QStringLiteral("lv2"));
@@ -189,7 +194,8 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
                                                {QStringLiteral("Delete"), &TFrmPacker::DeleteFragmentClick},
                                                {QStringLiteral("Up"), &TFrmPacker::btn26Click},
                                                {QStringLiteral("Down"), &TFrmPacker::btn27Click},
-                                               {QStringLiteral("Clear"), &TFrmPacker::btn3Click}}),
+                                               {QStringLiteral("Clear"), &TFrmPacker::btn3Click},
+                                               {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick}}),
                           fragmentsAndPreview);
 
     // Bottom: the build's log.
@@ -280,6 +286,26 @@ void TFrmPacker::btn26Click() { EditList(lv1_, &TFileListModel::MoveUp); }
 void TFrmPacker::btn27Click() { EditList(lv1_, &TFileListModel::MoveDown); }
 
 void TFrmPacker::btn3Click() { editor_.Fragments().Clear(); }
+
+void TFrmPacker::ImportSpriteSheetClick()
+{
+    const QString path = editor_.ChooseSpriteSheet();
+    if (path.isEmpty())
+        return;
+    TSheetImage sheet;
+    try {
+        sheet = LoadSheetImage(path);
+    } catch (const TError& error) {
+        prompts_.Error(error.Text());
+        return;
+    } catch (const std::bad_alloc&) {
+        prompts_.Error(path + QStringLiteral(": there is not enough memory to open it"));
+        return;
+    }
+    TSheetGridDialog dialog(sheet, path, this);
+    if (dialog.exec() == QDialog::Accepted)
+        editor_.ImportSpriteSheet(sheet, path, dialog.Grid());
+}
 
 void TFrmPacker::OpenContainingFolder1Click() { editor_.OpenContainingFolder(lv1_->SelectedRow()); }
 

@@ -38,6 +38,7 @@ public slots:
     void btn26Click();  // Up
     void btn27Click();  // Down
     void btn3Click();   // Clear
+    void ImportSpriteSheetClick();
     void OpenContainingFolder1Click();
     // The hidden audio panel's tool bar.
     void btn7Click();   // Add

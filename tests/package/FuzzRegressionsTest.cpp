@@ -3,7 +3,7 @@
 // of the test command replay them too, under the fuzzers' allocation limit.)
 #include "app/LibraryFile.h"
 #include "common/Error.h"
-#include "packer/ImageDecoders.h"
+#include "image/ImageDecoders.h"
 #include "support/TestEnv.h"
 
 #include <QDir>

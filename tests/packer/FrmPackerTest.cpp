@@ -87,11 +87,11 @@ TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbAction"))->actions()),
               (QStringList{"New", "Rename", "Delete", "Up", "Down"}));
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbFragment"))->actions()),
-              (QStringList{"Add", "Delete", "Up", "Down", "Clear"}));
+              (QStringList{"Add", "Delete", "Up", "Down", "Clear", "Import Sprite Sheet…"}));
     EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmAction"))->actions()),
               (QStringList{"New Action", "Rename Action", "Delete Action"}));
     EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmFragment"))->actions()),
-              (QStringList{"Add Fragment", "Delete Fragment", "Open Containing Folder"}));
+              (QStringList{"Add Fragment", "Delete Fragment", "Import Sprite Sheet…", "Open Containing Folder"}));
     EXPECT_EQ(Fragments()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Fragment"));
     EXPECT_EQ(Fragments()->columnWidth(0), 180);
     EXPECT_EQ(Fragments()->columnWidth(1), 800);
@@ -120,7 +120,7 @@ TEST_F(FrmPackerTest, FragmentButtonsMoveTheSelectionWithTheRow)
 TEST_F(FrmPackerTest, FilesDroppedFromTheFileManagerReachTheList)
 {
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(Path("FACE.PNG")), QUrl::fromLocalFile(Path("a.gif")),
+    mime.setUrls({QUrl::fromLocalFile(Path("FACE.PNG")), QUrl::fromLocalFile(Path("a.tif")),
                   QUrl(QStringLiteral("https://example.org/b.png"))});
     QWidget* viewport = Fragments()->viewport();
     const QPointF at(10, 10);
@@ -223,7 +223,7 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
 
 TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
 {
-    EXPECT_EQ(QtPrompts::QtFilter(kFragmentFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp)"));
+    EXPECT_EQ(QtPrompts::QtFilter(kFragmentFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp *.gif *.apng *.webp)"));
     EXPECT_EQ(QtPrompts::QtFilter(kProjectFilter), QStringLiteral("Zuvo Project(*.zvp)"));
     EXPECT_EQ(QtPrompts::QtFilter(QStringLiteral("Sound|*.mp3;*.wav|All|*")), QStringLiteral("Sound (*.mp3 *.wav);;All (*)"));
 }

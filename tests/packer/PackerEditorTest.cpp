@@ -4,6 +4,8 @@
 #include "support/TestEnv.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 class PackerEditorTest : public TempDirTest {
 protected:
@@ -151,7 +153,7 @@ TEST_F(PackerEditorTest, AddNeedsAnActionAndRefusesPathsWithTheSeparator)
 TEST_F(PackerEditorTest, DropsTakeTheListsTypesInAnyCaseEvenWithoutAnAction)
 {
     editor_.DropFiles(TPackerEditor::List::Fragments,
-                      {Path("FACE.PNG"), Path("a.gif"), Path("b.Jpeg"), Path("c.bmp"), Path("noext"), Path("d.wav")});
+                      {Path("FACE.PNG"), Path("a.tif"), Path("b.Jpeg"), Path("c.bmp"), Path("noext"), Path("d.wav")});
     EXPECT_EQ(Shown(), (QStringList{Path("FACE.PNG"), Path("b.Jpeg"), Path("c.bmp")}));
     editor_.DropFiles(TPackerEditor::List::Audio, {Path("a.png"), Path("b.OGG"), Path("c.mp3")});
     EXPECT_EQ(editor_.Audio().Paths(), (QStringList{Path("b.OGG"), Path("c.mp3")}));
@@ -303,4 +305,34 @@ TEST_F(PackerEditorTest, CloseDisablesTheFileCommandsUntilNewOpenOrNewAction)
     prompts_.openFileAnswers = {Path("x.zvp")};
     editor_.FileOpen();
     EXPECT_EQ(changes, (QList<bool>{false, true, false, true, false, true}));
+}
+
+TEST_F(PackerEditorTest, AnAddedAnimationIsImportedBesideTheProjectSavedFirst)
+{
+    MakeActions(QStringLiteral("A"), 0);
+    editor_.SelectAction(0);
+    const QString gif = Path(QStringLiteral("hop.gif"));
+    ASSERT_TRUE(QFile::copy(QDir(TestDataFolder()).filePath(QStringLiteral("animation/gif_pillow.gif")), gif));
+    const QStringList chosen{Path(QStringLiteral("a.png")), gif, Path(QStringLiteral("b.png"))};
+
+    // Declined: the stills come in, the animation stays out and nothing is written.
+    prompts_.openFilesAnswers = {chosen, chosen};
+    editor_.AddFiles(TPackerEditor::List::Fragments);
+    EXPECT_EQ(Shown(), (QStringList{chosen[0], chosen[2]}));
+    EXPECT_EQ(Texts(), (QStringList{"Zuvora: The frames of hop.gif are written into a folder beside the project file. "
+                                    "Save the project first?"}));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("hop"))));
+
+    // Saved: its frames stand where it stood among the chosen files.
+    editor_.Fragments().Clear();
+    prompts_.confirmAnswers = {true};
+    prompts_.saveFileAnswers = {Path(QStringLiteral("pet"))};
+    editor_.AddFiles(TPackerEditor::List::Fragments);
+    EXPECT_EQ(editor_.ProjectFileName(), Path(QStringLiteral("pet.zvp")));
+    const QStringList shown = Shown();
+    ASSERT_GT(shown.size(), 4);
+    EXPECT_EQ(shown.first(), chosen[0]);
+    EXPECT_EQ(shown.last(), chosen[2]);
+    for (const QString& frame : shown.mid(1, shown.size() - 2))
+        EXPECT_EQ(QFileInfo(frame).absolutePath(), Path(QStringLiteral("hop")));
 }

@@ -314,3 +314,39 @@ TEST_F(ZvkTest, InfoOnABrokenPackageSaysSoAndFails)
     const ZvkRun trace = Zvk({"trace", Path(QStringLiteral("text.zvk"))});
     EXPECT_EQ(trace.code, 1);
 }
+
+TEST_F(ZvkTest, ImportAppendsAnActionThatBuilds)
+{
+    // A strip of three 8 by 8 cells, the middle one clear: two frames.
+    QImage strip(24, 8, QImage::Format_ARGB32);
+    strip.fill(qRgba(200, 40, 40, 255));
+    for (int y = 0; y < 8; ++y)
+        for (int x = 8; x < 16; ++x)
+            strip.setPixel(x, y, 0);
+    ASSERT_TRUE(strip.save(Path(QStringLiteral("walk.png"))));
+    QImage still(4, 4, QImage::Format_RGB32);
+    still.fill(Qt::blue);
+    ASSERT_TRUE(still.save(Path(QStringLiteral("still.png"))));
+    const QString project = Path(QStringLiteral("pet.zvp"));
+
+    const ZvkRun sheet = Zvk({"import", Path(QStringLiteral("walk.png")), project, "--grid", "3x1"});
+    ASSERT_EQ(sheet.code, 0) << sheet.err.toStdString();
+    EXPECT_TRUE(sheet.out.contains(QStringLiteral("\"walk\" of 2 frame entries"))) << sheet.out.toStdString();
+    const ZvkRun plain = Zvk({"import", "--action", "Stand", Path(QStringLiteral("still.png")), project});
+    ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
+    EXPECT_EQ(ReadAll(project).count("<Action>"), 2);
+    ASSERT_EQ(Zvk({"build", project, Path(QStringLiteral("pet.zvk"))}).code, 0);
+    const QString info = Zvk({"info", Path(QStringLiteral("pet.zvk"))}).out;
+    EXPECT_TRUE(info.contains(QStringLiteral("walk")) && info.contains(QStringLiteral("Stand"))) << info.toStdString();
+    EXPECT_EQ(info.count(QStringLiteral("width 8 height 8")), 2) << info.toStdString();
+
+    // Both ways of cutting at once, a grid that is no grid, and a project that is no project.
+    for (const QStringList& args : {QStringList{"import", "walk.png", "p.zvp", "--grid", "3x1", "--cell", "8x8"},
+                                    QStringList{"import", "walk.png", "p.zvp", "--grid", "3"},
+                                    QStringList{"import", "walk.png", "p.zvp", "--cell", "0x8"}})
+        EXPECT_EQ(Zvk(args).code, 2) << args.join(u' ').toStdString();
+    WriteAll(Path(QStringLiteral("text.zvp")), "not a project");
+    const ZvkRun damaged = Zvk({"import", Path(QStringLiteral("still.png")), Path(QStringLiteral("text.zvp"))});
+    EXPECT_EQ(damaged.code, 1);
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("text.zvp"))), QByteArray("not a project"));
+}

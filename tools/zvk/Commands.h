@@ -29,6 +29,9 @@ int PackCommand(const TArguments& args);
 int InfoCommand(const TArguments& args);
 int TraceCommand(const TArguments& args);
 int BuildCommand(const TArguments& args);
+int ImportCommand(const TArguments& args);
+
+inline const QStringList kImportOptions{QStringLiteral("--action"), QStringLiteral("--grid"), QStringLiteral("--cell")};
 
 // Console output in the locale's encoding.
 void PrintOut(const QString& line);

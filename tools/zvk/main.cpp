@@ -51,6 +51,13 @@ constexpr Command kCommands[] = {
      "standard output, an error on standard error. \".zvk\" is added to PACKAGE unless it\n"
      "ends so; the work folder is $APPDATA/Zuvo Packer/<name>.",
      BuildCommand},
+    {"import", "FILE PROJECT [--action NAME] [--grid COLSxROWS | --cell WxH]",
+     "Append to PROJECT (a .zvp file, made when it does not exist) one action holding the\n"
+     "frames of FILE, as the packer's Add does: an animation (GIF, APNG, WebP) becomes PNG\n"
+     "frames in a new folder beside PROJECT, each repeated for its delay at 80 ms a frame.\n"
+     "With --grid or --cell, FILE is a sprite sheet cut into cells in reading order, wholly\n"
+     "see-through cells left out. The action is named after FILE unless --action names it.",
+     ImportCommand, {"--action", "--grid", "--cell"}},
 };
 
 QString Usage()

@@ -1,4 +1,4 @@
-#include "packer/ImageDecoders.h"
+#include "image/ImageDecoders.h"
 
 #include "common/Error.h"
 
@@ -77,11 +77,10 @@ TTransparency PngTransparency(png_structp png, png_infop info)
 // Reads the header and sets every format up to come out as 8-bit BGRA, the byte order of
 // QRgb here: palettes and small greys expanded, tRNS turned into alpha (before 16 bits are
 // scaled, so a 16-bit transparent colour matches exactly), no gamma applied.
-bool PngHeader(png_structp png, png_infop info, FILE* file, TImageInfo* out, int* passes)
+bool PngHeader(png_structp png, png_infop info, TImageInfo* out, int* passes)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    png_init_io(png, file);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
@@ -147,15 +146,28 @@ struct PngReader {
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
-void DecodePngFile(const QString& path, TImageSink* sink, TImageInfo* header)
+// A PNG held in memory. Running short is damage: libpng must not see zeros instead.
+struct PngMemory {
+    const png_byte* data;
+    std::size_t size;
+    std::size_t position = 0;
+};
+
+void ReadPngMemory(png_structp png, png_bytep out, png_size_t count)
 {
-    const FilePtr file = OpenFile(path);
-    PngReader reader;
-    if (reader.info == nullptr)
-        throw TError(path + QStringLiteral(": out of memory"));
+    auto* memory = static_cast<PngMemory*>(png_get_io_ptr(png));
+    if (memory->size - memory->position < count)
+        png_error(png, "the data ends early");
+    std::memcpy(out, memory->data + memory->position, count);
+    memory->position += count;
+}
+
+// The reader's input is already set up; `path` names the image in messages.
+void DecodePng(PngReader& reader, const QString& path, TImageSink* sink, TImageInfo* header)
+{
     TImageInfo info;
     int passes = 1;
-    if (!PngHeader(reader.png, reader.info, file.get(), &info, &passes))
+    if (!PngHeader(reader.png, reader.info, &info, &passes))
         Raise(path, reader.error);
     *header = info;
     if (sink == nullptr)
@@ -164,6 +176,16 @@ void DecodePngFile(const QString& path, TImageSink* sink, TImageInfo* header)
     std::vector<QRgb> rows(static_cast<std::size_t>(info.Width) * static_cast<std::size_t>(passes == 1 ? 1 : info.Height));
     if (!PngRows(reader.png, info.Height, passes, rows.data(), static_cast<std::size_t>(info.Width), sink))
         Raise(path, reader.error);
+}
+
+void DecodePngFile(const QString& path, TImageSink* sink, TImageInfo* header)
+{
+    const FilePtr file = OpenFile(path);
+    PngReader reader;
+    if (reader.info == nullptr)
+        throw TError(path + QStringLiteral(": out of memory"));
+    png_init_io(reader.png, file.get());
+    DecodePng(reader, path, sink, header);
 }
 
 // --------------------------------------------------------------------------------- JPEG
@@ -347,6 +369,17 @@ void DecodeImage(const QString& path, const QString& format, TImageSink& sink)
 {
     TImageInfo info;
     Decode(path, format, &sink, &info);
+}
+
+void DecodePngData(const QByteArray& data, const QString& name, TImageSink& sink)
+{
+    PngReader reader;
+    if (reader.info == nullptr)
+        throw TError(name + QStringLiteral(": out of memory"));
+    PngMemory memory{reinterpret_cast<const png_byte*>(data.constData()), static_cast<std::size_t>(data.size())};
+    png_set_read_fn(reader.png, &memory, ReadPngMemory);
+    TImageInfo info;
+    DecodePng(reader, name, &sink, &info);
 }
 
 QImage DecodeImage(const QString& path, const QString& format, TImageInfo* info, std::int64_t maxBytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -35,6 +36,10 @@ TImageInfo ReadImageInfo(const QString& path, const QString& format);
 // Decodes the whole image into the sink. Raises TError with the decoder's reason; the sink
 // may have seen some rows by then.
 void DecodeImage(const QString& path, const QString& format, TImageSink& sink);
+
+// Decodes a whole PNG held in memory into the sink, as DecodeImage does a PNG file; `name`
+// starts every message.
+void DecodePngData(const QByteArray& data, const QString& name, TImageSink& sink);
 
 // The whole image as ARGB32 (straight alpha), refusing one larger than `maxBytes` decoded.
 QImage DecodeImage(const QString& path, const QString& format, TImageInfo* info, std::int64_t maxBytes);

@@ -1,4 +1,4 @@
-#include "packer/ImageFormat.h"
+#include "image/ImageFormat.h"
 
 #include "common/AppDirs.h"
 #include "common/Error.h"

@@ -1,0 +1,397 @@
+// GIF animations through giflib's low-level calls, one line at a time: giflib's DGifSlurp
+// would allocate whatever a frame claims. A walk over the blocks first counts the frames and
+// checks every rectangle against the limits; only then are pixels decoded.
+//
+// Composition follows the browsers: the canvas starts transparent; a frame's transparent
+// index leaves the canvas as it was; disposal 2 clears the frame's rectangle to transparent
+// (the background colour is ignored), 3 (and 4, which some writers use for it) restores the
+// rectangle to what it was before the frame, anything else keeps the frame. Frames are
+// clipped to the logical screen. A file is whole or damaged: data that ends before the
+// trailer, a frame whose pixels run short, a frame without a colour table and an index
+// beyond its table are errors, not drawn as far as they go.
+
+#include "image/Animation.h"
+
+#include "archive/ByteReader.h"
+#include "common/Error.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void Fail(const QString& name, const QString& reason)
+{
+    throw TError(QStringLiteral("%1: %2").arg(name, reason));
+}
+
+enum class TDisposal { Keep, Clear, Restore };
+
+struct TGifFrame {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    bool Interlaced = false;
+    int Colours = 0;  // entries in the table the frame uses; 0 without one
+    // From the graphic control block before the frame, if any.
+    TDisposal Disposal = TDisposal::Keep;
+    int DelayMs = 0;
+    int TransparentIndex = -1;
+};
+
+struct TGifLayout {
+    int Width = 0;
+    int Height = 0;
+    std::vector<TGifFrame> Frames;
+};
+
+// Skips a chain of data sub-blocks up to its empty terminator. The first block is returned
+// (with its length) for the caller to look into.
+const std::uint8_t* SkipSubBlocks(ByteReader& in, int* firstLength)
+{
+    const std::uint8_t* first = nullptr;
+    *firstLength = 0;
+    for (bool isFirst = true;; isFirst = false) {
+        const std::uint8_t length = in.U8();
+        if (length == 0)
+            return first;
+        const std::uint8_t* block = in.Bytes(length);
+        if (block == nullptr)
+            return nullptr;
+        if (isFirst) {
+            first = block;
+            *firstLength = length;
+        }
+    }
+}
+
+// The structure pass: every block is walked over without decoding, so the frames and their
+// rectangles are known, and the file is known to be whole, before any pixel is touched.
+// Each step consumes bytes, so the walk is bounded by the data.
+TGifLayout WalkGif(const QByteArray& data, const QString& name)
+{
+    ByteReader in(data.constData(), static_cast<std::size_t>(data.size()));
+    const std::uint8_t* signature = in.Bytes(6);
+    if (signature == nullptr || std::memcmp(signature, "GIF", 3) != 0)
+        Fail(name, QStringLiteral("not a GIF file"));
+    TGifLayout layout;
+    layout.Width = in.U16();
+    layout.Height = in.U16();
+    const std::uint8_t screenFlags = in.U8();
+    in.Skip(2);  // background colour and aspect ratio: neither is drawn
+    const int globalColours = (screenFlags & 0x80) != 0 ? 2 << (screenFlags & 7) : 0;
+    in.Skip(3 * static_cast<std::size_t>(globalColours));
+
+    TGifFrame control;  // what the last graphic control block set for the next frame
+    for (;;) {
+        const std::uint8_t introducer = in.U8();
+        if (!in.Ok())
+            Fail(name, QStringLiteral("the file ends early"));
+        if (introducer == 0x3B)
+            break;
+        if (introducer == 0x21) {
+            const std::uint8_t label = in.U8();
+            int length = 0;
+            const std::uint8_t* block = SkipSubBlocks(in, &length);
+            // A control block shorter than its four bytes is ignored, as other extensions are.
+            if (label == 0xF9 && block != nullptr && length >= 4) {
+                const int method = (block[0] >> 2) & 7;
+                control.Disposal = method == 2 ? TDisposal::Clear
+                                   : method == 3 || method == 4 ? TDisposal::Restore
+                                                                : TDisposal::Keep;
+                control.DelayMs = (block[1] | (block[2] << 8)) * 10;
+                control.TransparentIndex = (block[0] & 1) != 0 ? block[3] : -1;
+            }
+        } else if (introducer == 0x2C) {
+            if (layout.Frames.size() >= static_cast<std::size_t>(kMaxAnimationFrames))
+                Fail(name, QStringLiteral("more than %1 frames").arg(kMaxAnimationFrames));
+            TGifFrame frame = control;
+            control = TGifFrame();
+            frame.Left = in.U16();
+            frame.Top = in.U16();
+            frame.Width = in.U16();
+            frame.Height = in.U16();
+            const std::uint8_t flags = in.U8();
+            frame.Interlaced = (flags & 0x40) != 0;
+            if ((flags & 0x80) != 0) {
+                frame.Colours = 2 << (flags & 7);
+                in.Skip(3 * static_cast<std::size_t>(frame.Colours));
+            } else {
+                frame.Colours = globalColours;
+            }
+            const std::uint8_t codeSize = in.U8();
+            int length = 0;
+            SkipSubBlocks(in, &length);
+            if (!in.Ok())
+                Fail(name, QStringLiteral("the file ends early"));
+            // giflib's decoder works with codes of at most 12 bits.
+            if (codeSize > 11)
+                Fail(name, QStringLiteral("frame %1 has a code size of %2 bits").arg(layout.Frames.size() + 1).arg(codeSize));
+            layout.Frames.push_back(frame);
+        } else {
+            Fail(name, QStringLiteral("an unknown block (0x%1) at byte %2")
+                           .arg(introducer, 2, 16, QLatin1Char('0'))
+                           .arg(in.Position() - 1));
+        }
+    }
+    return layout;
+}
+
+// Fixes the canvas and holds the frames to the limits; raises TError otherwise.
+void CheckLayout(TGifLayout& layout, const QString& name)
+{
+    if (layout.Frames.empty())
+        Fail(name, QStringLiteral("the file holds no image"));
+    // A logical screen of nothing a side takes the extent of the frames on that side.
+    int right = 0;
+    int bottom = 0;
+    for (const TGifFrame& frame : layout.Frames) {
+        right = std::max(right, frame.Left + frame.Width);
+        bottom = std::max(bottom, frame.Top + frame.Height);
+    }
+    if (layout.Width == 0)
+        layout.Width = right;
+    if (layout.Height == 0)
+        layout.Height = bottom;
+    if (layout.Width == 0 || layout.Height == 0)
+        Fail(name, QStringLiteral("the images are empty"));
+    if (layout.Width > kMaxCanvasSide || layout.Height > kMaxCanvasSide) {
+        Fail(name, QStringLiteral("the canvas of %1 by %2 pixels is larger than %3 a side")
+                       .arg(layout.Width)
+                       .arg(layout.Height)
+                       .arg(kMaxCanvasSide));
+    }
+    const auto frames = static_cast<std::int64_t>(layout.Frames.size());
+    if (frames * layout.Width * layout.Height * 4 > kMaxAnimationBytes) {
+        Fail(name, QStringLiteral("%1 frames of %2 by %3 pixels are too large")
+                       .arg(frames)
+                       .arg(layout.Width)
+                       .arg(layout.Height));
+    }
+    // Every frame is decoded whole, clipped or not, so their own areas are held to the same
+    // limit as the canvases.
+    std::int64_t decoded = 0;
+    for (std::size_t i = 0; i < layout.Frames.size(); ++i) {
+        const TGifFrame& frame = layout.Frames[i];
+        if (frame.Width > kMaxCanvasSide || frame.Height > kMaxCanvasSide) {
+            Fail(name, QStringLiteral("frame %1 of %2 by %3 pixels is larger than %4 a side")
+                           .arg(i + 1)
+                           .arg(frame.Width)
+                           .arg(frame.Height)
+                           .arg(kMaxCanvasSide));
+        }
+        if (frame.Colours == 0 && frame.Width > 0 && frame.Height > 0)
+            Fail(name, QStringLiteral("frame %1 has no colour table").arg(i + 1));
+        decoded += std::int64_t{frame.Width} * frame.Height * 4;
+    }
+    if (decoded > kMaxAnimationBytes)
+        Fail(name, QStringLiteral("the frames hold too many pixels"));
+}
+
+struct TMemoryInput {
+    const std::uint8_t* Data;
+    std::size_t Size;
+    std::size_t Position = 0;
+};
+
+int ReadMemory(GifFileType* gif, GifByteType* out, int count)
+{
+    auto* input = static_cast<TMemoryInput*>(gif->UserData);
+    if (count <= 0)
+        return 0;
+    const std::size_t taken = std::min(static_cast<std::size_t>(count), input->Size - input->Position);
+    std::memcpy(out, input->Data + input->Position, taken);
+    input->Position += taken;
+    return static_cast<int>(taken);
+}
+
+struct GifCloser {
+    void operator()(GifFileType* gif) const
+    {
+        int error = 0;
+        DGifCloseFile(gif, &error);
+    }
+};
+
+using GifPtr = std::unique_ptr<GifFileType, GifCloser>;
+
+[[noreturn]] void FailGif(const QString& name, int frame, int error)
+{
+    const char* text = GifErrorString(error);
+    Fail(name, QStringLiteral("frame %1: %2").arg(frame).arg(text != nullptr ? QString::fromLatin1(text) : QStringLiteral("damaged data")));
+}
+
+// The image row of the `line`th line stored, in the four passes of an interlaced frame.
+int InterlacedRow(int line, int height)
+{
+    static constexpr int kStart[] = {0, 4, 2, 1};
+    static constexpr int kStep[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass) {
+        const int rows = height > kStart[pass] ? (height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
+        if (line < rows)
+            return kStart[pass] + line * kStep[pass];
+        line -= rows;
+    }
+    return height;  // beyond the frame: giflib never hands more lines than the frame holds
+}
+
+// Decodes one frame line by line onto the canvas. The giflib frame is positioned right
+// after the image descriptor.
+void DrawFrame(GifFileType* gif, const TGifFrame& frame, int number, const QString& name, QImage& canvas)
+{
+    if (frame.Width == 0 || frame.Height == 0) {
+        // No pixels to read, but the image data still has to be passed over.
+        int codeSize = 0;
+        GifByteType* block = nullptr;
+        if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR)
+            FailGif(name, number, gif->Error);
+        while (block != nullptr) {
+            if (DGifGetCodeNext(gif, &block) == GIF_ERROR)
+                FailGif(name, number, gif->Error);
+        }
+        return;
+    }
+    const ColorMapObject* map = gif->Image.ColorMap != nullptr ? gif->Image.ColorMap : gif->SColorMap;
+    if (map == nullptr || map->ColorCount != frame.Colours)
+        Fail(name, QStringLiteral("frame %1 has no colour table").arg(number));
+    std::array<QRgb, 256> palette{};
+    for (int i = 0; i < map->ColorCount && i < 256; ++i)
+        palette[static_cast<std::size_t>(i)] = qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue);
+
+    // The part of the frame on the canvas.
+    const int x0 = std::min(frame.Left, canvas.width());
+    const int x1 = std::min(frame.Left + frame.Width, canvas.width());
+    std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+    for (int i = 0; i < frame.Height; ++i) {
+        if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR)
+            FailGif(name, number, gif->Error);
+        for (const GifPixelType index : line) {
+            if (index >= frame.Colours && index != frame.TransparentIndex)
+                Fail(name, QStringLiteral("frame %1 uses colour %2 of a table of %3").arg(number).arg(index).arg(frame.Colours));
+        }
+        const int y = frame.Top + (frame.Interlaced ? InterlacedRow(i, frame.Height) : i);
+        if (y >= canvas.height())
+            continue;
+        auto* row = reinterpret_cast<QRgb*>(canvas.scanLine(y));
+        for (int x = x0; x < x1; ++x) {
+            const GifPixelType index = line[static_cast<std::size_t>(x - frame.Left)];
+            if (index != frame.TransparentIndex)
+                row[x] = palette[index];
+        }
+    }
+}
+
+// A rectangle of the canvas: its pixels copied out, or put back.
+struct TCanvasArea {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+};
+
+TCanvasArea ClipToCanvas(const TGifFrame& frame, const QImage& canvas)
+{
+    TCanvasArea area;
+    area.Left = std::min(frame.Left, canvas.width());
+    area.Top = std::min(frame.Top, canvas.height());
+    area.Width = std::min(frame.Left + frame.Width, canvas.width()) - area.Left;
+    area.Height = std::min(frame.Top + frame.Height, canvas.height()) - area.Top;
+    return area;
+}
+
+void SaveArea(const QImage& canvas, const TCanvasArea& area, std::vector<QRgb>& saved)
+{
+    saved.resize(static_cast<std::size_t>(area.Width) * static_cast<std::size_t>(area.Height));
+    for (int y = 0; y < area.Height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(canvas.constScanLine(area.Top + y)) + area.Left;
+        std::copy(row, row + area.Width, saved.begin() + static_cast<std::ptrdiff_t>(y) * area.Width);
+    }
+}
+
+void RestoreArea(QImage& canvas, const TCanvasArea& area, const std::vector<QRgb>* saved)
+{
+    for (int y = 0; y < area.Height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(canvas.scanLine(area.Top + y)) + area.Left;
+        if (saved == nullptr)
+            std::fill(row, row + area.Width, QRgb{0});
+        else
+            std::copy_n(saved->begin() + static_cast<std::ptrdiff_t>(y) * area.Width, area.Width, row);
+    }
+}
+
+}  // namespace
+
+void ReadGif(const QByteArray& data, const QString& name, TAnimationSink& sink)
+{
+    if (data.size() > kMaxAnimationFileSize)
+        Fail(name, QStringLiteral("the file is larger than %1 MB").arg(kMaxAnimationFileSize >> 20));
+    TGifLayout layout = WalkGif(data, name);
+    CheckLayout(layout, name);
+
+    TAnimationInfo info;
+    info.Width = layout.Width;
+    info.Height = layout.Height;
+    info.FrameCount = static_cast<int>(layout.Frames.size());
+    info.Transparent = std::any_of(layout.Frames.begin(), layout.Frames.end(),
+                                   [](const TGifFrame& frame) { return frame.TransparentIndex >= 0; });
+    sink.Begin(info);
+
+    TMemoryInput input{reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())};
+    int error = 0;
+    const GifPtr gif(DGifOpen(&input, ReadMemory, &error));
+    if (!gif)
+        Fail(name, QString::fromLatin1(GifErrorString(error)));
+
+    QImage canvas(layout.Width, layout.Height, QImage::Format_ARGB32);
+    if (canvas.isNull())
+        Fail(name, QStringLiteral("out of memory"));
+    canvas.fill(0);
+    std::vector<QRgb> saved;  // under a frame disposed of by restoring
+    std::size_t next = 0;
+    for (;;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR)
+            FailGif(name, static_cast<int>(next) + 1, gif->Error);
+        if (type == TERMINATE_RECORD_TYPE)
+            break;
+        if (type == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR)
+                FailGif(name, static_cast<int>(next) + 1, gif->Error);
+            while (block != nullptr) {
+                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR)
+                    FailGif(name, static_cast<int>(next) + 1, gif->Error);
+            }
+            continue;
+        }
+        // giflib reads the blocks the walk has already seen, so it finds the same frames.
+        const int number = static_cast<int>(next) + 1;
+        if (type != IMAGE_DESC_RECORD_TYPE || next >= layout.Frames.size())
+            Fail(name, QStringLiteral("the blocks after frame %1 are damaged").arg(next));
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+            FailGif(name, number, gif->Error);
+        const TGifFrame& frame = layout.Frames[next++];
+        if (gif->Image.Left != frame.Left || gif->Image.Top != frame.Top || gif->Image.Width != frame.Width ||
+            gif->Image.Height != frame.Height)
+            Fail(name, QStringLiteral("frame %1 is damaged").arg(number));
+
+        const TCanvasArea area = ClipToCanvas(frame, canvas);
+        if (frame.Disposal == TDisposal::Restore)
+            SaveArea(canvas, area, saved);
+        DrawFrame(gif.get(), frame, number, name, canvas);
+        sink.Frame(canvas, frame.DelayMs);
+        if (frame.Disposal == TDisposal::Restore)
+            RestoreArea(canvas, area, &saved);
+        else if (frame.Disposal == TDisposal::Clear)
+            RestoreArea(canvas, area, nullptr);
+    }
+    if (next != layout.Frames.size())
+        Fail(name, QStringLiteral("the file ends early"));
+}

@@ -1,0 +1,78 @@
+#include "image/PngEncoder.h"
+
+#include "common/Error.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+struct PngWriteState {
+    char error[256] = {};
+    QByteArray bytes;
+};
+
+[[noreturn]] void RaisePngError(png_structp png, png_const_charp message)
+{
+    auto* state = static_cast<PngWriteState*>(png_get_error_ptr(png));
+    std::strncpy(state->error, message, sizeof state->error - 1);
+    png_longjmp(png, 1);
+}
+
+void IgnoreWarning(png_structp, png_const_charp) {}
+
+void AppendBytes(png_structp png, png_bytep data, png_size_t length)
+{
+    static_cast<PngWriteState*>(png_get_io_ptr(png))->bytes.append(reinterpret_cast<const char*>(data),
+                                                                    static_cast<qsizetype>(length));
+}
+
+void FlushNothing(png_structp) {}
+
+// libpng reports errors by longjmp; nothing with a destructor may live in this frame.
+// `pixels` is RGB888 or RGBA8888 as `kind` says.
+bool Encode(const QImage& pixels, TPngKind kind, PngWriteState& state)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, RaisePngError, IgnoreWarning);
+    if (png == nullptr)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &state, AppendBytes, FlushNothing);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(pixels.width()), static_cast<png_uint_32>(pixels.height()), 8,
+                 kind == TPngKind::Rgba ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Sprites are mostly flat colour and repeated rows, which deflate finds best in the
+    // unfiltered rows: smaller than libpng's adaptive filters and faster.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    if (kind == TPngKind::RgbWhiteTransparent) {
+        png_color_16 white{};
+        white.red = white.green = white.blue = 255;
+        png_set_tRNS(png, info, nullptr, 0, &white);
+    }
+    png_write_info(png, info);
+    for (int y = 0; y < pixels.height(); ++y)
+        png_write_row(png, pixels.constScanLine(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+QByteArray EncodePng(const QImage& image, TPngKind kind)
+{
+    const QImage pixels = image.convertToFormat(kind == TPngKind::Rgba ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    PngWriteState state;
+    if (pixels.isNull() && !image.isNull())
+        throw TError(QStringLiteral("not enough memory to encode a PNG image"));
+    if (!Encode(pixels, kind, state))
+        throw TError(QStringLiteral("cannot encode a PNG image: %1").arg(QString::fromLatin1(state.error)));
+    return std::move(state.bytes);
+}

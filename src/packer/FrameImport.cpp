@@ -1,0 +1,344 @@
+#include "packer/FrameImport.h"
+
+#include "common/Error.h"
+#include "image/Animation.h"
+#include "image/ImageFormat.h"
+#include "image/PngEncoder.h"
+#include "package/SheetRule.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace {
+
+enum class FileKind { Gif, Png, Webp, Other };
+
+FileKind KindOf(const QByteArray& head)
+{
+    if (head.startsWith("GIF8"))
+        return FileKind::Gif;
+    if (head.startsWith(QByteArray::fromRawData("\x89PNG\r\n\x1a\n", 8)))
+        return FileKind::Png;
+    if (head.size() >= 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        return FileKind::Webp;
+    return FileKind::Other;
+}
+
+QByteArray ReadHead(const QString& path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    return file.read(bytes);
+}
+
+QByteArray ReadWhole(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    if (file.size() > kMaxAnimationFileSize)
+        throw TError(QStringLiteral("%1: the file is larger than %2 MiB").arg(path).arg(kMaxAnimationFileSize >> 20));
+    QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    return data;
+}
+
+void ReadAnimation(const QString& path, TAnimationSink& sink)
+{
+    const QByteArray data = ReadWhole(path);
+    switch (KindOf(data)) {
+    case FileKind::Gif:
+        return ReadGif(data, path, sink);
+    case FileKind::Png:
+        return ReadApng(data, path, sink);
+    case FileKind::Webp:
+        return ReadWebp(data, path, sink);
+    case FileKind::Other:
+        break;
+    }
+    throw TError(path + QStringLiteral(": not a GIF, PNG or WebP file"));
+}
+
+bool HasClearPixel(const QImage& argb)
+{
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(row[x]) != 255)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The frames of one import, written into a hidden folder of their own beside the project
+// and moved into place under a free name only once all are there, so that a failure leaves
+// nothing behind and nothing that exists is ever overwritten.
+class FrameFolder {
+public:
+    FrameFolder(const QString& source, const QString& projectFile)
+        : source_(source), parent_(QFileInfo(projectFile).absolutePath()),
+          staging_(QDir(parent_).filePath(QStringLiteral(".zuvora-import-XXXXXX")))
+    {
+        if (!staging_.isValid())
+            throw TError(QStringLiteral("%1: the frames cannot be written into %2: %3")
+                             .arg(source_, parent_, staging_.errorString()));
+    }
+
+    // How many files there will be, so that their names sort in frame order.
+    void Expect(int count) { digits_ = std::max(3, static_cast<int>(QString::number(std::max(count - 1, 0)).size())); }
+
+    QString Write(const QByteArray& png)
+    {
+        const QString name = QStringLiteral("%1.png").arg(names_.size(), digits_, 10, QLatin1Char('0'));
+        QFile file(QDir(staging_.path()).filePath(name));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(png) != png.size() || !file.flush())
+            throw TError(QStringLiteral("%1: %2 cannot be written: %3").arg(source_, file.fileName(), file.errorString()));
+        names_.append(name);
+        return name;
+    }
+
+    int Count() const { return static_cast<int>(names_.size()); }
+
+    // Moves the folder into place; returns its full path.
+    QString Commit()
+    {
+        const QString base = BaseName();
+        for (int attempt = 1; attempt <= 1000; ++attempt) {
+            const QString folder =
+                QDir(parent_).filePath(attempt == 1 ? base : QStringLiteral("%1-%2").arg(base).arg(attempt));
+            // Creating the name first claims it: rename() then only ever replaces that
+            // empty folder of ours, never anything someone else made.
+            if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0) {
+                if (errno == EEXIST)
+                    continue;
+                throw TError(QStringLiteral("%1: %2 cannot be created: %3").arg(source_, folder, QString::fromLocal8Bit(std::strerror(errno))));
+            }
+            if (::rename(QFile::encodeName(staging_.path()).constData(), QFile::encodeName(folder).constData()) != 0) {
+                const int error = errno;
+                QDir().rmdir(folder);
+                throw TError(QStringLiteral("%1: %2 cannot be created: %3").arg(source_, folder, QString::fromLocal8Bit(std::strerror(error))));
+            }
+            staging_.setAutoRemove(false);
+            // A temporary folder is its owner's alone; the frames are the person's files.
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                              QFileDevice::ExeOther);
+            return folder;
+        }
+        throw TError(QStringLiteral("%1: every folder name from %2 to %2-1000 is taken in %3").arg(source_, base, parent_));
+    }
+
+private:
+    QString BaseName() const
+    {
+        const QString base = QFileInfo(source_).completeBaseName();
+        // A name that is no folder of its own would put the frames elsewhere.
+        return base.isEmpty() || base.startsWith(u'.') ? QStringLiteral("frames") : base;
+    }
+
+    QString source_;
+    QString parent_;
+    QTemporaryDir staging_;
+    QStringList names_;
+    int digits_ = 3;
+};
+
+// Writes every frame of an animation, keeping its alpha where the file can carry any.
+class AnimationWriter : public TAnimationSink {
+public:
+    AnimationWriter(const QString& path, FrameFolder& folder) : path_(path), folder_(folder) {}
+
+    void Begin(const TAnimationInfo& info) override
+    {
+        transparent_ = info.Transparent;
+        folder_.Expect(info.FrameCount);
+    }
+
+    void Frame(const QImage& canvas, int delayMs) override
+    {
+        const int entries = FrameEntries(delayMs);
+        if (entries > kMaxImportedEntries - total_)
+            throw TError(QStringLiteral("%1: its frames would take more than %2 entries of the frame list at 80 ms each")
+                             .arg(path_).arg(kMaxImportedEntries));
+        total_ += entries;
+        const bool alpha = transparent_ || HasClearPixel(canvas);
+        const QString name = folder_.Write(EncodePng(canvas, alpha ? TPngKind::Rgba : TPngKind::Rgb));
+        entries_.append({name, entries});
+    }
+
+    // The frame list's entries once the folder is in place.
+    QStringList Entries(const QString& folder) const
+    {
+        QStringList paths;
+        paths.reserve(total_);
+        for (const auto& [name, count] : entries_) {
+            const QString path = QDir(folder).filePath(name);
+            for (int i = 0; i < count; ++i)
+                paths.append(path);
+        }
+        return paths;
+    }
+
+private:
+    const QString& path_;
+    FrameFolder& folder_;
+    bool transparent_ = false;
+    int total_ = 0;
+    QList<std::pair<QString, int>> entries_;
+};
+
+// Keeps the first frame alone.
+class FirstFrame : public TAnimationSink {
+public:
+    struct Done {};
+    TSheetImage Sheet;
+
+    void Begin(const TAnimationInfo& info) override { transparent_ = info.Transparent; }
+    void Frame(const QImage& canvas, int) override
+    {
+        Sheet.Image = canvas.copy();
+        if (Sheet.Image.isNull())
+            throw std::bad_alloc();
+        Sheet.Transparency = transparent_ || HasClearPixel(canvas) ? TTransparency::Partial : TTransparency::None;
+        throw Done{};
+    }
+
+private:
+    bool transparent_ = false;
+};
+
+}  // namespace
+
+int FrameEntries(int delayMs) { return std::max(1, static_cast<int>(std::lround(delayMs / 80.0))); }
+
+QList<QRect> GridCells(QSize size, const TSheetGrid& grid)
+{
+    int columns = grid.Columns;
+    int rows = grid.Rows;
+    QSize cell = grid.CellSize;
+    if (grid.By == TSheetGrid::Kind::Count) {
+        if (columns < 1 || rows < 1)
+            return {};
+        cell = QSize(size.width() / columns, size.height() / rows);
+    } else {
+        if (cell.width() < 1 || cell.height() < 1)
+            return {};
+        columns = size.width() / cell.width();
+        rows = size.height() / cell.height();
+    }
+    if (cell.isEmpty() || columns < 1 || rows < 1 || std::int64_t{columns} * rows > kMaxAnimationFrames)
+        return {};
+    QList<QRect> cells;
+    cells.reserve(columns * rows);
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column)
+            cells.append(QRect(QPoint(column * cell.width(), row * cell.height()), cell));
+    }
+    return cells;
+}
+
+TSheetImage LoadSheetImage(const QString& path)
+{
+    const FileKind kind = KindOf(ReadHead(path, 16));
+    if (kind == FileKind::Gif || kind == FileKind::Webp) {
+        FirstFrame first;
+        try {
+            ReadAnimation(path, first);
+        } catch (const FirstFrame::Done&) {
+            return std::move(first.Sheet);
+        }
+        throw TError(path + QStringLiteral(": the file holds no image"));
+    }
+    const QString format = DetectImageFormat(path);
+    if (format == u"0")
+        throw TError(path + QStringLiteral(": the file is empty"));
+    if (!IsDecodableFormat(format))
+        throw TError(path + QStringLiteral(": not a PNG, JPEG, BMP, GIF or WebP image"));
+    TImageInfo info;
+    TSheetImage sheet;
+    sheet.Image = DecodeImage(path, format, &info, kMaxAnimationBytes);
+    sheet.Transparency = info.Transparency;
+    return sheet;
+}
+
+bool IsClearCell(const TSheetImage& sheet, const QRect& cell)
+{
+    const QRect area = cell & sheet.Image.rect();
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(sheet.Image.constScanLine(y));
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (SheetColour(row[x], sheet.Transparency) != 0xFFFFFFFFu)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool IsImportedImage(const QString& path)
+{
+    static const QStringList kAnimationExtensions{QStringLiteral("gif"), QStringLiteral("apng"), QStringLiteral("webp")};
+    if (kAnimationExtensions.contains(QFileInfo(path).suffix().toLower()))
+        return true;
+    // A PNG file may hold an animation, whose control chunk stands before its image data.
+    try {
+        return IsAnimatedPng(ReadHead(path, 1 << 20));
+    } catch (const TError&) {
+        return false;
+    }
+}
+
+QStringList ImportAnimation(const QString& path, const QString& projectFile)
+{
+    FrameFolder folder(path, projectFile);
+    AnimationWriter writer(path, folder);
+    ReadAnimation(path, writer);
+    if (folder.Count() == 0)
+        throw TError(path + QStringLiteral(": the file holds no frame"));
+    return writer.Entries(folder.Commit());
+}
+
+QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid)
+{
+    return ImportSpriteSheet(LoadSheetImage(path), path, projectFile, grid);
+}
+
+QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const QString& projectFile,
+                              const TSheetGrid& grid)
+{
+    const QList<QRect> cells = GridCells(sheet.Image.size(), grid);
+    if (cells.isEmpty())
+        throw TError(QStringLiteral("%1: the grid does not fit the image of %2 by %3 pixels, or cuts more than %4 cells")
+                         .arg(path).arg(sheet.Image.width()).arg(sheet.Image.height()).arg(kMaxAnimationFrames));
+    QList<QRect> kept;
+    for (const QRect& cell : cells) {
+        if (!IsClearCell(sheet, cell))
+            kept.append(cell);
+    }
+    if (kept.isEmpty())
+        throw TError(path + QStringLiteral(": every cell of the grid is see-through"));
+    FrameFolder folder(path, projectFile);
+    folder.Expect(static_cast<int>(kept.size()));
+    const TPngKind kind = sheet.Transparency == TTransparency::None ? TPngKind::Rgb : TPngKind::Rgba;
+    QStringList names;
+    for (const QRect& cell : kept)
+        names.append(folder.Write(EncodePng(sheet.Image.copy(cell), kind)));
+    const QString committed = folder.Commit();
+    QStringList paths;
+    for (const QString& name : names)
+        paths.append(QDir(committed).filePath(name));
+    return paths;
+}

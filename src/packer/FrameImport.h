@@ -1,0 +1,64 @@
+#pragma once
+
+#include "image/ImageDecoders.h"
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// Turning the art people have into frame files a project can list: the frames of an
+// animation (GIF, APNG, WebP) or the cells of a sprite sheet, written as PNG files into a
+// new folder beside the project file, named after the source (cat.gif gives cat/000.png...).
+
+// How many consecutive entries of a frame list a frame shown for `delayMs` takes at the
+// pet's pace of 80 ms a frame: at least one.
+int FrameEntries(int delayMs);
+
+// One import may add at most this many entries to a frame list.
+inline constexpr int kMaxImportedEntries = 100000;
+
+// How a sprite sheet is cut: into `Columns` x `Rows` cells, or into cells of `CellSize`.
+// Pixels beyond the last whole cell are left out.
+struct TSheetGrid {
+    enum class Kind { Count, CellSize };
+    Kind By = Kind::Count;
+    int Columns = 1;
+    int Rows = 1;
+    QSize CellSize;
+};
+
+// The cells of an image of `size`, in reading order; empty when the grid does not fit the
+// image or would cut more than kMaxAnimationFrames cells.
+QList<QRect> GridCells(QSize size, const TSheetGrid& grid);
+
+// A picture to cut into cells: straight ARGB32, and how its file marks transparency.
+struct TSheetImage {
+    QImage Image;
+    TTransparency Transparency = TTransparency::None;
+};
+
+// Reads a PNG, JPEG, BMP, GIF or WebP file (of an animation, its first frame). Raises TError
+// naming the file and the reason.
+TSheetImage LoadSheetImage(const QString& path);
+
+// Whether every pixel of the cell would be see-through on the pet.
+bool IsClearCell(const TSheetImage& sheet, const QRect& cell);
+
+// Whether a file chosen for a frame list is imported into frames rather than listed as it
+// is: a GIF, APNG or WebP file by its name, or a PNG that holds an animation. Other files
+// are listed, and their content decides at the build, as always.
+bool IsImportedImage(const QString& path);
+
+// Imports the frames of an animation file (a still GIF or WebP gives one frame). Returns the
+// frame files' full paths in play order, each repeated for its delay at the pet's pace.
+// Raises TError naming the file and the reason, leaving nothing behind.
+QStringList ImportAnimation(const QString& path, const QString& projectFile);
+
+// Imports the cells of a sprite sheet that are not wholly see-through, in reading order.
+// Raises TError as ImportAnimation does.
+QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid);
+QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const QString& projectFile,
+                              const TSheetGrid& grid);

@@ -1,0 +1,184 @@
+#include "common/Error.h"
+#include "image/ImageDecoders.h"
+#include "packer/FrameImport.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Every entry of a folder, hidden ones too, so that anything left behind shows.
+QStringList Listing(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QImage Decoded(const QString& path, TImageInfo* info = nullptr)
+{
+    return DecodeImage(path, QStringLiteral("PNG"), info, std::int64_t{1} << 30);
+}
+
+// Whether two ARGB images show the same, pixels clear in both whatever their colour.
+bool SameSight(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            if (p != q && (qAlpha(p) != 0 || qAlpha(q) != 0))
+                return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+class FrameImportTest : public TempDirTest {
+protected:
+    QString Project() const { return Path(QStringLiteral("pet.zvp")); }
+};
+
+TEST(FrameEntriesTest, ADelayTakesEntriesAtEightyMillisecondsEach)
+{
+    const std::pair<int, int> cases[] = {{0, 1}, {20, 1}, {39, 1}, {80, 1}, {119, 1}, {120, 2}, {130, 2}, {500, 6}, {655350, 8192}};
+    for (const auto& [delay, entries] : cases)
+        EXPECT_EQ(FrameEntries(delay), entries) << delay;
+}
+
+TEST(GridCellsTest, CellsInReadingOrderWithTheRemainderLeftOut)
+{
+    const auto count = [](int columns, int rows) { return TSheetGrid{TSheetGrid::Kind::Count, columns, rows, {}}; };
+    const auto cell = [](int width, int height) { return TSheetGrid{TSheetGrid::Kind::CellSize, 1, 1, QSize(width, height)}; };
+    struct Case {
+        QSize image;
+        TSheetGrid grid;
+        qsizetype cells;
+        QRect last;
+    } cases[] = {
+        {{64, 32}, count(4, 2), 8, {48, 16, 16, 16}},
+        {{70, 33}, count(4, 2), 8, {51, 16, 17, 16}},
+        {{64, 32}, cell(20, 10), 9, {40, 20, 20, 10}},
+        {{100, 100}, count(100, 100), 10000, {99, 99, 1, 1}},
+        {{64, 32}, cell(65, 1), 0, {}},
+        {{64, 32}, count(0, 1), 0, {}},
+        {{64, 32}, count(65, 1), 0, {}},
+        {{16384, 16384}, cell(1, 1), 0, {}},  // far more cells than an import may make
+    };
+    for (const Case& c : cases) {
+        const QList<QRect> cells = GridCells(c.image, c.grid);
+        ASSERT_EQ(cells.size(), c.cells) << c.image.width() << "x" << c.image.height();
+        if (!cells.isEmpty()) {
+            EXPECT_EQ(cells.first().topLeft(), QPoint(0, 0));
+            EXPECT_EQ(cells.last(), c.last);
+        }
+    }
+}
+
+TEST_F(FrameImportTest, SpriteSheetCellsBecomeFramesBesideTheProject)
+{
+    // Three by two cells of 16 pixels, each its own colour; one wholly clear and one less
+    // than half opaque, both see-through on the pet.
+    QImage sheet(48, 32, QImage::Format_ARGB32);
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 3; ++column)
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x)
+                    sheet.setPixel(column * 16 + x, row * 16 + y, qRgba(40 * column, 100 * row, x * 16, 255));
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            sheet.setPixel(16 + x, y, qRgba(1, 2, 3, 0));
+            sheet.setPixel(32 + x, 16 + y, qRgba(1, 2, 3, 100));
+        }
+    sheet.setPixel(0, 0, qRgba(255, 255, 255, 255));
+    const QString path = Path(QStringLiteral("walk.png"));
+    ASSERT_TRUE(sheet.save(path));
+    // A file of the folder's name already stands there: it is kept, and the frames go elsewhere.
+    WriteAll(Path(QStringLiteral("walk")), "mine");
+
+    const TSheetGrid grid{TSheetGrid::Kind::Count, 3, 2, {}};
+    const QStringList frames = ImportSpriteSheet(path, Project(), grid);
+    const QString folder = Path(QStringLiteral("walk-2"));
+    ASSERT_EQ(frames, (QStringList{folder + "/000.png", folder + "/001.png", folder + "/002.png", folder + "/003.png"}));
+    const QRect kept[] = {{0, 0, 16, 16}, {32, 0, 16, 16}, {0, 16, 16, 16}, {16, 16, 16, 16}};
+    for (int i = 0; i < 4; ++i) {
+        TImageInfo info;
+        EXPECT_EQ(Decoded(frames[i], &info), sheet.copy(kept[i])) << i;
+        EXPECT_EQ(info.Transparency, TTransparency::Partial);
+    }
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("walk"))), QByteArray("mine"));
+    EXPECT_EQ(ImportSpriteSheet(path, Project(), grid).first(), Path(QStringLiteral("walk-3/000.png")));
+
+    // A sheet without transparency: white is its see-through colour, and its frames stay opaque.
+    QImage bmp(32, 16, QImage::Format_RGB32);
+    bmp.fill(Qt::white);
+    bmp.setPixel(20, 5, qRgb(9, 9, 9));
+    ASSERT_TRUE(bmp.save(Path(QStringLiteral("bmp.bmp")), "BMP"));
+    const QStringList opaque = ImportSpriteSheet(Path(QStringLiteral("bmp.bmp")), Project(), {TSheetGrid::Kind::CellSize, 1, 1, {16, 16}});
+    ASSERT_EQ(opaque.size(), 1);
+    TImageInfo info;
+    EXPECT_EQ(Decoded(opaque[0], &info).pixel(4, 5), qRgb(9, 9, 9));
+    EXPECT_EQ(info.Transparency, TTransparency::None);
+}
+
+TEST_F(FrameImportTest, AFailedImportLeavesNothingBehind)
+{
+    QImage clear(32, 32, QImage::Format_ARGB32);
+    clear.fill(0);
+    ASSERT_TRUE(clear.save(Path(QStringLiteral("clear.png"))));
+    WriteAll(Path(QStringLiteral("text.gif")), "GIF89a but nothing after");
+    WriteAll(Path(QStringLiteral("note.png")), "not a picture");
+    const QStringList before = Listing(temp_.path());
+    const TSheetGrid grid{TSheetGrid::Kind::Count, 2, 2, {}};
+    const struct {
+        const char* file;
+        bool sheet;
+    } cases[] = {{"clear.png", true}, {"note.png", true}, {"text.gif", false}, {"note.png", false}, {"missing.gif", false}};
+    for (const auto& c : cases) {
+        const QString path = Path(QString::fromLatin1(c.file));
+        try {
+            if (c.sheet)
+                ImportSpriteSheet(path, Project(), grid);
+            else
+                ImportAnimation(path, Project());
+            ADD_FAILURE() << c.file << " was imported";
+        } catch (const TError& error) {
+            EXPECT_TRUE(error.Text().startsWith(path + QStringLiteral(": "))) << error.Text().toStdString();
+        }
+        EXPECT_EQ(Listing(temp_.path()), before) << c.file;
+    }
+}
+
+TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedAtThePetsPace)
+{
+    // Made by other encoders, with the frames their decoders compose; every file has the
+    // delays 20, 80, 130 and 500 ms.
+    const struct {
+        const char* file;
+        bool acrossReference;  // the reference frames stand side by side, else stacked
+    } cases[] = {{"gif_dispose_background.gif", false}, {"apng_pillow.png", true}, {"webp_dispose_background.webp", false}};
+    const int repeats[] = {1, 1, 2, 6};
+    for (const auto& c : cases) {
+        const QString name = QString::fromLatin1(c.file);
+        const QString source = Path(name);
+        ASSERT_TRUE(QFile::copy(QDir(TestDataFolder()).filePath(QStringLiteral("animation/") + name), source)) << c.file;
+        const QStringList entries = ImportAnimation(source, Project());
+        const QString folder = Path(QFileInfo(name).completeBaseName());
+        ASSERT_EQ(Listing(folder), (QStringList{"000.png", "001.png", "002.png", "003.png"})) << c.file;
+        QStringList expected;
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < repeats[i]; ++k)
+                expected.append(QDir(folder).filePath(QStringLiteral("00%1.png").arg(i)));
+        EXPECT_EQ(entries, expected) << c.file;
+        const QImage reference(QDir(TestDataFolder()).filePath(QStringLiteral("animation/%1.frames.png").arg(name)));
+        for (int i = 0; i < 4; ++i) {
+            const QImage frame = Decoded(QDir(folder).filePath(QStringLiteral("00%1.png").arg(i)));
+            const QPoint at = c.acrossReference ? QPoint(i * frame.width(), 0) : QPoint(0, i * frame.height());
+            EXPECT_TRUE(SameSight(frame, reference.copy(QRect(at, frame.size())).convertToFormat(QImage::Format_ARGB32)))
+                << c.file << " frame " << i;
+        }
+    }
+}
