@@ -59,8 +59,11 @@ for picture in pet.png pet-opaque.png; do
 done
 rm -f "$work/config/Zuvora/Zuvora.conf"
 
-# The packer with Pip's project, its first action selected and playing in the preview.
-"$work/zuvora" "$project" >/dev/null 2>&1 &
+# The packer with Pip's project, its first action selected and playing in the preview; a
+# copy, so that the paths shown are not this machine's.
+mkdir -p "$work/Pets/Pip"
+cp -r "$(dirname "$project")/Pip.zvp" "$(dirname "$project")/frames" "$work/Pets/Pip/"
+"$work/zuvora" "$work/Pets/Pip/Pip.zvp" >/dev/null 2>&1 &
 pids+=($!)
 packer=$(window '^Zuvo Packer$')
 xdotool windowsize "$packer" 900 560 windowmove "$packer" 20 20
@@ -116,7 +119,7 @@ for pet in ball cat; do
   pids+=($!)
   xdotool windowminimize "$(window '^Zuvora$')"
   sleep 2.5
-  import -window root -crop 240x180+400+220 "$work/shot.png"
+  import -window root -crop 200x150+390+185 "$work/shot.png"
   convert "$work/shot.png" -strip "PNG8:$out/$picture"
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 done
