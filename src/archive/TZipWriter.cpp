@@ -14,6 +14,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -146,6 +148,7 @@ public:
 
     void Write(const char* data, qint64 size)
     {
+        errno = 0;
         if (size > 0 && file_.write(data, size) != size)
             Fail();
         pos_ += static_cast<std::uint64_t>(size);
@@ -157,6 +160,7 @@ public:
 
     void Seek(std::uint64_t pos)
     {
+        errno = 0;
         if (!file_.seek(static_cast<qint64>(pos)))
             Fail();
         pos_ = pos;
@@ -165,6 +169,7 @@ public:
     // Cuts off what a passed-over entry left beyond the end and renames the file into place.
     void Commit()
     {
+        errno = 0;
         if (end_ > pos_ && !file_.resize(static_cast<qint64>(pos_)))
             Fail();
         if (!file_.commit())
@@ -178,8 +183,11 @@ public:
 private:
     [[noreturn]] void Fail()
     {
-        // The temporary file goes with the QSaveFile when the error unwinds.
-        throw TZipError(QStringLiteral("Cannot write the archive %1: %2").arg(zipName_, file_.errorString()));
+        // Qt's text for a failed write is often "Unknown error"; the system's says why. The
+        // temporary file goes with the QSaveFile when the error unwinds.
+        const int error = errno;
+        throw TZipError(QStringLiteral("Cannot write the archive %1: %2")
+                            .arg(zipName_, error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file_.errorString()));
     }
 
     QString zipName_;

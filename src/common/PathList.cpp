@@ -17,12 +17,12 @@ QString TrimBlanks(QStringView text)
 
 }  // namespace
 
-QStringList Split(const QString& text, QChar separator)
+QStringList Split(const QString& text, QChar separator, qsizetype maxPieces)
 {
     QStringList result;
     const QString trimmed = TrimBlanks(text);
     qsizetype position = 0;
-    while (position < trimmed.size()) {
+    while (position < trimmed.size() && (maxPieces < 0 || result.size() < maxPieces)) {
         qsizetype next = trimmed.indexOf(separator, position);
         if (next < 0)
             next = trimmed.size();

@@ -8,8 +8,9 @@
 
 // The pieces of `text` between separators, each with the characters of code 32 and below
 // trimmed from both ends. Empty pieces are skipped, but a piece of blanks only (empty once
-// trimmed) is kept as an empty entry: the emptiness test comes before the trimming.
-QStringList Split(const QString& text, QChar separator);
+// trimmed) is kept as an empty entry: the emptiness test comes before the trimming. With
+// `maxPieces` of 0 or more, at most that many pieces are made.
+QStringList Split(const QString& text, QChar separator, qsizetype maxPieces = -1);
 
 // Every path followed by ";"; empty for no paths.
 QString JoinPaths(const QStringList& paths);

@@ -2,8 +2,11 @@
 
 #include "common/Error.h"
 
+#include <QIODevice>
+
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstring>
 #include <utility>
@@ -12,7 +15,9 @@ namespace {
 
 struct PngWriteState {
     char error[256] = {};
-    QByteArray bytes;
+    QByteArray bytes;             // what is made, when there is no device
+    QIODevice* device = nullptr;  // else where it goes
+    QString writeError;           // the device's reason, when a write failed
 };
 
 [[noreturn]] void RaisePngError(png_structp png, png_const_charp message)
@@ -26,15 +31,27 @@ void IgnoreWarning(png_structp, png_const_charp) {}
 
 void AppendBytes(png_structp png, png_bytep data, png_size_t length)
 {
-    static_cast<PngWriteState*>(png_get_io_ptr(png))->bytes.append(reinterpret_cast<const char*>(data),
-                                                                    static_cast<qsizetype>(length));
+    auto* state = static_cast<PngWriteState*>(png_get_io_ptr(png));
+    const auto* bytes = reinterpret_cast<const char*>(data);
+    const auto size = static_cast<qint64>(length);
+    if (state->device == nullptr) {
+        state->bytes.append(bytes, size);
+        return;
+    }
+    errno = 0;
+    if (state->device->write(bytes, size) != size) {
+        // Qt's own text for a failed write is often "Unknown error"; the system's says why.
+        const int error = errno;
+        state->writeError = error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : state->device->errorString();
+        png_error(png, "write failed");
+    }
 }
 
 void FlushNothing(png_structp) {}
 
 // libpng reports errors by longjmp; nothing with a destructor may live in this frame.
 // `pixels` is RGB888 or RGBA8888 as `kind` says.
-bool Encode(const QImage& pixels, TPngKind kind, PngWriteState& state)
+bool EncodeRows(const QImage& pixels, TPngKind kind, PngWriteState& state)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, RaisePngError, IgnoreWarning);
     if (png == nullptr)
@@ -45,6 +62,7 @@ bool Encode(const QImage& pixels, TPngKind kind, PngWriteState& state)
         return false;
     }
     png_set_write_fn(png, &state, AppendBytes, FlushNothing);
+    png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
     png_set_IHDR(png, info, static_cast<png_uint_32>(pixels.width()), static_cast<png_uint_32>(pixels.height()), 8,
                  kind == TPngKind::Rgba ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -64,15 +82,30 @@ bool Encode(const QImage& pixels, TPngKind kind, PngWriteState& state)
     return true;
 }
 
+void Encode(const QImage& image, TPngKind kind, PngWriteState& state)
+{
+    const QImage pixels = image.convertToFormat(kind == TPngKind::Rgba ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (pixels.isNull() && !image.isNull())
+        throw TError(QStringLiteral("not enough memory to encode a PNG image"));
+    if (!EncodeRows(pixels, kind, state)) {
+        if (!state.writeError.isEmpty())
+            throw TError(state.writeError);
+        throw TError(QStringLiteral("cannot encode a PNG image: %1").arg(QString::fromLatin1(state.error)));
+    }
+}
+
 }  // namespace
 
 QByteArray EncodePng(const QImage& image, TPngKind kind)
 {
-    const QImage pixels = image.convertToFormat(kind == TPngKind::Rgba ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     PngWriteState state;
-    if (pixels.isNull() && !image.isNull())
-        throw TError(QStringLiteral("not enough memory to encode a PNG image"));
-    if (!Encode(pixels, kind, state))
-        throw TError(QStringLiteral("cannot encode a PNG image: %1").arg(QString::fromLatin1(state.error)));
+    Encode(image, kind, state);
     return std::move(state.bytes);
+}
+
+void EncodePng(const QImage& image, TPngKind kind, QIODevice& device)
+{
+    PngWriteState state;
+    state.device = &device;
+    Encode(image, kind, state);
 }

@@ -3,6 +3,12 @@
 #include <QByteArray>
 #include <QImage>
 
+class QIODevice;
+
+// libpng's own bound on rows and columns, which its reader keeps too: a taller image is
+// neither written nor read.
+inline constexpr int kMaxPngSide = 1'000'000;
+
 // Writes images as 8-bit PNG in memory with libpng.
 enum class TPngKind {
     Rgb,                   // colour only; alpha is dropped
@@ -12,3 +18,6 @@ enum class TPngKind {
 
 // The PNG file of `image` (any format Qt converts from). Raises TError with libpng's reason.
 QByteArray EncodePng(const QImage& image, TPngKind kind);
+// The same, written to `device` as it is made, row by row; raises TError with the reason of
+// a failed write.
+void EncodePng(const QImage& image, TPngKind kind, QIODevice& device);

@@ -65,12 +65,15 @@ std::int32_t IntegerOf(TXmlNode node, const QString& name)
 
 }  // namespace
 
-void ReadManifest(const QString& manifestPath, TZvk& zvk)
+std::optional<QString> ReadManifest(const QString& manifestPath, TZvk& zvk)
 {
     try {
         const TXmlDocument document = TXmlDocument::Load(manifestPath);
         const TXmlNodeList actions = TXmlDocument::ChildNodes(document.DocumentElement());
+        std::int64_t framesRead = 0;
         for (int i = 0; i < actions.count(); ++i) {
+            if (i >= kMaxPackageActions)
+                throw TXmlError(QStringLiteral("the manifest holds more than %1 actions").arg(kMaxPackageActions));
             TXmlNode node = TXmlDocument::ChildByIndex(actions, i);
             if (node.ChildCount() == 0)
                 throw TXmlError(QStringLiteral("Action %1 is empty").arg(i));
@@ -80,6 +83,9 @@ void ReadManifest(const QString& manifestPath, TZvk& zvk)
             action.Name = TXmlDocument::Text(TXmlDocument::ChildByName(node, kNameElement));
 
             const TXmlNodeList frames = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kFragmentsElement));
+            framesRead += frames.count();
+            if (framesRead > kMaxPackageFrames)
+                throw TXmlError(QStringLiteral("the manifest holds more than %1 frames").arg(kMaxPackageFrames));
             for (int f = 0; f < frames.count(); ++f) {
                 TXmlNode frameNode = TXmlDocument::ChildByIndex(frames, f);
                 TFragment frame;
@@ -97,10 +103,14 @@ void ReadManifest(const QString& manifestPath, TZvk& zvk)
 
             zvk.Actions.push_back(std::move(action));
         }
-    } catch (const std::exception&) {
+    } catch (const TError& error) {
         // A damaged manifest plays what was read before the damage; the action in progress
         // is dropped with its local variable.
+        return error.Text();
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("there is not enough memory to read the manifest");
     }
+    return std::nullopt;
 }
 
 void WriteManifest(const TZvk& zvk, const QString& manifestPath)

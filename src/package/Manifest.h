@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <optional>
 
-// Reads the manifest into `zvk`, appending its actions. Never fails: the first error of any
-// kind ends the reading silently, keeping the actions read completely before it.
-void ReadManifest(const QString& manifestPath, TZvk& zvk);
+// Reads the manifest into `zvk`, appending its actions. Never raises: the first error of any
+// kind ends the reading, keeping the actions read completely before it, and is returned.
+// More than kMaxPackageActions actions or kMaxPackageFrames frames is such an error.
+std::optional<QString> ReadManifest(const QString& manifestPath, TZvk& zvk);
 
 // Writes the package's manifest: every action with its name, its frames (index and
 // rectangle in the sprite sheet) and its audio member names. Replaces the file atomically;

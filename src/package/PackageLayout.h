@@ -28,6 +28,14 @@ inline const QString kHeightElement = QStringLiteral("Height");
 inline const QString kAudiosElement = QStringLiteral("ActionAudio");
 inline const QString kAudioElement = QStringLiteral("Audio");
 
+// A package holds at most this many frames, and this many actions: its manifest then stays
+// well inside what the XML layer reads (eleven nodes a frame), so the build refuses what the
+// player would not read whole.
+inline constexpr int kMaxPackageFrames = 50'000;
+inline constexpr int kMaxPackageActions = 10'000;
+// An action's name is at most this many characters.
+inline constexpr int kMaxActionName = 4096;
+
 // A package without frames carries the PNG signature alone as its sheet; a sheet of this
 // size or less holds no image and is not decoded.
 inline constexpr std::int64_t kEmptySheetSize = 8;

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -99,17 +101,25 @@ std::optional<QRegion> ClearRegion(const QImage& clear, const QRect& frame, qsiz
 
 void SaveSpriteSheet(const QImage& sheet, const QString& path)
 {
-    QByteArray bytes;
+    QSaveFile file(path);
+    // Unbuffered, so that a failed write reports the system's reason at once.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
     if (sheet.isNull()) {
-        bytes = QByteArray(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature);
+        if (file.write(reinterpret_cast<const char*>(kPngSignature), sizeof kPngSignature) != sizeof kPngSignature)
+            throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
     } else {
+        // Written as it is made: the whole file in memory beside the sheet would double the
+        // build's peak for a big one.
         try {
-            bytes = EncodePng(sheet, TPngKind::RgbWhiteTransparent);
+            EncodePng(sheet, TPngKind::RgbWhiteTransparent, file);
         } catch (const TError& error) {
-            throw TError(QStringLiteral("%1: cannot encode the sprite sheet: %2").arg(path, error.Text()));
+            throw TError(QStringLiteral("%1: %2").arg(path, error.Text()));
         }
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() || !file.commit())
-        throw TError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    errno = 0;
+    if (!file.commit()) {
+        const int error = errno;
+        throw TError(QStringLiteral("%1: %2").arg(path, error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString()));
+    }
 }

@@ -1,6 +1,7 @@
 #include "packer/ActionModel.h"
 
 #include "common/PathList.h"
+#include "package/PackageLayout.h"
 
 TActionData& TActionNode::EnsureRecord()
 {
@@ -26,8 +27,9 @@ bool TActionModel::setData(const QModelIndex& index, const QVariant& value, int 
     TActionNode* node = Node(index.row());
     if (node == nullptr || index.column() != 0 || role != Qt::EditRole)
         return false;
-    // Whatever the user typed becomes the name, the empty text included.
-    node->Name = value.toString();
+    // Whatever the user typed becomes the name, the empty text included, up to the length
+    // a project keeps.
+    node->Name = value.toString().left(kMaxActionName);
     emit dataChanged(index, index);
     return true;
 }

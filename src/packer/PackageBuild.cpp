@@ -7,6 +7,7 @@
 #include "common/Prompts.h"
 #include "image/ImageDecoders.h"
 #include "image/ImageFormat.h"
+#include "image/PngEncoder.h"
 #include "package/Manifest.h"
 #include "package/PackageLayout.h"
 #include "package/SheetRule.h"
@@ -16,9 +17,14 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QScopeGuard>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -67,6 +73,37 @@ private:
     int height_;
     TTransparency transparency_ = TTransparency::None;
 };
+
+QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// The file of the project that a package at `packagePath` would replace, if any: the
+// project file itself, a frame or an audio file.
+QString UsedFile(const QList<TProjectAction>& project, const QString& projectFile, const QString& packagePath)
+{
+    const QFileInfo package(packagePath);
+    const QString name = package.fileName();
+    // Links and other spellings of one file are looked through only for files of the same
+    // name, so that a project of thousands of frames costs no more than string compares.
+    const auto same = [&](const QString& path) {
+        const QFileInfo file(path);
+        if (file.fileName() != name && !file.isSymLink())
+            return false;
+        if (QDir::cleanPath(file.absoluteFilePath()) == QDir::cleanPath(package.absoluteFilePath()))
+            return true;
+        return package.exists() && file.exists() && file.canonicalFilePath() == package.canonicalFilePath();
+    };
+    if (!projectFile.isEmpty() && same(projectFile))
+        return projectFile;
+    for (const TProjectAction& action : project) {
+        for (const QStringList* list : {&action.Fragments, &action.Audio}) {
+            for (const QString& path : *list) {
+                if (same(path))
+                    return path;
+            }
+        }
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -125,33 +162,70 @@ void TPackageBuilder::Fail(const QString& text)
 {
     if (hooks_.Memo)
         hooks_.Memo(text);
+    ShowError(text);
+}
+
+void TPackageBuilder::ShowError(const QString& text)
+{
+    if (hooks_.Done)
+        hooks_.Done(false);
     prompts_.Error(text);
 }
 
-bool TPackageBuilder::Build(const QList<TProjectAction>& project, const QString& chosenName)
+bool TPackageBuilder::Build(const QList<TProjectAction>& project, const QString& chosenName, const QString& projectFile)
 {
-    const QString packagePath = WithPackageExtension(QFileInfo(chosenName).absoluteFilePath());
-    const QString work = PackageWorkFolder(packagePath);
-    const QString packer = QFileInfo(work).absolutePath();
-    if (!QDir().mkpath(packer)) {
-        Fail(QStringLiteral("Error : the work folder %1 cannot be created").arg(packer));
+    try {
+        return BuildUnguarded(project, chosenName, projectFile);
+    } catch (const std::bad_alloc&) {
+        Fail(QStringLiteral("Error : there is not enough memory to build %1").arg(WithPackageExtension(chosenName)));
+    }
+    return false;
+}
+
+bool TPackageBuilder::BuildUnguarded(const QList<TProjectAction>& project, const QString& chosenName,
+                                     const QString& projectFile)
+{
+    if (chosenName.endsWith(u'/')) {
+        Fail(QStringLiteral("Error : %1 names a folder, not a package file").arg(chosenName));
         return false;
     }
-    // One build at a time per work folder, across processes too.
-    QLockFile lock(work + QStringLiteral(".lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
-        Fail(QStringLiteral("Error : another build is using the work folder %1").arg(work));
+    const QString packagePath = WithPackageExtension(QFileInfo(chosenName).absoluteFilePath());
+    if (const QString used = UsedFile(project, projectFile, packagePath); !used.isEmpty()) {
+        Fail(QStringLiteral("Error : the package %1 would be written over %2, which the project uses").arg(packagePath, used));
+        return false;
+    }
+    const QString work = PackageWorkFolder(packagePath);
+    // A build empties its work folder: a link in place of it, or of the folder of work
+    // folders, would empty whatever it leads to.
+    const QString packer = QFileInfo(work).absolutePath();
+    for (const QString& folder : {packer, work}) {
+        if (QFileInfo(folder).isSymLink()) {
+            Fail(QStringLiteral("Error : %1 is a link, not a work folder; remove it or build under another name").arg(folder));
+            return false;
+        }
+    }
+    if (!QDir().mkpath(work)) {
+        const int error = errno;
+        Fail(QStringLiteral("Error : the work folder %1 cannot be created: %2").arg(work, SystemReason(error)));
+        return false;
+    }
+    // One build at a time per work folder, across processes too. The lock is the folder's
+    // own and goes with the process that holds it.
+    const int folder = ::open(QFile::encodeName(work).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const auto closeFolder = qScopeGuard([folder] {
+        if (folder >= 0)
+            ::close(folder);
+    });
+    if (folder < 0 || ::flock(folder, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        Fail(error == EWOULDBLOCK ? QStringLiteral("Error : another build is using the work folder %1").arg(work)
+                                  : QStringLiteral("Error : the work folder %1 cannot be used: %2").arg(work, SystemReason(error)));
         return false;
     }
     try {
         ClearFolder(work);
     } catch (const TError& error) {
         Fail(QStringLiteral("Error : ") + error.Text());
-        return false;
-    }
-    if (!QDir().mkpath(work)) {
-        Fail(QStringLiteral("Error : the work folder %1 cannot be created").arg(work));
         return false;
     }
     if (!ComposePackage(project, QDir(work).filePath(QFileInfo(packagePath).fileName())))
@@ -162,6 +236,8 @@ bool TPackageBuilder::Build(const QList<TProjectAction>& project, const QString&
     const QString success = QStringLiteral("Success : ") + packagePath + QStringLiteral(" has been built!");
     if (hooks_.Memo)
         hooks_.Memo(success);
+    if (hooks_.Done)
+        hooks_.Done(true);
     prompts_.Message(kAppTitle, success);
     return true;
 }
@@ -178,7 +254,7 @@ void TPackageBuilder::ReportMissing(const QString& message)
 {
     if (hooks_.Memo)
         hooks_.Memo(QStringLiteral("Error:") + message);
-    prompts_.Error(message);
+    ShowError(message);
 }
 
 bool TPackageBuilder::ZipFolder(const QString& mask, const QString& packagePath)
@@ -234,6 +310,11 @@ std::vector<TPackageBuilder::Frame> TPackageBuilder::PlanFrames(const QList<TPro
                     frame.problem = Frame::Problem::TooLarge;
                     frame.error = QStringLiteral("%1 by %2 pixels is too large for a frame (at most %3 a side)")
                                       .arg(frame.width).arg(frame.height).arg(kMaxFrameSide);
+                } else if (newHeight > kMaxPngSide) {
+                    frame.problem = Frame::Problem::TooLarge;
+                    frame.error = QStringLiteral("the sprite sheet would grow to %1 pixels high, more than the %2 a "
+                                                 "sheet may have")
+                                      .arg(newHeight).arg(kMaxPngSide);
                 } else if (newWidth * newHeight * 4 > kMaxSheetBytes) {
                     frame.problem = Frame::Problem::TooLarge;
                     frame.error = QStringLiteral("the sprite sheet would grow to %1 by %2 pixels, more than %3 MiB "
@@ -293,6 +374,15 @@ void TPackageBuilder::DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsi
 bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const QString& target)
 {
     const QDir work = QFileInfo(target).absoluteDir();
+    qsizetype frameCount = 0;
+    for (const TProjectAction& action : project)
+        frameCount += action.Fragments.size();
+    if (project.size() > kMaxPackageActions || frameCount > kMaxPackageFrames) {
+        Fail(QStringLiteral("Error : the project holds %1 actions and %2 frames; a package holds at most %3 actions and "
+                            "%4 frames, as many as the player reads")
+                 .arg(project.size()).arg(frameCount).arg(kMaxPackageActions).arg(kMaxPackageFrames));
+        return false;
+    }
     int sheetWidth = 0;
     int sheetHeight = 0;
     std::vector<Frame> frames = PlanFrames(project, &sheetWidth, &sheetHeight);
@@ -347,7 +437,7 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
                 break;
             }
             if (!frame.error.isEmpty()) {
-                prompts_.Error(frame.error);
+                ShowError(frame.error);
                 return false;
             }
             built.Fragments.push_back({static_cast<std::int32_t>(frameCounter), frame.top, 0, frame.height, frame.width});
@@ -373,7 +463,7 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
         WriteManifest(package, work.filePath(kManifestMember));
         SaveSpriteSheet(sheet, work.filePath(kSheetMember));
     } catch (const TError& error) {
-        prompts_.Error(error.Text());
+        ShowError(error.Text());
         return false;
     }
     return true;

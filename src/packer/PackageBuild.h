@@ -33,6 +33,7 @@ struct TBuildHooks {
     std::function<void(int done, int total)> FramesComposed;  // decoding progress
     std::function<void()> Zipping;                            // the archive is being written
     std::function<void()> ProcessMessages;                    // between pieces of the archive
+    std::function<void(bool built)> Done;                     // the outcome, before its box
 };
 
 class TPackageBuilder {
@@ -41,8 +42,9 @@ public:
 
     // Builds the project (names and full paths, in order) into the package for the name
     // chosen in the save dialog. Every failure has been reported when it returns false; an
-    // older package at that path is then still there.
-    bool Build(const QList<TProjectAction>& project, const QString& chosenName);
+    // older package at that path is then still there. A package path that is the project
+    // file, one of its frames or audio files is refused.
+    bool Build(const QList<TProjectAction>& project, const QString& chosenName, const QString& projectFile = {});
 
     // Writes "zvk.xml", "zvk.png" and the audio copies into the folder of `target`.
     bool ComposePackage(const QList<TProjectAction>& project, const QString& target);
@@ -51,6 +53,7 @@ public:
 
 private:
     struct Frame;
+    bool BuildUnguarded(const QList<TProjectAction>& project, const QString& chosenName, const QString& projectFile);
     // Checks every frame's file and header in order up to the first problem, placing each
     // frame on the sheet; nothing is decoded yet. After a problem the sheet size is 0 by 0.
     std::vector<Frame> PlanFrames(const QList<TProjectAction>& project, int* sheetWidth, int* sheetHeight);
@@ -58,6 +61,8 @@ private:
     void DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsizetype bytesPerLine);
     // An error line in the log and the same text in an error box.
     void Fail(const QString& text);
+    // The error box alone; the outcome is told first.
+    void ShowError(const QString& text);
     // The log line and box of a file that does not exist.
     void ReportMissing(const QString& message);
 

@@ -372,11 +372,11 @@ bool TPackerEditor::BuildPackage(const QString& chosenName, const TBuildHooks& h
     const auto done = qScopeGuard([this] { building_ = false; });
     StoreLists(actions_.Node(SelectedAction()));
     try {
-        return TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName);
+        return TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName, projectFileName_);
     } catch (const TError& error) {
         prompts_.Error(error.Text());
     } catch (const std::bad_alloc&) {
-        prompts_.Error(QStringLiteral("There is not enough memory to build the package."));
+        prompts_.Error(QStringLiteral("There is not enough memory to build %1.").arg(WithPackageExtension(chosenName)));
     }
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "common/PathList.h"
 #include "common/Paths.h"
+#include "package/PackageLayout.h"
 #include "xml/XmlDocument.h"
 
 #include <QFileInfo>
@@ -47,31 +48,51 @@ std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
     std::vector<std::unique_ptr<TActionNode>> read;
     std::optional<QString> failure;
     int entry = -1;
+    int frames = 0;
     try {
         const TXmlDocument document = TXmlDocument::Load(path, kProjectLimits);
         const QString folder = ExtractFilePath(NativeToStored(QFileInfo(path).absoluteFilePath()));
         const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
         for (int i = 0; i < children.count(); ++i) {
             entry = i;
+            if (i >= kMaxPackageActions)
+                throw TError(QStringLiteral("the project holds more than %1 actions").arg(kMaxPackageActions));
             // Children are taken by position: their element names play no part.
             const TXmlNodeList parts = TXmlDocument::ChildNodes(TXmlDocument::ChildByIndex(children, i));
             auto node = std::make_unique<TActionNode>();
             node->Name = TXmlDocument::Text(TXmlDocument::ChildByIndex(parts, 0));
+            // A name nobody can read costs the editor dearly: cut, and said when done.
+            if (node->Name.size() > kMaxActionName) {
+                node->Name.truncate(kMaxActionName);
+                if (!failure)
+                    failure = QStringLiteral("entry %1: the action's name is longer than %2 characters and was cut")
+                                  .arg(i + 1).arg(kMaxActionName);
+            }
             read.push_back(std::move(node));
             const QString stored = TXmlDocument::Text(TXmlDocument::ChildByIndex(parts, 1));
             if (stored.isEmpty())
                 continue;
+            // No more frames are made than a package may hold.
+            QStringList pieces = Split(stored, u';', kMaxPackageFrames - frames + 1);
+            const bool tooMany = frames + pieces.size() > kMaxPackageFrames;
+            if (tooMany)
+                pieces.resize(kMaxPackageFrames - frames);
+            frames += static_cast<int>(pieces.size());
             QStringList fragments;
-            for (const QString& piece : Split(stored, u';')) {
+            for (const QString& piece : pieces) {
                 const QString full = CombinePath(folder, piece);
                 if (full.isEmpty() && !piece.isEmpty())
                     throw TError(QStringLiteral("The path of a frame is too long: ") + piece);
                 fragments.append(StoredToNative(full));
             }
             read.back()->EnsureRecord().FragmentPaths = JoinPaths(fragments);
+            if (tooMany)
+                throw TError(QStringLiteral("the project holds more than %1 frames").arg(kMaxPackageFrames));
         }
     } catch (const TError& error) {
         failure = entry < 0 ? error.Text() : QStringLiteral("entry %1: %2").arg(entry + 1).arg(error.Text());
+    } catch (const std::bad_alloc&) {
+        failure = QStringLiteral("there is not enough memory to read it");
     }
     actions.Append(std::move(read));
     return failure;

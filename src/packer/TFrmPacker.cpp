@@ -343,8 +343,6 @@ void TFrmPacker::miBuildClick()
     const auto restore = qScopeGuard([this] {
         QGuiApplication::restoreOverrideCursor();
         miBuild_->setEnabled(true);
-        pnlStatus1_->clear();
-        pnlStatus2_->clear();
     });
     memo_->clear();
     // Composing keeps the event loop waiting, so progress is painted at once.
@@ -363,6 +361,10 @@ void TFrmPacker::miBuildClick()
     };
     hooks.Zipping = [status, chosen] { status(QStringLiteral("Packing"), WithPackageExtension(chosen)); };
     hooks.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    // The outcome stays in sight after the build's box is closed.
+    hooks.Done = [status, chosen](bool built) {
+        status(built ? QStringLiteral("Built") : QStringLiteral("Not built"), WithPackageExtension(chosen));
+    };
     editor_.BuildPackage(chosen, hooks);
 }
 

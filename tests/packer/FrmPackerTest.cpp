@@ -12,12 +12,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
@@ -208,8 +210,11 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     Editor().DropFiles(TPackerEditor::List::Fragments, {Path("f.png")});  // not yet stored: the build does it
     QAction* build = window_->menuBar()->actions()[1]->menu()->actions()[0];
     bool busyDuringBuild = false;
+    QStringList statusAtBox;
     prompts_.onShow = [&](const ScriptedPrompts::Shown&) {
         busyDuringBuild = !build->isEnabled() && QGuiApplication::overrideCursor() != nullptr;
+        for (QLabel* label : window_->statusBar()->findChildren<QLabel*>())
+            statusAtBox.append(label->text());
     };
     prompts_.saveFileAnswers = {Path("pet")};
     build->trigger();
@@ -217,6 +222,8 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     EXPECT_EQ(window_->DebugMemo()->toPlainText(), Path("f.png") + u'\n' + success);
     EXPECT_EQ(prompts_.messages.last(), (ScriptedPrompts::Shown{kAppTitle, success}));
     EXPECT_TRUE(busyDuringBuild);
+    // The outcome, not the last step, is in sight when the box comes up.
+    EXPECT_EQ(statusAtBox, (QStringList{"Built", Path("pet.zvk")}));
     EXPECT_TRUE(build->isEnabled());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }

@@ -3,6 +3,8 @@
 #include "common/Error.h"
 #include "package/PackageLayout.h"
 #include "image/ImageDecoders.h"
+#include "image/PngEncoder.h"
+#include "package/SheetRule.h"
 #include "packer/PackageBuild.h"
 #include "packer/PreviewFrames.h"
 #include "package/Manifest.h"
@@ -16,7 +18,12 @@
 #include <QFile>
 #include <QPainter>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -59,13 +66,13 @@ protected:
         return path;
     }
 
-    bool Build(const QList<TProjectAction>& project, const QString& chosen)
+    bool Build(const QList<TProjectAction>& project, const QString& chosen, const QString& projectFile = {})
     {
         memo_.clear();
         prompts_.messages.clear();
         TBuildHooks hooks;
         hooks.Memo = [this](const QString& line) { memo_.append(line); };
-        return TPackageBuilder(prompts_, hooks).Build(project, chosen);
+        return TPackageBuilder(prompts_, hooks).Build(project, chosen, projectFile);
     }
 
     Played Play(const QString& package)
@@ -320,9 +327,88 @@ TEST_F(PackageBuildTest, AFailedBuildLeavesTheOlderPackageAsItWas)
         ASSERT_TRUE(limit.Active());
         EXPECT_FALSE(Build({{"A", {good}, {}}}, package));
     }
+    // The system's reason, not Qt's "Unknown error".
     EXPECT_TRUE(ShownError().startsWith(QStringLiteral("Error : ") + package + QStringLiteral(" could not be written: ")));
+    EXPECT_TRUE(ShownError().endsWith(QString::fromLocal8Bit(std::strerror(EFBIG)))) << ShownError().toStdString();
     EXPECT_EQ(memo_.last(), ShownError());
     EXPECT_EQ(ReadAll(package), before);
+}
+
+TEST_F(PackageBuildTest, NothingOutsideTheWorkFolderIsEmptiedOrOverwritten)
+{
+    const QString frame = Save("f.png", Pattern(4, 4, 1));
+    const QString packer = QDir(AppDataFolder()).filePath(QStringLiteral("Zuvo Packer"));
+    const QString victim = Path(QStringLiteral("victim"));
+    ASSERT_TRUE(QDir().mkpath(victim));
+    WriteAll(victim + QStringLiteral("/keep.txt"), "mine");
+    // A project kept under a package's name, and a frame named like one.
+    WriteAll(Path(QStringLiteral("proj.zvk")), "<ZuvoProject/>");
+    const QString art = Path(QStringLiteral("art.zvk"));
+    ASSERT_TRUE(QFile::copy(frame, art));
+    const struct {
+        const char* link;  // made a link to the victim folder, under the packer's folder
+        QString chosen;
+        QString projectFile;
+        const char* shown;
+    } cases[] = {
+        {"pet", Path("pet"), {}, "is a link, not a work folder"},
+        {"", Path("out/"), {}, "names a folder, not a package file"},
+        {"", Path("proj.zvk"), Path("proj.zvk"), "which the project uses"},
+        {"", Path("art"), {}, "which the project uses"},
+    };
+    for (const auto& c : cases) {
+        if (*c.link != 0) {
+            ASSERT_TRUE(QDir().mkpath(packer));
+            ASSERT_TRUE(QFile::link(victim, QDir(packer).filePath(QLatin1String(c.link))));
+        }
+        EXPECT_FALSE(Build({{"A", {frame, art}, {}}}, c.chosen, c.projectFile)) << c.chosen.toStdString();
+        EXPECT_TRUE(ShownError().contains(QLatin1String(c.shown))) << ShownError().toStdString();
+    }
+    // The folder of work folders as a link is not followed either.
+    QDir(packer).removeRecursively();
+    ASSERT_TRUE(QFile::link(victim, packer));
+    EXPECT_FALSE(Build({{"A", {frame}, {}}}, Path("pet")));
+    EXPECT_TRUE(ShownError().contains(QStringLiteral("is a link"))) << ShownError().toStdString();
+    EXPECT_EQ(QDir(victim).entryList(QDir::Files), QStringList{"keep.txt"});
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("proj.zvk"))), QByteArray("<ZuvoProject/>"));
+    EXPECT_EQ(ReadAll(art), ReadAll(frame));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("out/.zvk"))));
+}
+
+TEST_F(PackageBuildTest, OnlyABuildUnderWaySaysTheWorkFolderIsBusy)
+{
+    const QString frame = Save("f.png", Pattern(4, 4, 1));
+    // Names whose work folders once met lock files, and the longest a file system takes.
+    for (const QString& name : {QStringLiteral("x.lock"), QStringLiteral("x"), QString(251, u'n')})
+        EXPECT_TRUE(Build({{"A", {frame}, {}}}, Path(name))) << (prompts_.messages.isEmpty() ? "" : ShownError().toStdString());
+
+    const QString work = PackageWorkFolder(Path(QStringLiteral("x.zvk")));
+    const int held = ::open(QFile::encodeName(work).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(Build({{"A", {frame}, {}}}, Path("x")));
+    EXPECT_EQ(ShownError(), QStringLiteral("Error : another build is using the work folder ") + work);
+    ::close(held);
+
+    // No folder can be made where a file stands: the reason, not a busy build.
+    WriteAll(Path(QStringLiteral("file")), "");
+    qputenv("APPDATA", QFile::encodeName(Path(QStringLiteral("file"))));
+    EXPECT_FALSE(Build({{"A", {frame}, {}}}, Path("y")));
+    EXPECT_TRUE(ShownError().contains(QStringLiteral("cannot be created: "))) << ShownError().toStdString();
+}
+
+TEST_F(PackageBuildTest, ProjectsBeyondWhatThePlayerReadsAreRefusedBeforeDecoding)
+{
+    // More frames than a manifest may hold, none of which exists: refused for their number.
+    QList<TProjectAction> many{{"A", QStringList(kMaxPackageFrames + 1, Path("a")), {}}};
+    EXPECT_FALSE(Build(many, Path("many")));
+    EXPECT_TRUE(ShownError().contains(QString::number(kMaxPackageFrames))) << ShownError().toStdString();
+
+    // A sheet taller than a PNG reader takes.
+    const QString tall = Save("tall.png", Filled(1, kMaxFrameSide, qRgb(1, 2, 3)));
+    const int count = kMaxPngSide / kMaxFrameSide + 1;
+    EXPECT_FALSE(Build({{"A", QStringList(count, tall), {}}}, Path("tall")));
+    EXPECT_TRUE(ShownError().contains(QString::number(kMaxPngSide))) << ShownError().toStdString();
 }
 
 TEST_F(PackageBuildTest, AudioIsCopiedUnderOneCounterAndAFailedCopyStopsTheBuild)

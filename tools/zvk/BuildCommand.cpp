@@ -35,5 +35,5 @@ int BuildCommand(const TArguments& arguments)
     BuildPrompts prompts;
     TBuildHooks hooks;
     hooks.Memo = PrintOut;
-    return TPackageBuilder(prompts, hooks).Build(actions.Read(), args[1]) ? 0 : 1;
+    return TPackageBuilder(prompts, hooks).Build(actions.Read(), args[1], project) ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "image/ImageFormat.h"
+#include "package/PackageLayout.h"
 #include "packer/FrameImport.h"
 #include "packer/ProjectFile.h"
 
@@ -79,7 +80,8 @@ int ImportCommand(const TArguments& arguments)
             return 1;
         }
     }
-    const QString name = arguments.Options.value(QStringLiteral("--action"), QFileInfo(file).completeBaseName());
+    const QString name =
+        arguments.Options.value(QStringLiteral("--action"), QFileInfo(file).completeBaseName()).left(kMaxActionName);
     const QStringList frames = Frames(file, project, grid);
     QList<TProjectAction> projectActions = actions.Read();
     projectActions.append({name, frames, {}});

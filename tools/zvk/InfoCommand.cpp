@@ -56,5 +56,9 @@ int InfoCommand(const TArguments& arguments)
             PrintOut(QStringLiteral("  audio: \"%1\"").arg(Printable(audio)));
     }
     // The player goes on with whatever the cache holds; a script wants to know.
+    if (package.ManifestFailure) {
+        PrintErr(QStringLiteral("%1: the manifest could be read only in part: %2").arg(package.Path, *package.ManifestFailure));
+        return 1;
+    }
     return package.Cache.Extracted ? 0 : 1;
 }

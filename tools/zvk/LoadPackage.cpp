@@ -13,6 +13,6 @@ TLoadedPackage LoadPackage(const QString& argument)
     loaded.Path = QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
     ConsolePrompts prompts;
     loaded.Cache = PrepareCache(loaded.Path, prompts);
-    ReadManifest(QDir(loaded.Cache.Folder).filePath(kManifestMember), loaded.Zvk);
+    loaded.ManifestFailure = ReadManifest(QDir(loaded.Cache.Folder).filePath(kManifestMember), loaded.Zvk);
     return loaded;
 }
