@@ -33,10 +33,11 @@ public:
         if (!began_ || ++frames_ > info_.FrameCount || canvas.format() != QImage::Format_ARGB32 ||
             canvas.width() != info_.Width || canvas.height() != info_.Height || delayMs < 0)
             std::abort();
+        // The ends of every row: a canvas shorter than it claims shows there, and reading
+        // every pixel would cost more than the readers do.
         for (int y = 0; y < canvas.height(); ++y) {
             const auto* row = reinterpret_cast<const QRgb*>(canvas.constScanLine(y));
-            for (int x = 0; x < canvas.width(); ++x)
-                sum_ += row[x];
+            sum_ += row[0] + row[canvas.width() - 1];
         }
     }
     // A reader that returns without an error has shown every frame it announced.

@@ -64,6 +64,13 @@ void QtPrompts::Error(const QString& text)
     box.exec();
 }
 
+void QtPrompts::ErrorWithDetail(const QString& text, const QString& detail)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, parent_);
+    box.setInformativeText(detail);
+    box.exec();
+}
+
 void QtPrompts::Information(const QString& text)
 {
     QMessageBox box(QMessageBox::Information, kAppTitle, text, QMessageBox::Ok, parent_);

@@ -14,6 +14,7 @@ public:
     QString OpenFile(const QString& filter) override;
     QString SaveFile(const QString& filter) override;
     void Error(const QString& text) override;
+    void ErrorWithDetail(const QString& text, const QString& detail) override;
     void Information(const QString& text) override;
     void Warning(const QString& text) override;
     void Message(const QString& caption, const QString& text) override;

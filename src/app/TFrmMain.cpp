@@ -6,6 +6,7 @@
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"
+#include "common/Settings.h"
 #include "package/PackageLayout.h"
 
 #include <QCloseEvent>
@@ -62,6 +63,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
 
     auto* splitter = new QSplitter(Qt::Vertical);
     splitter->addWidget(lvZvk_);

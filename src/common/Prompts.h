@@ -24,6 +24,8 @@ public:
 
     // Modal error box: caption "Error", error icon, one "OK" button.
     virtual void Error(const QString& text) = 0;
+    // The same with a detail under the text, such as the file it is about.
+    virtual void ErrorWithDetail(const QString& text, const QString& detail) { Error(text + u'\n' + detail); }
 
     // Modal information box whose caption is the application title.
     virtual void Information(const QString& text) = 0;

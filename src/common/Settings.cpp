@@ -3,12 +3,44 @@
 #include "common/AppDirs.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <utility>
+
+#include <optional>
 
 namespace {
 
 const QString kTransparentKey = QStringLiteral("Player/Transparent");
+
+// The choice made in this process once the file could not keep it, so that it still holds
+// until Zuvora ends. Settings are used on the UI thread alone.
+std::optional<bool> sessionTransparent;
+
+// Said once a run, after the windows are there to hear it.
+void ReportNotKept(const QString& reason)
+{
+    static bool said = false;
+    if (std::exchange(said, true))
+        return;
+    const QString text = QStringLiteral("Settings cannot be kept: %1. Choices hold until Zuvora ends.").arg(reason);
+    QMetaObject::invokeMethod(
+        &SettingsSignals(), [text] { emit SettingsSignals().SettingsNotKept(text); }, Qt::QueuedConnection);
+}
+
+// A settings file that is a pipe or a device would never end reading; only a regular file,
+// or none yet, is used.
+bool Usable(const QString& path)
+{
+    const QFileInfo info(path);
+    if ((!info.exists() && !info.isSymLink()) || info.isFile())
+        return true;
+    ReportNotKept(QStringLiteral("%1 is not a regular file").arg(path));
+    return false;
+}
 
 }  // namespace
 
@@ -20,11 +52,34 @@ QString SettingsFilePath()
     return QDir::toNativeSeparators(config.filePath(kAppTitle + u'/' + kAppTitle + QStringLiteral(".conf")));
 }
 
-bool TransparentPet() { return QSettings(SettingsFilePath(), QSettings::IniFormat).value(kTransparentKey, true).toBool(); }
+bool TransparentPet()
+{
+    if (sessionTransparent)
+        return *sessionTransparent;
+    const QString path = SettingsFilePath();
+    if (!Usable(path))
+        return true;
+    return QSettings(path, QSettings::IniFormat).value(kTransparentKey, true).toBool();
+}
 
 void SetTransparentPet(bool on)
 {
-    QSettings(SettingsFilePath(), QSettings::IniFormat).setValue(kTransparentKey, on);
+    const QString path = SettingsFilePath();
+    bool kept = false;
+    if (Usable(path)) {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(kTransparentKey, on);
+        settings.sync();
+        kept = settings.status() == QSettings::NoError;
+        if (!kept) {
+            // QSettings says no more than "access error": the folder or file says why.
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QSaveFile probe(path);
+            ReportNotKept(probe.open(QIODevice::WriteOnly) ? QStringLiteral("%1 cannot be written").arg(path)
+                                                           : QStringLiteral("%1: %2").arg(path, probe.errorString()));
+        }
+    }
+    sessionTransparent = kept ? std::nullopt : std::optional<bool>(on);
     emit SettingsSignals().TransparentPetChanged(on);
 }
 

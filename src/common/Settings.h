@@ -12,13 +12,16 @@ QString SettingsFilePath();
 // Whether the pet, and the packer's preview, leave the sheet's transparent colour out of
 // the window. On unless turned off.
 bool TransparentPet();
-// Stores the choice and announces it to every window of this process at once.
+// Stores the choice and announces it to every window of this process at once. When the
+// settings file cannot keep it, it holds for this process, and that is said once.
 void SetTransparentPet(bool on);
 
 class TSettingsSignals : public QObject {
     Q_OBJECT
 signals:
     void TransparentPetChanged(bool on);
+    // Once a run, the first time settings cannot be read or kept: the text for the log.
+    void SettingsNotKept(const QString& text);
 };
 
 TSettingsSignals& SettingsSignals();

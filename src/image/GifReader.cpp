@@ -261,8 +261,13 @@ void DrawFrame(GifFileType* gif, const TGifFrame& frame, int number, const QStri
     if (map == nullptr || map->ColorCount != frame.Colours)
         Fail(name, QStringLiteral("frame %1 has no colour table").arg(number));
     std::array<QRgb, 256> palette{};
-    for (int i = 0; i < map->ColorCount && i < 256; ++i)
-        palette[static_cast<std::size_t>(i)] = qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue);
+    std::array<std::uint8_t, 256> beyond{};  // indices past the table, the transparent one aside
+    for (int i = 0; i < 256; ++i) {
+        if (i < map->ColorCount)
+            palette[static_cast<std::size_t>(i)] = qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue);
+        else
+            beyond[static_cast<std::size_t>(i)] = i != frame.TransparentIndex;
+    }
 
     // The part of the frame on the canvas.
     const int x0 = std::min(frame.Left, canvas.width());
@@ -271,9 +276,15 @@ void DrawFrame(GifFileType* gif, const TGifFrame& frame, int number, const QStri
     for (int i = 0; i < frame.Height; ++i) {
         if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR)
             FailGif(name, number, gif->Error);
-        for (const GifPixelType index : line) {
-            if (index >= frame.Colours && index != frame.TransparentIndex)
+        // Every index is checked, drawn or clipped; none can pass a table of 256.
+        if (frame.Colours < 256) {
+            std::uint8_t outside = 0;
+            for (const GifPixelType index : line)
+                outside |= beyond[index];
+            if (outside != 0) {
+                const auto index = *std::find_if(line.begin(), line.end(), [&beyond](GifPixelType value) { return beyond[value] != 0; });
                 Fail(name, QStringLiteral("frame %1 uses colour %2 of a table of %3").arg(number).arg(index).arg(frame.Colours));
+            }
         }
         const int y = frame.Top + (frame.Interlaced ? InterlacedRow(i, frame.Height) : i);
         if (y >= canvas.height())

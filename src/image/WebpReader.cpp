@@ -8,6 +8,8 @@
 #include "archive/ByteReader.h"
 #include "common/Error.h"
 
+#include <QtEndian>
+
 #include <webp/decode.h>
 #include <webp/demux.h>
 
@@ -98,8 +100,8 @@ void ReadWebp(const QByteArray& data, const QString& name, TAnimationSink& sink)
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
         Fail(name, QStringLiteral("libwebp does not match the version built against"));
-    // Straight alpha, in an order independent of the machine's; converted pixel by pixel.
-    options.color_mode = MODE_RGBA;
+    // Straight alpha. Bytes blue, green, red, alpha are a QRgb read as little-endian.
+    options.color_mode = MODE_BGRA;
     options.use_threads = 0;
     const std::unique_ptr<WebPAnimDecoder, DecoderDeleter> decoder(WebPAnimDecoderNew(&bytes, &options));
     if (!decoder)
@@ -119,10 +121,12 @@ void ReadWebp(const QByteArray& data, const QString& name, TAnimationSink& sink)
         if (!WebPAnimDecoderHasMoreFrames(decoder.get()) || !WebPAnimDecoderGetNext(decoder.get(), &pixels, &timestamp))
             Fail(name, QStringLiteral("frame %1 is damaged").arg(frame));
         for (int y = 0; y < info.Height; ++y) {
-            const std::uint8_t* from = pixels + static_cast<std::size_t>(y) * width * 4;
             auto* row = reinterpret_cast<QRgb*>(canvas.scanLine(y));
-            for (int x = 0; x < info.Width; ++x, from += 4)
-                row[x] = qRgba(from[0], from[1], from[2], from[3]);
+            std::memcpy(row, pixels + static_cast<std::size_t>(y) * width * 4, std::size_t{width} * 4);
+            if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) {
+                for (int x = 0; x < info.Width; ++x)
+                    row[x] = qFromLittleEndian(row[x]);
+            }
         }
         // Timestamps are when each frame ends, summed by libwebp in an int that a long
         // animation may wrap; the difference of two is the frame's duration (24 bits) still.

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -101,15 +102,33 @@ void TPackerEditor::DropAction(int target)
         actions_.MoveBefore(row, target);
 }
 
+namespace {
+
+// Whether a path comes back from a saved project as it went in: the list's separator is not
+// escaped, blanks and control characters at either end of a stored path are trimmed, and XML
+// cannot carry control characters at all.
+bool Storable(const QString& path)
+{
+    if (path.contains(u';'))
+        return false;
+    for (const QString& part : path.split(u'/', Qt::SkipEmptyParts)) {
+        if (part.front().unicode() <= 32 || part.back().unicode() <= 32)
+            return false;
+    }
+    return std::none_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
+}
+
+}  // namespace
+
 QStringList TPackerEditor::Listable(const QStringList& nativePaths)
 {
     QStringList listable;
     QStringList refused;
     for (const QString& path : nativePaths)
-        (path.contains(u';') ? refused : listable).append(path);
+        (Storable(path) ? listable : refused).append(path);
     if (!refused.isEmpty()) {
-        prompts_.Error(QStringLiteral("These files were left out: their paths contain \";\", which a project "
-                                      "cannot store.\n")
+        prompts_.Error(QStringLiteral("These files were left out: their paths contain \";\", a blank at the start or "
+                                      "end of a name, or a control character, which a project cannot store.\n")
                        + refused.join(u'\n'));
     }
     return listable;

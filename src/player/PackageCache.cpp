@@ -32,10 +32,12 @@ bool ExtractPackage(const QString& packagePath, const QString& destination, Prom
         extractor.RetainAttributes = true;
         extractor.ExtractSelected();
         return true;
-    } catch (const std::exception&) {
-        prompts.Error(QStringLiteral("UnComPress File Error!"));
-        return false;
+    } catch (const TError& error) {
+        prompts.ErrorWithDetail(QStringLiteral("UnComPress File Error!"), packagePath + u'\n' + error.Text());
+    } catch (const std::bad_alloc&) {
+        prompts.ErrorWithDetail(QStringLiteral("UnComPress File Error!"), packagePath + QStringLiteral("\nnot enough memory"));
     }
+    return false;
 }
 
 TCacheResult PrepareCache(const QString& packagePath, Prompts& prompts,

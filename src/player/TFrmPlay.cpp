@@ -161,19 +161,31 @@ void TFrmPlay::FormShow()
     if (!zvk)
         zvk = std::make_unique<TZvk>();
     // The windows repaint during a long extraction, but no click can start a second show.
-    cacheFolder_ = PrepareCache(packagePath_, prompts_, [] {
-                       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                   }).Folder;
+    const TCacheResult cache = PrepareCache(packagePath_, prompts_, [] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    cacheFolder_ = cache.Folder;
     ReadManifest(QDir(cacheFolder_).filePath(kManifestMember), *zvk);
     BuildActionMenu();
 
     frame_ = QRect();
+    QString nothing;  // why nothing can be played
     try {
         sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember), &clear_);
-    } catch (const std::exception&) {
-        // A missing or damaged sheet: the window shows, nothing plays.
+    } catch (const TError& error) {
+        nothing = error.Text();
+    } catch (const std::bad_alloc&) {
+        nothing = QStringLiteral("not enough memory for its sprite sheet");
+    }
+    if (nothing.isEmpty() && (!sheet_ || sheet_->isNull()))
+        nothing = QStringLiteral("the package holds no frames");
+    if (!nothing.isEmpty()) {
+        // An empty box on top of every window helps nobody: the pet goes, saying why unless
+        // the extraction's error has said it already.
         sheet_.reset();
-        ApplyShape();
+        if (cache.Extracted)
+            prompts_.ErrorWithDetail(QStringLiteral("There is nothing to play."), packagePath_ + u'\n' + nothing);
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
     state.Running = true;

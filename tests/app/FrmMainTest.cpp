@@ -3,6 +3,7 @@
 #include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
 #include "common/Paths.h"
+#include "common/Settings.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
@@ -407,4 +408,26 @@ TEST(SessionPlatform, WaylandWithX11BesideItRunsOnX11UnlessChosen)
     // Without XWayland there is nothing to switch to; an X11 session needs nothing.
     EXPECT_EQ(PreferredPlatform({}, wayland, QStringLiteral("wayland-0"), {}), QString());
     EXPECT_EQ(PreferredPlatform({}, QStringLiteral("x11"), {}, QStringLiteral(":0")), QString());
+}
+
+TEST_F(FrmMainTest, SettingsThatCannotBeKeptAreSaidOnceAndHoldForTheRun)
+{
+    Open();
+    auto* memo = window_->findChild<QPlainTextEdit*>(QStringLiteral("memo"));
+    ASSERT_NE(memo, nullptr);
+    // A pipe in place of the file would block the first read for ever.
+    const QString pipe = SettingsFilePath();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(pipe).absolutePath()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_TRUE(TransparentPet());
+    // A folder that cannot be made: the choice holds for the run all the same.
+    WriteAll(Path(QStringLiteral("file")), "");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(Path(QStringLiteral("file"))));
+    SetTransparentPet(false);
+    EXPECT_FALSE(TransparentPet());
+    QCoreApplication::processEvents();
+    const QStringList lines = memo->toPlainText().split(u'\n');
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines[0], QStringLiteral("Settings cannot be kept: %1 is not a regular file. Choices hold until Zuvora ends.").arg(pipe));
+    SetTransparentPet(true);
 }

@@ -3,6 +3,7 @@
 #include "support/TestEnv.h"
 
 #include <QDir>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstdlib>
@@ -181,46 +182,17 @@ QImage Drawn(const std::vector<const char*>& rows)
 
 // ------------------------------------------------------------------- WebP chunk surgery
 
-struct TChunk {
-    QByteArray Type;
-    QByteArray Whole;  // header, payload and padding
-};
-
-std::vector<TChunk> Chunks(const QByteArray& webp)
+QByteArray Le32(std::uint32_t value)
 {
-    std::vector<TChunk> chunks;
-    for (qsizetype at = 12; at + 8 <= webp.size();) {
-        const auto* size = reinterpret_cast<const std::uint8_t*>(webp.constData() + at + 4);
-        const qsizetype length = size[0] | (size[1] << 8) | (size[2] << 16) | (qsizetype{size[3]} << 24);
-        const qsizetype whole = 8 + length + (length & 1);
-        chunks.push_back({webp.mid(at, 4), webp.mid(at, whole)});
-        at += whole;
-    }
-    return chunks;
+    QByteArray bytes;
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(static_cast<char>((value >> shift) & 0xFF));
+    return bytes;
 }
 
-TChunk MakeChunk(const char* type, const QByteArray& payload)
+QByteArray Riff(const QByteArray& chunks)
 {
-    QByteArray whole(type, 4);
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    for (int shift = 0; shift < 32; shift += 8)
-        whole.append(static_cast<char>((size >> shift) & 0xFF));
-    whole += payload;
-    if (payload.size() % 2 != 0)
-        whole.append('\0');
-    return {QByteArray(type, 4), whole};
-}
-
-QByteArray Riff(const std::vector<TChunk>& chunks)
-{
-    QByteArray body("WEBP");
-    for (const TChunk& chunk : chunks)
-        body += chunk.Whole;
-    QByteArray riff("RIFF");
-    const auto size = static_cast<std::uint32_t>(body.size());
-    for (int shift = 0; shift < 32; shift += 8)
-        riff.append(static_cast<char>((size >> shift) & 0xFF));
-    return riff + body;
+    return "RIFF" + Le32(static_cast<std::uint32_t>(chunks.size() + 4)) + "WEBP" + chunks;
 }
 
 // The file with its VP8X chunk claiming another canvas.
@@ -234,17 +206,13 @@ QByteArray WithCanvas(QByteArray webp, int width, int height)
     return webp;
 }
 
-// The animation with its first frame repeated `count` times in place of its frames.
+// The animation with its first frame repeated `count` times in place of its frames, which
+// are its last chunks.
 QByteArray WithFrames(const QByteArray& webp, int count)
 {
-    std::vector<TChunk> chunks;
-    for (const TChunk& chunk : Chunks(webp)) {
-        if (chunk.Type != "ANMF")
-            chunks.push_back(chunk);
-        else if (chunks.back().Type != "ANMF")
-            chunks.insert(chunks.end(), static_cast<std::size_t>(count), chunk);
-    }
-    return Riff(chunks);
+    const qsizetype first = webp.indexOf("ANMF");
+    const qsizetype size = qFromLittleEndian<quint32>(webp.constData() + first + 4);
+    return Riff(webp.mid(12, first - 12) + webp.mid(first, 8 + size + (size & 1)).repeated(count));
 }
 
 }  // namespace
@@ -338,9 +306,8 @@ TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
     for (int i = 0; i <= kMaxAnimationFrames; ++i)
         manyFrames.Image(0, 0, 1, 1, one);
     // A whole container whose lossless image stops after its header: found only in decoding.
-    const std::vector<TChunk> still = Chunks(lossless);
-    ASSERT_EQ(still.size(), 1u);
-    const QByteArray shortPixels = Riff({MakeChunk("VP8L", still[0].Whole.mid(8, 12))});
+    ASSERT_EQ(lossless.mid(12, 4), QByteArray("VP8L"));
+    const QByteArray shortPixels = Riff("VP8L" + Le32(12) + lossless.mid(20, 12));
 
     const struct {
         const char* what;
@@ -354,8 +321,6 @@ TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
         {"not a GIF", ReadGif, QByteArray("PNG but not really a GIF at all"), "not a GIF file"},
         {"GIF with an unknown block", ReadGif, GifBuilder(2, 2, 2).Bytes().insert(19, '\x99'), "an unknown block (0x99)"},
         {"GIF screen too wide", ReadGif, GifBuilder(20000, 2, 2).Image(0, 0, 1, 1, one).Bytes(), "larger than 16384 a side"},
-        {"GIF screens too many bytes", ReadGif, GifBuilder(16384, 16384, 2).Image(0, 0, 1, 1, one).Image(0, 0, 1, 1, one).Bytes(),
-         "2 frames of 16384 by 16384 pixels are too large"},
         {"GIF frame too wide", ReadGif, GifBuilder(2, 2, 2).Image(0, 0, 20000, 1, one).Bytes(), "frame 1 of 20000 by 1 pixels"},
         {"GIF of too many frames", ReadGif, manyFrames.Bytes(), "more than 10000 frames"},
         {"GIF with no image", ReadGif, GifBuilder(2, 2, 2).Bytes(), "the file holds no image"},
@@ -370,7 +335,6 @@ TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
         {"not a WebP", ReadWebp, QByteArray("RIFF\x10\0\0\0WEBPJUNKJUNKJUNKJUNK", 28), "not a WebP file"},
         {"WebP of garbage", ReadWebp, QByteArray(300, '\x7F'), "not a WebP file"},
         {"WebP canvas too wide", ReadWebp, WithCanvas(webp, 20000, 20), "larger than 16384 a side"},
-        {"WebP canvases too many bytes", ReadWebp, WithCanvas(webp, 16384, 16384), "4 frames of 16384 by 16384 pixels are too large"},
         {"WebP of too many frames", ReadWebp, WithFrames(webp, kMaxAnimationFrames + 1), "more than 10000 frames"},
         {"WebP pixels run short", ReadWebp, shortPixels, "frame 1 is damaged"},
     };
@@ -405,9 +369,10 @@ TEST_F(AnimationReadersTest, LargeClaimsAreRefusedBeforeAnyPixelMemory)
         QSize told;
     } cases[] = {
         {"GIF beyond the limits", ReadGif, GifBuilder(16384, 16384, 2).Image(0, 0, 1, 1, one).Image(0, 0, 1, 1, one).Bytes(),
-         "too large", {0, 0}},
+         "2 frames of 16384 by 16384 pixels are too large", {0, 0}},
         {"GIF within the limits", ReadGif, GifBuilder(16384, 16384, 2).Image(0, 0, 1, 1, one).Bytes(), "refused", {16384, 16384}},
-        {"WebP beyond the limits", ReadWebp, WithCanvas(webp, 16384, 16384), "too large", {0, 0}},
+        {"WebP beyond the limits", ReadWebp, WithCanvas(webp, 16384, 16384), "4 frames of 16384 by 16384 pixels are too large",
+         {0, 0}},
         {"WebP within the limits", ReadWebp, WithCanvas(webp, 8192, 8192), "refused", {8192, 8192}},
     };
     for (const auto& c : cases) {

@@ -1,4 +1,5 @@
 #include "package/Manifest.h"
+#include "package/PackageLayout.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -146,4 +147,34 @@ TEST(ManifestInteger, RejectsEverythingElse)
                          "99999999999999999999", "\xd9\xa1"};
     for (const char* text : bad)
         EXPECT_FALSE(ParseManifestInteger(QString::fromUtf8(text)).has_value()) << text;
+}
+
+TEST_F(ManifestTest, MoreFramesOrActionsThanAPackageHoldsEndTheReadingWithTheReason)
+{
+    const QByteArray frame = Frame(0, 0, 1, 1);
+    QByteArray many;
+    for (int i = 0; i < kMaxPackageFrames / 2 + 1; ++i)
+        many += frame;
+    QByteArray actions;
+    for (int i = 0; i <= kMaxPackageActions; ++i)
+        actions += Action("A", {});
+    const struct {
+        QByteArray manifest;
+        std::size_t actionsRead;
+        QString reason;
+    } cases[] = {
+        {Manifest(Action("A", many) + Action("B", many)), 1, QStringLiteral("more than %1 frames").arg(kMaxPackageFrames)},
+        {Manifest(actions), kMaxPackageActions, QStringLiteral("more than %1 actions").arg(kMaxPackageActions)},
+    };
+    for (const auto& c : cases) {
+        WriteAll(Path(QStringLiteral("zvk.xml")), c.manifest);
+        TZvk zvk;
+        const std::optional<QString> failure = ReadManifest(Path(QStringLiteral("zvk.xml")), zvk);
+        EXPECT_EQ(zvk.Actions.size(), c.actionsRead);
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_TRUE(failure->contains(c.reason)) << failure->toStdString();
+    }
+    WriteAll(Path(QStringLiteral("zvk.xml")), Manifest(Action("A", many)));
+    TZvk whole;
+    EXPECT_EQ(ReadManifest(Path(QStringLiteral("zvk.xml")), whole), std::nullopt);
 }

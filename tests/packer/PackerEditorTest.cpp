@@ -336,3 +336,24 @@ TEST_F(PackerEditorTest, AnAddedAnimationIsImportedBesideTheProjectSavedFirst)
     for (const QString& frame : shown.mid(1, shown.size() - 2))
         EXPECT_EQ(QFileInfo(frame).absolutePath(), Path(QStringLiteral("hop")));
 }
+
+TEST_F(PackerEditorTest, FramesWhosePathsASaveWouldChangeAreLeftOutWithAReason)
+{
+    MakeActions(QStringLiteral("A"), 0);
+    editor_.SelectAction(0);
+    const QStringList refused{Path("a;b.png"), Path(" lead.png"), Path("trail.png "), Path("tab\t.png"),
+                              Path("bell\x07.png"), Path(" folder/f.png"), Path("del\x7f.png")};
+    const QStringList kept{Path("mid dle.png"), Path("b.png")};
+    prompts_.openFilesAnswers = {refused + kept};
+    editor_.AddFiles(TPackerEditor::List::Fragments);
+    EXPECT_EQ(Shown(), kept);
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_EQ(prompts_.messages[0].text.split(u'\n').mid(1), refused);
+
+    // What is kept comes back from the file as it went in.
+    prompts_.saveFileAnswers = {Path("pet")};
+    ASSERT_TRUE(editor_.FileSave());
+    TActionModel read;
+    ASSERT_EQ(LoadProject(Path("pet.zvp"), read), std::nullopt);
+    EXPECT_EQ(read.Read().first().Fragments, kept);
+}

@@ -1,3 +1,4 @@
+#include "package/PackageLayout.h"
 #include "packer/ProjectFile.h"
 #include "support/TestEnv.h"
 
@@ -110,4 +111,31 @@ TEST_F(ProjectFileTest, ExtensionRule)
     };
     for (const auto& [chosen, saved] : cases)
         EXPECT_EQ(WithProjectExtension(chosen), saved);
+}
+
+TEST_F(ProjectFileTest, WhatAPackageCannotHoldIsCutWithTheReason)
+{
+    // Millions of frames in a few megabytes, and a name nobody could read.
+    QByteArray frames;
+    frames.reserve(8 << 20);
+    while (frames.size() < (8 << 20))
+        frames += "a;";
+    const QByteArray longName(kMaxActionName + 10, 'n');
+    std::optional<QString> failure;
+    const QList<TProjectAction> read = ReadXml("<ZuvoProject><Action><Name>" + longName + "</Name><ActionFragment>" +
+                                               frames + "</ActionFragment></Action><Action><Name>B</Name>"
+                                               "<ActionFragment>b;</ActionFragment></Action></ZuvoProject>",
+                                               &failure);
+    ASSERT_EQ(read.size(), 1);
+    EXPECT_EQ(read[0].Name.size(), kMaxActionName);
+    EXPECT_EQ(read[0].Fragments.size(), kMaxPackageFrames);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->contains(QStringLiteral("more than %1 frames").arg(kMaxPackageFrames))) << failure->toStdString();
+
+    // A long name alone: everything else is read, and the cut is said.
+    ReadXml("<ZuvoProject><Action><Name>" + longName + "</Name><ActionFragment>a;</ActionFragment></Action>"
+            "<Action><Name>B</Name><ActionFragment/></Action></ZuvoProject>",
+            &failure);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->contains(QStringLiteral("was cut"))) << failure->toStdString();
 }

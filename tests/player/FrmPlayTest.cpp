@@ -315,39 +315,35 @@ TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatEx
     EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
 }
 
-TEST_F(FrmPlayTest, AnEightByteSheetPlaysWithoutDrawing)
-{
-    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}, false), std::nullopt,
-                     QByteArray("\x89PNG\r\n\x1a\n", 8)));
-    EXPECT_TRUE(QTest::qWaitFor([this] { return player_->PlaybackStarted(); }, 1000));
-    QTest::qWait(200);
-    EXPECT_TRUE(player_->HasSheet());
-    EXPECT_TRUE(player_->CurrentFrame().isNull());
-    EXPECT_EQ(player_->size(), TFrmPlay::kFirstSize);
-}
-
-TEST_F(FrmPlayTest, AMissingSheetShowsTheWindowWithoutPlayback)
-{
-    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}), std::nullopt));
-    EXPECT_TRUE(player_->isVisible());
-    EXPECT_EQ(ActionItems().size(), 2);
-    QTest::qWait(50);
-    EXPECT_FALSE(player_->PlaybackStarted());
-    EXPECT_FALSE(player_->HasSheet());
-    ActionItems()[1]->trigger();  // only the state changes
-    EXPECT_EQ(PlaybackState().ActionIndex, 1);
-}
-
-TEST_F(FrmPlayTest, APackageThatIsNoArchiveShowsTheErrorOnce)
+TEST_F(FrmPlayTest, APackageWithNothingToPlayLeavesNoWindowAndSaysWhy)
 {
     WriteAll(Path(QStringLiteral("text.zvk")), "just some text, no archive\n");
-    Show(Path(QStringLiteral("text.zvk")));
-    EXPECT_TRUE(player_->isVisible());
-    EXPECT_EQ(prompts_.messages,
-              (QList<ScriptedPrompts::Shown>{{QStringLiteral("Error"), QStringLiteral("UnComPress File Error!")}}));
-    EXPECT_EQ(MenuTexts().size(), 6);
-    QTest::qWait(50);
-    EXPECT_FALSE(player_->PlaybackStarted());
+    const struct {
+        QString package;
+        QString text;    // of the one error box
+        QString reason;  // the start of its detail's second line
+    } cases[] = {
+        // No frames, with a sheet that holds no image.
+        {MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}, false), std::nullopt, QByteArray("\x89PNG\r\n\x1a\n", 8)),
+         QStringLiteral("There is nothing to play."), QStringLiteral("the package holds no frames")},
+        // Frames, but no sheet.
+        {MakePackage(QStringLiteral("b.zvk"), Manifest({"A", "B"}), std::nullopt), QStringLiteral("There is nothing to play."),
+         QString()},
+        // No archive at all: the designed message, with the package named.
+        {Path(QStringLiteral("text.zvk")), QStringLiteral("UnComPress File Error!"), QString()},
+    };
+    for (const auto& c : cases) {
+        prompts_.messages.clear();
+        Show(c.package);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !player_->isVisible(); }, 1000)) << c.package.toStdString();
+        EXPECT_FALSE(player_->PlaybackStarted());
+        EXPECT_FALSE(player_->HasSheet());
+        ASSERT_EQ(prompts_.messages.size(), 1);
+        const QStringList lines = prompts_.messages[0].text.split(u'\n');
+        EXPECT_EQ(lines.value(0), c.text);
+        EXPECT_EQ(lines.value(1), c.package);
+        EXPECT_TRUE(lines.value(2).startsWith(c.reason)) << lines.value(2).toStdString();
+    }
 }
 
 TEST_F(FrmPlayTest, TheLeftButtonMovesTheWindowTheRightOneOpensTheMenu)

@@ -1,4 +1,5 @@
 #include "archive/ZipBuilder.h"
+#include "package/PackageLayout.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -349,4 +350,16 @@ TEST_F(ZvkTest, ImportAppendsAnActionThatBuilds)
     const ZvkRun damaged = Zvk({"import", Path(QStringLiteral("still.png")), Path(QStringLiteral("text.zvp"))});
     EXPECT_EQ(damaged.code, 1);
     EXPECT_EQ(ReadAll(Path(QStringLiteral("text.zvp"))), QByteArray("not a project"));
+}
+
+TEST_F(ZvkTest, InfoOnAManifestReadInPartNamesTheReasonAndFails)
+{
+    QByteArray actions;
+    for (int i = 0; i <= kMaxPackageActions; ++i)
+        actions += "<Action><Name>A</Name><ActionFragment/><ActionAudio/></Action>";
+    Make(QStringLiteral("zvk.xml"), "<ZuvoProject Version=\"1.0.0\">" + actions + "</ZuvoProject>");
+    ASSERT_EQ(Zvk({"pack", Work(), Path(QStringLiteral("many.zvk"))}).code, 0);
+    const ZvkRun info = Zvk({"info", Path(QStringLiteral("many.zvk"))});
+    EXPECT_EQ(info.code, 1);
+    EXPECT_TRUE(info.err.contains(QStringLiteral("more than %1 actions").arg(kMaxPackageActions))) << info.err.toStdString();
 }
