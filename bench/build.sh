@@ -17,7 +17,7 @@ counts=("${@:-200}")
 root=$(cd "$(dirname "$0")/.." && pwd)
 zvk=${ZVK:-$root/build/default/bin/zvk}
 python=/usr/bin/python3  # Debian's, which has PIL
-[ -n "${EPOCHREALTIME:-}" ] || { echo "needs bash 5 or later (EPOCHREALTIME)" >&2; exit 1; }
+source "$root/bench/lib.sh"
 [ -x "$zvk" ] || { echo "build first: cmake --build --preset default (or set ZVK)" >&2; exit 1; }
 "$python" -c 'import PIL' 2>/dev/null || { echo "missing PIL (apt-get install python3-pil)" >&2; exit 1; }
 for tool in convert /usr/bin/time; do
@@ -38,17 +38,6 @@ cat > "$work/magick/policy.xml" <<'POLICY'
 </policymap>
 POLICY
 export MAGICK_CONFIGURE_PATH=$work/magick
-
-once_us() {
-  local start end
-  start=${EPOCHREALTIME/./}
-  "$@" >/dev/null 2>&1
-  end=${EPOCHREALTIME/./}
-  echo $(( end - start ))
-}
-median_ms() { printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f", t[int((NR + 1) / 2)] / 1000 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-max_rss_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }'; }
 
 cat > "$work/frames.py" <<'PY'
 # frames.py FOLDER COUNT: 128x128 RGBA sprite-like frames, drawn at four times the size and

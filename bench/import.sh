@@ -13,7 +13,7 @@ count=${2:-200}
 root=$(cd "$(dirname "$0")/.." && pwd)
 zvk=${ZVK:-$root/build/default/bin/zvk}
 python=/usr/bin/python3  # Debian's, which has PIL
-[ -n "${EPOCHREALTIME:-}" ] || { echo "needs bash 5 or later (EPOCHREALTIME)" >&2; exit 1; }
+source "$root/bench/lib.sh"
 [ -x "$zvk" ] || { echo "build first: cmake --build --preset default (or set ZVK)" >&2; exit 1; }
 "$python" -c 'import PIL' 2>/dev/null || { echo "missing PIL (apt-get install python3-pil)" >&2; exit 1; }
 command -v convert >/dev/null || { echo "missing convert (apt-get install imagemagick)" >&2; exit 1; }
@@ -22,15 +22,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export APPDATA=$work/appdata
 
-once_us() {
-  local start end
-  start=${EPOCHREALTIME/./}
-  "$@" >/dev/null 2>&1
-  end=${EPOCHREALTIME/./}
-  echo $(( end - start ))
-}
-median_ms() { printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f", t[int((NR + 1) / 2)] / 1000 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 cat > "$work/anim.py" <<'PY'
 # anim.py FOLDER COUNT: one animation as anim.gif and anim.png (APNG), with frame

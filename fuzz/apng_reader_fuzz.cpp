@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes as an animated PNG, read from memory. Crashes, hangs, leaks,
 // unbounded memory and frames that break the reader's promises are the faults.
 
+#include "AnimationSink.h"
 #include "common/Error.h"
 #include "image/Animation.h"
 
@@ -14,38 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Takes the frames as an importer would, checking what the reader promises.
-class CheckingSink : public TAnimationSink {
-public:
-    void Begin(const TAnimationInfo& info) override
-    {
-        if (began_ || info.Width < 1 || info.Height < 1 || info.FrameCount < 1 || info.FrameCount > kMaxAnimationFrames)
-            std::abort();
-        began_ = true;
-        // Smaller than the reader's limits, so that a run under a memory limit of a few
-        // hundred MB reports only what they do not bound.
-        if (info.Width > 2048 || info.Height > 2048)
-            throw TError(QStringLiteral("too large"));
-        info_ = info;
-    }
-    void Frame(const QImage& canvas, int delayMs) override
-    {
-        if (!began_ || ++frames_ > info_.FrameCount || canvas.width() != info_.Width || canvas.height() != info_.Height ||
-            canvas.format() != QImage::Format_ARGB32 || delayMs < 0)
-            std::abort();
-        const auto* pixels = reinterpret_cast<const QRgb*>(canvas.constScanLine(canvas.height() - 1));
-        sum_ += pixels[0] + pixels[canvas.width() - 1];
-    }
-    bool Complete() const { return began_ && frames_ == info_.FrameCount; }
-    int FrameCount() const { return info_.FrameCount; }
-
-private:
-    TAnimationInfo info_;
-    bool began_ = false;
-    int frames_ = 0;
-    unsigned sum_ = 0;
-};
 
 // Mutations would nearly always break a chunk's checksum and stop the reader at once: the
 // checksums are made right first, and the reader's own check is covered by its tests.
