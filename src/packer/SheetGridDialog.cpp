@@ -154,7 +154,9 @@ void TSheetGridDialog::Update()
         const auto left = cells.size() - frames_.size();
         summary_->setText(QStringLiteral("%1 frames of %2 x %3 pixels%4")
                               .arg(frames_.size()).arg(cell.width()).arg(cell.height())
-                              .arg(left == 0 ? QString() : QStringLiteral("; %1 see-through cells left out").arg(left)));
+                              .arg(left == 0   ? QString()
+                                   : left == 1 ? QStringLiteral("; 1 see-through cell left out")
+                                               : QStringLiteral("; %1 see-through cells left out").arg(left)));
     }
     buttons_->button(QDialogButtonBox::Ok)->setEnabled(!frames_.isEmpty());
 }

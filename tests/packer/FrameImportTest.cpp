@@ -1,11 +1,17 @@
 #include "common/Error.h"
 #include "image/ImageDecoders.h"
 #include "packer/FrameImport.h"
+#include "packer/SheetGridDialog.h"
 #include "support/TestEnv.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 
 namespace {
 
@@ -181,4 +187,34 @@ TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedAtThePetsPace)
                 << c.file << " frame " << i;
         }
     }
+}
+
+TEST(SheetGridDialogTest, TheGridFollowsTheNumbersAndStrikesSeeThroughCells)
+{
+    // A strip of four 16-pixel cells, the third one clear.
+    TSheetImage sheet{QImage(64, 16, QImage::Format_ARGB32), TTransparency::Partial};
+    sheet.Image.fill(qRgba(10, 20, 30, 255));
+    for (int y = 0; y < 16; ++y)
+        for (int x = 32; x < 48; ++x)
+            sheet.Image.setPixel(x, y, 0);
+    TSheetGridDialog dialog(sheet, QStringLiteral("/pets/walk.png"));
+    QPushButton* import = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    // A strip of square cells is guessed.
+    EXPECT_EQ(dialog.Columns()->value(), 4);
+    EXPECT_EQ(dialog.Frames(), (QList<QRect>{{0, 0, 16, 16}, {16, 0, 16, 16}, {48, 0, 16, 16}}));
+    EXPECT_EQ(dialog.Summary()->text(), QStringLiteral("3 frames of 16 x 16 pixels; 1 see-through cell left out"));
+    const QImage before = dialog.Picture()->pixmap().toImage();
+
+    dialog.BySize()->setChecked(true);
+    dialog.CellWidth()->setValue(32);
+    EXPECT_EQ(dialog.Grid().By, TSheetGrid::Kind::CellSize);
+    EXPECT_EQ(dialog.Frames(), (QList<QRect>{{0, 0, 32, 16}, {32, 0, 32, 16}}));
+    EXPECT_NE(dialog.Picture()->pixmap().toImage(), before);
+    EXPECT_TRUE(import->isEnabled());
+
+    // Only clear cells: nothing to import.
+    sheet.Image.fill(0);
+    TSheetGridDialog clear(sheet, QStringLiteral("/pets/none.png"));
+    EXPECT_TRUE(clear.Frames().isEmpty());
+    EXPECT_FALSE(clear.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
 }
