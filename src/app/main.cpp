@@ -1,6 +1,7 @@
 #include "app/LibraryFile.h"
 #include "app/QtPrompts.h"
 #include "app/SessionPlatform.h"
+#include "app/SingleInstance.h"
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
 #include "packer/TFrmPacker.h"
@@ -9,8 +10,37 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QWindow>
+
+#include <cstdio>
 
 #include <malloc.h>
+
+namespace {
+
+// Files from the desktop or from a later start: packages join the library and the first
+// plays; a project opens in the packer.
+void OpenFiles(TFrmMain& main, TFrmPacker& packer, const QStringList& absolutePaths)
+{
+    QStringList packages;
+    QString project;
+    for (const QString& path : absolutePaths) {
+        if (path.endsWith(QStringLiteral(".zvp"), Qt::CaseInsensitive))
+            project = path;
+        else
+            packages.append(path);
+    }
+    if (!packages.isEmpty())
+        main.OpenPackages(packages);
+    if (!project.isEmpty()) {
+        main.btnPackerClick();
+        packer.Editor().OpenProject(project);
+    }
+}
+
+void Say(const QString& line) { std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData()); }
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -28,6 +58,37 @@ int main(int argc, char* argv[])
 
     QtPrompts prompts;
     const QString libraryFile = LibraryFilePath(ExecutableFolder(), AppDataFolder());
+    QStringList files;
+    for (const QString& argument : QApplication::arguments().mid(1)) {
+        if (!argument.isEmpty())
+            files.append(QFileInfo(argument).absoluteFilePath());
+    }
+
+    // Two library windows on one library file would each save only their own list: a later
+    // start hands its files to the running Zuvora and ends.
+    TInstanceServer instance;
+    QString failure;
+    const QString runtimeFolder = InstanceRuntimeFolder(&failure);
+    if (runtimeFolder.isEmpty()) {
+        Say(QStringLiteral("zuvora: %1; this one runs on its own").arg(failure));
+    } else {
+        QString note;
+        switch (instance.Start(InstanceSocketPath(runtimeFolder, libraryFile), files, kHandOffTimeoutMs, &note)) {
+        case TInstanceServer::TRole::HandedOff:
+            return 0;
+        case TInstanceServer::TRole::TooLarge:
+            Say(note);
+            return 2;
+        case TInstanceServer::TRole::Alone:
+            Say(note);
+            break;
+        case TInstanceServer::TRole::Serving:
+            break;
+        }
+    }
+    // A session's end closes the library window as the user would, which saves the library.
+    TTerminationSignal termination;
+
     const bool firstRun = !QFileInfo::exists(libraryFile);
     TFrmMain main(prompts, libraryFile);
     prompts.SetParent(&main);
@@ -39,6 +100,23 @@ int main(int argc, char* argv[])
     packerPrompts.SetParent(&packer);
     main.SetPacker(&packer);
     main.show();
+    QObject::connect(&termination, &TTerminationSignal::Requested, &main, &QWidget::close);
+    QObject::connect(&instance, &TInstanceServer::Received, &main, [&main, &packer](const QStringList& received) {
+        if (!received.isEmpty()) {
+            OpenFiles(main, packer, received);
+            return;
+        }
+        main.showNormal();
+        main.raise();
+        main.activateWindow();
+    });
+    // Files handed over once the library is saved would be lost: the next start runs anew.
+    if (QWindow* window = main.windowHandle()) {
+        QObject::connect(window, &QWindow::visibleChanged, &instance, [&instance](bool visible) {
+            if (!visible)
+                instance.Close();
+        });
+    }
     // A first run starts with the sample pet in the library, so there is something to play:
     // beside the program in the build tree, in the data folder once installed.
     if (firstRun) {
@@ -52,22 +130,6 @@ int main(int argc, char* argv[])
         }
     }
 
-    // Files from the desktop: packages join the library and the first plays; a project opens
-    // in the packer.
-    QStringList packages;
-    QString project;
-    for (const QString& argument : QApplication::arguments().mid(1)) {
-        const QString path = QFileInfo(argument).absoluteFilePath();
-        if (path.endsWith(QStringLiteral(".zvp"), Qt::CaseInsensitive))
-            project = path;
-        else
-            packages.append(path);
-    }
-    if (!packages.isEmpty())
-        main.OpenPackages(packages);
-    if (!project.isEmpty()) {
-        main.btnPackerClick();
-        packer.Editor().OpenProject(project);
-    }
+    OpenFiles(main, packer, files);
     return QApplication::exec();
 }
