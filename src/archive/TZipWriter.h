@@ -11,8 +11,7 @@
 
 class QFileInfo;
 
-// Updating an existing archive in place is not supported: every action creates a new archive, replacing ZipName.
-enum class TZipAction { zaUpdate = 0, zaReplace = 1 };
+// An archive is never updated in place: every write makes a new one, replacing ZipName.
 
 // Writes a ZIP archive of the files that the masks of FilesList name. Created, given its
 // properties, run once and released by its caller, like the extractor it derives from
@@ -33,7 +32,6 @@ public:
     bool IncludeSysFiles = false;
     bool IncludeArchiveFiles = true;
     int PackLevel = 6;                  // deflate level 1-9, 0 stores; others are clamped to 0-9
-    TZipAction ZipAction = TZipAction::zaUpdate;
     QStringList ExcludeList;            // masks of files to leave out (a mask with a folder
                                         // part is matched against the absolute path)
     QStringList NoCompressList;         // masks of files to store uncompressed

@@ -123,14 +123,11 @@ void TPlaybackEngine::PlayAction(std::int32_t index)
     for (const TFragment& frame : model_->Actions[static_cast<std::size_t>(index)].Fragments) {
         if (!state_.Running || state_.Interrupt)
             return;
-        {
-            const std::lock_guard<std::mutex> lock(playMutex_);
-            target_.SetWidth(frame.Width);
-            target_.SetHeight(frame.Height);
-            char text[41];
-            FormatFrameRequest(frame, text);
-            target_.FrameRequest(std::string_view(text, 40), index);
-        }
+        target_.SetWidth(frame.Width);
+        target_.SetHeight(frame.Height);
+        char text[41];
+        FormatFrameRequest(frame, text);
+        target_.FrameRequest(std::string_view(text, 40), index);
         Pause(TPause::AfterFrame);
     }
 }

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string_view>
 #include <thread>
 
@@ -88,7 +87,6 @@ private:
     FrameTarget& target_;
     Sleeper sleep_;
     Drawer draw_;
-    std::mutex playMutex_;  // held around each frame step
     std::thread thread_;
     std::atomic<bool> finished_{true};
     std::chrono::steady_clock::time_point wake_{};  // when the last real pause ended

@@ -218,6 +218,21 @@ TEST_F(EngineTest, SingleRepeatPickPlaysThePickedActionOverAndOver)
     EXPECT_EQ(recorder_.actions, (std::vector<int>{2, 1, 1, 1, 1}));
 }
 
+TEST_F(EngineTest, SingleRepeatOfAnActionThisPackageLacksPlaysNothingUntilAPick)
+{
+    // Left over from a larger package shown before.
+    const TZvk zvk = MakePackage({2, 2});
+    state_.PlayMode = kPlaySingleRepeat;
+    recorder_.onActionPause = [this](int pause) {
+        if (pause == 3)
+            PickAction(state_, 1);
+    };
+    recorder_.stopAfterRequests = 2;
+    Play(&zvk, 7);
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 1}));
+    EXPECT_EQ(recorder_.log.front(), "pauseAction");
+}
+
 TEST_F(EngineTest, RandomPickOnlyCutsTheActionShort)
 {
     const TZvk zvk = MakePackage({3, 3, 3, 3});
