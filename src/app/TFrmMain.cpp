@@ -1,6 +1,6 @@
 #include "app/TFrmMain.h"
 
-#include "app/FileListView.h"
+#include "ui/FileListView.h"
 #include "app/LibraryFile.h"
 #include "player/PlayerHost.h"
 #include "common/AppDirs.h"

@@ -28,6 +28,9 @@ inline const QString kHeightElement = QStringLiteral("Height");
 inline const QString kAudiosElement = QStringLiteral("ActionAudio");
 inline const QString kAudioElement = QStringLiteral("Audio");
 
+// A pet plays one frame every this many milliseconds, and waits as long after each action.
+inline constexpr int kFrameMs = 80;
+
 // A package holds at most this many frames, and this many actions: its manifest then stays
 // well inside what the XML layer reads (eleven nodes a frame), so the build refuses what the
 // player would not read whole.

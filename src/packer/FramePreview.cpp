@@ -1,7 +1,7 @@
 #include "packer/FramePreview.h"
 
 #include "common/FileListModel.h"
-#include "player/PlaybackEngine.h"
+#include "package/PackageLayout.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "packer/TFrmPacker.h"
 
-#include "app/FileListView.h"
+#include "ui/FileListView.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "package/PackageLayout.h"
 #include "package/Zvk.h"
 
 #include <atomic>
@@ -43,10 +44,8 @@ public:
     virtual void FrameRequest(std::string_view text, int action) = 0;
 };
 
-// The two pauses of the playback loop; both last 80 ms.
+// The two pauses of the playback loop; both last kFrameMs.
 enum class TPause { AfterFrame, AfterAction };
-
-inline constexpr int kFrameMs = 80;
 
 // The 40-character frame request text. A negative value has no place in a ten-digit field
 // and is sent as 0.

@@ -1,4 +1,4 @@
-#include "app/FileListView.h"
+#include "ui/FileListView.h"
 #include "app/QtPrompts.h"
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"

@@ -1,4 +1,4 @@
-#include "app/FileListView.h"
+#include "ui/FileListView.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
