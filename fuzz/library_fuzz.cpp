@@ -7,8 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QString path = WriteFuzzInput(data, size, QStringLiteral("Zuvora.Dat"));
-    QString failure;
-    for (const TLibraryRow& row : ReadLibrary(path, &failure)) {
+    QList<TLibraryRow> rows;
+    ReadLibrary(path, rows);
+    for (const TLibraryRow& row : rows) {
         if (row.Path.isEmpty())
             std::abort();
     }

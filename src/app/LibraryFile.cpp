@@ -18,21 +18,19 @@ QString LibraryFilePath(const QString& executableFolder, const QString& appDataF
     return QDir(own).filePath(kLibraryFileName);
 }
 
-QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
+std::optional<QString> ReadLibrary(const QString& libraryPath, QList<TLibraryRow>& rows)
 {
-    QList<TLibraryRow> rows;
     const QFileInfo info(libraryPath);
     if (!info.exists() && !info.isSymLink())
-        return rows;
-    const auto fail = [failure](const QString& reason) {
-        if (failure != nullptr && failure->isEmpty())
-            *failure = reason;
-    };
+        return std::nullopt;
     // A pipe or device would hang the start or never end.
-    if (!info.isFile()) {
-        fail(QStringLiteral("it is not a regular file"));
-        return rows;
-    }
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    std::optional<QString> failure;
+    const auto fail = [&failure](const QString& reason) {
+        if (!failure)
+            failure = reason;
+    };
     try {
         const TXmlDocument document = TXmlDocument::Load(libraryPath, kLibraryLimits);
         const QString folder = ExtractFilePath(NativeToStored(libraryPath));
@@ -56,7 +54,7 @@ QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure)
     } catch (const std::exception& error) {
         fail(QString::fromLocal8Bit(error.what()));
     }
-    return rows;
+    return failure;
 }
 
 bool StoresFaithfully(const QString& libraryPath, const QString& packagePath)

@@ -2,6 +2,8 @@
 
 #include "app/LibraryModel.h"
 
+#include <optional>
+
 // The library file "Zuvora.Dat": an XML list of package paths, each stored relative to
 // the file's own folder.
 
@@ -12,10 +14,10 @@ inline const QString kLibraryFileName = QStringLiteral("Zuvora.Dat");
 // folder under the application-data folder.
 QString LibraryFilePath(const QString& executableFolder, const QString& appDataFolder);
 
-// Reads the file (native path). Never fails: a missing file gives no rows, and the first
-// error of any kind ends reading, keeping the rows read before it; `failure` then receives
-// the reason. Anything but a regular file is not opened at all.
-QList<TLibraryRow> ReadLibrary(const QString& libraryPath, QString* failure = nullptr);
+// Appends the rows of the file (native path) to `rows`. Never raises: a missing file gives
+// no rows, and the first error of any kind ends reading, keeping the rows read before it,
+// and is returned. Anything but a regular file is not opened at all.
+std::optional<QString> ReadLibrary(const QString& libraryPath, QList<TLibraryRow>& rows);
 
 // Whether a package path comes back as itself after being stored in the library file at
 // `libraryPath`: control characters, a "\" in a name, a name that looks like a drive or a

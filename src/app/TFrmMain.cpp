@@ -110,14 +110,15 @@ void TFrmMain::FormShow()
 {
     lvZvk_->setColumnWidth(0, 180);
     lvZvk_->setColumnWidth(1, 800);
-    QString failure;
-    model_.Append(ReadLibrary(libraryFile_, &failure));
-    if (!failure.isEmpty()) {
+    QList<TLibraryRow> rows;
+    const std::optional<QString> failure = ReadLibrary(libraryFile_, rows);
+    model_.Append(rows);
+    if (failure) {
         // Saving what was read would silently drop the rest: the original is kept aside.
         libraryDamaged_ = true;
         prompts_.Warning(QStringLiteral("The library %1 could not be read whole: %2\nThe packages read before the "
                                         "damage are listed. The file is kept as %1.bak when the library is saved.")
-                             .arg(libraryFile_, failure));
+                             .arg(libraryFile_, *failure));
     }
 }
 

@@ -1,3 +1,4 @@
+#include "LibraryRows.h"
 #include "app/LibraryFile.h"
 #include "player/PlayerHost.h"
 #include "app/SessionPlatform.h"
@@ -370,7 +371,7 @@ TEST_F(FrmMainTest, ALibraryReadInPartIsNamedAndKeptAsideAtTheFirstSave)
                                                          QStringLiteral(" could not be read whole: ")));
         window_->close();
         EXPECT_EQ(ReadAll(libraryFile_ + QStringLiteral(".bak")), bytes);
-        EXPECT_EQ(ReadLibrary(libraryFile_).size(), Captions().size());
+        EXPECT_EQ(LibraryRows(libraryFile_).size(), Captions().size());
     }
     // A pipe is never opened: no hang at the start, and it is moved aside, not read, at the end.
     QFile::remove(libraryFile_);

@@ -1,3 +1,4 @@
+#include "LibraryRows.h"
 #include "app/LibraryFile.h"
 #include "common/Error.h"
 #include "support/TestEnv.h"
@@ -18,7 +19,7 @@ protected:
     QList<TLibraryRow> ReadText(const QByteArray& text)
     {
         WriteAll(Library(), text);
-        return ReadLibrary(Library());
+        return LibraryRows(Library());
     }
 };
 
@@ -32,7 +33,7 @@ TEST_F(LibraryFileTest, RoundTripKeepsOrderDuplicatesAndNames)
         {QStringLiteral("far.zvk"), QStringLiteral("/far.zvk")},
     };
     WriteLibrary(Library(), rows);
-    EXPECT_EQ(ReadLibrary(Library()), rows);
+    EXPECT_EQ(LibraryRows(Library()), rows);
 }
 
 TEST_F(LibraryFileTest, StoresPathsRelativeToItsFolderInTheExactFormat)
@@ -49,12 +50,12 @@ TEST_F(LibraryFileTest, EmptyListWritesABareRoot)
 {
     WriteLibrary(Library(), {});
     EXPECT_EQ(ReadAll(Library()), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zuvora Version=\"1.0.0\"/>"));
-    EXPECT_TRUE(ReadLibrary(Library()).isEmpty());
+    EXPECT_TRUE(LibraryRows(Library()).isEmpty());
 }
 
 TEST_F(LibraryFileTest, MissingFileGivesNoRows)
 {
-    EXPECT_TRUE(ReadLibrary(Path(QStringLiteral("bin/absent.Dat"))).isEmpty());
+    EXPECT_TRUE(LibraryRows(Path(QStringLiteral("bin/absent.Dat"))).isEmpty());
 }
 
 TEST_F(LibraryFileTest, ReadsAnyNamesSkipsEmptyEntriesAndAcceptsOtherWriters)

@@ -1,3 +1,4 @@
+#include "LibraryRows.h"
 #include "app/LibraryFile.h"
 #include "app/SingleInstance.h"
 #include "common/Error.h"
@@ -335,7 +336,7 @@ TEST_F(SingleInstanceTest, SecondProgramHandsOverAndTheFirstSavesOnTerm)
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(20000));
     endedWell(first);
-    const QList<TLibraryRow> rows = ReadLibrary(library);
+    const QList<TLibraryRow> rows = LibraryRows(library);
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(QFileInfo(rows[0].Path).canonicalFilePath(), QFileInfo(pet).canonicalFilePath());
     EXPECT_FALSE(QFileInfo::exists(socket));
