@@ -1,6 +1,5 @@
 #include "app/TFrmMain.h"
 
-#include "ui/FileListView.h"
 #include "app/LibraryFile.h"
 #include "player/PlayerHost.h"
 #include "common/AppDirs.h"
@@ -8,6 +7,8 @@
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "package/PackageLayout.h"
+#include "ui/FileListView.h"
+#include "ui/Panes.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -58,11 +59,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     connect(lvZvk_, &QTableView::doubleClicked, this, &TFrmMain::btnPlayClick);
     connect(lvZvk_, &QTableView::customContextMenuRequested, this, &TFrmMain::lvZvkContextMenu);
 
-    memo_ = new QPlainTextEdit;
-    memo_->setObjectName(QStringLiteral("memo"));
-    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_ = LogPane(QStringLiteral("memo"));
     connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
 
     auto* splitter = new QSplitter(Qt::Vertical);

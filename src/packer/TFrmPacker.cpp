@@ -1,6 +1,5 @@
 #include "packer/TFrmPacker.h"
 
-#include "ui/FileListView.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"
@@ -8,6 +7,8 @@
 #include "packer/ActionTree.h"
 #include "packer/FramePreview.h"
 #include "packer/SheetGridDialog.h"
+#include "ui/FileListView.h"
+#include "ui/Panes.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -24,72 +25,6 @@
 #include <QVBoxLayout>
 
 #include <new>
-
-namespace {
-
-constexpr int kTitleHeight = 21;
-
-QLabel* TitleBar(const QString& text)
-{
-    auto* title = new QLabel(text);
-    title->setFrameShape(QFrame::StyledPanel);
-    title->setFixedHeight(kTitleHeight);
-    title->setIndent(4);
-    return title;
-}
-
-// A tool bar of caption-only buttons at least `width` by 21 pixels, separators between.
-template <typename Receiver>
-QToolBar* ToolBar(const QString& objectName, int width, Receiver* receiver,
-                  std::initializer_list<std::pair<QString, void (Receiver::*)()>> buttons)
-{
-    auto* bar = new QToolBar;
-    bar->setObjectName(objectName);
-    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    bar->setIconSize(QSize(1, 1));
-    bar->setContentsMargins(0, 0, 0, 0);
-    for (const auto& [caption, handler] : buttons) {
-        if (!bar->actions().isEmpty())
-            bar->addSeparator();
-        QAction* action = bar->addAction(caption, receiver, handler);
-        bar->widgetForAction(action)->setMinimumSize(width, kTitleHeight);
-    }
-    return bar;
-}
-
-// A pop-up menu of `receiver`'s, opened where `view` is right-clicked; an item without a
-// handler does nothing.
-template <typename Receiver>
-void ContextMenu(QAbstractItemView* view, const QString& objectName, Receiver* receiver,
-                 std::initializer_list<std::pair<QString, void (Receiver::*)()>> items)
-{
-    auto* menu = new QMenu(receiver);
-    menu->setObjectName(objectName);
-    for (const auto& [caption, handler] : items) {
-        if (handler != nullptr)
-            menu->addAction(caption, receiver, handler);
-        else
-            menu->addAction(caption);
-    }
-    QObject::connect(view, &QWidget::customContextMenuRequested, menu,
-                     [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
-}
-
-// A pane of a title bar, a tool bar and the widget that fills the rest.
-QWidget* Pane(const QString& title, QToolBar* bar, QWidget* body)
-{
-    auto* pane = new QWidget;
-    auto* layout = new QVBoxLayout(pane);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(TitleBar(title));
-    if (bar != nullptr)
-        layout->addWidget(bar);
-    layout->addWidget(body, 1);
-    return pane;
-}
-
-}  // namespace
 
 TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), editor_(prompts)
@@ -199,11 +134,7 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
                           fragmentsAndPreview);
 
     // Bottom: the build's log.
-    memo_ = new QPlainTextEdit;
-    memo_->setObjectName(QStringLiteral("memo"));
-    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo_ = LogPane(QStringLiteral("memo"));
     QWidget* bottom = Pane(QStringLiteral("debug"), nullptr, memo_);
 
     auto* panes = new QSplitter(Qt::Horizontal);
