@@ -1,6 +1,8 @@
 #include "image/ImageDecoders.h"
 
+#include "archive/ByteReader.h"
 #include "common/Error.h"
+#include "image/PngEncoder.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -9,7 +11,9 @@
 #include <jerror.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +42,15 @@ struct CodecError {
 [[noreturn]] void Raise(const QString& path, const CodecError& error)
 {
     throw TError(QStringLiteral("%1: %2").arg(path, QString::fromLatin1(error.text)));
+}
+
+// The reason a decode stopped because its sink asked.
+constexpr char kCancelled[] = "cancelled";
+
+void ThrowIfCancelled(const QString& path, const TImageSink& sink)
+{
+    if (sink.Cancelled())
+        throw TError(QStringLiteral("%1: %2").arg(path, QLatin1String(kCancelled)));
 }
 
 // ---------------------------------------------------------------------------------- PNG
@@ -111,13 +124,18 @@ bool PngRows(png_structp png, int height, int passes, QRgb* rows, std::size_t wi
         return false;
     if (passes == 1) {
         for (int y = 0; y < height; ++y) {
+            if (sink->Cancelled())
+                png_error(png, kCancelled);
             png_read_row(png, reinterpret_cast<png_bytep>(rows), nullptr);
             sink->Row(y, rows);
         }
     } else {
         for (int pass = 0; pass < passes; ++pass) {
-            for (int y = 0; y < height; ++y)
+            for (int y = 0; y < height; ++y) {
+                if (sink->Cancelled())
+                    png_error(png, kCancelled);
                 png_read_row(png, reinterpret_cast<png_bytep>(rows + static_cast<std::size_t>(y) * width), nullptr);
+            }
         }
         for (int y = 0; y < height; ++y)
             sink->Row(y, rows + static_cast<std::size_t>(y) * width);
@@ -142,6 +160,9 @@ struct PngReader {
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
         png_set_chunk_malloc_max(png, 8 << 20);
         png_set_chunk_cache_max(png, 1000);
+        // The bound the sprite sheet's writer keeps too, made plain rather than left to
+        // libpng's default.
+        png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
     }
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
@@ -203,11 +224,57 @@ struct JpegErrorManager {
     std::longjmp(errors->jump, 1);
 }
 
+// Warnings that mean pixels are missing or were decoded from garbled data: libjpeg fills
+// them in (grey rows, smeared blocks) and carries on, but the frame is damaged. The rest (an
+// unknown Adobe transform or JFIF revision, an ICC profile never read here) leave every
+// pixel as the file has it.
+bool IsJpegDamage(int code)
+{
+    switch (code) {
+    case JWRN_ARITH_BAD_CODE:     // corrupt arithmetic-coded data
+    case JWRN_BOGUS_PROGRESSION:  // a scan out of sequence: coefficients refined that never came
+    case JWRN_HIT_MARKER:         // a scan ends before its last block
+    case JWRN_HUFF_BAD_CODE:      // corrupt Huffman-coded data
+    case JWRN_JPEG_EOF:           // the file ends before the image does
+    case JWRN_MUST_RESYNC:        // a restart marker missing: blocks skipped
+    case JWRN_NOT_SEQUENTIAL:     // a scan a sequential image cannot have
+        return true;
+    default:
+        return false;
+    }
+}
+
 void JpegMessage(j_common_ptr cinfo, int level)
 {
-    // Data that ends before the image does would come out as grey rows: a damaged frame.
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+    if (level < 0 && IsJpegDamage(cinfo->err->msg_code))
         JpegError(cinfo);
+}
+
+[[noreturn]] void JpegFail(j_common_ptr cinfo, const char* text)
+{
+    auto* errors = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    std::snprintf(errors->error.text, sizeof errors->error.text, "%s", text);
+    std::longjmp(errors->jump, 1);
+}
+
+// libjpeg calls this before every input row of MCUs while it gathers a multi-scan image and
+// before every output row: the scan count is known as each scan starts, before its data are
+// decoded.
+struct JpegProgress {
+    jpeg_progress_mgr manager{};  // first: libjpeg hands back its address
+    const TImageSink* sink = nullptr;
+};
+
+void JpegProgressMonitor(j_common_ptr cinfo)
+{
+    const auto* progress = reinterpret_cast<const JpegProgress*>(cinfo->progress);
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
+        char text[64];
+        std::snprintf(text, sizeof text, "the image has more than %d scans", kMaxJpegScans);
+        JpegFail(cinfo, text);
+    }
+    if (progress->sink != nullptr && progress->sink->Cancelled())
+        JpegFail(cinfo, kCancelled);
 }
 
 // The decompressor needs at most this much for its own buffers (a progressive image keeps
@@ -264,6 +331,7 @@ bool JpegRows(jpeg_decompress_struct* cinfo, JpegErrorManager* errors, QRgb* row
 
 struct JpegReader {
     JpegErrorManager errors;
+    JpegProgress progress;
     jpeg_decompress_struct cinfo;
     JpegReader()
     {
@@ -271,6 +339,8 @@ struct JpegReader {
         errors.manager.error_exit = JpegError;
         errors.manager.emit_message = JpegMessage;
         jpeg_create_decompress(&cinfo);
+        progress.manager.progress_monitor = JpegProgressMonitor;
+        cinfo.progress = &progress.manager;
     }
     ~JpegReader() { jpeg_destroy_decompress(&cinfo); }
 };
@@ -286,6 +356,7 @@ void DecodeJpegFile(const QString& path, TImageSink* sink, TImageInfo* header)
     if (sink == nullptr)
         return;
     sink->Begin(info);
+    reader.progress.sink = sink;
     std::vector<QRgb> row(static_cast<std::size_t>(info.Width));
     if (!JpegRows(&reader.cinfo, &reader.errors, row.data(), sink))
         Raise(path, reader.errors.error);
@@ -293,31 +364,170 @@ void DecodeJpegFile(const QString& path, TImageSink* sink, TImageInfo* header)
 
 // ---------------------------------------------------------------------------------- BMP
 
+// What Qt's reader will make of a BMP, read here first so that a file claiming more pixels
+// than it holds is refused before any pixel memory is taken, with a reason.
+struct BmpLayout {
+    int Width = 0;
+    int Height = 0;  // rows, whichever way they run
+    bool Rle = false;
+};
+
+// The info header sizes Qt's reader understands (it takes any other for the 12-byte one).
+constexpr std::uint32_t kBmpCoreHeader = 12;
+constexpr std::uint32_t kBmpFileHeader = 14;
+constexpr std::uint32_t kBmpLargestHeader = 124;
+// Qt's own bound on width times height.
+constexpr std::uint64_t kBmpMaxPixels = std::uint64_t{16384} * 16384;
+
+[[noreturn]] void BmpFail(const QString& path, const QString& reason)
+{
+    throw TError(QStringLiteral("%1: %2").arg(path, reason));
+}
+
+BmpLayout ReadBmpLayout(const QString& path, QFile& file)
+{
+    const qint64 fileSize = file.size();
+    // The file header, the largest info header and the three masks that may follow it.
+    const QByteArray head = file.read(kBmpFileHeader + kBmpLargestHeader + 12);
+    ByteReader reader(head.constData(), static_cast<std::size_t>(head.size()));
+    if (reader.U16() != 0x4D42)
+        BmpFail(path, QStringLiteral("not a BMP file"));
+    reader.Skip(8);  // the file's size and two reserved fields, which Qt ignores too
+    const std::uint32_t dataOffset = reader.U32();
+    const std::uint32_t headerSize = reader.U32();
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint16_t planes = 0;
+    std::uint16_t bits = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t colours = 0;
+    if (headerSize == kBmpCoreHeader) {
+        width = static_cast<std::int16_t>(reader.U16());
+        height = static_cast<std::int16_t>(reader.U16());
+        planes = reader.U16();
+        bits = reader.U16();
+    } else if (headerSize == 40 || headerSize == 64 || headerSize == 108 || headerSize == kBmpLargestHeader) {
+        width = static_cast<std::int32_t>(reader.U32());
+        height = static_cast<std::int32_t>(reader.U32());
+        planes = reader.U16();
+        bits = reader.U16();
+        compression = reader.U32();
+        reader.Skip(12);  // the data's size and the resolution
+        colours = reader.U32();
+    } else if (reader.Ok()) {
+        BmpFail(path, QStringLiteral("an info header of %1 bytes is not supported").arg(headerSize));
+    }
+    if (!reader.Ok() || fileSize < std::int64_t{kBmpFileHeader} + headerSize)
+        BmpFail(path, QStringLiteral("the file ends inside its header"));
+
+    if (width <= 0)
+        BmpFail(path, QStringLiteral("the header gives a width of %1 pixels").arg(width));
+    if (height == 0 || height == INT32_MIN)
+        BmpFail(path, QStringLiteral("the header gives a height of %1 pixels").arg(height));
+    const std::int64_t rows = height < 0 ? -std::int64_t{height} : height;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(rows) > kBmpMaxPixels)
+        BmpFail(path, QStringLiteral("%1 by %2 pixels is too large").arg(width).arg(rows));
+    if (planes != 1)
+        BmpFail(path, QStringLiteral("the header gives %1 colour planes").arg(planes));
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        BmpFail(path, QStringLiteral("%1 bits a pixel is not supported").arg(bits));
+    const bool rle = (compression == 1 && bits == 8) || (compression == 2 && bits == 4);
+    const bool bitfields = compression == 3 && (bits == 16 || bits == 32);
+    if (compression != 0 && !rle && !bitfields)
+        BmpFail(path, QStringLiteral("compression %1 with %2 bits a pixel is not supported").arg(compression).arg(bits));
+
+    // Where Qt starts on the pixels: after the masks and the palette, or further on if the
+    // file header says so.
+    std::int64_t tables = kBmpFileHeader + std::int64_t{headerSize};
+    if (bitfields && headerSize < 108)
+        tables += 12;
+    if (bits <= 8) {
+        const std::int64_t count = colours != 0 ? std::int64_t{colours} : std::int64_t{1} << bits;
+        if (count > 256)
+            BmpFail(path, QStringLiteral("a palette of %1 colours is more than 256").arg(count));
+        tables += count * (headerSize == kBmpCoreHeader ? 3 : 4);
+    }
+    const std::int64_t pixels = std::max<std::int64_t>(tables, dataOffset);
+    // Uncompressed rows take whole 32-bit words. Run-length data may stop after one 2-byte
+    // end-of-bitmap code, leaving the rest of the picture undrawn: less cannot be refused,
+    // and running out is found while reading.
+    const std::int64_t stride = (std::int64_t{width} * bits + 31) / 32 * 4;
+    const std::int64_t needed = rle ? 2 : stride * rows;
+    if (fileSize < pixels || fileSize - pixels < needed) {
+        BmpFail(path, QStringLiteral("the image data ends early: %1 by %2 pixels need %3 bytes from byte %4, "
+                                     "the file has %5 bytes")
+                          .arg(width).arg(rows).arg(needed).arg(pixels).arg(fileSize));
+    }
+    return {width, static_cast<int>(rows), rle};
+}
+
+// Passes the file through to Qt's reader and notes whether it ever asked for bytes past the
+// end: Qt's reader stops quietly there, leaving the rows it never read as they were.
+class BmpDevice : public QIODevice {
+public:
+    explicit BmpDevice(QFile& file) : file_(file) { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
+    bool RanOut() const { return ranOut_; }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return file_.size(); }
+    bool seek(qint64 position) override { return QIODevice::seek(position) && file_.seek(position); }
+
+protected:
+    qint64 readData(char* data, qint64 count) override
+    {
+        const qint64 read = file_.read(data, count);
+        ranOut_ = ranOut_ || read < count;
+        return read;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QFile& file_;
+    bool ranOut_ = false;
+};
+
 void DecodeBmpFile(const QString& path, TImageSink* sink, TImageInfo* header)
 {
-    QImageReader reader(path, "bmp");
-    reader.setAutoTransform(false);
-    QSize size = reader.size();
-    // Qt gives a top-down bitmap's height as stored: negative.
-    size.setHeight(std::abs(size.height()));
-    if (size.isEmpty())
-        throw TError(QStringLiteral("%1: %2").arg(path, reader.errorString()));
-    *header = {size.width(), size.height(), TTransparency::None};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    const BmpLayout layout = ReadBmpLayout(path, file);
+    *header = {layout.Width, layout.Height, TTransparency::None};
     if (sink == nullptr)
         return;
     sink->Begin(*header);
+    ThrowIfCancelled(path, *sink);
     // Our callers bound the size; Qt's own default limit is below the largest frame. Set
     // once: frames are decoded on several threads.
     static const bool unlimited = (QImageReader::setAllocationLimit(0), true);
     Q_UNUSED(unlimited);
-    QImage image = reader.read();
-    if (image.isNull())
-        throw TError(QStringLiteral("%1: %2").arg(path, reader.errorString()));
-    if (image.size() != size)
-        throw TError(QStringLiteral("%1: the image is not the size its header gives").arg(path));
+    QImage image;
+    if (layout.Rle) {
+        // Run-length data may skip pixels; Qt keeps an image of the right kind it is given,
+        // so the skipped ones come out as palette entry 0 instead of whatever memory held.
+        image = QImage(layout.Width, layout.Height, QImage::Format_Indexed8);
+        if (image.isNull())
+            throw TError(path + QStringLiteral(": out of memory"));
+        image.fill(0);
+    }
+    const uchar* prepared = image.constBits();
+    file.seek(0);
+    BmpDevice device(file);
+    QImageReader reader(&device, "bmp");
+    reader.setAutoTransform(false);
+    const bool read = reader.read(&image);
+    if (device.RanOut())
+        BmpFail(path, QStringLiteral("the image data ends early"));
+    if (!read)
+        BmpFail(path, reader.errorString());
+    if (image.size() != QSize(layout.Width, layout.Height))
+        BmpFail(path, QStringLiteral("the image is not the size its header gives"));
+    if (layout.Rle && image.constBits() != prepared)
+        BmpFail(path, QStringLiteral("the run-length data could not be read"));
     image.convertTo(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y)
+    for (int y = 0; y < image.height(); ++y) {
+        ThrowIfCancelled(path, *sink);
         sink->Row(y, reinterpret_cast<const QRgb*>(image.constScanLine(y)));
+    }
 }
 
 void Decode(const QString& path, const QString& format, TImageSink* sink, TImageInfo* info)

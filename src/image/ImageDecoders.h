@@ -28,7 +28,15 @@ public:
     virtual void Begin(const TImageInfo& info) = 0;
     // Every row once, top to bottom; `pixels` holds info.Width values.
     virtual void Row(int y, const QRgb* pixels) = 0;
+    // Polled between rows and while a multi-scan JPEG's scans are read, on the decoding
+    // thread (a flag set from elsewhere must be atomic): true stops the decode with the
+    // reason "cancelled".
+    virtual bool Cancelled() const { return false; }
 };
+
+// A JPEG may hold at most this many scans (as djpeg -maxscans): each costs a pass over
+// every block, so a small file repeating one scan could take minutes.
+inline constexpr int kMaxJpegScans = 100;
 
 // Reads the header only. Raises TError with the decoder's reason.
 TImageInfo ReadImageInfo(const QString& path, const QString& format);

@@ -5,17 +5,27 @@
 #include "image/ImageFormat.h"
 #include "package/SheetRule.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
 // Draws the frame's rows as the sheet will hold them, leaving clear what will be white.
 class PreviewSink : public TImageSink {
 public:
-    explicit PreviewSink(const QString& path) : path_(path) {}
+    PreviewSink(const QString& path, const std::atomic<std::uint64_t>* generation, std::uint64_t expected)
+        : path_(path), generation_(generation), expected_(expected)
+    {
+    }
     QImage image;
+
+    bool Cancelled() const override
+    {
+        return generation_ != nullptr && generation_->load(std::memory_order_relaxed) != expected_;
+    }
 
     void Begin(const TImageInfo& info) override
     {
@@ -39,6 +49,8 @@ public:
 
 private:
     const QString& path_;
+    const std::atomic<std::uint64_t>* generation_;
+    std::uint64_t expected_;
     TTransparency transparency_ = TTransparency::None;
 };
 
@@ -51,6 +63,7 @@ TPreviewFrames::~TPreviewFrames()
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
+        ++generation_;
     }
     wake_.notify_all();
     if (thread_.joinable())
@@ -60,7 +73,7 @@ TPreviewFrames::~TPreviewFrames()
 const TPreviewFrames::Frame* TPreviewFrames::Find(const QString& path) const
 {
     const auto found = frames_.constFind(path);
-    return found == frames_.cend() ? nullptr : &*found;
+    return found == frames_.cend() ? nullptr : &found->frame;
 }
 
 void TPreviewFrames::Request(const QStringList& paths)
@@ -69,14 +82,23 @@ void TPreviewFrames::Request(const QStringList& paths)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         queue_.clear();
-        // Neither the frame being decoded nor results not collected yet need a second decode.
+        // Neither the frame being decoded nor results not collected yet need a second look,
+        // and a path listed twice needs one.
         QSet<QString> skipped{decoding_};
-        for (const auto& [path, frame] : done_)
-            skipped.insert(path);
+        for (const Result& result : done_)
+            skipped.insert(result.path);
+        ++request_;
         for (const QString& path : paths) {
-            if (!frames_.contains(path) && !skipped.contains(path)) {
-                queue_.push_back(path);
-                skipped.insert(path);
+            const auto kept = frames_.find(path);
+            if (kept == frames_.end()) {
+                if (!skipped.contains(path)) {
+                    queue_.push_back({path, false, {}});
+                    skipped.insert(path);
+                }
+            } else if (kept->request != request_) {
+                kept->request = request_;
+                if (!skipped.contains(path))
+                    queue_.push_back({path, true, kept->stamp});
             }
         }
     }
@@ -100,7 +122,18 @@ void TPreviewFrames::Clear()
     bytes_ = 0;
 }
 
-TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path)
+TPreviewFrames::FileStamp TPreviewFrames::Stamp(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.exists())
+        return {};
+    return {true, file.size(), file.lastModified().toMSecsSinceEpoch()};
+}
+
+TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path) { return Decode(path, nullptr, 0); }
+
+TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path, const std::atomic<std::uint64_t>* generation,
+                                             std::uint64_t expected)
 {
     try {
         if (!QFileInfo(path).isFile())
@@ -111,7 +144,7 @@ TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path)
         if (!IsDecodableFormat(format))
             throw TError(path + QStringLiteral(": not a BMP, JPEG or PNG image") +
                          (format.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(format)));
-        PreviewSink sink(path);
+        PreviewSink sink(path, generation, expected);
         DecodeImage(path, format, sink);
         return {std::move(sink.image), {}};
     } catch (const TError& error) {
@@ -128,17 +161,21 @@ void TPreviewFrames::Run()
         wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
         if (stop_)
             return;
-        const QString path = queue_.front();
+        const Job job = std::move(queue_.front());
         queue_.pop_front();
-        decoding_ = path;
+        decoding_ = job.path;
         const std::uint64_t generation = generation_;
         lock.unlock();
-        Frame frame = Decode(path);
+        // Taken before decoding: a file written meanwhile differs from it next time.
+        const FileStamp stamp = Stamp(job.path);
+        std::optional<Frame> frame;
+        if (!job.kept || stamp != job.stamp)
+            frame = Decode(job.path, &generation_, generation);
         lock.lock();
         decoding_.clear();
-        if (generation != generation_)
+        if (!frame || generation != generation_)
             continue;
-        done_.emplace_back(path, std::move(frame));
+        done_.push_back({job.path, std::move(*frame), stamp});
         // One wake-up collects everything that is done by then.
         if (done_.size() == 1)
             QMetaObject::invokeMethod(this, &TPreviewFrames::Collect, Qt::QueuedConnection);
@@ -147,32 +184,38 @@ void TPreviewFrames::Run()
 
 void TPreviewFrames::Collect()
 {
-    std::vector<std::pair<QString, Frame>> done;
+    std::vector<Result> done;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         done.swap(done_);
     }
-    for (auto& [path, frame] : done) {
-        Keep(path, std::move(frame));
+    for (Result& result : done) {
+        const QString path = result.path;
+        Keep(std::move(result));
         emit Decoded(path);
     }
 }
 
-void TPreviewFrames::Keep(const QString& path, Frame frame)
+void TPreviewFrames::Keep(Result result)
 {
-    const std::int64_t size = frame.Image.sizeInBytes();
+    // A frame decoded again takes the place of the one before.
+    if (const auto old = frames_.constFind(result.path); old != frames_.cend()) {
+        bytes_ -= old->frame.Image.sizeInBytes();
+        frames_.erase(old);
+    }
+    const std::int64_t size = result.frame.Image.sizeInBytes();
     // Room comes first from frames no longer asked for.
     for (auto it = frames_.begin(); bytes_ + size > kMaxBytes && it != frames_.end();) {
         if (wanted_.contains(it.key())) {
             ++it;
             continue;
         }
-        bytes_ -= it->Image.sizeInBytes();
+        bytes_ -= it->frame.Image.sizeInBytes();
         it = frames_.erase(it);
     }
     if (bytes_ + size > kMaxBytes)
-        frame = {{}, QStringLiteral("%1: not previewed: the action's frames take more than %2 MiB decoded")
-                         .arg(path).arg(kMaxBytes >> 20)};
-    bytes_ += frame.Image.sizeInBytes();
-    frames_.insert(path, std::move(frame));
+        result.frame = {{}, QStringLiteral("%1: not previewed: the action's frames take more than %2 MiB decoded")
+                                .arg(result.path).arg(kMaxBytes >> 20)};
+    bytes_ += result.frame.Image.sizeInBytes();
+    frames_.insert(result.path, {std::move(result.frame), result.stamp, 0});
 }

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -42,9 +43,11 @@ public:
     // Whether the last request named the path.
     bool IsWanted(const QString& path) const { return wanted_.contains(path); }
     // Decodes the frames of these paths not kept yet, in this order, in place of whatever
-    // was asked for before and has not started.
+    // was asked for before and has not started; a kept frame whose file has changed, appeared
+    // or gone since it was decoded is decoded again. Costs one look at each kept file, made
+    // on the decoding thread.
     void Request(const QStringList& paths);
-    // Forgets every frame; a decode under way is thrown away when it ends.
+    // Forgets every frame; a decode under way is stopped and thrown away.
     void Clear();
 
     // Decodes one frame on the calling thread.
@@ -54,22 +57,51 @@ signals:
     void Decoded(const QString& path);
 
 private:
+    // A file as seen when its frame was decoded: missing, or its size and time.
+    struct FileStamp {
+        bool Exists = false;
+        qint64 Size = 0;
+        qint64 Modified = 0;  // ms since the epoch
+        bool operator==(const FileStamp&) const = default;
+    };
+    struct Kept {
+        Frame frame;
+        FileStamp stamp;
+        std::uint64_t request = 0;  // the last request that queued a look at it
+    };
+    struct Job {
+        QString path;
+        bool kept = false;  // then decoded again only when its file no longer has `stamp`
+        FileStamp stamp;
+    };
+    struct Result {
+        QString path;
+        Frame frame;
+        FileStamp stamp;
+    };
+
+    static FileStamp Stamp(const QString& path);
+    // Decodes until done or until `generation` moves on from `expected`.
+    static Frame Decode(const QString& path, const std::atomic<std::uint64_t>* generation, std::uint64_t expected);
     void Run();
     void Collect();
-    void Keep(const QString& path, Frame frame);
+    void Keep(Result result);
 
     // The UI thread's.
-    QHash<QString, Frame> frames_;
+    QHash<QString, Kept> frames_;
     QSet<QString> wanted_;  // the last request's paths: kept when room is made
+    std::uint64_t request_ = 0;  // counts requests
     std::int64_t bytes_ = 0;
 
     // Shared with the decoding thread.
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<QString> queue_;
+    std::deque<Job> queue_;
     QString decoding_;
-    std::uint64_t generation_ = 0;  // bumped by Clear(): older results are dropped
-    std::vector<std::pair<QString, Frame>> done_;
+    // Bumped by Clear() and the destructor: older results are dropped, and the decode under
+    // way, seeing it move, stops at its next row.
+    std::atomic<std::uint64_t> generation_ = 0;
+    std::vector<Result> done_;
     bool stop_ = false;
     std::thread thread_;
 };

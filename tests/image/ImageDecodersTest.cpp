@@ -46,6 +46,79 @@ QImage Decode(const QString& path, TImageInfo* info = nullptr)
     return DecodeImage(path, DetectImageFormat(path), info, kMaxSheetBytes);
 }
 
+// The reason a decode gives, or the empty text when it succeeds.
+QString DecodeFailure(const QString& path)
+{
+    try {
+        Decode(path);
+        return {};
+    } catch (const TError& error) {
+        return error.Text();
+    }
+}
+
+void AppendLe(QByteArray& out, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// A BMP with a 40-byte info header and a palette of `colours` entries (entry i is grey
+// 40 * i), its pixel data right after.
+QByteArray Bmp(qint32 width, qint32 height, quint16 bits, quint32 compression, const QByteArray& data, int colours = 0)
+{
+    QByteArray info;
+    AppendLe(info, 40, 4);
+    AppendLe(info, static_cast<quint32>(width), 4);
+    AppendLe(info, static_cast<quint32>(height), 4);
+    AppendLe(info, 1, 2);
+    AppendLe(info, bits, 2);
+    AppendLe(info, compression, 4);
+    info += QByteArray(12, '\0');  // the data's size and the resolution
+    AppendLe(info, static_cast<quint32>(colours), 4);
+    AppendLe(info, 0, 4);
+    for (int i = 0; i < colours; ++i)
+        AppendLe(info, static_cast<quint32>(i * 40 * 0x010101), 4);
+    QByteArray file("BM");
+    AppendLe(file, static_cast<quint32>(14 + info.size() + data.size()), 4);
+    AppendLe(file, 0, 4);
+    AppendLe(file, static_cast<quint32>(14 + info.size()), 4);
+    return file + info + data;
+}
+
+// A progressive JPEG of `side` square pixels of one grey in `components` components, its
+// interleaved DC scan sent `scans` times: legal (a first scan with no approximation may
+// come again), quick to write, and a pass over every block each time it is decoded. Its one
+// DC code is a single 0 bit, no difference: zero bytes are every block's DC.
+QByteArray RepeatedDcScans(int side, int components, int scans)
+{
+    const auto hex = [](int value, int digits) { return QByteArray::number(value, 16).rightJustified(digits, '0'); };
+    QByteArray frame = "FFC2" + hex(8 + 3 * components, 4) + "08" + hex(side, 4) + hex(side, 4) + hex(components, 2);
+    QByteArray scan = "FFDA" + hex(6 + 2 * components, 4) + hex(components, 2);
+    for (int c = 1; c <= components; ++c) {
+        frame += hex(c, 2) + "1100";
+        scan += hex(c, 2) + "00";
+    }
+    const qsizetype blocks = qsizetype{side / 8} * (side / 8) * components;
+    const QByteArray one = QByteArray::fromHex(scan + "000000") + QByteArray((blocks + 7) / 8, '\0');
+    return QByteArray::fromHex("FFD8FFDB004300" + QByteArray("01").repeated(64) + frame + "FFC4001400" + "01" +
+                               QByteArray("00").repeated(16)) +
+           one.repeated(scans) + QByteArray::fromHex("FFD9");
+}
+
+// Says "cancelled" once it has taken `rows` rows, counting them.
+class CancellingSink : public TImageSink {
+public:
+    explicit CancellingSink(int cancelAfter) : cancelAfter_(cancelAfter) {}
+    int rows = 0;
+    void Begin(const TImageInfo&) override {}
+    void Row(int, const QRgb*) override { ++rows; }
+    bool Cancelled() const override { return rows >= cancelAfter_; }
+
+private:
+    int cancelAfter_;
+};
+
 }  // namespace
 
 class ImageDecodersTest : public TempDirTest {
@@ -168,5 +241,130 @@ TEST_F(ImageDecodersTest, BmpSuiteGoodFilesDecodeAndNoFileCrashes)
                 EXPECT_NE(group, QStringLiteral("g")) << name.toStdString() << ": " << error.Text().toStdString();
             }
         }
+    }
+}
+
+TEST_F(ImageDecodersTest, BmpDataMustFitTheFileAndHeadersGiveReasons)
+{
+    // Two rows of 4 palette pixels, run-length coded: a jump of 2, two pixels of colour 1,
+    // then the end of the bitmap.
+    const QByteArray skipping("\x00\x02\x02\x00\x02\x01\x00\x01", 8);
+    const struct {
+        const char* name;
+        QByteArray file;
+        const char* failure;  // empty: it decodes
+    } cases[] = {
+        {"uncompressed, whole", Bmp(3, 2, 24, 0, QByteArray(24, 'x')), ""},
+        {"top-down, whole", Bmp(3, -2, 24, 0, QByteArray(24, 'x')), ""},
+        {"run-length, pixels skipped", Bmp(4, 2, 8, 1, skipping, 2), ""},
+        {"200 square with 300 bytes", Bmp(200, 200, 24, 0, QByteArray(300, 'x')), "the image data ends early"},
+        {"top-down, a byte short", Bmp(3, -2, 24, 0, QByteArray(23, 'x')), "the image data ends early"},
+        {"run-length, no end", Bmp(4, 2, 8, 1, QByteArray("\x04\x01", 2), 2), "the image data ends early"},
+        {"palette cut", Bmp(4, 1, 8, 0, {}, 2).chopped(4), "the image data ends early"},
+        {"width 0", Bmp(0, 2, 24, 0, QByteArray(8, 'x')), "the header gives a width of 0 pixels"},
+        {"height 0", Bmp(2, 0, 24, 0, QByteArray(8, 'x')), "the header gives a height of 0 pixels"},
+        {"JPEG inside", Bmp(2, 2, 24, 4, QByteArray(16, 'x')), "compression 4 with 24 bits a pixel is not supported"},
+        {"300 colours", Bmp(2, 2, 8, 0, QByteArray(8, 'x'), 300), "a palette of 300 colours is more than 256"},
+    };
+    for (const auto& c : cases) {
+        const QString path = Path(QStringLiteral("f.bmp"));
+        WriteAll(path, c.file);
+        const QString failure = DecodeFailure(path);
+        if (*c.failure == '\0') {
+            EXPECT_EQ(failure, QString()) << c.name;
+        } else {
+            EXPECT_TRUE(failure.startsWith(path + QStringLiteral(": ") + QLatin1String(c.failure))) << c.name << ": " << failure.toStdString();
+        }
+    }
+    // What the jump and the early end leave out is palette entry 0, never stray memory.
+    WriteAll(Path("rle.bmp"), Bmp(4, 2, 8, 1, skipping, 2));
+    const QImage rle = Decode(Path("rle.bmp"));
+    const QRgb clear = qRgb(0, 0, 0);
+    const QRgb one = qRgb(40, 40, 40);
+    EXPECT_EQ(rle.pixel(0, 0), clear);
+    EXPECT_EQ(rle.pixel(3, 0), clear);
+    EXPECT_EQ(rle.pixel(1, 1), clear);
+    EXPECT_EQ(rle.pixel(2, 1), one);
+    EXPECT_EQ(rle.pixel(3, 1), one);
+
+    // 354 bytes claiming 16384 by 16384 pixels: refused from the header, nothing allocated.
+    const QByteArray huge = Bmp(16384, 16384, 24, 0, QByteArray(300, 'x'));
+    ASSERT_EQ(huge.size(), 354);
+    WriteAll(Path("huge.bmp"), huge);
+    EXPECT_THROW(ReadImageInfo(Path("huge.bmp"), QStringLiteral("BMP")), TError);
+    EXPECT_TRUE(WithinMemory(64, [this] { return DecodeFailure(Path("huge.bmp")).contains(QStringLiteral("ends early")); }));
+}
+
+TEST_F(ImageDecodersTest, JpegDataMissingOrGarbledIsRefusedAndScansAreLimited)
+{
+    const QByteArray baseline = ReadAll(Data(QStringLiteral("jpeg/baseline_420_testorig.jpg")));
+    const QByteArray progressive = ReadAll(Data(QStringLiteral("jpeg/progressive_420_testimgp.jpg")));
+    const QByteArray restart = ReadAll(Data(QStringLiteral("jpeg/restart_420_jpegtran.jpg")));
+    const QByteArray eoi("\xFF\xD9", 2);
+    // Markers cannot occur in entropy-coded data, which stuffs every 0xFF.
+    const qsizetype scan = baseline.indexOf("\xFF\xDA");
+    const qsizetype lastScan = progressive.lastIndexOf("\xFF\xDA");
+    ASSERT_GT(scan, 0);
+
+    QByteArray garbled = baseline;
+    garbled.replace(scan + 400, 64, QByteArray("\xFF\x00", 2).repeated(32));
+    QByteArray partSpectrum = baseline;
+    partSpectrum[scan + 4 + 1 + 2 * 3 + 1] = '\x3E';  // Se 62
+    QByteArray wrongRestart = restart;
+    wrongRestart[wrongRestart.indexOf(QByteArray("\xFF\xD0", 2)) + 1] = '\xD3';
+
+    const struct {
+        const char* name;
+        QByteArray file;
+        const char* failure;  // empty: it decodes
+    } cases[] = {
+        {"cut in the scan, then an end marker", baseline.left(2885) + eoi, "premature end of data segment"},
+        // Padding after the last scan, which cameras write, leaves every pixel there.
+        {"bytes before the end marker", baseline.chopped(2) + QByteArray(8, '\x55') + eoi, ""},
+        {"entropy data overwritten", garbled, "bad Huffman code"},
+        {"a restart marker out of turn", wrongRestart, "found marker 0xd3 instead of RST0"},
+        {"a sequential scan without the whole spectrum", partSpectrum, "Invalid SOS parameters for sequential JPEG"},
+        {"a refinement scan sent twice",
+         progressive.chopped(2) + progressive.mid(lastScan).chopped(2) + eoi,
+         "Inconsistent progression sequence"},
+        {"100 scans", RepeatedDcScans(16, 1, kMaxJpegScans), ""},
+        {"101 scans", RepeatedDcScans(16, 1, kMaxJpegScans + 1), "the image has more than 100 scans"},
+    };
+    for (const auto& c : cases) {
+        const QString path = Path(QStringLiteral("f.jpg"));
+        WriteAll(path, c.file);
+        const QString failure = DecodeFailure(path);
+        if (*c.failure == '\0') {
+            EXPECT_EQ(failure, QString()) << c.name;
+        } else {
+            EXPECT_TRUE(failure.startsWith(path + QStringLiteral(": ")) && failure.contains(QLatin1String(c.failure)))
+                << c.name << ": " << failure.toStdString();
+        }
+    }
+}
+
+TEST_F(ImageDecodersTest, DecodersStopWhenTheSinkCancels)
+{
+    const struct {
+        const char* file;
+        int rows;  // taken before the sink cancels
+    } cases[] = {
+        {"pngsuite/basn2c08.png", 3},
+        // Rows come only once every pass or scan is in: cancelled while they are read.
+        {"pngsuite/basi2c08.png", 0},
+        {"jpeg/baseline_420_testorig.jpg", 3},
+        {"jpeg/progressive_420_testimgp.jpg", 0},
+        {"bmpsuite/g/rgb24.bmp", 3},
+    };
+    for (const auto& c : cases) {
+        const QString path = Data(QLatin1String(c.file));
+        CancellingSink sink(c.rows);
+        try {
+            DecodeImage(path, DetectImageFormat(path), sink);
+            ADD_FAILURE() << c.file << " was decoded whole";
+        } catch (const TError& error) {
+            EXPECT_EQ(error.Text(), path + QStringLiteral(": cancelled")) << c.file;
+        }
+        EXPECT_EQ(sink.rows, c.rows) << c.file;
     }
 }

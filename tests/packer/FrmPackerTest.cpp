@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,10 +20,37 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QThread>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
+
+#include <memory>
+
+namespace {
+
+// A progressive JPEG of `side` square pixels of one grey in `components` components, its
+// interleaved DC scan sent `scans` times: legal (a first scan with no approximation may
+// come again), quick to write, and a pass over every block each time it is decoded. Its one
+// DC code is a single 0 bit, no difference: zero bytes are every block's DC.
+QByteArray RepeatedDcScans(int side, int components, int scans)
+{
+    const auto hex = [](int value, int digits) { return QByteArray::number(value, 16).rightJustified(digits, '0'); };
+    QByteArray frame = "FFC2" + hex(8 + 3 * components, 4) + "08" + hex(side, 4) + hex(side, 4) + hex(components, 2);
+    QByteArray scan = "FFDA" + hex(6 + 2 * components, 4) + hex(components, 2);
+    for (int c = 1; c <= components; ++c) {
+        frame += hex(c, 2) + "1100";
+        scan += hex(c, 2) + "00";
+    }
+    const qsizetype blocks = qsizetype{side / 8} * (side / 8) * components;
+    const QByteArray one = QByteArray::fromHex(scan + "000000") + QByteArray((blocks + 7) / 8, '\0');
+    return QByteArray::fromHex("FFD8FFDB004300" + QByteArray("01").repeated(64) + frame + "FFC4001400" + "01" +
+                               QByteArray("00").repeated(16)) +
+           one.repeated(scans) + QByteArray::fromHex("FFD9");
+}
+
+}  // namespace
 
 class FrmPackerTest : public TempDirTest {
 protected:
@@ -312,4 +340,58 @@ TEST_F(FrmPackerTest, PreviewShowsAFrameThatCannotBeDecodedAsAPlaceholderWithout
     prompts_.saveChoices.append(Prompts::SaveChoice::Discard);
     Editor().FileNew();
     EXPECT_EQ(decoded.Find(files[0]), nullptr);
+}
+
+TEST_F(FrmPackerTest, PreviewStopsTheDecodeUnderWayWhenDestroyed)
+{
+    // 99 scans over 4096 by 4096 pixels in three components: seconds of decoding, within
+    // every limit. A quarter of each side is a sixteenth of the work.
+    WriteAll(Path("slow.jpg"), RepeatedDcScans(4096, 3, 99));
+    WriteAll(Path("sixteenth.jpg"), RepeatedDcScans(1024, 3, 99));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(TPreviewFrames::Decode(Path("sixteenth.jpg")).Error, QString());
+    const qint64 sixteenth = std::max<qint64>(clock.elapsed(), 10);
+
+    auto frames = std::make_unique<TPreviewFrames>();
+    clock.restart();
+    frames->Request({Path("slow.jpg")});
+    QThread::msleep(static_cast<unsigned long>(2 * sixteenth));  // well into the scans
+    QElapsedTimer stopping;
+    stopping.start();
+    frames.reset();
+    EXPECT_LT(stopping.elapsed(), 1000);
+    // Left to run, the decode would take some sixteen sixteenths.
+    EXPECT_LT(clock.elapsed(), 8 * sixteenth) << "a sixteenth took " << sixteenth << " ms";
+}
+
+TEST_F(FrmPackerTest, PreviewDecodesAgainTheFramesWhoseFilesChangedOrAppeared)
+{
+    const auto save = [this](const char* name, int side) {
+        QImage image(side, side, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        return image.save(Path(name));
+    };
+    ASSERT_TRUE(save("same.png", 4) && save("touched.png", 4) && save("resized.png", 4));
+    const QStringList files{Path("same.png"), Path("touched.png"), Path("resized.png"), Path("appeared.png")};
+    TPreviewFrames frames;
+    QHash<QString, int> decodes;
+    QObject::connect(&frames, &TPreviewFrames::Decoded, [&decodes](const QString& path) { ++decodes[path]; });
+    frames.Request(files);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return decodes.size() == 4; }, 5000));
+    ASSERT_TRUE(frames.Find(files[3])->Image.isNull());
+
+    ASSERT_TRUE(save("resized.png", 6) && save("appeared.png", 5));
+    QFile touched(files[1]);
+    ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(touched.setFileTime(QDateTime::currentDateTime().addSecs(10), QFileDevice::FileModificationTime));
+    touched.close();
+    frames.Request(files);
+    // Results come in the request's order: with the last, every file has been looked at.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return decodes.value(files[3]) == 2; }, 5000));
+    EXPECT_EQ(decodes.value(files[0]), 1);
+    EXPECT_EQ(decodes.value(files[1]), 2);
+    EXPECT_EQ(decodes.value(files[2]), 2);
+    EXPECT_EQ(frames.Find(files[2])->Image.size(), QSize(6, 6));
+    EXPECT_EQ(frames.Find(files[3])->Image.size(), QSize(5, 5));
 }
