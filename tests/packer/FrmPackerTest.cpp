@@ -28,30 +28,6 @@
 
 #include <memory>
 
-namespace {
-
-// A progressive JPEG of `side` square pixels of one grey in `components` components, its
-// interleaved DC scan sent `scans` times: legal (a first scan with no approximation may
-// come again), quick to write, and a pass over every block each time it is decoded. Its one
-// DC code is a single 0 bit, no difference: zero bytes are every block's DC.
-QByteArray RepeatedDcScans(int side, int components, int scans)
-{
-    const auto hex = [](int value, int digits) { return QByteArray::number(value, 16).rightJustified(digits, '0'); };
-    QByteArray frame = "FFC2" + hex(8 + 3 * components, 4) + "08" + hex(side, 4) + hex(side, 4) + hex(components, 2);
-    QByteArray scan = "FFDA" + hex(6 + 2 * components, 4) + hex(components, 2);
-    for (int c = 1; c <= components; ++c) {
-        frame += hex(c, 2) + "1100";
-        scan += hex(c, 2) + "00";
-    }
-    const qsizetype blocks = qsizetype{side / 8} * (side / 8) * components;
-    const QByteArray one = QByteArray::fromHex(scan + "000000") + QByteArray((blocks + 7) / 8, '\0');
-    return QByteArray::fromHex("FFD8FFDB004300" + QByteArray("01").repeated(64) + frame + "FFC4001400" + "01" +
-                               QByteArray("00").repeated(16)) +
-           one.repeated(scans) + QByteArray::fromHex("FFD9");
-}
-
-}  // namespace
-
 class FrmPackerTest : public TempDirTest {
 protected:
     void SetUp() override

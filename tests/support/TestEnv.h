@@ -64,6 +64,12 @@ QByteArray PngChunk(const char* type, const QByteArray& data);
 // token: decoders that read the header first must refuse it before taking any memory.
 QByteArray HeaderOnlyPng(quint32 width, quint32 height);
 
+// A progressive JPEG of `side` square pixels of one grey in `components` components, its
+// interleaved DC scan sent `scans` times: legal (a first scan with no approximation may
+// come again), quick to write, and a pass over every block each time it is decoded. Its one
+// DC code is a single 0 bit, no difference: zero bytes are every block's DC.
+QByteArray RepeatedDcScans(int side, int components, int scans);
+
 // The conformance data folder (tests/data, each suite with its origin and licence); empty
 // when it is absent, which the tests that need it report as a failure.
 QString TestDataFolder();
