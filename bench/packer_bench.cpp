@@ -4,7 +4,7 @@
 #include "common/Prompts.h"
 #include "packer/PackerEditor.h"
 #include "packer/ProjectFile.h"
-#include "packer/FramePreview.h"
+#include "packer/PreviewPane.h"
 #include "packer/TFrmPacker.h"
 
 #include <QApplication>
@@ -123,7 +123,7 @@ void BM_PreviewFirstFrame(benchmark::State& state)
     TFrmPacker window(prompts);
     window.show();
     window.Editor().FileOpen();
-    TFramePreview* preview = window.Preview();
+    TPreviewPane* preview = window.Preview();
     std::vector<double> allDecoded;
     for (auto _ : state) {
         state.PauseTiming();

@@ -23,6 +23,11 @@
 
 namespace {
 
+// Our callers bound every image's size, and Qt's own default limit is below the largest
+// frame. The limit is one for the whole process: lifted as the program starts, before any
+// thread decodes, not from whichever thread decodes the first BMP.
+[[maybe_unused]] const bool kQtImageLimitLifted = (QImageReader::setAllocationLimit(0), true);
+
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 FilePtr OpenFile(const QString& path)
@@ -496,10 +501,6 @@ void DecodeBmpFile(const QString& path, TImageSink* sink, TImageInfo* header)
         return;
     sink->Begin(*header);
     ThrowIfCancelled(path, *sink);
-    // Our callers bound the size; Qt's own default limit is below the largest frame. Set
-    // once: frames are decoded on several threads.
-    static const bool unlimited = (QImageReader::setAllocationLimit(0), true);
-    Q_UNUSED(unlimited);
     QImage image;
     if (layout.Rle) {
         // Run-length data may skip pixels; Qt keeps an image of the right kind it is given,

@@ -5,7 +5,7 @@
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "packer/ActionTree.h"
-#include "packer/FramePreview.h"
+#include "packer/PreviewPane.h"
 #include "packer/SheetGridDialog.h"
 #include "ui/FileListView.h"
 #include "ui/Panes.h"
@@ -105,8 +105,8 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     rightLayout->addWidget(lv1_, 1);
     rightLayout->addWidget(audio);
     // Beside them: the shown action playing as the pet will play it.
-    preview_ = new TFramePreview(editor_.Fragments());
-    connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TFramePreview::Forget);
+    preview_ = new TPreviewPane(editor_.Fragments());
+    connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TPreviewPane::Forget);
     cbTransparent_ = new QCheckBox(QStringLiteral("Transparent"));
     cbTransparent_->setObjectName(QStringLiteral("cbTransparent"));
     connect(cbTransparent_, &QCheckBox::toggled, this, [](bool on) { SetTransparentPet(on); });

@@ -11,7 +11,7 @@ class QLabel;
 class QPlainTextEdit;
 class TActionTree;
 class TFileListView;
-class TFramePreview;
+class TPreviewPane;
 
 // The packer window: a pet's actions on the left, the frames of the shown action on the
 // right, the build's log below. A view over TPackerEditor, which holds every rule.
@@ -22,7 +22,7 @@ public:
 
     TPackerEditor& Editor() { return editor_; }
     QPlainTextEdit* DebugMemo() const { return memo_; }
-    TFramePreview* Preview() const { return preview_; }
+    TPreviewPane* Preview() const { return preview_; }
     QCheckBox* TransparentBox() const { return cbTransparent_; }
 
 public slots:
@@ -78,6 +78,6 @@ private:
     TFileListView* lv1_ = nullptr;  // fragments
     TFileListView* lv2_ = nullptr;  // audio
     QPlainTextEdit* memo_ = nullptr;
-    TFramePreview* preview_ = nullptr;
+    TPreviewPane* preview_ = nullptr;
     QCheckBox* cbTransparent_ = nullptr;
 };

@@ -3,7 +3,7 @@
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
 #include "common/Settings.h"
-#include "packer/FramePreview.h"
+#include "packer/PreviewPane.h"
 #include "packer/ProjectFile.h"
 #include "packer/TFrmPacker.h"
 #include "support/ScriptedPrompts.h"
@@ -252,7 +252,7 @@ TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown
     Editor().NewAction();
     Editor().SelectAction(0);
     Editor().DropFiles(TPackerEditor::List::Fragments, files);
-    TFramePreview* preview = window_->Preview();
+    TPreviewPane* preview = window_->Preview();
     ASSERT_TRUE(QTest::qWaitFor([&] { return preview->ShownFrame() == 0; }, 2000));
     EXPECT_TRUE(preview->IsPlaying());
 
@@ -297,7 +297,7 @@ TEST_F(FrmPackerTest, PreviewShowsAFrameThatCannotBeDecodedAsAPlaceholderWithout
     Editor().NewAction();
     Editor().SelectAction(0);
     Editor().Fragments().AppendFiles(files);
-    const TPreviewFrames& decoded = window_->Preview()->Decoded();
+    const TPreviewDecoder& decoded = window_->Preview()->Decoded();
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return std::all_of(files.begin(), files.end(), [&](const QString& f) { return decoded.Find(f) != nullptr; });
     }, 3000));
@@ -326,10 +326,10 @@ TEST_F(FrmPackerTest, PreviewStopsTheDecodeUnderWayWhenDestroyed)
     WriteAll(Path("sixteenth.jpg"), RepeatedDcScans(1024, 3, 99));
     QElapsedTimer clock;
     clock.start();
-    ASSERT_EQ(TPreviewFrames::Decode(Path("sixteenth.jpg")).Error, QString());
+    ASSERT_EQ(TPreviewDecoder::Decode(Path("sixteenth.jpg")).Error, QString());
     const qint64 sixteenth = std::max<qint64>(clock.elapsed(), 10);
 
-    auto frames = std::make_unique<TPreviewFrames>();
+    auto frames = std::make_unique<TPreviewDecoder>();
     clock.restart();
     frames->Request({Path("slow.jpg")});
     QThread::msleep(static_cast<unsigned long>(2 * sixteenth));  // well into the scans
@@ -350,9 +350,9 @@ TEST_F(FrmPackerTest, PreviewDecodesAgainTheFramesWhoseFilesChangedOrAppeared)
     };
     ASSERT_TRUE(save("same.png", 4) && save("touched.png", 4) && save("resized.png", 4));
     const QStringList files{Path("same.png"), Path("touched.png"), Path("resized.png"), Path("appeared.png")};
-    TPreviewFrames frames;
+    TPreviewDecoder frames;
     QHash<QString, int> decodes;
-    QObject::connect(&frames, &TPreviewFrames::Decoded, [&decodes](const QString& path) { ++decodes[path]; });
+    QObject::connect(&frames, &TPreviewDecoder::Decoded, [&decodes](const QString& path) { ++decodes[path]; });
     frames.Request(files);
     ASSERT_TRUE(QTest::qWaitFor([&] { return decodes.size() == 4; }, 5000));
     ASSERT_TRUE(frames.Find(files[3])->Image.isNull());

@@ -6,7 +6,7 @@
 #include "image/PngEncoder.h"
 #include "package/SheetRule.h"
 #include "packer/PackageBuild.h"
-#include "packer/PreviewFrames.h"
+#include "packer/PreviewDecoder.h"
 #include "package/Manifest.h"
 #include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
@@ -269,7 +269,7 @@ TEST_F(PackageBuildTest, SheetDrawingRulesFollowEachFramesTransparency)
     // The packer's preview shows what the pet will: drawn over white, each frame is its
     // rectangle of the sheet, and it is clear exactly where the sheet is white.
     for (int f = 0; f < frames.size(); ++f) {
-        const QImage preview = TPreviewFrames::Decode(frames[f]).Image;
+        const QImage preview = TPreviewDecoder::Decode(frames[f]).Image;
         QImage overWhite(preview.size(), QImage::Format_RGB32);
         overWhite.fill(Qt::white);
         QPainter(&overWhite).drawImage(0, 0, preview);

@@ -1,4 +1,4 @@
-#include "packer/PreviewFrames.h"
+#include "packer/PreviewDecoder.h"
 
 #include "common/Error.h"
 #include "image/ImageDecoders.h"
@@ -30,7 +30,7 @@ public:
     void Begin(const TImageInfo& info) override
     {
         if (info.Width > kMaxFrameSide || info.Height > kMaxFrameSide ||
-            std::int64_t{info.Width} * info.Height * 4 > TPreviewFrames::kMaxFrameBytes)
+            std::int64_t{info.Width} * info.Height * 4 > TPreviewDecoder::kMaxFrameBytes)
             throw TError(QStringLiteral("%1: %2 by %3 pixels is too large to preview").arg(path_).arg(info.Width).arg(info.Height));
         transparency_ = info.Transparency;
         image = QImage(info.Width, info.Height, QImage::Format_ARGB32_Premultiplied);
@@ -56,9 +56,9 @@ private:
 
 }  // namespace
 
-TPreviewFrames::TPreviewFrames() = default;
+TPreviewDecoder::TPreviewDecoder() = default;
 
-TPreviewFrames::~TPreviewFrames()
+TPreviewDecoder::~TPreviewDecoder()
 {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -70,13 +70,13 @@ TPreviewFrames::~TPreviewFrames()
         thread_.join();
 }
 
-const TPreviewFrames::Frame* TPreviewFrames::Find(const QString& path) const
+const TPreviewDecoder::Frame* TPreviewDecoder::Find(const QString& path) const
 {
     const auto found = frames_.constFind(path);
     return found == frames_.cend() ? nullptr : &found->frame;
 }
 
-void TPreviewFrames::Request(const QStringList& paths)
+void TPreviewDecoder::Request(const QStringList& paths)
 {
     wanted_ = QSet<QString>(paths.cbegin(), paths.cend());
     {
@@ -108,7 +108,7 @@ void TPreviewFrames::Request(const QStringList& paths)
     wake_.notify_all();
 }
 
-void TPreviewFrames::Clear()
+void TPreviewDecoder::Clear()
 {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -122,7 +122,7 @@ void TPreviewFrames::Clear()
     bytes_ = 0;
 }
 
-TPreviewFrames::FileStamp TPreviewFrames::Stamp(const QString& path)
+TPreviewDecoder::FileStamp TPreviewDecoder::Stamp(const QString& path)
 {
     const QFileInfo file(path);
     if (!file.exists())
@@ -130,9 +130,9 @@ TPreviewFrames::FileStamp TPreviewFrames::Stamp(const QString& path)
     return {true, file.size(), file.lastModified().toMSecsSinceEpoch()};
 }
 
-TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path) { return Decode(path, nullptr, 0); }
+TPreviewDecoder::Frame TPreviewDecoder::Decode(const QString& path) { return Decode(path, nullptr, 0); }
 
-TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path, const std::atomic<std::uint64_t>* generation,
+TPreviewDecoder::Frame TPreviewDecoder::Decode(const QString& path, const std::atomic<std::uint64_t>* generation,
                                              std::uint64_t expected)
 {
     try {
@@ -154,7 +154,7 @@ TPreviewFrames::Frame TPreviewFrames::Decode(const QString& path, const std::ato
     }
 }
 
-void TPreviewFrames::Run()
+void TPreviewDecoder::Run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -178,11 +178,11 @@ void TPreviewFrames::Run()
         done_.push_back({job.path, std::move(*frame), stamp});
         // One wake-up collects everything that is done by then.
         if (done_.size() == 1)
-            QMetaObject::invokeMethod(this, &TPreviewFrames::Collect, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &TPreviewDecoder::Collect, Qt::QueuedConnection);
     }
 }
 
-void TPreviewFrames::Collect()
+void TPreviewDecoder::Collect()
 {
     std::vector<Result> done;
     {
@@ -196,7 +196,7 @@ void TPreviewFrames::Collect()
     }
 }
 
-void TPreviewFrames::Keep(Result result)
+void TPreviewDecoder::Keep(Result result)
 {
     // A frame decoded again takes the place of the one before.
     if (const auto old = frames_.constFind(result.path); old != frames_.cend()) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "packer/PreviewFrames.h"
+#include "packer/PreviewDecoder.h"
 
 #include <QBrush>
 #include <QTimer>
@@ -12,10 +12,10 @@ class TFileListModel;
 // at the pet's 80 ms a frame, drawn as the pet will show them. A frame still being decoded
 // is waited for; one that cannot be decoded shows as a marked placeholder, and the pane's
 // tooltip gives the reasons. Plays only while shown.
-class TFramePreview : public QWidget {
+class TPreviewPane : public QWidget {
     Q_OBJECT
 public:
-    explicit TFramePreview(const TFileListModel& fragments, QWidget* parent = nullptr);
+    explicit TPreviewPane(const TFileListModel& fragments, QWidget* parent = nullptr);
 
     // With see-through on, the pixels the pet leaves out show the pane's chequered ground;
     // off, they are white, as in a pet without it.
@@ -28,7 +28,7 @@ public:
     // The frame on show: its number in Frames(), -1 for none.
     int ShownFrame() const { return shown_; }
     bool IsPlaying() const { return timer_.isActive(); }
-    const TPreviewFrames& Decoded() const { return frames_; }
+    const TPreviewDecoder& Decoded() const { return frames_; }
     // Why frames of the list show as placeholders, one line each: the pane's tooltip.
     QString Reasons() const;
 
@@ -48,7 +48,7 @@ private:
 
     const TFileListModel& fragments_;
     const QBrush chequer_;
-    TPreviewFrames frames_;
+    TPreviewDecoder frames_;
     QStringList paths_;
     int shown_ = -1;
     bool transparent_ = true;

@@ -1,4 +1,4 @@
-#include "packer/FramePreview.h"
+#include "packer/PreviewPane.h"
 
 #include "common/FileListModel.h"
 #include "package/PackageLayout.h"
@@ -25,38 +25,38 @@ QBrush Chequer()
 
 }  // namespace
 
-TFramePreview::TFramePreview(const TFileListModel& fragments, QWidget* parent)
+TPreviewPane::TPreviewPane(const TFileListModel& fragments, QWidget* parent)
     : QWidget(parent), fragments_(fragments), chequer_(Chequer())
 {
     setObjectName(QStringLiteral("pbPreview"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     timer_.setInterval(kFrameMs);
-    connect(&timer_, &QTimer::timeout, this, &TFramePreview::Step);
-    connect(&frames_, &TPreviewFrames::Decoded, this, &TFramePreview::FrameDecoded);
+    connect(&timer_, &QTimer::timeout, this, &TPreviewPane::Step);
+    connect(&frames_, &TPreviewDecoder::Decoded, this, &TPreviewPane::FrameDecoded);
     // Every edit of the list shows at once.
-    connect(&fragments_, &QAbstractItemModel::rowsInserted, this, &TFramePreview::Refresh);
-    connect(&fragments_, &QAbstractItemModel::rowsRemoved, this, &TFramePreview::Refresh);
-    connect(&fragments_, &QAbstractItemModel::rowsMoved, this, &TFramePreview::Refresh);
-    connect(&fragments_, &QAbstractItemModel::modelReset, this, &TFramePreview::Refresh);
-    connect(&fragments_, &QAbstractItemModel::layoutChanged, this, &TFramePreview::Refresh);
-    connect(&fragments_, &QAbstractItemModel::dataChanged, this, &TFramePreview::Refresh);
+    connect(&fragments_, &QAbstractItemModel::rowsInserted, this, &TPreviewPane::Refresh);
+    connect(&fragments_, &QAbstractItemModel::rowsRemoved, this, &TPreviewPane::Refresh);
+    connect(&fragments_, &QAbstractItemModel::rowsMoved, this, &TPreviewPane::Refresh);
+    connect(&fragments_, &QAbstractItemModel::modelReset, this, &TPreviewPane::Refresh);
+    connect(&fragments_, &QAbstractItemModel::layoutChanged, this, &TPreviewPane::Refresh);
+    connect(&fragments_, &QAbstractItemModel::dataChanged, this, &TPreviewPane::Refresh);
     Refresh();
 }
 
-void TFramePreview::SetTransparent(bool on)
+void TPreviewPane::SetTransparent(bool on)
 {
     transparent_ = on;
     update();
 }
 
-void TFramePreview::Forget()
+void TPreviewPane::Forget()
 {
     frames_.Clear();
     shown_ = -1;
     Refresh();
 }
 
-void TFramePreview::Refresh()
+void TPreviewPane::Refresh()
 {
     paths_ = fragments_.Paths();
     if (shown_ >= paths_.size())
@@ -68,7 +68,7 @@ void TFramePreview::Refresh()
     update();
 }
 
-void TFramePreview::FrameDecoded(const QString& path)
+void TPreviewPane::FrameDecoded(const QString& path)
 {
     if (!frames_.IsWanted(path))
         return;
@@ -79,7 +79,7 @@ void TFramePreview::FrameDecoded(const QString& path)
     }
 }
 
-void TFramePreview::Step()
+void TPreviewPane::Step()
 {
     if (paths_.isEmpty())
         return;
@@ -91,7 +91,7 @@ void TFramePreview::Step()
     update();
 }
 
-void TFramePreview::UpdateTimer()
+void TPreviewPane::UpdateTimer()
 {
     // Hide events come when the window is minimized too, while isVisible() stays true.
     if (!paths_.isEmpty() && !hidden_)
@@ -100,7 +100,7 @@ void TFramePreview::UpdateTimer()
         timer_.stop();
 }
 
-QString TFramePreview::Reasons() const
+QString TPreviewPane::Reasons() const
 {
     // The first reasons, in the list's order; a tooltip of hundreds of lines helps nobody.
     constexpr int kShownErrors = 10;
@@ -108,7 +108,7 @@ QString TFramePreview::Reasons() const
     int more = 0;
     QSet<QString> named;
     for (const QString& path : paths_) {
-        const TPreviewFrames::Frame* frame = frames_.Find(path);
+        const TPreviewDecoder::Frame* frame = frames_.Find(path);
         if (frame == nullptr || frame->Error.isEmpty() || named.contains(path))
             continue;
         named.insert(path);
@@ -122,7 +122,7 @@ QString TFramePreview::Reasons() const
     return errors.join(u'\n');
 }
 
-bool TFramePreview::event(QEvent* event)
+bool TPreviewPane::event(QEvent* event)
 {
     // Made when asked for: frames keep arriving, and most are fine.
     if (event->type() == QEvent::ToolTip)
@@ -130,28 +130,28 @@ bool TFramePreview::event(QEvent* event)
     return QWidget::event(event);
 }
 
-void TFramePreview::showEvent(QShowEvent* event)
+void TPreviewPane::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     hidden_ = false;
     UpdateTimer();
 }
 
-void TFramePreview::hideEvent(QHideEvent* event)
+void TPreviewPane::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     hidden_ = true;
     UpdateTimer();
 }
 
-void TFramePreview::paintEvent(QPaintEvent*)
+void TPreviewPane::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     if (transparent_)
         painter.fillRect(rect(), chequer_);
     else
         painter.fillRect(rect(), palette().window());
-    const TPreviewFrames::Frame* frame = shown_ >= 0 ? frames_.Find(paths_[shown_]) : nullptr;
+    const TPreviewDecoder::Frame* frame = shown_ >= 0 ? frames_.Find(paths_[shown_]) : nullptr;
     if (frame == nullptr)
         return;
     // At the pet's own size, made smaller only when the pane is.

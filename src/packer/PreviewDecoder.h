@@ -17,7 +17,7 @@
 
 // The frames of the packer's preview, decoded on a thread of their own with the build's
 // decoders and drawn as the build draws them onto the sheet, then kept until Clear().
-class TPreviewFrames : public QObject {
+class TPreviewDecoder : public QObject {
     Q_OBJECT
 public:
     // A decoded frame: premultiplied ARGB, opaque except where the sheet will be white,
@@ -33,10 +33,10 @@ public:
     static constexpr std::int64_t kMaxFrameBytes = std::int64_t{64} << 20;
     static constexpr std::int64_t kMaxBytes = std::int64_t{512} << 20;
 
-    TPreviewFrames();
-    ~TPreviewFrames() override;
-    TPreviewFrames(const TPreviewFrames&) = delete;
-    TPreviewFrames& operator=(const TPreviewFrames&) = delete;
+    TPreviewDecoder();
+    ~TPreviewDecoder() override;
+    TPreviewDecoder(const TPreviewDecoder&) = delete;
+    TPreviewDecoder& operator=(const TPreviewDecoder&) = delete;
 
     // The frame for the path, or null while it is not decoded.
     const Frame* Find(const QString& path) const;
