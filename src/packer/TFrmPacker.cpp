@@ -32,7 +32,34 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     setObjectName(QStringLiteral("FrmPacker"));
     setWindowTitle(QStringLiteral("Zuvo Packer"));
     resize(1041, 676);
+    BuildMenus();
 
+    // Bottom: the build's log.
+    memo_ = LogPane(QStringLiteral("memo"));
+    QWidget* bottom = Pane(QStringLiteral("debug"), nullptr, memo_);
+
+    auto* panes = new QSplitter(Qt::Horizontal);
+    panes->addWidget(ActionPane());
+    panes->addWidget(FragmentPane());
+    panes->setStretchFactor(1, 1);
+    panes->setSizes({304, 1041 - 304});
+    auto* outer = new QSplitter(Qt::Vertical);
+    outer->addWidget(panes);
+    outer->addWidget(bottom);
+    outer->setStretchFactor(0, 1);
+    outer->setSizes({676, 77});
+    setCentralWidget(outer);
+
+    pnlStatus1_ = new QLabel;
+    pnlStatus1_->setFixedWidth(150);
+    pnlStatus2_ = new QLabel;
+    pnlStatus2_->setFixedWidth(500);
+    statusBar()->addWidget(pnlStatus1_);
+    statusBar()->addWidget(pnlStatus2_);
+}
+
+void TFrmPacker::BuildMenus()
+{
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&New"), this, &TFrmPacker::New1Click);
     file->addAction(QStringLiteral("&Open"), this, &TFrmPacker::miFileOpenClick);
@@ -49,26 +76,33 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
         for (QAction* item : {miFileSave_, miFileSaveAs_, miFileClose_})
             item->setEnabled(enabled);
     });
+}
 
-    // Left: the actions.
+// Left: the actions.
+QWidget* TFrmPacker::ActionPane()
+{
     tv1_ = new TActionTree;
     tv1_->setModel(&editor_.Actions());
     tv1_->setSelectionModel(&editor_.ActionSelection());
     tv1_->SetDropHandler([this](int target) { editor_.DropAction(target); });
-    QWidget* left = Pane(QStringLiteral("Action"),
-                         ToolBar<TFrmPacker>(QStringLiteral("tbAction"), 47, this,
-                                             {{QStringLiteral("New"), &TFrmPacker::NewAction1Click},
-                                              {QStringLiteral("Rename"), &TFrmPacker::RenameAction1Click},
-                                              {QStringLiteral("Delete"), &TFrmPacker::DeleteAction1Click},
-                                              {QStringLiteral("Up"), &TFrmPacker::btn20Click},
-                                              {QStringLiteral("Down"), &TFrmPacker::btn24Click}}),
-                         tv1_);
     ContextMenu<TFrmPacker>(tv1_, QStringLiteral("pmAction"), this,
                             {{QStringLiteral("New Action"), &TFrmPacker::NewAction1Click},
                              {QStringLiteral("Rename Action"), &TFrmPacker::RenameAction1Click},
                              {QStringLiteral("Delete Action"), &TFrmPacker::DeleteAction1Click}});
+    return Pane(QStringLiteral("Action"),
+                ToolBar<TFrmPacker>(QStringLiteral("tbAction"), 47, this,
+                                    {{QStringLiteral("New"), &TFrmPacker::NewAction1Click},
+                                     {QStringLiteral("Rename"), &TFrmPacker::RenameAction1Click},
+                                     {QStringLiteral("Delete"), &TFrmPacker::DeleteAction1Click},
+                                     {QStringLiteral("Up"), &TFrmPacker::btn20Click},
+                                     {QStringLiteral("Down"), &TFrmPacker::btn24Click}}),
+                tv1_);
+}
 
-    // Right: the shown action's frames, and the audio panel that stays hidden.
+// Right: the shown action's frames, the audio panel that stays hidden, and beside them the
+// preview.
+QWidget* TFrmPacker::FragmentPane()
+{
     lv1_ = new TFileListView(QStringLiteral("lv1"));
     lv1_->setModel(&editor_.Fragments());
     lv1_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Fragments, files); });
@@ -78,6 +112,31 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
                              {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick},
                              {QStringLiteral("Open Containing Folder"), &TFrmPacker::OpenContainingFolder1Click}});
 
+    auto* fragmentsAndAudio = new QWidget;
+    auto* rightLayout = new QVBoxLayout(fragmentsAndAudio);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+    rightLayout->addWidget(lv1_, 1);
+    rightLayout->addWidget(AudioPane());
+    auto* fragmentsAndPreview = new QSplitter(Qt::Horizontal);
+    fragmentsAndPreview->addWidget(fragmentsAndAudio);
+    fragmentsAndPreview->addWidget(PreviewPane());
+    fragmentsAndPreview->setStretchFactor(0, 1);
+    fragmentsAndPreview->setSizes({1041 - 304 - 260, 260});
+
+    return Pane(QStringLiteral("Action Fragment"),
+                ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
+                                    {{QStringLiteral("Add"), &TFrmPacker::AddFragmentClick},
+                                     {QStringLiteral("Delete"), &TFrmPacker::DeleteFragmentClick},
+                                     {QStringLiteral("Up"), &TFrmPacker::btn26Click},
+                                     {QStringLiteral("Down"), &TFrmPacker::btn27Click},
+                                     {QStringLiteral("Clear"), &TFrmPacker::btn3Click},
+                                     {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick}}),
+                fragmentsAndPreview);
+}
+
+QWidget* TFrmPacker::AudioPane()
+{
     lv2_ = new TFileListView(QStringLiteral("lv2"));
     lv2_->setModel(&editor_.Audio());
     lv2_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Audio, files); });
@@ -97,14 +156,12 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     audio->setObjectName(QStringLiteral("pnlAudio"));
     audio->setFixedHeight(121);
     audio->hide();
+    return audio;
+}
 
-    auto* fragmentsAndAudio = new QWidget;
-    auto* rightLayout = new QVBoxLayout(fragmentsAndAudio);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->setSpacing(0);
-    rightLayout->addWidget(lv1_, 1);
-    rightLayout->addWidget(audio);
-    // Beside them: the shown action playing as the pet will play it.
+// The shown action playing as the pet will play it.
+QWidget* TFrmPacker::PreviewPane()
+{
     preview_ = new TPreviewPane(editor_.Fragments());
     connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TPreviewPane::Forget);
     cbTransparent_ = new QCheckBox(QStringLiteral("Transparent"));
@@ -116,45 +173,7 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     });
     auto* previewBar = new QToolBar;
     previewBar->addWidget(cbTransparent_);
-    QWidget* previewPane = Pane(QStringLiteral("Preview"), previewBar, preview_);
-    auto* fragmentsAndPreview = new QSplitter(Qt::Horizontal);
-    fragmentsAndPreview->addWidget(fragmentsAndAudio);
-    fragmentsAndPreview->addWidget(previewPane);
-    fragmentsAndPreview->setStretchFactor(0, 1);
-    fragmentsAndPreview->setSizes({1041 - 304 - 260, 260});
-
-    QWidget* right = Pane(QStringLiteral("Action Fragment"),
-                          ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
-                                              {{QStringLiteral("Add"), &TFrmPacker::AddFragmentClick},
-                                               {QStringLiteral("Delete"), &TFrmPacker::DeleteFragmentClick},
-                                               {QStringLiteral("Up"), &TFrmPacker::btn26Click},
-                                               {QStringLiteral("Down"), &TFrmPacker::btn27Click},
-                                               {QStringLiteral("Clear"), &TFrmPacker::btn3Click},
-                                               {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick}}),
-                          fragmentsAndPreview);
-
-    // Bottom: the build's log.
-    memo_ = LogPane(QStringLiteral("memo"));
-    QWidget* bottom = Pane(QStringLiteral("debug"), nullptr, memo_);
-
-    auto* panes = new QSplitter(Qt::Horizontal);
-    panes->addWidget(left);
-    panes->addWidget(right);
-    panes->setStretchFactor(1, 1);
-    panes->setSizes({304, 1041 - 304});
-    auto* outer = new QSplitter(Qt::Vertical);
-    outer->addWidget(panes);
-    outer->addWidget(bottom);
-    outer->setStretchFactor(0, 1);
-    outer->setSizes({676, 77});
-    setCentralWidget(outer);
-
-    pnlStatus1_ = new QLabel;
-    pnlStatus1_->setFixedWidth(150);
-    pnlStatus2_ = new QLabel;
-    pnlStatus2_->setFixedWidth(500);
-    statusBar()->addWidget(pnlStatus1_);
-    statusBar()->addWidget(pnlStatus2_);
+    return Pane(QStringLiteral("Preview"), previewBar, preview_);
 }
 
 void TFrmPacker::showEvent(QShowEvent* event)

@@ -61,6 +61,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void BuildMenus();
+    QWidget* ActionPane();
+    QWidget* FragmentPane();
+    QWidget* AudioPane();
+    QWidget* PreviewPane();
     void MoveAction(void (TPackerEditor::*step)());
     void EditList(TFileListView* view, int (TFileListModel::*operation)(int));
 
