@@ -1,6 +1,6 @@
 #include "app/TFrmMain.h"
 
-#include "app/LibraryFile.h"
+#include "app/LibraryEditor.h"
 #include "player/PlayerHost.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
@@ -11,19 +11,14 @@
 #include "ui/Panes.h"
 
 #include <QCloseEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QToolBar>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
-    : QMainWindow(parent), prompts_(prompts), libraryFile_(std::move(libraryFile))
+    : QMainWindow(parent), prompts_(prompts), editor_(prompts, std::move(libraryFile))
 {
     setWindowTitle(kAppTitle);
     setObjectName(QStringLiteral("FrmMain"));
@@ -55,7 +50,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
 
     lvZvk_ = new TFileListView(QStringLiteral("lvZvk"));
-    lvZvk_->setModel(&model_);
+    lvZvk_->setModel(&editor_.Model());
     connect(lvZvk_, &QTableView::doubleClicked, this, &TFrmMain::btnPlayClick);
     connect(lvZvk_, &QTableView::customContextMenuRequested, this, &TFrmMain::lvZvkContextMenu);
 
@@ -107,16 +102,7 @@ void TFrmMain::FormShow()
 {
     lvZvk_->setColumnWidth(0, 180);
     lvZvk_->setColumnWidth(1, 800);
-    QList<TLibraryRow> rows;
-    const std::optional<QString> failure = ReadLibrary(libraryFile_, rows);
-    model_.Append(rows);
-    if (failure) {
-        // Saving what was read would silently drop the rest: the original is kept aside.
-        libraryDamaged_ = true;
-        prompts_.Warning(QStringLiteral("The library %1 could not be read whole: %2\nThe packages read before the "
-                                        "damage are listed. The file is kept as %1.bak when the library is saved.")
-                             .arg(libraryFile_, *failure));
-    }
+    editor_.Load();
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event)
@@ -136,92 +122,48 @@ void TFrmMain::FormCloseQuery()
     playTimer_.stop();
     if (player_ != nullptr && player_->IsShowing())
         player_->RestoreAndClose();
-    QString reason;
-    try {
-        if (libraryDamaged_) {
-            const QString kept = libraryFile_ + QStringLiteral(".bak");
-            QFile::remove(kept);
-            if (std::rename(QFile::encodeName(libraryFile_).constData(), QFile::encodeName(kept).constData()) != 0)
-                throw TError(QStringLiteral("the damaged library cannot be kept as %1: %2")
-                                 .arg(kept, QString::fromLocal8Bit(std::strerror(errno))));
-            libraryDamaged_ = false;
-        }
-        WriteLibrary(libraryFile_, model_.Rows());
-    } catch (const TError& error) {
-        reason = error.Text();
-    } catch (const std::exception& error) {
-        reason = QString::fromLocal8Bit(error.what());
-    }
-    if (!reason.isEmpty()) {
-        // The list lives only in memory until now: say so rather than lose it silently.
-        prompts_.Error(QStringLiteral("The library could not be saved to %1: %2\n"
-                                      "The changes made in this session are lost.")
-                           .arg(libraryFile_, reason));
-    }
+    editor_.Save();
 }
 
 void TFrmMain::btnAddClick() { AppendPackages(prompts_.OpenFiles(kPackageFilter)); }
 
 void TFrmMain::OpenPackages(const QStringList& nativePaths)
 {
-    const int first = model_.rowCount();
+    const int first = editor_.Model().rowCount();
     AppendPackages(nativePaths);
-    if (model_.rowCount() > first) {
+    if (editor_.Model().rowCount() > first) {
         SelectRow(first);
         btnPlayClick();
     }
 }
 
-void TFrmMain::AppendPackages(const QStringList& nativePaths)
-{
-    QStringList files;
-    QStringList refused;
-    for (const QString& file : nativePaths)
-        (StoresFaithfully(libraryFile_, file) ? files : refused).append(file);
-    model_.AppendFiles(files);
-    if (!refused.isEmpty()) {
-        prompts_.Error(QStringLiteral("These packages were left out: the library file cannot keep their paths, "
-                                      "which would lead elsewhere after a restart.\n")
-                       + refused.join(u'\n'));
-    }
-}
+void TFrmMain::AppendPackages(const QStringList& nativePaths) { editor_.AppendPackages(nativePaths); }
 
 void TFrmMain::btnDeleteClick()
 {
     const int row = SelectedRow();
     if (row < 0)
         return;
-    SelectRow(model_.Delete(row));
+    SelectRow(editor_.Model().Delete(row));
 }
 
 void TFrmMain::btnUpClick()
 {
     const int row = SelectedRow();
     if (row >= 0)
-        SelectRow(model_.MoveUp(row));
+        SelectRow(editor_.Model().MoveUp(row));
 }
 
 void TFrmMain::btnDownClick()
 {
     const int row = SelectedRow();
     if (row >= 0)
-        SelectRow(model_.MoveDown(row));
+        SelectRow(editor_.Model().MoveDown(row));
 }
 
-void TFrmMain::btnClearClick() { model_.Clear(); }
+void TFrmMain::btnClearClick() { editor_.Model().Clear(); }
 
-QString TFrmMain::SelectedExistingPath()
-{
-    const int row = SelectedRow();
-    if (row < 0)
-        return {};
-    const QString path = model_.Rows()[row].Path;
-    if (!QFileInfo(path).isFile()) {
-        prompts_.Error(path + QStringLiteral(" does not exist!"));
-        return {};
-    }
-    return path;
-}
+QString TFrmMain::SelectedExistingPath() { return editor_.ExistingPath(SelectedRow()); }
 
 void TFrmMain::btnPlayClick()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/LibraryModel.h"
+#include "app/LibraryEditor.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -25,7 +25,7 @@ public:
     void SetPlayer(PlayerHost* player) { player_ = player; }
     void SetPacker(QWidget* packer) { packer_ = packer; }
 
-    const TLibraryModel& Library() const { return model_; }
+    const TLibraryModel& Library() const { return editor_.Model(); }
 
     // Packages given to the program: appended as "Add" appends them, the first played.
     void OpenPackages(const QStringList& nativePaths);
@@ -60,13 +60,11 @@ private:
     void lvZvkContextMenu(const QPoint& position);
 
     Prompts& prompts_;
-    const QString libraryFile_;
+    TLibraryEditor editor_;
     PlayerHost* player_ = nullptr;
     QWidget* packer_ = nullptr;
     bool shown_ = false;
-    bool libraryDamaged_ = false;  // read only in part: kept aside at the first save
 
-    TLibraryModel model_;
     QToolBar* tbMain_ = nullptr;
     TFileListView* lvZvk_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;

@@ -1,6 +1,8 @@
 #include "LibraryRows.h"
 #include "app/LibraryFile.h"
+#include "app/LibraryEditor.h"
 #include "common/Error.h"
+#include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -132,4 +134,32 @@ TEST_F(LibraryFileTest, TheLibraryLivesBesideTheProgramWhereThatCanBeWritten)
     EXPECT_TRUE(QFileInfo(appData + QStringLiteral("/Zuvora")).isDir());
     WriteLibrary(own, {{QStringLiteral("cat.zvk"), appData + QStringLiteral("/cat.zvk")}});
     EXPECT_TRUE(ReadAll(own).contains("<Zvk>..\\cat.zvk</Zvk>"));
+}
+
+TEST_F(LibraryFileTest, TheEditorKeepsADamagedFileAsideAndNamesWhatItCannotDo)
+{
+    const QByteArray damaged = "<Zuvora><Zvk>a.zvk</Zvk><Zvk><x/></Zvk></Zuvora>";
+    WriteAll(Library(), damaged);
+    ScriptedPrompts prompts;
+    TLibraryEditor editor(prompts, Library());
+    editor.Load();
+    ASSERT_EQ(editor.Model().rowCount(), 1);
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0].kind, QStringLiteral("Warning"));
+
+    // A path the file would bring back as another is left out, and said.
+    const QString kept = Path(QStringLiteral("bin/b.zvk"));
+    const QString odd = Path(QStringLiteral("bin/tab\t.zvk"));
+    editor.AppendPackages({kept, odd});
+    EXPECT_EQ(editor.Model().Paths(), (QStringList{Path(QStringLiteral("bin/a.zvk")), kept}));
+    EXPECT_TRUE(prompts.messages.last().text.endsWith(u'\n' + odd));
+
+    EXPECT_EQ(editor.ExistingPath(1), QString());
+    EXPECT_EQ(prompts.messages.last().text, kept + QStringLiteral(" does not exist!"));
+    WriteAll(kept, "PK");
+    EXPECT_EQ(editor.ExistingPath(1), kept);
+
+    ASSERT_TRUE(editor.Save());
+    EXPECT_EQ(ReadAll(Library() + QStringLiteral(".bak")), damaged);
+    EXPECT_EQ(LibraryRows(Library()), editor.Model().Rows());
 }
