@@ -100,8 +100,7 @@ void TFrmMain::showEvent(QShowEvent* event)
 
 void TFrmMain::FormShow()
 {
-    lvZvk_->setColumnWidth(0, 180);
-    lvZvk_->setColumnWidth(1, 800);
+    lvZvk_->SetStartingColumnWidths();
     editor_.Load();
 }
 
@@ -139,27 +138,11 @@ void TFrmMain::OpenPackages(const QStringList& nativePaths)
 
 void TFrmMain::AppendPackages(const QStringList& nativePaths) { editor_.AppendPackages(nativePaths); }
 
-void TFrmMain::btnDeleteClick()
-{
-    const int row = SelectedRow();
-    if (row < 0)
-        return;
-    SelectRow(editor_.Model().Delete(row));
-}
+void TFrmMain::btnDeleteClick() { lvZvk_->EditSelected(&TFileListModel::Delete); }
 
-void TFrmMain::btnUpClick()
-{
-    const int row = SelectedRow();
-    if (row >= 0)
-        SelectRow(editor_.Model().MoveUp(row));
-}
+void TFrmMain::btnUpClick() { lvZvk_->EditSelected(&TFileListModel::MoveUp); }
 
-void TFrmMain::btnDownClick()
-{
-    const int row = SelectedRow();
-    if (row >= 0)
-        SelectRow(editor_.Model().MoveDown(row));
-}
+void TFrmMain::btnDownClick() { lvZvk_->EditSelected(&TFileListModel::MoveDown); }
 
 void TFrmMain::btnClearClick() { editor_.Model().Clear(); }
 
@@ -187,7 +170,7 @@ void TFrmMain::btnPackerClick()
     packer_->activateWindow();
 }
 
-void TFrmMain::btnAboutClick() { prompts_.Information(kAppTitle + QStringLiteral(" 1.0")); }
+void TFrmMain::btnAboutClick() { ShowAbout(prompts_); }
 
 void TFrmMain::miOpenFolderClick()
 {

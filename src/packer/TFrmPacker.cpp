@@ -185,8 +185,7 @@ void TFrmPacker::showEvent(QShowEvent* event)
     preview_->SetTransparent(transparent);
     if (!shown_) {
         shown_ = true;
-        lv1_->setColumnWidth(0, 180);
-        lv1_->setColumnWidth(1, 800);
+        lv1_->SetStartingColumnWidths();
     }
 }
 
@@ -220,20 +219,13 @@ void TFrmPacker::btn20Click() { MoveAction(&TPackerEditor::MoveActionUp); }
 
 void TFrmPacker::btn24Click() { MoveAction(&TPackerEditor::MoveActionDown); }
 
-void TFrmPacker::EditList(TFileListView* view, int (TFileListModel::*operation)(int))
-{
-    const int row = view->SelectedRow();
-    if (row >= 0)
-        view->SelectRow((static_cast<TFileListModel*>(view->model())->*operation)(row));
-}
-
 void TFrmPacker::AddFragmentClick() { editor_.AddFiles(TPackerEditor::List::Fragments); }
 
-void TFrmPacker::DeleteFragmentClick() { EditList(lv1_, &TFileListModel::Delete); }
+void TFrmPacker::DeleteFragmentClick() { lv1_->EditSelected(&TFileListModel::Delete); }
 
-void TFrmPacker::btn26Click() { EditList(lv1_, &TFileListModel::MoveUp); }
+void TFrmPacker::btn26Click() { lv1_->EditSelected(&TFileListModel::MoveUp); }
 
-void TFrmPacker::btn27Click() { EditList(lv1_, &TFileListModel::MoveDown); }
+void TFrmPacker::btn27Click() { lv1_->EditSelected(&TFileListModel::MoveDown); }
 
 void TFrmPacker::btn3Click() { editor_.Fragments().Clear(); }
 
@@ -261,11 +253,11 @@ void TFrmPacker::OpenContainingFolder1Click() { editor_.OpenContainingFolder(lv1
 
 void TFrmPacker::btn7Click() { editor_.AddFiles(TPackerEditor::List::Audio); }
 
-void TFrmPacker::btn11Click() { EditList(lv2_, &TFileListModel::Delete); }
+void TFrmPacker::btn11Click() { lv2_->EditSelected(&TFileListModel::Delete); }
 
-void TFrmPacker::btn29Click() { EditList(lv2_, &TFileListModel::MoveUp); }
+void TFrmPacker::btn29Click() { lv2_->EditSelected(&TFileListModel::MoveUp); }
 
-void TFrmPacker::btn30Click() { EditList(lv2_, &TFileListModel::MoveDown); }
+void TFrmPacker::btn30Click() { lv2_->EditSelected(&TFileListModel::MoveDown); }
 
 void TFrmPacker::btn10Click() { editor_.Audio().Clear(); }
 
@@ -318,4 +310,4 @@ void TFrmPacker::miBuildClick()
     editor_.BuildPackage(chosen, hooks);
 }
 
-void TFrmPacker::miHelpAboutClick() { prompts_.Information(kAppTitle + QStringLiteral(" 1.0")); }
+void TFrmPacker::miHelpAboutClick() { ShowAbout(prompts_); }

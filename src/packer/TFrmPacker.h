@@ -67,7 +67,6 @@ private:
     QWidget* AudioPane();
     QWidget* PreviewPane();
     void MoveAction(void (TPackerEditor::*step)());
-    void EditList(TFileListView* view, int (TFileListModel::*operation)(int));
 
     Prompts& prompts_;
     TPackerEditor editor_;

@@ -1,5 +1,7 @@
 #include "ui/FileListView.h"
 
+#include "common/FileListModel.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -85,4 +87,18 @@ void TFileListView::dropEvent(QDropEvent* event)
     }
     event->acceptProposedAction();
     dropHandler_(files);
+}
+
+void TFileListView::EditSelected(int (TFileListModel::*operation)(int))
+{
+    auto* files = qobject_cast<TFileListModel*>(model());
+    const int row = SelectedRow();
+    if (files != nullptr && row >= 0)
+        SelectRow((files->*operation)(row));
+}
+
+void TFileListView::SetStartingColumnWidths()
+{
+    setColumnWidth(0, 180);
+    setColumnWidth(1, 800);
 }

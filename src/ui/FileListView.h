@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class TFileListModel;
+
 // A file list shown as a read-only report: grid lines, whole-row single selection, the file
 // name and full path in two columns. Given a drop handler, it takes files dropped from the
 // desktop's file manager.
@@ -15,6 +17,12 @@ public:
     // The selected row, -1 for none; selecting -1 or a row outside the list clears it.
     int SelectedRow() const;
     void SelectRow(int row);
+
+    // The list commands Delete, Up and Down: one of the model's row operations on the
+    // selected row, the row it names selected afterwards.
+    void EditSelected(int (TFileListModel::*operation)(int));
+    // The file name and path columns at the widths every list starts with.
+    void SetStartingColumnWidths();
 
     // Local files dropped on the list, native paths in the order the drop lists them.
     void SetDropHandler(std::function<void(const QStringList&)> handler);

@@ -1,5 +1,8 @@
 #include "ui/Panes.h"
 
+#include "common/AppDirs.h"
+#include "common/Prompts.h"
+
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -35,3 +38,5 @@ QPlainTextEdit* LogPane(const QString& objectName)
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     return log;
 }
+
+void ShowAbout(Prompts& prompts) { prompts.Information(kAppTitle + QStringLiteral(" 1.0")); }

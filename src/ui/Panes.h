@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <utility>
 
+class Prompts;
 class QLabel;
 class QPlainTextEdit;
 
@@ -25,6 +26,9 @@ QWidget* Pane(const QString& title, QToolBar* bar, QWidget* body);
 
 // A log of lines that never wrap.
 QPlainTextEdit* LogPane(const QString& objectName);
+
+// The About box every window's About command shows.
+void ShowAbout(Prompts& prompts);
 
 // A tool bar of caption-only buttons at least `width` by kTitleHeight pixels, separators
 // between.
