@@ -17,7 +17,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -195,33 +194,9 @@ bool TPackageBuilder::BuildUnguarded(const QList<TProjectAction>& project, const
         return false;
     }
     const QString work = PackageWorkFolder(packagePath);
-    // A build empties its work folder: a link in place of it, or of the folder of work
-    // folders, would empty whatever it leads to.
-    const QString packer = QFileInfo(work).absolutePath();
-    for (const QString& folder : {packer, work}) {
-        if (QFileInfo(folder).isSymLink()) {
-            Fail(QStringLiteral("Error : %1 is a link, not a work folder; remove it or build under another name").arg(folder));
-            return false;
-        }
-    }
-    if (!QDir().mkpath(work)) {
-        const int error = errno;
-        Fail(QStringLiteral("Error : the work folder %1 cannot be created: %2").arg(work, SystemReason(error)));
+    const TWorkFolderLock lock = LockWorkFolder(work);
+    if (!lock.Held())
         return false;
-    }
-    // One build at a time per work folder, across processes too. The lock is the folder's
-    // own and goes with the process that holds it.
-    const int folder = ::open(QFile::encodeName(work).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const auto closeFolder = qScopeGuard([folder] {
-        if (folder >= 0)
-            ::close(folder);
-    });
-    if (folder < 0 || ::flock(folder, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        Fail(error == EWOULDBLOCK ? QStringLiteral("Error : another build is using the work folder %1").arg(work)
-                                  : QStringLiteral("Error : the work folder %1 cannot be used: %2").arg(work, SystemReason(error)));
-        return false;
-    }
     try {
         ClearFolder(work);
     } catch (const TError& error) {
@@ -240,6 +215,40 @@ bool TPackageBuilder::BuildUnguarded(const QList<TProjectAction>& project, const
         hooks_.Done(true);
     prompts_.Message(kAppTitle, success);
     return true;
+}
+
+TPackageBuilder::TWorkFolderLock TPackageBuilder::LockWorkFolder(const QString& work)
+{
+    // A build empties its work folder: a link in place of it, or of the folder of work
+    // folders, would empty whatever it leads to.
+    const QString packer = QFileInfo(work).absolutePath();
+    for (const QString& folder : {packer, work}) {
+        if (QFileInfo(folder).isSymLink()) {
+            Fail(QStringLiteral("Error : %1 is a link, not a work folder; remove it or build under another name").arg(folder));
+            return TWorkFolderLock(-1);
+        }
+    }
+    if (!QDir().mkpath(work)) {
+        const int error = errno;
+        Fail(QStringLiteral("Error : the work folder %1 cannot be created: %2").arg(work, SystemReason(error)));
+        return TWorkFolderLock(-1);
+    }
+    // One build at a time per work folder, across processes too. The lock is the folder's
+    // own and goes with the process that holds it.
+    TWorkFolderLock lock(::open(QFile::encodeName(work).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!lock.Held() || ::flock(lock.Descriptor(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        Fail(error == EWOULDBLOCK ? QStringLiteral("Error : another build is using the work folder %1").arg(work)
+                                  : QStringLiteral("Error : the work folder %1 cannot be used: %2").arg(work, SystemReason(error)));
+        return TWorkFolderLock(-1);
+    }
+    return lock;
+}
+
+TPackageBuilder::TWorkFolderLock::~TWorkFolderLock()
+{
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
 }
 
 bool TPackageBuilder::RequireFile(const QString& path, const QString& message)

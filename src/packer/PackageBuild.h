@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 class Prompts;
 
@@ -53,6 +54,23 @@ public:
 
 private:
     struct Frame;
+    // The work folder's lock, held while its descriptor is open.
+    class TWorkFolderLock {
+    public:
+        explicit TWorkFolderLock(int descriptor) : descriptor_(descriptor) {}
+        TWorkFolderLock(TWorkFolderLock&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+        TWorkFolderLock(const TWorkFolderLock&) = delete;
+        TWorkFolderLock& operator=(const TWorkFolderLock&) = delete;
+        TWorkFolderLock& operator=(TWorkFolderLock&&) = delete;
+        ~TWorkFolderLock();
+        bool Held() const { return descriptor_ >= 0; }
+        int Descriptor() const { return descriptor_; }
+
+    private:
+        int descriptor_;
+    };
+    // Makes the work folder, never through a link, and takes its lock; reports why not.
+    TWorkFolderLock LockWorkFolder(const QString& work);
     bool BuildUnguarded(const QList<TProjectAction>& project, const QString& chosenName, const QString& projectFile);
     // Checks every frame's file and header in order up to the first problem, placing each
     // frame on the sheet; nothing is decoded yet. After a problem the sheet size is 0 by 0.
