@@ -137,12 +137,18 @@ TEST_F(FrameImportTest, AFailedImportLeavesNothingBehind)
     ASSERT_TRUE(clear.save(Path(QStringLiteral("clear.png"))));
     WriteAll(Path(QStringLiteral("text.gif")), "GIF89a but nothing after");
     WriteAll(Path(QStringLiteral("note.png")), "not a picture");
+    // Animations of each kind cut short: frames were written before the damage showed.
+    const QDir data(TestDataFolder());
+    WriteAll(Path(QStringLiteral("cut.apng")), ReadAll(data.filePath(QStringLiteral("animation/apng_pillow.png"))).chopped(40));
+    WriteAll(Path(QStringLiteral("cut.webp")), ReadAll(data.filePath(QStringLiteral("animation/webp_img2webp.webp"))).chopped(40));
+    WriteAll(Path(QStringLiteral("cut.gif")), ReadAll(data.filePath(QStringLiteral("animation/gif_pillow.gif"))).chopped(20));
     const QStringList before = Listing(temp_.path());
     const TSheetGrid grid{TSheetGrid::Kind::Count, 2, 2, {}};
     const struct {
         const char* file;
         bool sheet;
-    } cases[] = {{"clear.png", true}, {"note.png", true}, {"text.gif", false}, {"note.png", false}, {"missing.gif", false}};
+    } cases[] = {{"clear.png", true},  {"note.png", true},  {"text.gif", false}, {"note.png", false},
+                 {"cut.apng", false}, {"cut.webp", false}, {"cut.gif", false},  {"missing.gif", false}};
     for (const auto& c : cases) {
         const QString path = Path(QString::fromLatin1(c.file));
         try {
