@@ -5,13 +5,10 @@
 #include "common/Error.h"
 #include "common/Paths.h"
 #include "common/Prompts.h"
-#include "image/ImageDecoders.h"
-#include "image/ImageFormat.h"
-#include "image/PngEncoder.h"
 #include "package/Manifest.h"
 #include "package/PackageLayout.h"
-#include "package/SheetRule.h"
 #include "package/SpriteSheet.h"
+#include "packer/SheetComposer.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -22,56 +19,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 namespace {
 
 const QString kPackerFolder = QStringLiteral("Zuvo Packer");
-
-// The sheet takes 3 bytes a pixel; the player decodes it at 4.
-constexpr int kSheetBytesPerPixel = 3;
-
-// Draws a frame's rows onto its place in the sheet.
-class SheetSink : public TImageSink {
-public:
-    SheetSink(const QString& path, uchar* sheet, qsizetype bytesPerLine, int top, int width, int height)
-        : path_(path), sheet_(sheet), bytesPerLine_(bytesPerLine), top_(top), width_(width), height_(height)
-    {
-    }
-
-    void Begin(const TImageInfo& info) override
-    {
-        if (info.Width != width_ || info.Height != height_)
-            throw TError(path_ + QStringLiteral(": the image changed while the package was built"));
-        transparency_ = info.Transparency;
-    }
-
-    void Row(int y, const QRgb* pixels) override
-    {
-        if (sheet_ == nullptr)
-            return;
-        uchar* out = sheet_ + (static_cast<qsizetype>(top_) + y) * bytesPerLine_;
-        for (int x = 0; x < width_; ++x, out += kSheetBytesPerPixel) {
-            const QRgb colour = SheetColour(pixels[x], transparency_);
-            out[0] = static_cast<uchar>(qRed(colour));
-            out[1] = static_cast<uchar>(qGreen(colour));
-            out[2] = static_cast<uchar>(qBlue(colour));
-        }
-    }
-
-private:
-    const QString& path_;
-    uchar* sheet_;
-    qsizetype bytesPerLine_;
-    int top_;
-    int width_;
-    int height_;
-    TTransparency transparency_ = TTransparency::None;
-};
 
 QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -105,20 +58,6 @@ QString UsedFile(const QList<TProjectAction>& project, const QString& projectFil
 }
 
 }  // namespace
-
-// One frame of the build: where it comes from and where it goes. `problem` marks the frame
-// that stops the build before anything is decoded.
-struct TPackageBuilder::Frame {
-    enum class Problem { None, Missing, Empty, Unsupported, Unreadable, TooLarge };
-
-    QString path;
-    QString format;
-    int top = 0;
-    int width = 0;
-    int height = 0;
-    Problem problem = Problem::None;
-    QString error;  // the reason of Unreadable and TooLarge, or the decoder's
-};
 
 QString WithPackageExtension(const QString& name)
 {
@@ -287,99 +226,6 @@ bool TPackageBuilder::ZipFolder(const QString& mask, const QString& packagePath)
     return true;
 }
 
-std::vector<TPackageBuilder::Frame> TPackageBuilder::PlanFrames(const QList<TProjectAction>& project,
-                                                                 int* sheetWidth, int* sheetHeight)
-{
-    std::vector<Frame> frames;
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    for (const TProjectAction& action : project) {
-        for (const QString& path : action.Fragments) {
-            Frame frame{path, {}, static_cast<int>(height), 0, 0, Frame::Problem::None, {}};
-            try {
-                if (!QFileInfo(path).isFile()) {
-                    frame.problem = Frame::Problem::Missing;
-                } else if ((frame.format = DetectImageFormat(path)) == u"0") {
-                    frame.problem = Frame::Problem::Empty;
-                } else if (!IsDecodableFormat(frame.format)) {
-                    frame.problem = Frame::Problem::Unsupported;
-                } else {
-                    const TImageInfo info = ReadImageInfo(path, frame.format);
-                    frame.width = info.Width;
-                    frame.height = info.Height;
-                }
-            } catch (const TError& error) {
-                frame.problem = Frame::Problem::Unreadable;
-                frame.error = error.Text();
-            }
-            if (frame.problem == Frame::Problem::None) {
-                const std::int64_t newWidth = std::max<std::int64_t>(width, frame.width);
-                const std::int64_t newHeight = height + frame.height;
-                if (frame.width > kMaxFrameSide || frame.height > kMaxFrameSide) {
-                    frame.problem = Frame::Problem::TooLarge;
-                    frame.error = QStringLiteral("%1 by %2 pixels is too large for a frame (at most %3 a side)")
-                                      .arg(frame.width).arg(frame.height).arg(kMaxFrameSide);
-                } else if (newHeight > kMaxPngSide) {
-                    frame.problem = Frame::Problem::TooLarge;
-                    frame.error = QStringLiteral("the sprite sheet would grow to %1 pixels high, more than the %2 a "
-                                                 "sheet may have")
-                                      .arg(newHeight).arg(kMaxPngSide);
-                } else if (newWidth * newHeight * 4 > kMaxSheetBytes) {
-                    frame.problem = Frame::Problem::TooLarge;
-                    frame.error = QStringLiteral("the sprite sheet would grow to %1 by %2 pixels, more than %3 MiB "
-                                                 "decoded, which the player refuses")
-                                      .arg(newWidth).arg(newHeight).arg(kMaxSheetBytes >> 20);
-                } else {
-                    width = newWidth;
-                    height = newHeight;
-                }
-            }
-            frames.push_back(std::move(frame));
-            if (frames.back().problem != Frame::Problem::None) {
-                *sheetWidth = *sheetHeight = 0;
-                return frames;
-            }
-        }
-    }
-    *sheetWidth = static_cast<int>(width);
-    *sheetHeight = static_cast<int>(height);
-    return frames;
-}
-
-void TPackageBuilder::DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsizetype bytesPerLine)
-{
-    const std::size_t count = frames.size();
-    std::atomic<std::size_t> next{0};
-    std::atomic<int> done{0};
-    const auto decode = [&](bool reportProgress) {
-        for (std::size_t i = next++; i < count; i = next++) {
-            Frame& frame = frames[i];
-            if (frame.problem == Frame::Problem::None) {
-                try {
-                    SheetSink sink(frame.path, sheet, bytesPerLine, frame.top, frame.width, frame.height);
-                    DecodeImage(frame.path, frame.format, sink);
-                } catch (const TError& error) {
-                    frame.error = error.Text();
-                } catch (const std::bad_alloc&) {
-                    frame.error = frame.path + QStringLiteral(": out of memory");
-                }
-            }
-            const int finished = ++done;
-            if (reportProgress && hooks_.FramesComposed)
-                hooks_.FramesComposed(finished, static_cast<int>(count));
-        }
-    };
-    // Frames go to disjoint rows of the sheet, so a second core can take every other one.
-    std::thread helper;
-    if (count > 1 && std::thread::hardware_concurrency() > 1)
-        helper = std::thread(decode, false);
-    decode(true);
-    if (helper.joinable())
-        helper.join();
-    if (count > 0 && hooks_.FramesComposed)
-        hooks_.FramesComposed(static_cast<int>(count), static_cast<int>(count));
-}
-
 bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const QString& target)
 {
     const QDir work = QFileInfo(target).absoluteDir();
@@ -392,23 +238,20 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
                  .arg(project.size()).arg(frameCount).arg(kMaxPackageActions).arg(kMaxPackageFrames));
         return false;
     }
-    int sheetWidth = 0;
-    int sheetHeight = 0;
-    std::vector<Frame> frames = PlanFrames(project, &sheetWidth, &sheetHeight);
-
-    // After a problem there is no sheet, but the frames before it are still decoded, to
-    // report any damage among them first.
+    TSheetComposer composer(project);
     QImage sheet;
-    if (sheetHeight > 0) {
-        sheet = QImage(sheetWidth, sheetHeight, QImage::Format_RGB888);
+    if (!composer.SheetSize().isEmpty()) {
+        sheet = QImage(composer.SheetSize(), QImage::Format_RGB888);
         if (sheet.isNull()) {
             Fail(QStringLiteral("Error : not enough memory for a sprite sheet of %1 by %2 pixels")
-                     .arg(sheetWidth).arg(sheetHeight));
+                     .arg(composer.SheetSize().width()).arg(composer.SheetSize().height()));
             return false;
         }
         sheet.fill(Qt::white);
     }
-    DecodeFrames(frames, sheet.isNull() ? nullptr : sheet.bits(), sheet.bytesPerLine());
+    composer.Decode(sheet.isNull() ? nullptr : &sheet, hooks_.FramesComposed);
+    const std::vector<TSheetComposer::Frame>& frames = composer.Frames();
+    using Frame = TSheetComposer::Frame;
 
     // Everything the person sees comes out in project order, as if each frame had been
     // read when its turn came.

@@ -53,7 +53,6 @@ public:
     bool ZipFolder(const QString& mask, const QString& packagePath);
 
 private:
-    struct Frame;
     // The work folder's lock, held while its descriptor is open.
     class TWorkFolderLock {
     public:
@@ -72,11 +71,6 @@ private:
     // Makes the work folder, never through a link, and takes its lock; reports why not.
     TWorkFolderLock LockWorkFolder(const QString& work);
     bool BuildUnguarded(const QList<TProjectAction>& project, const QString& chosenName, const QString& projectFile);
-    // Checks every frame's file and header in order up to the first problem, placing each
-    // frame on the sheet; nothing is decoded yet. After a problem the sheet size is 0 by 0.
-    std::vector<Frame> PlanFrames(const QList<TProjectAction>& project, int* sheetWidth, int* sheetHeight);
-    // Decodes the planned frames onto the sheet (null: decode only), on every core.
-    void DecodeFrames(std::vector<Frame>& frames, uchar* sheet, qsizetype bytesPerLine);
     // An error line in the log and the same text in an error box.
     void Fail(const QString& text);
     // The error box alone; the outcome is told first.
