@@ -294,11 +294,15 @@ bool IsImportedImage(const QString& path)
     if (kAnimationExtensions.contains(QFileInfo(path).suffix().toLower()))
         return true;
     // A PNG file may hold an animation, whose control chunk stands before its image data.
-    try {
-        return IsAnimatedPng(ReadHead(path, 1 << 20));
-    } catch (const TError&) {
+    // Every still added goes through here: the file is mapped, not read, so only the pages
+    // of the chunks before the image data are touched, however large it is.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 8)
         return false;
-    }
+    const uchar* mapped = file.map(0, file.size());
+    if (mapped == nullptr)
+        return IsAnimatedPng(file.read(1 << 20));
+    return IsAnimatedPng(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), static_cast<qsizetype>(file.size())));
 }
 
 QStringList ImportAnimation(const QString& path, const QString& projectFile)

@@ -102,6 +102,7 @@ TEST_F(FrameImportTest, SpriteSheetCellsBecomeFramesBesideTheProject)
     sheet.setPixel(0, 0, qRgba(255, 255, 255, 255));
     const QString path = Path(QStringLiteral("walk.png"));
     ASSERT_TRUE(sheet.save(path));
+    EXPECT_FALSE(IsImportedImage(path));
     // A file of the folder's name already stands there: it is kept, and the frames go elsewhere.
     WriteAll(Path(QStringLiteral("walk")), "mine");
 
@@ -177,6 +178,8 @@ TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedAtThePetsPace)
         const QString name = QString::fromLatin1(c.file);
         const QString source = Path(name);
         ASSERT_TRUE(QFile::copy(QDir(TestDataFolder()).filePath(QStringLiteral("animation/") + name), source)) << c.file;
+        // An animated PNG is told by its content, whatever its name.
+        EXPECT_TRUE(IsImportedImage(source)) << c.file;
         const QStringList entries = ImportAnimation(source, Project());
         const QString folder = Path(QFileInfo(name).completeBaseName());
         ASSERT_EQ(Listing(folder), (QStringList{"000.png", "001.png", "002.png", "003.png"})) << c.file;
