@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QWindow>
 
@@ -28,11 +27,8 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <cstring>
 
 #include <malloc.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -43,8 +39,6 @@ constexpr int kActionsPerMenu = 1000;
 // Wider or taller than any screen: a frame this large shows nothing more, and a window of
 // the size a damaged manifest may ask for would take gigabytes of backing store.
 constexpr int kMaxWindowSide = 4096;
-// The most rectangles a frame's see-through part may take for the window to be shaped.
-constexpr qsizetype kMaxShapeRects = 100000;
 
 // One ten-digit field of a frame request; anything but digits in the int range reads as 0.
 int Field(std::string_view text, std::size_t index)
@@ -57,7 +51,9 @@ int Field(std::string_view text, std::size_t index)
 
 }  // namespace
 
-TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
+TFrmPlay::TFrmPlay(Prompts& prompts)
+    : QWidget(nullptr), prompts_(prompts),
+      handOff_([this](int width, int height, std::string_view text) { ServeFrame(width, height, text); })
 {
     setObjectName(QStringLiteral("FrmPlay"));
     // No owner and no Tool flag: the pet gets a task-bar entry of its own.
@@ -106,23 +102,12 @@ TFrmPlay::TFrmPlay(Prompts& prompts) : QWidget(nullptr), prompts_(prompts)
     tmr1_.setInterval(1);
     connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
 
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ >= 0) {
-        auto* wake = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
-        connect(wake, &QSocketNotifier::activated, this, [this] {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
-            ServeFrameRequest();
-        });
-    }
 }
 
 TFrmPlay::~TFrmPlay()
 {
     if (loaded_)
         FormCloseQuery();
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
 }
 
 void TFrmPlay::RestoreAndClose()
@@ -171,7 +156,9 @@ void TFrmPlay::FormShow()
     frame_ = QRect();
     QString nothing;  // why nothing can be played
     try {
-        sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember), &clear_);
+        QImage clear;
+        sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember), &clear);
+        shapes_ = TShapeCache(std::move(clear));
     } catch (const TError& error) {
         nothing = error.Text();
     } catch (const std::bad_alloc&) {
@@ -245,7 +232,7 @@ void TFrmPlay::tmr1Timer()
 {
     if (engine_ || !loaded_)
         return;
-    engine_ = std::make_unique<TPlaybackEngine>(PlaybackState(), CurrentZvk().get(), *this);
+    engine_ = std::make_unique<TPlaybackEngine>(PlaybackState(), CurrentZvk().get(), handOff_);
     engine_->StartPlayback();
 }
 
@@ -265,64 +252,24 @@ void TFrmPlay::FormCloseQuery()
         // The thread may be waiting for a frame to be drawn here: keep serving its requests
         // until it has seen the stop, then free what it reads.
         while (!engine_->Finished()) {
-            ServeFrameRequest();
+            handOff_.ServePending();
             QThread::msleep(1);
         }
         engine_.reset();
     }
     CurrentZvk().reset();
     sheet_.reset();
-    clear_ = QImage();
-    shapes_.clear();
-    shapeRects_ = 0;
+    shapes_ = TShapeCache();
     loaded_ = false;
 }
 
-void TFrmPlay::SetWidth(int width)
+void TFrmPlay::ServeFrame(int width, int height, std::string_view text)
 {
-    const std::lock_guard<std::mutex> lock(requestMutex_);
-    pendingWidth_ = width;
-}
-
-void TFrmPlay::SetHeight(int height)
-{
-    const std::lock_guard<std::mutex> lock(requestMutex_);
-    pendingHeight_ = height;
-}
-
-void TFrmPlay::FrameRequest(std::string_view text, int)
-{
-    std::unique_lock<std::mutex> lock(requestMutex_);
-    std::memcpy(pendingText_, text.data(), std::min(text.size(), sizeof pendingText_));
-    requestPending_ = true;
-    const std::uint64_t one = 1;
-    if (wakeFd_ < 0 || ::write(wakeFd_, &one, sizeof one) != sizeof one)
-        QMetaObject::invokeMethod(this, &TFrmPlay::ServeFrameRequest, Qt::QueuedConnection);
-    requestServed_.wait(lock, [this] { return !requestPending_; });
-}
-
-void TFrmPlay::ServeFrameRequest()
-{
-    std::unique_lock<std::mutex> lock(requestMutex_);
-    if (!requestPending_)
-        return;
-    const int width = pendingWidth_;
-    const int height = pendingHeight_;
-    char text[sizeof pendingText_];
-    std::memcpy(text, pendingText_, sizeof text);
-    lock.unlock();
-
     if (width >= 0)
         resize(std::min(width, kMaxWindowSide), this->height());
     if (height >= 0)
         resize(this->width(), std::min(height, kMaxWindowSide));
-    FrameRequestHandler(std::string_view(text, sizeof text));
-
-    lock.lock();
-    requestPending_ = false;
-    pendingWidth_ = pendingHeight_ = -1;
-    lock.unlock();
-    requestServed_.notify_all();
+    FrameRequestHandler(text);
 }
 
 void TFrmPlay::FrameRequestHandler(std::string_view text)
@@ -422,32 +369,13 @@ void TFrmPlay::TransparentClick() { SetTransparentPet(Transparent_->isChecked())
 
 void TFrmPlay::ApplyShape()
 {
-    if (!Transparent_->isChecked() || clear_.isNull() || frame_.isEmpty()) {
+    const QRegion shape = Transparent_->isChecked() ? shapes_.Shape(frame_, size()) : QRegion();
+    if (shape.isEmpty()) {
         if (!mask().isEmpty())
             clearMask();
-        return;
+    } else if (shape != mask()) {
+        setMask(shape);
     }
-    const std::array<int, 6> key{frame_.x(), frame_.y(), frame_.width(), frame_.height(), width(), height()};
-    auto found = shapes_.find(key);
-    if (found == shapes_.end()) {
-        // A frame of too fine a pattern would cost more to shape than it is worth, and more
-        // than the X server takes in one request: it shows whole.
-        const std::optional<QRegion> clear = ClearRegion(clear_, frame_, kMaxShapeRects);
-        QRegion shape = clear ? QRegion(rect()) - *clear : QRegion(rect());
-        // An empty mask would mean no mask at all; a frame that is see-through throughout
-        // gets a shape that lies outside the window.
-        if (shape.isEmpty())
-            shape = QRegion(-1, -1, 1, 1);
-        // Sixteen bytes a rectangle: the budget is about half the sheet's own size.
-        const qsizetype budget = std::max<qsizetype>(65536, clear_.width() * qsizetype{clear_.height()} / 8);
-        if (shapeRects_ + shape.rectCount() > budget) {
-            setMask(shape);
-            return;
-        }
-        shapeRects_ += shape.rectCount();
-        found = shapes_.emplace(key, std::move(shape)).first;
-    }
-    setMask(found->second);
 }
 
 void TFrmPlay::StopMedia()

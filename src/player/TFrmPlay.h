@@ -1,18 +1,16 @@
 #pragma once
 
+#include "player/FrameHandOff.h"
 #include "player/PlayerHost.h"
 #include "player/PlaybackEngine.h"
+#include "player/ShapeCache.h"
 
 #include <QImage>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
-#include <condition_variable>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class Prompts;
@@ -23,7 +21,7 @@ class QMediaPlayer;
 // The pet on the desktop: a borderless, always-on-top window exactly as large as the current
 // frame, moved by dragging anywhere in it and controlled through its pop-up menu. Every show
 // loads the package and starts playback; every close stops it and frees the package.
-class TFrmPlay : public QWidget, public PlayerHost, public FrameTarget {
+class TFrmPlay : public QWidget, public PlayerHost {
     Q_OBJECT
 public:
     explicit TFrmPlay(Prompts& prompts);
@@ -35,12 +33,9 @@ public:
     void SetPackagePath(const QString& path) override { packagePath_ = path; }
     void ShowPlayer() override;
 
-    // What the playback thread uses. The new size is applied, width then height, on the UI
-    // thread right before the frame it belongs to; FrameRequest returns once that frame is
-    // drawn.
-    void SetWidth(int width) override;
-    void SetHeight(int height) override;
-    void FrameRequest(std::string_view text, int action) override;
+    // What the playback thread draws through. The new size is applied, width then height,
+    // on the UI thread right before the frame it belongs to.
+    FrameTarget& Target() { return handOff_; }
 
     // The frame request on the UI thread: draws the sheet's rectangle named by the four
     // ten-digit fields of `text` (Left, Top, Width, Height).
@@ -88,8 +83,8 @@ private:
     // gives the window back its whole rectangle.
     void ApplyShape();
     void StopMedia();
-    // Serves the playback thread's pending frame request, if any (UI thread).
-    void ServeFrameRequest();
+    // A frame request from the playback thread, on the UI thread.
+    void ServeFrame(int width, int height, std::string_view text);
 
     Prompts& prompts_;
     QString packagePath_;
@@ -98,12 +93,7 @@ private:
 
     std::optional<QImage> sheet_;  // none: nothing may be drawn; a null image: nothing to draw
     QRect frame_;                  // the sheet rectangle on screen now
-    QImage clear_;                 // the sheet's see-through pixels; null: none
-    // The window's shape for a frame rectangle and window size, kept: frames come back
-    // every few hundred milliseconds. Up to a budget of rectangles, so a damaged manifest
-    // naming endless rectangles cannot grow it without bound.
-    std::map<std::array<int, 6>, QRegion> shapes_;
-    qsizetype shapeRects_ = 0;
+    TShapeCache shapes_;
     bool surfaceLocked_ = false;
 
     QMenu* pm1_ = nullptr;
@@ -117,16 +107,7 @@ private:
     QTimer tmr1_;
     std::unique_ptr<TPlaybackEngine> engine_;
 
-    // The hand-over of a frame request from the playback thread: the request waits here
-    // under the mutex, an eventfd wakes the UI thread, the condition says it is drawn. All of
-    // it is plain C++ and system calls, so thread checkers see every step.
-    std::mutex requestMutex_;
-    std::condition_variable requestServed_;
-    bool requestPending_ = false;
-    int pendingWidth_ = -1;
-    int pendingHeight_ = -1;
-    char pendingText_[40] = {};
-    int wakeFd_ = -1;
+    TFrameHandOff handOff_;
     QMediaPlayer* mediaPlayer_ = nullptr;  // made on the first audio request
 
     bool dragging_ = false;  // a move the window manager would not do for us

@@ -126,9 +126,9 @@ protected:
     {
         std::atomic<bool> drawn = false;
         std::thread playback([&] {
-            player_->SetWidth(width);
-            player_->SetHeight(height);
-            player_->FrameRequest(text, 0);
+            player_->Target().SetWidth(width);
+            player_->Target().SetHeight(height);
+            player_->Target().FrameRequest(text, 0);
             drawn = true;
         });
         EXPECT_TRUE(QTest::qWaitFor([&] { return drawn.load(); }, 2000));

@@ -1,0 +1,128 @@
+#include "player/FrameHandOff.h"
+#include "player/ShapeCache.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Served {
+    int width;
+    int height;
+    std::string text;
+};
+
+// The request text of frame `n`: its number in the first field.
+std::string RequestText(int n)
+{
+    std::string text = std::to_string(n);
+    return std::string(10 - text.size(), '0') + text + std::string(30, '0');
+}
+
+}  // namespace
+
+// Each request reaches the UI thread whole, with the size set before it, in order, and the
+// playback thread goes on only once it has been served; a UI thread that does not run its
+// event loop (a closing window) serves by hand.
+TEST(FrameHandOffTest, RequestsAreServedInOrderBeforeThePlaybackThreadGoesOn)
+{
+    constexpr int kFrames = 100;
+    std::vector<Served> served;
+    std::atomic<int> servedCount = 0;
+    TFrameHandOff handOff([&](int width, int height, std::string_view text) {
+        served.push_back({width, height, std::string(text)});
+        ++servedCount;
+    });
+    std::atomic<int> notYetServed = 0;  // requests that returned before they were served
+    std::thread playback([&] {
+        for (int n = 0; n < kFrames; ++n) {
+            if (n % 3 != 2) {  // every third frame keeps the size
+                handOff.SetWidth(n);
+                handOff.SetHeight(n + 1);
+            }
+            handOff.FrameRequest(RequestText(n), 0);
+            notYetServed += servedCount.load() <= n;
+        }
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return servedCount.load() >= kFrames / 2; }, 10000));
+    // The rest without the event loop.
+    while (servedCount.load() < kFrames)
+        handOff.ServePending();
+    playback.join();
+
+    EXPECT_EQ(notYetServed.load(), 0);
+    ASSERT_EQ(served.size(), std::size_t{kFrames});
+    for (int n = 0; n < kFrames; ++n) {
+        const Served& s = served[static_cast<std::size_t>(n)];
+        EXPECT_EQ(s.text, RequestText(n));
+        EXPECT_EQ(s.width, n % 3 == 2 ? -1 : n);
+        EXPECT_EQ(s.height, n % 3 == 2 ? -1 : n + 1);
+    }
+    // Nothing pending: serving again does nothing.
+    handOff.ServePending();
+    EXPECT_EQ(served.size(), std::size_t{kFrames});
+}
+
+namespace {
+
+// A 1-bit image of the see-through pixels: set where `clear(x, y)`.
+template <typename Clear>
+QImage ClearImage(int width, int height, Clear clear)
+{
+    QImage image(width, height, QImage::Format_Mono);
+    image.fill(0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (clear(x, y))
+                image.setPixel(x, y, 1);
+    return image;
+}
+
+}  // namespace
+
+TEST(ShapeCacheTest, ShapeIsTheWindowLessTheFramesSeeThroughPixels)
+{
+    // Left half of the sheet clear, right half opaque; a frame straddling both.
+    TShapeCache cache(ClearImage(64, 32, [](int x, int) { return x < 32; }));
+    const QRegion shape = cache.Shape(QRect(24, 0, 16, 8), QSize(16, 8));
+    EXPECT_EQ(shape, QRegion(8, 0, 8, 8));
+    // A frame wholly clear leaves nothing of the window, but is not "no mask".
+    const QRegion none = cache.Shape(QRect(0, 0, 8, 8), QSize(8, 8));
+    EXPECT_FALSE(none.isEmpty());
+    EXPECT_TRUE((none & QRegion(0, 0, 8, 8)).isEmpty());
+    // Opaque frame, empty frame, no clear pixels at all: the window shows whole.
+    EXPECT_EQ(cache.Shape(QRect(40, 0, 8, 8), QSize(8, 8)), QRegion(0, 0, 8, 8));
+    EXPECT_TRUE(cache.Shape(QRect(), QSize(8, 8)).isEmpty());
+    EXPECT_TRUE(TShapeCache().Shape(QRect(0, 0, 8, 8), QSize(8, 8)).isEmpty());
+}
+
+TEST(ShapeCacheTest, ShapesAreKeptWithinTheBudgetAndTooFinePatternsShowWhole)
+{
+    // Every other row clear: one rectangle per row of a frame.
+    TShapeCache cache(ClearImage(512, 512, [](int, int y) { return y % 2 == 0; }));
+    const qsizetype budget = cache.Budget();
+    ASSERT_EQ(budget, 65536);
+    const QRegion first = cache.Shape(QRect(0, 0, 100, 512), QSize(100, 512));
+    const qsizetype kept = cache.KeptRects();
+    EXPECT_EQ(kept, first.rectCount());
+    EXPECT_EQ(cache.Shape(QRect(0, 0, 100, 512), QSize(100, 512)), first);
+    EXPECT_EQ(cache.KeptRects(), kept);  // looked up, not worked out again
+    // Frames past the budget still get their shapes, unkept.
+    for (int x = 1; x < 512 && cache.KeptRects() + kept <= budget; ++x)
+        cache.Shape(QRect(x, 0, 100, 512), QSize(100, 512));
+    const qsizetype full = cache.KeptRects();
+    EXPECT_EQ(cache.Shape(QRect(0, 1, 100, 511), QSize(100, 511)), first.translated(0, -1) & QRegion(0, 0, 100, 511));
+    EXPECT_EQ(cache.KeptRects(), full);
+    EXPECT_LE(full, budget);
+
+    // A checkerboard of over a hundred thousand rectangles is not worth shaping.
+    TShapeCache fine(ClearImage(1024, 1024, [](int x, int y) { return (x + y) % 2 == 0; }));
+    EXPECT_TRUE(fine.Shape(QRect(0, 0, 1024, 1024), QSize(1024, 1024)).isEmpty());
+}
