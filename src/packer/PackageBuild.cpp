@@ -226,90 +226,114 @@ bool TPackageBuilder::ZipFolder(const QString& mask, const QString& packagePath)
     return true;
 }
 
-bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const QString& target)
+bool TPackageBuilder::WithinPackageLimits(const QList<TProjectAction>& project)
 {
-    const QDir work = QFileInfo(target).absoluteDir();
     qsizetype frameCount = 0;
     for (const TProjectAction& action : project)
         frameCount += action.Fragments.size();
-    if (project.size() > kMaxPackageActions || frameCount > kMaxPackageFrames) {
-        Fail(QStringLiteral("Error : the project holds %1 actions and %2 frames; a package holds at most %3 actions and "
-                            "%4 frames, as many as the player reads")
-                 .arg(project.size()).arg(frameCount).arg(kMaxPackageActions).arg(kMaxPackageFrames));
+    if (project.size() <= kMaxPackageActions && frameCount <= kMaxPackageFrames)
+        return true;
+    Fail(QStringLiteral("Error : the project holds %1 actions and %2 frames; a package holds at most %3 actions and "
+                        "%4 frames, as many as the player reads")
+             .arg(project.size()).arg(frameCount).arg(kMaxPackageActions).arg(kMaxPackageFrames));
+    return false;
+}
+
+bool TPackageBuilder::AllocateSheet(QSize size, QImage& sheet)
+{
+    if (size.isEmpty())
+        return true;  // no frames: a sheet without an image
+    sheet = QImage(size, QImage::Format_RGB888);
+    if (sheet.isNull()) {
+        Fail(QStringLiteral("Error : not enough memory for a sprite sheet of %1 by %2 pixels").arg(size.width()).arg(size.height()));
         return false;
     }
-    TSheetComposer composer(project);
-    QImage sheet;
-    if (!composer.SheetSize().isEmpty()) {
-        sheet = QImage(composer.SheetSize(), QImage::Format_RGB888);
-        if (sheet.isNull()) {
-            Fail(QStringLiteral("Error : not enough memory for a sprite sheet of %1 by %2 pixels")
-                     .arg(composer.SheetSize().width()).arg(composer.SheetSize().height()));
+    sheet.fill(Qt::white);
+    return true;
+}
+
+bool TPackageBuilder::ReportFrame(const TSheetComposer::Frame& frame, const QString& actionName, const QString& path)
+{
+    using Frame = TSheetComposer::Frame;
+    const QString prefix = actionName + QStringLiteral(" - ") + path;
+    if (frame.problem == Frame::Problem::Missing) {
+        ReportMissing(prefix + QStringLiteral(" does not exist!"));
+        return false;
+    }
+    if (hooks_.Memo)
+        hooks_.Memo(path);
+    switch (frame.problem) {
+    case Frame::Problem::Empty:
+        prompts_.Message(kAppTitle, QStringLiteral("0"));
+        Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(" File Size is Zero!"));
+        return false;
+    case Frame::Problem::Unsupported:
+        Fail(QStringLiteral("Error : ") + prefix + QStringLiteral("  Unsupported File Format ") + frame.format);
+        return false;
+    case Frame::Problem::TooLarge:
+        Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(": ") + frame.error);
+        return false;
+    case Frame::Problem::Missing:  // reported above
+    case Frame::Problem::Unreadable:
+    case Frame::Problem::None:
+        break;
+    }
+    if (!frame.error.isEmpty()) {
+        ShowError(frame.error);
+        return false;
+    }
+    return true;
+}
+
+bool TPackageBuilder::CopyAudio(const TProjectAction& action, const QDir& work, int& counter, TAction& built)
+{
+    for (const QString& path : action.Audio) {
+        if (!RequireFile(path, action.Name + QStringLiteral(" - ") + path + QStringLiteral(" does not exist!")))
+            return false;
+        const QString copy = QString::number(counter) + ExtractFileExt(path);
+        const QString destination = work.filePath(copy);
+        QFile::remove(destination);
+        QFile source(path);
+        if (!source.copy(destination)) {
+            Fail(QStringLiteral("Error : %1 - %2 could not be copied to %3: %4")
+                     .arg(action.Name, path, destination, source.errorString()));
             return false;
         }
-        sheet.fill(Qt::white);
+        built.AudioFiles.append(copy);
+        ++counter;
     }
+    return true;
+}
+
+bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const QString& target)
+{
+    if (!WithinPackageLimits(project))
+        return false;
+    TSheetComposer composer(project);
+    QImage sheet;
+    if (!AllocateSheet(composer.SheetSize(), sheet))
+        return false;
     composer.Decode(sheet.isNull() ? nullptr : &sheet, hooks_.FramesComposed);
-    const std::vector<TSheetComposer::Frame>& frames = composer.Frames();
-    using Frame = TSheetComposer::Frame;
 
     // Everything the person sees comes out in project order, as if each frame had been
     // read when its turn came.
+    const QDir work = QFileInfo(target).absoluteDir();
     TZvk package;
     std::size_t frameCounter = 0;
     int audioCounter = 0;
     for (const TProjectAction& action : project) {
-        const QString& name = action.Name;
         TAction& built = package.Actions.emplace_back();
         built.Index = static_cast<std::int32_t>(package.Actions.size() - 1);
-        built.Name = name;
+        built.Name = action.Name;
         for (const QString& path : action.Fragments) {
-            const Frame& frame = frames[frameCounter];
-            const QString prefix = name + QStringLiteral(" - ") + path;
-            if (frame.problem == Frame::Problem::Missing) {
-                ReportMissing(prefix + QStringLiteral(" does not exist!"));
+            const TSheetComposer::Frame& frame = composer.Frames()[frameCounter];
+            if (!ReportFrame(frame, action.Name, path))
                 return false;
-            }
-            if (hooks_.Memo)
-                hooks_.Memo(path);
-            switch (frame.problem) {
-            case Frame::Problem::Empty:
-                prompts_.Message(kAppTitle, QStringLiteral("0"));
-                Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(" File Size is Zero!"));
-                return false;
-            case Frame::Problem::Unsupported:
-                Fail(QStringLiteral("Error : ") + prefix + QStringLiteral("  Unsupported File Format ") + frame.format);
-                return false;
-            case Frame::Problem::TooLarge:
-                Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(": ") + frame.error);
-                return false;
-            case Frame::Problem::Missing:  // reported above
-            case Frame::Problem::Unreadable:
-            case Frame::Problem::None:
-                break;
-            }
-            if (!frame.error.isEmpty()) {
-                ShowError(frame.error);
-                return false;
-            }
             built.Fragments.push_back({static_cast<std::int32_t>(frameCounter), frame.top, 0, frame.height, frame.width});
             ++frameCounter;
         }
-        for (const QString& path : action.Audio) {
-            if (!RequireFile(path, name + QStringLiteral(" - ") + path + QStringLiteral(" does not exist!")))
-                return false;
-            const QString copy = QString::number(audioCounter) + ExtractFileExt(path);
-            const QString destination = work.filePath(copy);
-            QFile::remove(destination);
-            QFile source(path);
-            if (!source.copy(destination)) {
-                Fail(QStringLiteral("Error : %1 - %2 could not be copied to %3: %4")
-                         .arg(name, path, destination, source.errorString()));
-                return false;
-            }
-            built.AudioFiles.append(copy);
-            ++audioCounter;
-        }
+        if (!CopyAudio(action, work, audioCounter, built))
+            return false;
     }
     try {
         WriteManifest(package, work.filePath(kManifestMember));

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "package/PackageLayout.h"
+#include "package/Zvk.h"
 #include "packer/ActionModel.h"
+#include "packer/SheetComposer.h"
 
 #include <QList>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -36,6 +39,9 @@ struct TBuildHooks {
     std::function<void()> ProcessMessages;                    // between pieces of the archive
     std::function<void(bool built)> Done;                     // the outcome, before its box
 };
+
+class QDir;
+class QImage;
 
 class TPackageBuilder {
 public:
@@ -77,6 +83,11 @@ private:
     void ShowError(const QString& text);
     // The log line and box of a file that does not exist.
     void ReportMissing(const QString& message);
+    // Steps of ComposePackage; each reports its own failure.
+    bool WithinPackageLimits(const QList<TProjectAction>& project);
+    bool AllocateSheet(QSize size, QImage& sheet);
+    bool ReportFrame(const TSheetComposer::Frame& frame, const QString& actionName, const QString& path);
+    bool CopyAudio(const TProjectAction& action, const QDir& work, int& counter, TAction& built);
 
     Prompts& prompts_;
     TBuildHooks hooks_;
