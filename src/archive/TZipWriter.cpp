@@ -1,11 +1,10 @@
 #include "archive/TZipWriter.h"
 
 #include "archive/DosTime.h"
-#include "archive/Wildcard.h"
+#include "archive/ZipFileSearch.h"
 #include "archive/ZipError.h"
 #include "archive/ZipFormat.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -63,17 +62,16 @@ std::uint32_t Low32(std::uint64_t value, bool zip64) { return zip64 ? kZip64Mark
 
 // The fields that local and central headers share, in the same order: from "version needed
 // to extract" up to the uncompressed size. A size flagged big holds the Zip64 marker.
-template <class Entry>
-void PutSharedFields(Record& r, const Entry& entry, bool bigCompressed, bool bigOriginal)
+void PutSharedFields(Record& r, const TZipEntry& entry, std::uint16_t versionNeeded, bool bigCompressed, bool bigOriginal)
 {
-    r.U16(entry.versionNeeded)
-        .U16(entry.flags)
-        .U16(entry.method)
-        .U16(entry.dosTime)
-        .U16(entry.dosDate)
-        .U32(entry.crc)
-        .U32(Low32(entry.compressedSize, bigCompressed))
-        .U32(Low32(entry.uncompressedSize, bigOriginal));
+    r.U16(versionNeeded)
+        .U16(entry.Flags)
+        .U16(entry.Method)
+        .U16(entry.DosTime)
+        .U16(entry.DosDate)
+        .U32(entry.Crc32)
+        .U32(Low32(entry.CompressedSize, bigCompressed))
+        .U32(Low32(entry.UncompressedSize, bigOriginal));
 }
 
 // Names compare without regard to ASCII letter case, as on the file systems the format
@@ -87,35 +85,24 @@ QString AsciiLower(QString text)
     return text;
 }
 
-bool IsAscii(const QString& text)
+// The name's bytes as both headers carry them: ASCII as it is, anything else as UTF-8 with
+// the flag that says so.
+QByteArray EncodeName(const QString& name, std::uint16_t& flags)
 {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const bool ascii = std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii)
+        return name.toLatin1();
+    flags |= kFlagUtf8;
+    return name.toUtf8();
 }
 
-// A mask's name part "*.*" stands for every file, with or without a dot.
-QString NamePattern(QString pattern)
+// Files and folders alike carry the time they were last written and their attributes.
+void TakeStampAndAttributes(TZipEntry& entry, const QString& path)
 {
-    if (pattern.isEmpty() || pattern == u"*.*")
-        pattern = QStringLiteral("*");
-    return pattern.toLower();
-}
-
-// Masks with a folder part are matched against the file's absolute path, others against
-// its name.
-bool MatchesAnyMask(const QStringList& masks, const QFileInfo& file)
-{
-    for (const QString& mask : masks) {
-        const qsizetype slash = mask.lastIndexOf(u'/');
-        if (slash < 0) {
-            if (MatchesWildcard(NamePattern(mask), file.fileName().toLower()))
-                return true;
-        } else {
-            const QString pattern = mask.left(slash + 1).toLower() + NamePattern(mask.mid(slash + 1));
-            if (MatchesWildcard(pattern, file.absoluteFilePath().toLower()))
-                return true;
-        }
-    }
-    return false;
+    const TDosDateTime stamp = ToDosDateTime(QFileInfo(path).lastModified());
+    entry.DosTime = stamp.Time;
+    entry.DosDate = stamp.Date;
+    entry.ExternalAttributes = DosAttributesOf(path);
 }
 
 class Deflater {
@@ -123,19 +110,56 @@ public:
     explicit Deflater(int level)
     {
         // Raw deflate (negative window bits): ZIP carries no zlib wrapper.
-        if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        if (deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
             throw TZipError(QStringLiteral("Cannot start the deflate compressor"));
     }
-    ~Deflater() { deflateEnd(&stream); }
+    ~Deflater() { deflateEnd(&stream_); }
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 
-    z_stream stream{};
+    // Makes ready for a new entry; returns the most that `size` bytes can deflate to.
+    std::uint64_t Restart(std::uint64_t size)
+    {
+        if (deflateReset(&stream_) != Z_OK)
+            throw TZipError(QStringLiteral("Cannot reset the deflate compressor"));
+        return deflateBound(&stream_, static_cast<uLong>(size));
+    }
+
+    // Deflates `size` bytes from `in`, or with none ends the data, handing every piece of
+    // output to `sink`. Returns true once the stream is complete.
+    template <class Sink>
+    bool Deflate(Bytef* in, qint64 size, const Sink& sink, const QString& path)
+    {
+        stream_.next_in = in;
+        stream_.avail_in = static_cast<uInt>(size);
+        const int flush = size == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int result = Z_OK;
+        do {
+            stream_.next_out = reinterpret_cast<Bytef*>(output_.data());
+            stream_.avail_out = static_cast<uInt>(kWriteChunk);
+            result = deflate(&stream_, flush);
+            if (result == Z_STREAM_ERROR)
+                throw TZipError(QStringLiteral("Deflate failed on %1").arg(path));
+            sink(output_.data(), kWriteChunk - stream_.avail_out);
+        } while (stream_.avail_out == 0);
+        return result == Z_STREAM_END;
+    }
+
+private:
+    z_stream stream_{};
+    std::vector<char> output_ = std::vector<char>(kWriteChunk);
 };
 
 }  // namespace
 
-// The archive being written, with the compressor and buffers shared by all entries.
+// An entry as it goes into both headers. The stored name is kept as its bytes, so the
+// extractor's FolderPart and FileName stay empty.
+struct TZipWriter::Written : TZipEntry {
+    QByteArray storedName;
+    std::uint16_t versionNeeded = kVersionNeeded;
+};
+
+// The archive being written, with the compressor and read buffer shared by all entries.
 class TZipWriter::Session {
 public:
     Session(const QString& zipName, int level) : zipName_(zipName), file_(zipName)
@@ -176,9 +200,8 @@ public:
             Fail();
     }
 
-    std::unique_ptr<Deflater> deflater;
+    std::unique_ptr<Deflater> deflater;  // none when every entry is stored
     std::vector<char> input = std::vector<char>(kReadChunk);
-    std::vector<char> output = std::vector<char>(kWriteChunk);
 
 private:
     [[noreturn]] void Fail()
@@ -196,16 +219,6 @@ private:
     std::uint64_t end_ = 0;
 };
 
-struct TZipWriter::Search {
-    explicit Search(const QString& namePattern) : pattern(namePattern) {}
-
-    Wildcard pattern;         // lower-case name pattern
-    QString archivePath;      // ZipName, absolute and clean
-    QString archiveCanonical; // ZipName through its links, when it exists
-    QSet<QString> visited;    // folders searched: linked folders can form cycles
-    std::vector<Found> found;
-};
-
 int TZipWriter::WriteArchive()
 {
     if (!Password.isEmpty())
@@ -213,25 +226,20 @@ int TZipWriter::WriteArchive()
 
     // The search runs to its end before the archive is opened, so the temporary file can
     // never be found.
-    const std::vector<Found> found = ExpandMasks();
+    const std::vector<TFoundEntry> found = FindZipEntries(FilesList, ZipName, *this);
 
     Session session(ZipName, std::clamp(PackLevel, 0, 9));
     std::vector<Written> entries;
     QSet<QString> names;
     int added = 0;
-    for (const Found& item : found) {
+    for (const TFoundEntry& item : found) {
         PumpMessages();
         const QString key = AsciiLower(item.entryName);
         if (names.contains(key))
             continue;
         Written entry;
-        if (IsAscii(item.entryName)) {
-            entry.name = item.entryName.toLatin1();
-        } else {
-            entry.name = item.entryName.toUtf8();
-            entry.flags |= kFlagUtf8;
-        }
-        if (entry.name.size() > 0xFFFF)
+        entry.storedName = EncodeName(item.entryName, entry.Flags);
+        if (entry.storedName.size() > 0xFFFF)
             continue;
         if (item.folder) {
             AddFolder(session, item, entry);
@@ -249,159 +257,90 @@ int TZipWriter::WriteArchive()
     return added;
 }
 
-std::vector<TZipWriter::Found> TZipWriter::ExpandMasks() const
+bool TZipWriter::AddFile(Session& session, const TFoundEntry& file, Written& entry) const
 {
-    std::vector<Found> found;
-    const QFileInfo archive(ZipName);
-    for (const QString& mask : FilesList) {
-        const qsizetype slash = mask.lastIndexOf(u'/');
-        Search search(NamePattern(mask.mid(slash + 1)));
-        search.archivePath = QDir::cleanPath(archive.absoluteFilePath());
-        search.archiveCanonical = archive.canonicalFilePath();
-        SearchFolder(search, slash < 0 ? QStringLiteral(".") : mask.left(slash + 1), QString());
-        std::move(search.found.begin(), search.found.end(), std::back_inserter(found));
-    }
-    return found;
-}
-
-void TZipWriter::SearchFolder(Search& search, const QString& folder, const QString& storedPrefix) const
-{
-    const QDir dir(folder);
-    const QString canonical = dir.canonicalPath();
-    if (canonical.isEmpty() || search.visited.contains(canonical))
-        return;
-    search.visited.insert(canonical);
-
-    // Special files (pipes, devices) are left out by the filter: reading them could block.
-    QFileInfoList items =
-        dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
-    // Name order, independent of locale and file system, so the same folder gives the same archive.
-    std::sort(items.begin(), items.end(),
-              [](const QFileInfo& a, const QFileInfo& b) { return a.fileName() < b.fileName(); });
-
-    for (const QFileInfo& item : items) {
-        if (!item.isFile() || !search.pattern.Matches(item.fileName().toLower()) || !Wanted(search, item))
-            continue;
-        search.found.push_back({item.filePath(), StorePaths ? storedPrefix + item.fileName() : item.fileName(), false});
-    }
-    if (!Recurse)
-        return;
-    for (const QFileInfo& item : items) {
-        if (!item.isDir())
-            continue;
-        const QString prefix = storedPrefix + item.fileName() + u'/';
-        if (StorePaths && AddDirEntriesOnRecurse)
-            search.found.push_back({item.filePath(), prefix, true});
-        SearchFolder(search, item.filePath(), prefix);
-    }
-}
-
-bool TZipWriter::Wanted(const Search& search, const QFileInfo& file) const
-{
-    const std::uint32_t attributes = DosAttributesOf(file.filePath());
-    if (((attributes & kDosSystem) && !IncludeSysFiles) || ((attributes & kDosHidden) && !IncludeHiddenFiles) ||
-        ((attributes & kDosReadOnly) && !IncludeReadOnlyFiles) || ((attributes & kDosArchive) && !IncludeArchiveFiles))
-        return false;
-    // The archive never holds itself, whatever the letter case or the links used to name it.
-    if (QDir::cleanPath(file.absoluteFilePath()).compare(search.archivePath, Qt::CaseInsensitive) == 0)
-        return false;
-    if (!search.archiveCanonical.isEmpty() && file.canonicalFilePath() == search.archiveCanonical)
-        return false;
-    return !MatchesAnyMask(ExcludeList, file);
-}
-
-bool TZipWriter::AddFile(Session& session, const Found& file, Written& entry) const
-{
-    const QFileInfo info(file.path);
-    const TDosDateTime stamp = ToDosDateTime(info.lastModified());
-    entry.dosTime = stamp.Time;
-    entry.dosDate = stamp.Date;
-    entry.externalAttributes = DosAttributesOf(file.path);
-
+    TakeStampAndAttributes(entry, file.path);
     QFile input(file.path);
     if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
+    const bool compress = session.deflater && !MatchesAnyMask(NoCompressList, QFileInfo(file.path));
+    entry.Method = compress ? kMethodDeflated : kMethodStored;
 
-    Deflater* deflater = session.deflater.get();
-    if (deflater && MatchesAnyMask(NoCompressList, info))
-        deflater = nullptr;
-    entry.method = deflater ? kMethodDeflated : kMethodStored;
-    entry.offset = session.Pos();
-
-    // The local header cannot grow once the data follow it, so the Zip64 field is reserved
-    // whenever the data might not fit in 32 bits, judged by the size the file has now.
-    const auto sizeNow = static_cast<std::uint64_t>(std::max<qint64>(input.size(), 0));
-    std::uint64_t bound = sizeNow;
-    if (deflater) {
-        if (deflateReset(&deflater->stream) != Z_OK)
-            throw TZipError(QStringLiteral("Cannot reset the deflate compressor"));
-        bound = deflateBound(&deflater->stream, static_cast<uLong>(sizeNow));
-    }
-    const bool zip64 = sizeNow >= zip64SizeLimit_ || bound >= zip64SizeLimit_;
-    entry.versionNeeded = zip64 || entry.offset >= zip64SizeLimit_ ? kVersionNeededZip64 : kVersionNeeded;
-    const QByteArray provisional = LocalHeader(entry, zip64);
-    session.Write(provisional);
-
-    auto* in = reinterpret_cast<Bytef*>(session.input.data());
-    auto* out = reinterpret_cast<Bytef*>(session.output.data());
-    uLong crc = crc32(0, nullptr, 0);
-    for (;;) {
-        const qint64 got = input.read(session.input.data(), kReadChunk);
-        if (got < 0) {
-            // A file that cannot be read to its end is passed over like one that cannot be opened.
-            session.Seek(entry.offset);
-            return false;
-        }
-        crc = crc32(crc, in, static_cast<uInt>(got));
-        entry.uncompressedSize += static_cast<std::uint64_t>(got);
-        if (!deflater) {
-            session.Write(session.input.data(), got);
-            entry.compressedSize += static_cast<std::uint64_t>(got);
-            if (got == 0)
-                break;
-            continue;
-        }
-        z_stream& z = deflater->stream;
-        z.next_in = in;
-        z.avail_in = static_cast<uInt>(got);
-        const int flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-        int result = Z_OK;
-        do {
-            z.next_out = out;
-            z.avail_out = static_cast<uInt>(kWriteChunk);
-            result = deflate(&z, flush);
-            if (result == Z_STREAM_ERROR)
-                throw TZipError(QStringLiteral("Deflate failed on %1").arg(file.path));
-            const qint64 produced = kWriteChunk - z.avail_out;
-            session.Write(session.output.data(), produced);
-            entry.compressedSize += static_cast<std::uint64_t>(produced);
-        } while (z.avail_out == 0);
-        if (result == Z_STREAM_END)
-            break;
-    }
-    entry.crc = static_cast<std::uint32_t>(crc);
-
-    // A file that grew past 32 bits while being read has no room for its sizes.
-    if (!zip64 && (entry.compressedSize >= zip64SizeLimit_ || entry.uncompressedSize >= zip64SizeLimit_)) {
-        session.Seek(entry.offset);
+    const bool zip64 = WriteProvisionalHeader(session, entry, input.size());
+    // A file that cannot be read to its end is passed over like one that cannot be opened,
+    // and so is one that outgrew its header; the next entry is written over what it left.
+    if (!CopyData(session, input, entry, file.path) || !FitsLocalHeader(entry, zip64)) {
+        session.Seek(entry.LocalHeaderOffset);
         return false;
     }
-    const std::uint64_t end = session.Pos();
-    session.Seek(entry.offset);
-    session.Write(LocalHeader(entry, zip64));
-    session.Seek(end);
+    CompleteLocalHeader(session, entry, zip64);
     return true;
 }
 
-void TZipWriter::AddFolder(Session& session, const Found& folder, Written& entry) const
+// The local header goes ahead of the data, before their sizes and CRC are known, and cannot
+// grow once the data follow it: the Zip64 field is reserved whenever the data might not fit
+// in 32 bits, judged by the size the file has now. Returns whether it was.
+bool TZipWriter::WriteProvisionalHeader(Session& session, Written& entry, qint64 fileSize) const
 {
-    const TDosDateTime stamp = ToDosDateTime(QFileInfo(folder.path).lastModified());
-    entry.dosTime = stamp.Time;
-    entry.dosDate = stamp.Date;
-    entry.externalAttributes = DosAttributesOf(folder.path);
-    entry.method = kMethodStored;
-    entry.offset = session.Pos();
-    entry.versionNeeded = entry.offset >= zip64SizeLimit_ ? kVersionNeededZip64 : kVersionNeeded;
+    entry.LocalHeaderOffset = session.Pos();
+    const auto sizeNow = static_cast<std::uint64_t>(std::max<qint64>(fileSize, 0));
+    const std::uint64_t bound = entry.Method == kMethodDeflated ? session.deflater->Restart(sizeNow) : sizeNow;
+    const bool zip64 = sizeNow >= zip64SizeLimit_ || bound >= zip64SizeLimit_;
+    entry.versionNeeded =
+        zip64 || entry.LocalHeaderOffset >= zip64SizeLimit_ ? kVersionNeededZip64 : kVersionNeeded;
+    session.Write(LocalHeader(entry, zip64));
+    return zip64;
+}
+
+// Copies the file's data into the archive, stored or deflated as entry.Method says, and
+// counts their sizes and CRC. False when the file cannot be read to its end.
+bool TZipWriter::CopyData(Session& session, QFile& input, Written& entry, const QString& path)
+{
+    auto* in = reinterpret_cast<Bytef*>(session.input.data());
+    const auto sink = [&](const char* data, qint64 size) {
+        session.Write(data, size);
+        entry.CompressedSize += static_cast<std::uint64_t>(size);
+    };
+    uLong crc = crc32(0, nullptr, 0);
+    for (bool complete = false; !complete;) {
+        const qint64 got = input.read(session.input.data(), kReadChunk);
+        if (got < 0)
+            return false;
+        crc = crc32(crc, in, static_cast<uInt>(got));
+        entry.UncompressedSize += static_cast<std::uint64_t>(got);
+        if (entry.Method == kMethodDeflated) {
+            complete = session.deflater->Deflate(in, got, sink, path);
+        } else {
+            sink(session.input.data(), got);
+            complete = got == 0;
+        }
+    }
+    entry.Crc32 = static_cast<std::uint32_t>(crc);
+    return true;
+}
+
+// A file that grew past 32 bits while being read has no room for its sizes in a header
+// written without the Zip64 field.
+bool TZipWriter::FitsLocalHeader(const Written& entry, bool zip64) const
+{
+    return zip64 || (entry.CompressedSize < zip64SizeLimit_ && entry.UncompressedSize < zip64SizeLimit_);
+}
+
+// Writes the sizes and CRC, now known, over the provisional header.
+void TZipWriter::CompleteLocalHeader(Session& session, const Written& entry, bool zip64) const
+{
+    const std::uint64_t end = session.Pos();
+    session.Seek(entry.LocalHeaderOffset);
+    session.Write(LocalHeader(entry, zip64));
+    session.Seek(end);
+}
+
+void TZipWriter::AddFolder(Session& session, const TFoundEntry& folder, Written& entry) const
+{
+    TakeStampAndAttributes(entry, folder.path);
+    entry.Method = kMethodStored;
+    entry.LocalHeaderOffset = session.Pos();
+    entry.versionNeeded = entry.LocalHeaderOffset >= zip64SizeLimit_ ? kVersionNeededZip64 : kVersionNeeded;
     session.Write(LocalHeader(entry, false));
 }
 
@@ -409,43 +348,43 @@ QByteArray TZipWriter::LocalHeader(const Written& entry, bool zip64) const
 {
     Record r;
     r.U32(kLocalHeaderSignature);
-    PutSharedFields(r, entry, zip64, zip64);
-    r.U16(static_cast<std::uint16_t>(entry.name.size()))
+    PutSharedFields(r, entry, entry.versionNeeded, zip64, zip64);
+    r.U16(static_cast<std::uint16_t>(entry.storedName.size()))
         .U16(zip64 ? 20 : 0)
-        .Bytes(entry.name);
+        .Bytes(entry.storedName);
     // In the local header the Zip64 field always holds both sizes, uncompressed first.
     if (zip64)
-        r.U16(kZip64ExtraId).U16(16).U64(entry.uncompressedSize).U64(entry.compressedSize);
+        r.U16(kZip64ExtraId).U16(16).U64(entry.UncompressedSize).U64(entry.CompressedSize);
     return r.data;
 }
 
 QByteArray TZipWriter::CentralHeader(const Written& entry) const
 {
-    const bool bigOriginal = entry.uncompressedSize >= zip64SizeLimit_;
-    const bool bigCompressed = entry.compressedSize >= zip64SizeLimit_;
-    const bool bigOffset = entry.offset >= zip64SizeLimit_;
+    const bool bigOriginal = entry.UncompressedSize >= zip64SizeLimit_;
+    const bool bigCompressed = entry.CompressedSize >= zip64SizeLimit_;
+    const bool bigOffset = entry.LocalHeaderOffset >= zip64SizeLimit_;
     // Only the values whose classic field holds the marker are in the Zip64 field, in this order.
     Record extra;
     if (bigOriginal || bigCompressed || bigOffset) {
         extra.U16(kZip64ExtraId).U16(static_cast<std::uint16_t>(8 * (int{bigOriginal} + bigCompressed + bigOffset)));
         if (bigOriginal)
-            extra.U64(entry.uncompressedSize);
+            extra.U64(entry.UncompressedSize);
         if (bigCompressed)
-            extra.U64(entry.compressedSize);
+            extra.U64(entry.CompressedSize);
         if (bigOffset)
-            extra.U64(entry.offset);
+            extra.U64(entry.LocalHeaderOffset);
     }
     Record r;
     r.U32(kCentralHeaderSignature).U16(kVersionMadeBy);
-    PutSharedFields(r, entry, bigCompressed, bigOriginal);
-    r.U16(static_cast<std::uint16_t>(entry.name.size()))
+    PutSharedFields(r, entry, entry.versionNeeded, bigCompressed, bigOriginal);
+    r.U16(static_cast<std::uint16_t>(entry.storedName.size()))
         .U16(static_cast<std::uint16_t>(extra.data.size()))
         .U16(0)  // comment length
         .U16(0)  // disk number start
         .U16(0)  // internal attributes
-        .U32(entry.externalAttributes)
-        .U32(Low32(entry.offset, bigOffset))
-        .Bytes(entry.name)
+        .U32(entry.ExternalAttributes)
+        .U32(Low32(entry.LocalHeaderOffset, bigOffset))
+        .Bytes(entry.storedName)
         .Bytes(extra.data);
     return r.data;
 }

@@ -1,15 +1,17 @@
 #pragma once
 
 #include "archive/TZipExtractor.h"
+#include "archive/ZipFileSearch.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <cstdint>
 #include <vector>
 
-class QFileInfo;
+class QFile;
 
 // An archive is never updated in place: every write makes a new one, replacing ZipName.
 
@@ -22,20 +24,12 @@ class QFileInfo;
 // MS-DOS time stamps and attributes, and use Zip64 only where a size, an offset or the
 // entry count does not fit the classic fields. The archive is written to a temporary file
 // beside ZipName and renamed into place at the end, so a failed write leaves nothing behind.
-class TZipWriter : public TZipExtractor {
+class TZipWriter : public TZipExtractor, public TZipSearchSettings {
 public:
-    // --- properties (ZipName, FilesList and the message pump come from the extractor) ---
-    bool Recurse = false;               // search the mask's folder at any depth
-    bool StorePaths = false;            // false: entries are named by the bare file name
-    bool IncludeHiddenFiles = false;    // the Include settings judge files; every folder is searched
-    bool IncludeReadOnlyFiles = true;
-    bool IncludeSysFiles = false;
-    bool IncludeArchiveFiles = true;
+    // --- properties (ZipName, FilesList and the message pump come from the extractor; Recurse,
+    // StorePaths, the Include settings, ExcludeList and AddDirEntriesOnRecurse from the search) ---
     int PackLevel = 6;                  // deflate level 1-9, 0 stores; others are clamped to 0-9
-    QStringList ExcludeList;            // masks of files to leave out (a mask with a folder
-                                        // part is matched against the absolute path)
     QStringList NoCompressList;         // masks of files to store uncompressed
-    bool AddDirEntriesOnRecurse = false;  // folder entries; only with StorePaths, else no effect
 
     // Writes the archive and returns the number of files added. Raises TZipError when the
     // archive cannot be written; nothing is left at ZipName then (an archive that was there
@@ -49,32 +43,15 @@ protected:
     std::uint64_t zip64CountLimit_ = 0xFFFF;
 
 private:
-    struct Found {
-        QString path;            // native path of the file or folder
-        QString entryName;       // as stored, "/" between folders
-        bool folder = false;
-    };
-    struct Written {
-        QByteArray name;  // stored bytes
-        std::uint16_t versionNeeded = 20;
-        std::uint16_t flags = 0;
-        std::uint16_t method = 0;
-        std::uint16_t dosTime = 0;
-        std::uint16_t dosDate = 0;
-        std::uint32_t crc = 0;
-        std::uint64_t compressedSize = 0;
-        std::uint64_t uncompressedSize = 0;
-        std::uint32_t externalAttributes = 0;
-        std::uint64_t offset = 0;
-    };
-    struct Search;
+    struct Written;
     class Session;
 
-    std::vector<Found> ExpandMasks() const;
-    void SearchFolder(Search& search, const QString& folder, const QString& storedPrefix) const;
-    bool Wanted(const Search& search, const QFileInfo& file) const;
-    bool AddFile(Session& session, const Found& file, Written& entry) const;
-    void AddFolder(Session& session, const Found& folder, Written& entry) const;
+    bool AddFile(Session& session, const TFoundEntry& file, Written& entry) const;
+    void AddFolder(Session& session, const TFoundEntry& folder, Written& entry) const;
+    bool WriteProvisionalHeader(Session& session, Written& entry, qint64 fileSize) const;
+    static bool CopyData(Session& session, QFile& input, Written& entry, const QString& path);
+    bool FitsLocalHeader(const Written& entry, bool zip64) const;
+    void CompleteLocalHeader(Session& session, const Written& entry, bool zip64) const;
     void WriteCentralDirectory(Session& session, const std::vector<Written>& entries) const;
     QByteArray LocalHeader(const Written& entry, bool zip64) const;
     QByteArray CentralHeader(const Written& entry) const;

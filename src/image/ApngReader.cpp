@@ -258,175 +258,226 @@ FrameControl ReadFrameControl(const Chunk& chunk, const Layout& layout, bool bef
 }
 
 // Checks the whole chunk structure against the APNG rules and the limits; reads no pixels.
-Layout ReadLayout(const QByteArray& data, const QString& name)
+// The walk over a file's chunks that checks its structure and notes where each frame's
+// data lies; one member per kind of chunk.
+class LayoutReader {
+public:
+    explicit LayoutReader(const QString& name) : name_(name) {}
+    Layout Read(const QByteArray& data);
+
+private:
+    enum class Idat { Before, Inside, After };
+
+    void Palette(const Chunk& chunk);
+    void AnimationControl(const Chunk& chunk);
+    void FrameControlChunk(const Chunk& chunk);
+    void ImageData(const Chunk& chunk);
+    void FrameData(const Chunk& chunk);
+    void Finish();
+    void CheckSequence(const Chunk& chunk);
+    bool UnfinishedFrame() const { return !layout_.frames.empty() && layout_.frames.back().dataBegin == 0; }
+
+    const QString& name_;
+    Layout layout_;
+    Idat idat_ = Idat::Before;
+    std::size_t idatBegin_ = 0;
+    std::size_t idatEnd_ = 0;
+    bool animated_ = false;  // an animation control came before the image data
+    bool controlBeforeAnimation_ = false;
+    std::uint32_t declaredFrames_ = 0;
+    std::uint32_t nextSequence_ = 0;
+};
+
+Layout LayoutReader::Read(const QByteArray& data)
 {
     if (data.size() > kMaxAnimationFileSize)
-        Fail(name, QStringLiteral("the file is larger than %1 MB").arg(kMaxAnimationFileSize >> 20));
+        Fail(name_, QStringLiteral("the file is larger than %1 MB").arg(kMaxAnimationFileSize >> 20));
     const auto size = static_cast<std::size_t>(data.size());
     if (size < sizeof kSignature || std::memcmp(data.constData(), kSignature, sizeof kSignature) != 0)
-        Fail(name, QStringLiteral("not a PNG file"));
+        Fail(name_, QStringLiteral("not a PNG file"));
 
-    Layout layout;
     ChunkWalker walker(data, sizeof kSignature, size);
     Chunk chunk;
     if (!walker.Next(&chunk))
-        Fail(name, walker.Error().isEmpty() ? QStringLiteral("the image header is missing") : walker.Error());
-    ReadHeader(chunk, name, &layout);
+        Fail(name_, walker.Error().isEmpty() ? QStringLiteral("the image header is missing") : walker.Error());
+    ReadHeader(chunk, name_, &layout_);
 
-    enum class Idat { Before, Inside, After } idat = Idat::Before;
-    std::size_t idatBegin = 0;
-    std::size_t idatEnd = 0;
-    bool animated = false;  // an animation control came before the image data
-    bool controlBeforeAnimation = false;
-    std::uint32_t declaredFrames = 0;
-    std::uint32_t nextSequence = 0;
     bool ended = false;
-
-    const auto checkSequence = [&](const Chunk& c) {
-        const std::uint32_t sequence = Big32(c.data);
-        if (sequence != nextSequence) {
-            Fail(name, QStringLiteral("chunk %1 has sequence number %2 where %3 belongs")
-                           .arg(TypeName(c.type))
-                           .arg(sequence)
-                           .arg(nextSequence));
-        }
-        ++nextSequence;
-    };
-    const auto unfinishedFrame = [&]() { return !layout.frames.empty() && layout.frames.back().dataBegin == 0; };
-
     while (!ended && walker.Next(&chunk)) {
-        if (idat == Idat::Inside && chunk.type != kIDAT)
-            idat = Idat::After;
+        if (idat_ == Idat::Inside && chunk.type != kIDAT)
+            idat_ = Idat::After;
         switch (chunk.type) {
         case kIHDR:
-            Fail(name, QStringLiteral("a second image header"));
+            Fail(name_, QStringLiteral("a second image header"));
         case kPLTE:
-            CheckCrc(chunk, name);
-            if (idat != Idat::Before)
-                Fail(name, QStringLiteral("the palette comes after the image data"));
-            if (!layout.palette.isEmpty())
-                Fail(name, QStringLiteral("a second palette"));
-            if (chunk.length == 0 || chunk.length % 3 != 0 || chunk.length > 768)
-                Fail(name, QStringLiteral("a palette of %1 bytes").arg(chunk.length));
-            if (layout.header[1] == 0 || layout.header[1] == 4)
-                Fail(name, QStringLiteral("a palette in a grey image"));
-            layout.palette = QByteArray(reinterpret_cast<const char*>(chunk.data), static_cast<qsizetype>(chunk.length));
+            Palette(chunk);
             break;
         case kTRNS:
-            CheckCrc(chunk, name);
-            if (idat == Idat::Before)
-                ReadTransparency(chunk, &layout);
+            CheckCrc(chunk, name_);
+            if (idat_ == Idat::Before)
+                ReadTransparency(chunk, &layout_);
             break;
-        case kACTL: {
-            // After the image data it is no animation: the file is a still.
-            if (idat != Idat::Before)
-                break;
-            CheckCrc(chunk, name);
-            if (animated)
-                Fail(name, QStringLiteral("a second animation control"));
-            if (chunk.length != 8)
-                Fail(name, QStringLiteral("an animation control of %1 bytes").arg(chunk.length));
-            if (controlBeforeAnimation)
-                Fail(name, QStringLiteral("a frame control comes before the animation control"));
-            declaredFrames = Big32(chunk.data);
-            if (declaredFrames == 0)
-                Fail(name, QStringLiteral("the animation has no frames"));
-            if (declaredFrames > kMaxAnimationFrames)
-                Fail(name, QStringLiteral("%1 frames, more than %2").arg(declaredFrames).arg(kMaxAnimationFrames));
-            if (std::int64_t{declaredFrames} * layout.width * layout.height * 4 > kMaxAnimationBytes) {
-                Fail(name, QStringLiteral("%1 frames of %2 by %3 pixels need more than %4 MB")
-                               .arg(declaredFrames)
-                               .arg(layout.width)
-                               .arg(layout.height)
-                               .arg(kMaxAnimationBytes >> 20));
-            }
-            animated = true;
-            layout.frames.reserve(declaredFrames);
+        case kACTL:
+            AnimationControl(chunk);
             break;
-        }
         case kFCTL:
-            if (!animated) {
-                controlBeforeAnimation = controlBeforeAnimation || idat == Idat::Before;
-                break;
-            }
-            CheckCrc(chunk, name);
-            if (chunk.length != 26)
-                Fail(name, QStringLiteral("a frame control of %1 bytes").arg(chunk.length));
-            checkSequence(chunk);
-            if (unfinishedFrame())
-                Fail(name, QStringLiteral("frame %1 has no image data").arg(layout.frames.size() - 1));
-            if (layout.frames.size() == declaredFrames)
-                Fail(name, QStringLiteral("more frames than the %1 the animation control gives").arg(declaredFrames));
-            layout.frames.push_back(ReadFrameControl(chunk, layout, idat == Idat::Before, name));
+            FrameControlChunk(chunk);
             break;
         case kIDAT:
-            CheckCrc(chunk, name);
-            if (idat == Idat::After)
-                Fail(name, QStringLiteral("the image data is split by other chunks"));
-            if (idat == Idat::Before) {
-                idat = Idat::Inside;
-                idatBegin = chunk.begin;
-            }
-            idatEnd = chunk.end;
-            if (animated && !layout.frames.empty() && layout.frames.back().fromIdat) {
-                layout.frames.back().dataBegin = idatBegin;
-                layout.frames.back().dataEnd = idatEnd;
-            }
+            ImageData(chunk);
             break;
-        case kFDAT: {
-            if (!animated)
-                break;
-            CheckCrc(chunk, name);
-            if (chunk.length < 4)
-                Fail(name, QStringLiteral("a frame data chunk without a sequence number"));
-            checkSequence(chunk);
-            if (idat == Idat::Before)
-                Fail(name, QStringLiteral("frame data comes before the image data"));
-            if (layout.frames.empty() || layout.frames.back().fromIdat)
-                Fail(name, QStringLiteral("frame data without its frame control"));
-            FrameControl& frame = layout.frames.back();
-            if (frame.dataBegin == 0)
-                frame.dataBegin = chunk.begin;
-            frame.dataEnd = chunk.end;
+        case kFDAT:
+            FrameData(chunk);
             break;
-        }
         case kIEND:
             ended = true;
             break;
         default:
             // Bit 5 of the first letter clear: a chunk the image cannot be shown without.
             if ((chunk.type & 0x20000000) == 0)
-                Fail(name, QStringLiteral("unknown critical chunk %1").arg(TypeName(chunk.type)));
+                Fail(name_, QStringLiteral("unknown critical chunk %1").arg(TypeName(chunk.type)));
             break;
         }
     }
     if (!walker.Error().isEmpty())
-        Fail(name, walker.Error());
+        Fail(name_, walker.Error());
     if (!ended)
-        Fail(name, QStringLiteral("the file ends without its end chunk"));
-    if (idat == Idat::Before)
-        Fail(name, QStringLiteral("no image data"));
-    if (layout.header[1] == 3 && layout.palette.isEmpty())
-        Fail(name, QStringLiteral("the palette is missing"));
-    layout.transparent = (layout.header[1] & 4) != 0 || !layout.transparency.isEmpty();
-
-    if (!animated) {
-        FrameControl still;
-        still.width = layout.width;
-        still.height = layout.height;
-        still.fromIdat = true;
-        still.dataBegin = idatBegin;
-        still.dataEnd = idatEnd;
-        layout.frames.assign(1, still);
-    } else if (layout.frames.size() != declaredFrames) {
-        Fail(name, QStringLiteral("the animation control gives %1 frames, the file has %2")
-                       .arg(declaredFrames)
-                       .arg(layout.frames.size()));
-    } else if (unfinishedFrame()) {
-        Fail(name, QStringLiteral("frame %1 has no image data").arg(layout.frames.size() - 1));
-    }
-    return layout;
+        Fail(name_, QStringLiteral("the file ends without its end chunk"));
+    Finish();
+    return std::move(layout_);
 }
+
+void LayoutReader::CheckSequence(const Chunk& chunk)
+{
+    const std::uint32_t sequence = Big32(chunk.data);
+    if (sequence != nextSequence_) {
+        Fail(name_, QStringLiteral("chunk %1 has sequence number %2 where %3 belongs")
+                        .arg(TypeName(chunk.type))
+                        .arg(sequence)
+                        .arg(nextSequence_));
+    }
+    ++nextSequence_;
+}
+
+void LayoutReader::Palette(const Chunk& chunk)
+{
+    CheckCrc(chunk, name_);
+    if (idat_ != Idat::Before)
+        Fail(name_, QStringLiteral("the palette comes after the image data"));
+    if (!layout_.palette.isEmpty())
+        Fail(name_, QStringLiteral("a second palette"));
+    if (chunk.length == 0 || chunk.length % 3 != 0 || chunk.length > 768)
+        Fail(name_, QStringLiteral("a palette of %1 bytes").arg(chunk.length));
+    if (layout_.header[1] == 0 || layout_.header[1] == 4)
+        Fail(name_, QStringLiteral("a palette in a grey image"));
+    layout_.palette = QByteArray(reinterpret_cast<const char*>(chunk.data), static_cast<qsizetype>(chunk.length));
+}
+
+void LayoutReader::AnimationControl(const Chunk& chunk)
+{
+    // After the image data it is no animation: the file is a still.
+    if (idat_ != Idat::Before)
+        return;
+    CheckCrc(chunk, name_);
+    if (animated_)
+        Fail(name_, QStringLiteral("a second animation control"));
+    if (chunk.length != 8)
+        Fail(name_, QStringLiteral("an animation control of %1 bytes").arg(chunk.length));
+    if (controlBeforeAnimation_)
+        Fail(name_, QStringLiteral("a frame control comes before the animation control"));
+    declaredFrames_ = Big32(chunk.data);
+    if (declaredFrames_ == 0)
+        Fail(name_, QStringLiteral("the animation has no frames"));
+    if (declaredFrames_ > kMaxAnimationFrames)
+        Fail(name_, QStringLiteral("%1 frames, more than %2").arg(declaredFrames_).arg(kMaxAnimationFrames));
+    if (std::int64_t{declaredFrames_} * layout_.width * layout_.height * 4 > kMaxAnimationBytes) {
+        Fail(name_, QStringLiteral("%1 frames of %2 by %3 pixels need more than %4 MB")
+                        .arg(declaredFrames_)
+                        .arg(layout_.width)
+                        .arg(layout_.height)
+                        .arg(kMaxAnimationBytes >> 20));
+    }
+    animated_ = true;
+    layout_.frames.reserve(declaredFrames_);
+}
+
+void LayoutReader::FrameControlChunk(const Chunk& chunk)
+{
+    if (!animated_) {
+        controlBeforeAnimation_ = controlBeforeAnimation_ || idat_ == Idat::Before;
+        return;
+    }
+    CheckCrc(chunk, name_);
+    if (chunk.length != 26)
+        Fail(name_, QStringLiteral("a frame control of %1 bytes").arg(chunk.length));
+    CheckSequence(chunk);
+    if (UnfinishedFrame())
+        Fail(name_, QStringLiteral("frame %1 has no image data").arg(layout_.frames.size() - 1));
+    if (layout_.frames.size() == declaredFrames_)
+        Fail(name_, QStringLiteral("more frames than the %1 the animation control gives").arg(declaredFrames_));
+    layout_.frames.push_back(ReadFrameControl(chunk, layout_, idat_ == Idat::Before, name_));
+}
+
+void LayoutReader::ImageData(const Chunk& chunk)
+{
+    CheckCrc(chunk, name_);
+    if (idat_ == Idat::After)
+        Fail(name_, QStringLiteral("the image data is split by other chunks"));
+    if (idat_ == Idat::Before) {
+        idat_ = Idat::Inside;
+        idatBegin_ = chunk.begin;
+    }
+    idatEnd_ = chunk.end;
+    if (animated_ && !layout_.frames.empty() && layout_.frames.back().fromIdat) {
+        layout_.frames.back().dataBegin = idatBegin_;
+        layout_.frames.back().dataEnd = idatEnd_;
+    }
+}
+
+void LayoutReader::FrameData(const Chunk& chunk)
+{
+    if (!animated_)
+        return;
+    CheckCrc(chunk, name_);
+    if (chunk.length < 4)
+        Fail(name_, QStringLiteral("a frame data chunk without a sequence number"));
+    CheckSequence(chunk);
+    if (idat_ == Idat::Before)
+        Fail(name_, QStringLiteral("frame data comes before the image data"));
+    if (layout_.frames.empty() || layout_.frames.back().fromIdat)
+        Fail(name_, QStringLiteral("frame data without its frame control"));
+    FrameControl& frame = layout_.frames.back();
+    if (frame.dataBegin == 0)
+        frame.dataBegin = chunk.begin;
+    frame.dataEnd = chunk.end;
+}
+
+void LayoutReader::Finish()
+{
+    if (idat_ == Idat::Before)
+        Fail(name_, QStringLiteral("no image data"));
+    if (layout_.header[1] == 3 && layout_.palette.isEmpty())
+        Fail(name_, QStringLiteral("the palette is missing"));
+    layout_.transparent = (layout_.header[1] & 4) != 0 || !layout_.transparency.isEmpty();
+
+    if (!animated_) {
+        FrameControl still;
+        still.width = layout_.width;
+        still.height = layout_.height;
+        still.fromIdat = true;
+        still.dataBegin = idatBegin_;
+        still.dataEnd = idatEnd_;
+        layout_.frames.assign(1, still);
+    } else if (layout_.frames.size() != declaredFrames_) {
+        Fail(name_, QStringLiteral("the animation control gives %1 frames, the file has %2")
+                        .arg(declaredFrames_)
+                        .arg(layout_.frames.size()));
+    } else if (UnfinishedFrame()) {
+        Fail(name_, QStringLiteral("frame %1 has no image data").arg(layout_.frames.size() - 1));
+    }
+}
+
+Layout ReadLayout(const QByteArray& data, const QString& name) { return LayoutReader(name).Read(data); }
 
 void AppendChunk(QByteArray& out, const char* type, const QByteArray& data)
 {

@@ -62,6 +62,15 @@ TXmlNodeData* Require(TXmlNodeData* node)
     return node;
 }
 
+// Only elements hold child elements. A lookup under any other node raises the same text as
+// an addition would: the reader of a damaged manifest gives it as its reason.
+TXmlNodeData* RequireElement(TXmlNodeData* node, const QString& childName)
+{
+    if (Require(node)->kind != TXmlNode::Kind::Element)
+        throw TXmlError(QStringLiteral("Cannot add <%1> to a node that is no element").arg(childName));
+    return node;
+}
+
 void WriteNode(QXmlStreamWriter& writer, const TXmlNodeData& node)
 {
     switch (node.kind) {
@@ -114,6 +123,8 @@ int TXmlNode::ChildCount() const { return node_ != nullptr ? node_->childCount :
 
 TXmlNodeList::TXmlNodeList(TXmlNodeData* parent)
 {
+    if (parent == nullptr)
+        return;
     nodes_.reserve(static_cast<std::size_t>(parent->childCount));
     for (TXmlNodeData* child = parent->firstChild; child != nullptr; child = child->nextSibling)
         nodes_.push_back(child);
@@ -143,159 +154,124 @@ TXmlDocument TXmlDocument::Load(const QString& path, const TXmlLimits& limits)
     // The size first, then at most one byte more than it: a file that grows meanwhile is
     // caught too, and the buffer is never larger than the file.
     const qint64 size = file.size();
-    if (size > limits.MaxBytes)
-        throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(path).arg(limits.MaxBytes >> 20));
+    CheckXmlSize(size, path, limits);
     const QByteArray bytes = file.read(size + 1);
-    if (bytes.size() > limits.MaxBytes)
-        throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(path).arg(limits.MaxBytes >> 20));
+    CheckXmlSize(bytes.size(), path, limits);
     return Parse(bytes, path, limits);
 }
 
 namespace {
 
-// The most attributes any one start tag holds, counted as the "=" between its name-value
-// pairs. Qt's reader checks each attribute against all before it, so a tag of many
-// thousand attributes must be refused before Qt sees it.
-bool AttributesWithin(const QByteArray& bytes, int limit)
-{
-    enum class State { Text, Tag, Quoted, Skipped };
-    State state = State::Text;
-    char quote = 0;
-    QByteArrayView end;  // what ends a skipped comment, section or instruction
-    int count = 0;
-    const char* data = bytes.constData();
-    const qsizetype size = bytes.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = data[i];
-        switch (state) {
-        case State::Text:
-            if (c != '<')
-                break;
-            state = State::Skipped;
-            if (QByteArrayView(data + i, size - i).startsWith("<!--")) {
-                end = "-->";
-            } else if (QByteArrayView(data + i, size - i).startsWith("<![CDATA[")) {
-                end = "]]>";
-            } else if (QByteArrayView(data + i, size - i).startsWith("<?")) {
-                end = "?>";
-            } else {
-                state = State::Tag;
-                count = 0;
-            }
-            break;
-        case State::Tag:
-            if (c == '"' || c == '\'') {
-                state = State::Quoted;
-                quote = c;
-            } else if (c == '=' && ++count > limit) {
-                return false;
-            } else if (c == '>') {
-                state = State::Text;
-            }
-            break;
-        case State::Quoted:
-            if (c == quote)
-                state = State::Tag;
-            break;
-        case State::Skipped:
-            if (c == end.front() && QByteArrayView(data + i, size - i).startsWith(end)) {
-                i += end.size() - 1;
-                state = State::Text;
-            }
-            break;
-        }
+// Builds the tree from the reader's tokens.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(TXmlDocumentData& data) : data_(data) {}
+
+    int Depth() const { return static_cast<int>(open_.size()); }
+    void Take(QXmlStreamReader& reader, QXmlStreamReader::TokenType token);
+
+private:
+    void Append(TXmlNodeData* node)
+    {
+        if (!open_.empty())
+            open_.back()->Append(node);
     }
-    return true;
+    void StartElement(const QXmlStreamReader& reader);
+    void Characters(const QXmlStreamReader& reader);
+    QString NameOf(QStringView name);
+
+    TXmlDocumentData& data_;
+    std::vector<TXmlNodeData*> open_;  // the elements from the root to the current one
+    std::vector<QString> names_;       // element names seen so far, shared between elements
+};
+
+void TreeBuilder::Take(QXmlStreamReader& reader, QXmlStreamReader::TokenType token)
+{
+    switch (token) {
+    case QXmlStreamReader::StartDocument:
+        data_.version = reader.documentVersion().toString();
+        break;
+    case QXmlStreamReader::StartElement:
+        StartElement(reader);
+        break;
+    case QXmlStreamReader::EndElement:
+        open_.pop_back();
+        break;
+    case QXmlStreamReader::Characters:
+        Characters(reader);
+        break;
+    case QXmlStreamReader::Comment:
+        Append(data_.NewNode(TXmlNode::Kind::Comment, {}, reader.text().toString()));
+        break;
+    case QXmlStreamReader::ProcessingInstruction:
+        Append(data_.NewNode(TXmlNode::Kind::ProcessingInstruction, reader.processingInstructionTarget().toString(),
+                             reader.processingInstructionData().toString()));
+        break;
+    case QXmlStreamReader::EntityReference:
+        // Entities beyond the five predefined ones are not supported.
+        reader.raiseError(QStringLiteral("Unsupported entity &%1;").arg(reader.name()));
+        break;
+    default:
+        break;
+    }
+}
+
+void TreeBuilder::StartElement(const QXmlStreamReader& reader)
+{
+    TXmlNodeData* element = data_.NewNode(TXmlNode::Kind::Element, NameOf(reader.name()));
+    const QXmlStreamAttributes attributes = reader.attributes();
+    element->attributes.reserve(static_cast<std::size_t>(attributes.size()));
+    for (const QXmlStreamAttribute& attribute : attributes)
+        element->attributes.emplace_back(attribute.qualifiedName().toString(), attribute.value().toString());
+    if (open_.empty())
+        data_.root = element;
+    Append(element);
+    open_.push_back(element);
+}
+
+void TreeBuilder::Characters(const QXmlStreamReader& reader)
+{
+    if (reader.isCDATA()) {
+        Append(data_.NewNode(TXmlNode::Kind::CData, {}, reader.text().toString()));
+    } else if (!reader.isWhitespace() && !open_.empty()) {
+        // The reader may hand one run of text over in pieces; it is one node.
+        TXmlNodeData* current = open_.back();
+        if (current->lastChild != nullptr && current->lastChild->kind == TXmlNode::Kind::Text)
+            current->lastChild->value += reader.text();
+        else
+            Append(data_.NewNode(TXmlNode::Kind::Text, {}, reader.text().toString()));
+    }
+}
+
+// Elements mostly repeat a few names; sharing their strings saves an allocation each.
+QString TreeBuilder::NameOf(QStringView name)
+{
+    for (const QString& known : names_) {
+        if (known == name)
+            return known;
+    }
+    QString added = name.toString();
+    if (names_.size() < 64)
+        names_.push_back(added);
+    return added;
 }
 
 }  // namespace
 
 TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source, const TXmlLimits& limits)
 {
-    if (bytes.size() > limits.MaxBytes)
-        throw TXmlError(QStringLiteral("%1: larger than %2 MiB").arg(source).arg(limits.MaxBytes >> 20));
-    if (!AttributesWithin(bytes, limits.MaxAttributes))
-        throw TXmlError(QStringLiteral("%1: an element has more than %2 attributes").arg(source).arg(limits.MaxAttributes));
+    CheckXmlInput(bytes, source, limits);
     TXmlDocument document(QString{});
-    TXmlDocumentData& data = *document.data_;
-    std::vector<TXmlNodeData*> open;  // the elements from the root to the current one
-    std::vector<QString> names;       // element names seen so far, shared between elements
-
-    const auto append = [&](TXmlNodeData* node) {
-        if (!open.empty())
-            open.back()->Append(node);
-    };
-    const auto nameOf = [&](QStringView name) {
-        for (const QString& known : names) {
-            if (known == name)
-                return known;
-        }
-        QString added = name.toString();
-        if (names.size() < 64)
-            names.push_back(added);
-        return added;
-    };
-
+    TreeBuilder builder(*document.data_);
+    TXmlReadBudget budget(limits);
     QXmlStreamReader reader(bytes);
-    int nodes = 0;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Characters ||
-            token == QXmlStreamReader::Comment || token == QXmlStreamReader::ProcessingInstruction) {
-            if (++nodes > limits.MaxNodes) {
-                reader.raiseError(QStringLiteral("more than %1 nodes").arg(limits.MaxNodes));
-                break;
-            }
-        }
-        if (token == QXmlStreamReader::StartElement && static_cast<int>(open.size()) >= limits.MaxDepth) {
-            reader.raiseError(QStringLiteral("elements nested deeper than %1").arg(limits.MaxDepth));
+        if (const QString exceeded = budget.Exceeded(token, builder.Depth()); !exceeded.isEmpty()) {
+            reader.raiseError(exceeded);
             break;
         }
-        switch (token) {
-        case QXmlStreamReader::StartDocument:
-            data.version = reader.documentVersion().toString();
-            break;
-        case QXmlStreamReader::StartElement: {
-            TXmlNodeData* element = data.NewNode(TXmlNode::Kind::Element, nameOf(reader.name()));
-            const QXmlStreamAttributes attributes = reader.attributes();
-            element->attributes.reserve(static_cast<std::size_t>(attributes.size()));
-            for (const QXmlStreamAttribute& attribute : attributes)
-                element->attributes.emplace_back(attribute.qualifiedName().toString(), attribute.value().toString());
-            if (open.empty())
-                data.root = element;
-            append(element);
-            open.push_back(element);
-            break;
-        }
-        case QXmlStreamReader::EndElement:
-            open.pop_back();
-            break;
-        case QXmlStreamReader::Characters:
-            if (reader.isCDATA()) {
-                append(data.NewNode(TXmlNode::Kind::CData, {}, reader.text().toString()));
-            } else if (!reader.isWhitespace() && !open.empty()) {
-                // The reader may hand one run of text over in pieces; it is one node.
-                TXmlNodeData* current = open.back();
-                if (current->lastChild != nullptr && current->lastChild->kind == TXmlNode::Kind::Text)
-                    current->lastChild->value += reader.text();
-                else
-                    append(data.NewNode(TXmlNode::Kind::Text, {}, reader.text().toString()));
-            }
-            break;
-        case QXmlStreamReader::Comment:
-            append(data.NewNode(TXmlNode::Kind::Comment, {}, reader.text().toString()));
-            break;
-        case QXmlStreamReader::ProcessingInstruction:
-            append(data.NewNode(TXmlNode::Kind::ProcessingInstruction, reader.processingInstructionTarget().toString(),
-                                reader.processingInstructionData().toString()));
-            break;
-        case QXmlStreamReader::EntityReference:
-            // Entities beyond the five predefined ones are not supported.
-            reader.raiseError(QStringLiteral("Unsupported entity &%1;").arg(reader.name()));
-            break;
-        default:
-            break;
-        }
+        builder.Take(reader, token);
     }
     if (reader.hasError()) {
         throw TXmlError(QStringLiteral("%1:%2:%3: %4")
@@ -304,7 +280,7 @@ TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source,
                             .arg(reader.columnNumber())
                             .arg(reader.errorString()));
     }
-    if (data.root == nullptr)
+    if (document.data_->root == nullptr)
         throw TXmlError(source + QStringLiteral(": no root element"));
     return document;
 }
@@ -363,9 +339,7 @@ void TXmlDocument::Save(const QString& path) const
 
 TXmlNode TXmlDocument::AddChild(TXmlNode node, const QString& name)
 {
-    TXmlNodeData* parent = Require(node.node_);
-    if (parent->kind != TXmlNode::Kind::Element)
-        throw TXmlError(QStringLiteral("Cannot add <%1> to a node that is no element").arg(name));
+    TXmlNodeData* parent = RequireElement(node.node_, name);
     TXmlNodeData* child = parent->owner->NewNode(TXmlNode::Kind::Element, name);
     parent->Append(child);
     return TXmlNode(child);
@@ -392,7 +366,7 @@ void TXmlDocument::SetText(TXmlNode element, const QString& text)
     node->Append(node->owner->NewNode(TXmlNode::Kind::Text, {}, text));
 }
 
-TXmlNodeList TXmlDocument::ChildNodes(TXmlNode node) { return TXmlNodeList(Require(node.node_)); }
+TXmlNodeList TXmlDocument::ChildNodes(TXmlNode node) { return TXmlNodeList(node.node_); }
 
 TXmlNode TXmlDocument::ChildByIndex(const TXmlNodeList& list, int index)
 {
@@ -403,16 +377,27 @@ TXmlNode TXmlDocument::ChildByIndex(const TXmlNodeList& list, int index)
 
 TXmlNode TXmlDocument::ChildByName(TXmlNode node, const QString& name)
 {
-    for (TXmlNodeData* child = Require(node.node_)->firstChild; child != nullptr; child = child->nextSibling) {
+    if (node.node_ == nullptr)
+        return {};
+    for (TXmlNodeData* child = RequireElement(node.node_, name)->firstChild; child != nullptr; child = child->nextSibling) {
         if (child->kind == TXmlNode::Kind::Element && child->name == name)
             return TXmlNode(child);
     }
-    return AddChild(node, name);
+    return {};
+}
+
+TXmlNode TXmlDocument::GetOrAddChild(TXmlNode node, const QString& name)
+{
+    // A null node finds nothing, and AddChild refuses it.
+    const TXmlNode found = ChildByName(node, name);
+    return found.IsNull() ? AddChild(node, name) : found;
 }
 
 QString TXmlDocument::Text(TXmlNode node)
 {
-    const TXmlNodeData* data = Require(node.node_);
+    if (node.node_ == nullptr)
+        return {};
+    const TXmlNodeData* data = node.node_;
     if (data->kind != TXmlNode::Kind::Element)
         return data->value;
     const TXmlNodeData* only = data->firstChild;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "xml/XmlLimits.h"
 
 #include <QString>
 
@@ -19,21 +20,9 @@ public:
 struct TXmlNodeData;
 struct TXmlDocumentData;
 
-// What one file may make the reader spend, checked before and while it is read: far above
-// any real file of its kind, so that only a hostile or broken one meets them.
-struct TXmlLimits {
-    qint64 MaxBytes;    // the file's size
-    int MaxDepth;       // elements open at once
-    int MaxNodes;       // nodes in all
-    int MaxAttributes;  // attributes of one element
-};
-
-// A manifest of 10,000 frames is about 1 MB and 110,000 nodes.
-inline constexpr TXmlLimits kManifestLimits{qint64{64} << 20, 64, 1'000'000, 64};
-inline constexpr TXmlLimits kProjectLimits{qint64{64} << 20, 64, 1'000'000, 64};
-inline constexpr TXmlLimits kLibraryLimits{qint64{16} << 20, 64, 1'000'000, 64};
-
-// A handle to a node; valid while its document lives. A default handle is null.
+// A handle to a node; valid while its document lives. A default handle is null and stands
+// for an absent element: it reads as empty here and in TXmlDocument's ChildNodes,
+// ChildByName and Text; NodeKind and the writing calls raise TXmlError for it.
 class TXmlNode {
 public:
     enum class Kind { Element, Text, CData, Comment, ProcessingInstruction };
@@ -103,15 +92,20 @@ public:
     static void SetAttribute(TXmlNode element, const QString& name, const QString& text);
     static void SetText(TXmlNode element, const QString& text);
 
+    // A null node has no children.
     static TXmlNodeList ChildNodes(TXmlNode node);
     static TXmlNode ChildByIndex(const TXmlNodeList& list, int index);
 
-    // The first child element of that name; a missing one is appended empty, so that it
-    // reads like an empty element.
+    // The first child element of that name, or a null node when there is none (or `node`
+    // is null), which reads like an empty element. Never changes the document; a node that
+    // is no element raises TXmlError, as it can hold no elements.
     static TXmlNode ChildByName(TXmlNode node, const QString& name);
+    // The same for writing: a missing child is appended empty and returned.
+    static TXmlNode GetOrAddChild(TXmlNode node, const QString& name);
 
     // An element's text: empty without children, the value of its only text (or CDATA)
-    // child, an error for any other content. Other nodes give their value.
+    // child, an error for any other content. Other nodes give their value, a null node
+    // nothing.
     static QString Text(TXmlNode node);
 
 private:
