@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <optional>
 
 #include <malloc.h>
 
@@ -40,6 +41,67 @@ void OpenFiles(TFrmMain& main, TFrmPacker& packer, const QStringList& absolutePa
 
 void Say(const QString& line) { std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData()); }
 
+// Two library windows on one library file would each save only their own list: a later
+// start hands its files to the running Zuvora and ends. The exit code when this start ends.
+std::optional<int> BecomeTheInstance(TInstanceServer& instance, const QString& libraryFile, const QStringList& files)
+{
+    QString failure;
+    const QString runtimeFolder = InstanceRuntimeFolder(&failure);
+    if (runtimeFolder.isEmpty()) {
+        Say(QStringLiteral("zuvora: %1; this one runs on its own").arg(failure));
+        return std::nullopt;
+    }
+    QString note;
+    switch (instance.Start(InstanceSocketPath(runtimeFolder, libraryFile), files, kHandOffTimeoutMs, &note)) {
+    case TInstanceServer::TRole::HandedOff:
+        return 0;
+    case TInstanceServer::TRole::TooLarge:
+        Say(note);
+        return 2;
+    case TInstanceServer::TRole::Alone:
+        Say(note);
+        break;
+    case TInstanceServer::TRole::Serving:
+        break;
+    }
+    return std::nullopt;
+}
+
+// Files from later starts open here; a start without files brings the library forward.
+void ServeLaterStarts(TInstanceServer& instance, TFrmMain& main, TFrmPacker& packer)
+{
+    QObject::connect(&instance, &TInstanceServer::Received, &main, [&main, &packer](const QStringList& received) {
+        if (!received.isEmpty()) {
+            OpenFiles(main, packer, received);
+            return;
+        }
+        main.showNormal();
+        main.raise();
+        main.activateWindow();
+    });
+    // Files handed over once the library is saved would be lost: the next start runs anew.
+    if (QWindow* window = main.windowHandle()) {
+        QObject::connect(window, &QWindow::visibleChanged, &instance, [&instance](bool visible) {
+            if (!visible)
+                instance.Close();
+        });
+    }
+}
+
+// A first run starts with the sample pet in the library, so there is something to play:
+// beside the program in the build tree, in the data folder once installed.
+void AddSamplePet(TFrmMain& main)
+{
+    const QDir program(ExecutableFolder());
+    for (const QString& pip : {program.filePath(QStringLiteral("Pip.zvk")),
+                               program.filePath(QStringLiteral("../share/zuvora/Pip.zvk"))}) {
+        if (QFileInfo(pip).isFile()) {
+            main.AppendPackages({QFileInfo(pip).canonicalFilePath()});
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -63,29 +125,9 @@ int main(int argc, char* argv[])
         if (!argument.isEmpty())
             files.append(QFileInfo(argument).absoluteFilePath());
     }
-
-    // Two library windows on one library file would each save only their own list: a later
-    // start hands its files to the running Zuvora and ends.
     TInstanceServer instance;
-    QString failure;
-    const QString runtimeFolder = InstanceRuntimeFolder(&failure);
-    if (runtimeFolder.isEmpty()) {
-        Say(QStringLiteral("zuvora: %1; this one runs on its own").arg(failure));
-    } else {
-        QString note;
-        switch (instance.Start(InstanceSocketPath(runtimeFolder, libraryFile), files, kHandOffTimeoutMs, &note)) {
-        case TInstanceServer::TRole::HandedOff:
-            return 0;
-        case TInstanceServer::TRole::TooLarge:
-            Say(note);
-            return 2;
-        case TInstanceServer::TRole::Alone:
-            Say(note);
-            break;
-        case TInstanceServer::TRole::Serving:
-            break;
-        }
-    }
+    if (const std::optional<int> exitCode = BecomeTheInstance(instance, libraryFile, files))
+        return *exitCode;
     // A session's end closes the library window as the user would, which saves the library.
     TTerminationSignal termination;
 
@@ -101,34 +143,9 @@ int main(int argc, char* argv[])
     main.SetPacker(&packer);
     main.show();
     QObject::connect(&termination, &TTerminationSignal::Requested, &main, &QWidget::close);
-    QObject::connect(&instance, &TInstanceServer::Received, &main, [&main, &packer](const QStringList& received) {
-        if (!received.isEmpty()) {
-            OpenFiles(main, packer, received);
-            return;
-        }
-        main.showNormal();
-        main.raise();
-        main.activateWindow();
-    });
-    // Files handed over once the library is saved would be lost: the next start runs anew.
-    if (QWindow* window = main.windowHandle()) {
-        QObject::connect(window, &QWindow::visibleChanged, &instance, [&instance](bool visible) {
-            if (!visible)
-                instance.Close();
-        });
-    }
-    // A first run starts with the sample pet in the library, so there is something to play:
-    // beside the program in the build tree, in the data folder once installed.
-    if (firstRun) {
-        const QDir program(ExecutableFolder());
-        for (const QString& pip : {program.filePath(QStringLiteral("Pip.zvk")),
-                                   program.filePath(QStringLiteral("../share/zuvora/Pip.zvk"))}) {
-            if (QFileInfo(pip).isFile()) {
-                main.AppendPackages({QFileInfo(pip).canonicalFilePath()});
-                break;
-            }
-        }
-    }
+    ServeLaterStarts(instance, main, packer);
+    if (firstRun)
+        AddSamplePet(main);
 
     OpenFiles(main, packer, files);
     return QApplication::exec();
