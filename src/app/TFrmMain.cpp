@@ -52,7 +52,6 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     lvZvk_ = new TFileListView(QStringLiteral("lvZvk"));
     lvZvk_->setModel(&editor_.Model());
     connect(lvZvk_, &QTableView::doubleClicked, this, &TFrmMain::btnPlayClick);
-    connect(lvZvk_, &QTableView::customContextMenuRequested, this, &TFrmMain::lvZvkContextMenu);
 
     memo_ = LogPane(QStringLiteral("memo"));
     connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
@@ -64,15 +63,14 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     splitter->setSizes({340, 80});
     setCentralWidget(splitter);
 
-    pmList_ = new QMenu(this);
-    pmList_->setObjectName(QStringLiteral("pmList"));
-    pmList_->addAction(QStringLiteral("Play"), this, &TFrmMain::btnPlayClick);
-    pmList_->addAction(QStringLiteral("Open Containing Folder"), this, &TFrmMain::miOpenFolderClick);
-    pmList_->addAction(QStringLiteral("Add"), this, &TFrmMain::btnAddClick);
-    pmList_->addAction(QStringLiteral("Delete"), this, &TFrmMain::btnDeleteClick);
-    pmList_->addAction(QStringLiteral("Up"), this, &TFrmMain::btnUpClick);
-    pmList_->addAction(QStringLiteral("Down"), this, &TFrmMain::btnDownClick);
-    pmList_->addAction(QStringLiteral("Clear"), this, &TFrmMain::btnClearClick);
+    pmList_ = ContextMenu<TFrmMain>(lvZvk_, QStringLiteral("pmList"), this,
+                                    {{QStringLiteral("Play"), &TFrmMain::btnPlayClick},
+                                     {QStringLiteral("Open Containing Folder"), &TFrmMain::miOpenFolderClick},
+                                     {QStringLiteral("Add"), &TFrmMain::btnAddClick},
+                                     {QStringLiteral("Delete"), &TFrmMain::btnDeleteClick},
+                                     {QStringLiteral("Up"), &TFrmMain::btnUpClick},
+                                     {QStringLiteral("Down"), &TFrmMain::btnDownClick},
+                                     {QStringLiteral("Clear"), &TFrmMain::btnClearClick}});
 
     playTimer_.setSingleShot(true);
     playTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
@@ -177,9 +175,4 @@ void TFrmMain::miOpenFolderClick()
     const QString path = SelectedExistingPath();
     if (!path.isEmpty())
         prompts_.ShowInFolder(path);
-}
-
-void TFrmMain::lvZvkContextMenu(const QPoint& position)
-{
-    pmList_->popup(lvZvk_->viewport()->mapToGlobal(position));
 }

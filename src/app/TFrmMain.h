@@ -57,7 +57,6 @@ private:
     void FormCloseQuery();
     // The selected row's path when that file exists; otherwise reports it and returns empty.
     QString SelectedExistingPath();
-    void lvZvkContextMenu(const QPoint& position);
 
     Prompts& prompts_;
     TLibraryEditor editor_;
