@@ -4,7 +4,6 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 // The loaded package: plain data, read by the playback thread and the player window only
@@ -31,7 +30,3 @@ class TZvk {
 public:
     std::vector<TAction> Actions;  // an action's position here is its action number
 };
-
-// The one package object of the process: created empty by the player's show, released by
-// its close.
-std::unique_ptr<TZvk>& CurrentZvk();

@@ -4,12 +4,6 @@
 #include <cstdio>
 #include <random>
 
-TPlaybackState& PlaybackState()
-{
-    static TPlaybackState state;
-    return state;
-}
-
 void FormatFrameRequest(const TFragment& frame, char (&text)[41])
 {
     const auto field = [](std::int32_t value) { return value < 0 ? 0 : value; };
@@ -29,7 +23,26 @@ void SetPlayMode(TPlaybackState& state, std::int32_t mode)
     state.PlayMode = mode;
 }
 
-void StopPlayback(TPlaybackState& state) { state.Running = false; }
+// Changed under the mutex, so a pause that has just found nothing to wake for cannot miss it.
+template <typename Change>
+void ChangeAndWake(TPlaybackState& state, Change change)
+{
+    {
+        const std::lock_guard<std::mutex> lock(state.WakeMutex);
+        change();
+    }
+    state.Wake.notify_all();
+}
+
+void StopPlayback(TPlaybackState& state)
+{
+    ChangeAndWake(state, [&] { state.Running = false; });
+}
+
+void SetHidden(TPlaybackState& state, bool hidden)
+{
+    ChangeAndWake(state, [&] { state.Hidden = hidden; });
+}
 
 TPlaybackEngine::TPlaybackEngine(TPlaybackState& state, const TZvk* model, FrameTarget& target,
                                  Sleeper sleep, Drawer draw)
@@ -47,8 +60,15 @@ void TPlaybackEngine::Pause(TPause pause)
 {
     if (sleep_) {
         sleep_(pause);
-        return;
+    } else {
+        PaceToClock();
     }
+    std::unique_lock<std::mutex> lock(state_.WakeMutex);
+    state_.Wake.wait(lock, [this] { return !state_.Running || !state_.Hidden; });
+}
+
+void TPlaybackEngine::PaceToClock()
+{
     // Each pause ends 80 ms after the previous one ended, so timer slack and drawing time
     // do not add up over a long show; after a stall (a pause already overdue) the schedule
     // starts afresh from now.
@@ -56,7 +76,8 @@ void TPlaybackEngine::Pause(TPause pause)
     const auto now = std::chrono::steady_clock::now();
     const bool onSchedule = wake_ != std::chrono::steady_clock::time_point{} && wake_ + kPause > now;
     wake_ = onSchedule ? wake_ + kPause : now + kPause;
-    std::this_thread::sleep_until(wake_);
+    std::unique_lock<std::mutex> lock(state_.WakeMutex);
+    state_.Wake.wait_until(lock, wake_, [this] { return !state_.Running.load(); });
 }
 
 std::int32_t TPlaybackEngine::ClockSeededDraw(std::int32_t last)

@@ -5,32 +5,37 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
 // Play modes as the menu sets them; any other value plays like Random.
 enum : std::int32_t { kPlayRepeat = 1, kPlaySingleRepeat = 2, kPlayRandom = 3 };
 
-// The playback state shared by the UI thread (menus, show, close) and the playback thread.
-// Atomic: the two threads read and write it without a lock.
+// A pet's playback state, shared by the UI thread (menus, show, close) and its playback
+// thread. Atomic: the two threads read and write it without a lock.
 struct TPlaybackState {
     std::atomic<bool> Running{true};
     std::atomic<bool> Interrupt{false};
     std::atomic<std::int32_t> PlayMode{kPlayRepeat};
     // Never reset: it carries over from one show, and one package, to the next.
     std::atomic<std::int32_t> ActionIndex{0};
+    // Nobody can see the pet (minimized): the thread waits without waking until it can.
+    std::atomic<bool> Hidden{false};
+    // Wakes a pause early: a stop, or the pet seen again.
+    std::mutex WakeMutex;
+    std::condition_variable Wake;
 };
-
-// The process's one playback state.
-TPlaybackState& PlaybackState();
 
 // What the player window's menu and close do to the state; the thread sees them before its
 // next frame.
 void PickAction(TPlaybackState& state, std::int32_t action);
 void SetPlayMode(TPlaybackState& state, std::int32_t mode);
 void StopPlayback(TPlaybackState& state);
+void SetHidden(TPlaybackState& state, bool hidden);
 
 // The player window as the playback thread sees it. All three are called on the playback
 // thread; FrameRequest returns only once the frame has been drawn (on the UI thread).
@@ -44,7 +49,8 @@ public:
     virtual void FrameRequest(std::string_view text, int action) = 0;
 };
 
-// The two pauses of the playback loop; both last kFrameMs.
+// The two pauses of the playback loop; both last kFrameMs, and neither ends while the pet is
+// hidden.
 enum class TPause { AfterFrame, AfterAction };
 
 // The 40-character frame request text. A negative value has no place in a ten-digit field
@@ -80,6 +86,7 @@ private:
     void Run();
     void PlayAction(std::int32_t index);
     void Pause(TPause pause);
+    void PaceToClock();
 
     TPlaybackState& state_;
     const TZvk* model_;

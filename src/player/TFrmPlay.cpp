@@ -135,47 +135,31 @@ void TFrmPlay::showEvent(QShowEvent* event)
 
 void TFrmPlay::FormShow()
 {
-    TPlaybackState& state = PlaybackState();
-    state.PlayMode = kPlayRepeat;
+    state_.PlayMode = kPlayRepeat;
     Repeat1_->setChecked(true);
     Sound_->setChecked(true);
     // Another Zuvora may have changed it since.
     Transparent_->setChecked(TransparentPet());
 
-    std::unique_ptr<TZvk>& zvk = CurrentZvk();
-    if (!zvk)
-        zvk = std::make_unique<TZvk>();
     // The windows repaint during a long extraction, but no click can start a second show.
-    const TCacheResult cache = PrepareCache(packagePath_, prompts_, [] {
+    package_ = PackageShelf().Take(packagePath_, prompts_, [] {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
-    cacheFolder_ = cache.Folder;
-    ReadManifest(QDir(cacheFolder_).filePath(kManifestMember), *zvk);
+    cacheFolder_ = package_->CacheFolder;
     BuildActionMenu();
 
     frame_ = QRect();
-    QString nothing;  // why nothing can be played
-    try {
-        QImage clear;
-        sheet_ = LoadSpriteSheet(QDir(cacheFolder_).filePath(kSheetMember), &clear);
-        shapes_ = TShapeCache(std::move(clear));
-    } catch (const TError& error) {
-        nothing = error.Text();
-    } catch (const std::bad_alloc&) {
-        nothing = QStringLiteral("not enough memory for its sprite sheet");
-    }
-    if (nothing.isEmpty() && (!sheet_ || sheet_->isNull()))
-        nothing = QStringLiteral("the package holds no frames");
-    if (!nothing.isEmpty()) {
+    if (!package_->Nothing.isEmpty()) {
         // An empty box on top of every window helps nobody: the pet goes, saying why unless
         // the extraction's error has said it already.
-        sheet_.reset();
-        if (cache.Extracted)
-            prompts_.ErrorWithDetail(QStringLiteral("There is nothing to play."), packagePath_ + u'\n' + nothing);
+        if (package_->Extracted)
+            prompts_.ErrorWithDetail(QStringLiteral("There is nothing to play."), packagePath_ + u'\n' + package_->Nothing);
+        package_.reset();
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    state.Running = true;
+    state_.Running = true;
+    SetHidden(state_, isMinimized());
     tmr1_.start();
     // Extraction, manifest and decoding leave freed buffers in the heap; hand them back, so
     // a playing pet costs little more than its sheet.
@@ -196,7 +180,7 @@ void TFrmPlay::BuildActionMenu()
         else
             delete items[i];
     }
-    const auto count = static_cast<int>(CurrentZvk()->Actions.size());
+    const auto count = static_cast<int>(package_->Model.Actions.size());
     if (count <= kActionsPerMenu) {
         AddActionItems(pm1_, 0, count);
         return;
@@ -216,7 +200,9 @@ void TFrmPlay::BuildActionMenu()
 
 void TFrmPlay::AddActionItems(QMenu* menu, int first, int end)
 {
-    const std::vector<TAction>& actions = CurrentZvk()->Actions;
+    if (!package_)
+        return;  // a submenu opened after the close
+    const std::vector<TAction>& actions = package_->Model.Actions;
     for (int i = first; i < end; ++i) {
         QAction* item = menu->addAction(actions[static_cast<std::size_t>(i)].Name);
         item->setCheckable(true);
@@ -230,9 +216,9 @@ void TFrmPlay::AddActionItems(QMenu* menu, int first, int end)
 
 void TFrmPlay::tmr1Timer()
 {
-    if (engine_ || !loaded_)
+    if (engine_ || !loaded_ || !package_)
         return;
-    engine_ = std::make_unique<TPlaybackEngine>(PlaybackState(), CurrentZvk().get(), handOff_);
+    engine_ = std::make_unique<TPlaybackEngine>(state_, &package_->Model, handOff_);
     engine_->StartPlayback();
 }
 
@@ -247,7 +233,7 @@ void TFrmPlay::FormCloseQuery()
 {
     StopMedia();
     tmr1_.stop();
-    StopPlayback(PlaybackState());
+    StopPlayback(state_);
     if (engine_) {
         // The thread may be waiting for a frame to be drawn here: keep serving its requests
         // until it has seen the stop, then free what it reads.
@@ -257,18 +243,18 @@ void TFrmPlay::FormCloseQuery()
         }
         engine_.reset();
     }
-    CurrentZvk().reset();
-    sheet_.reset();
-    shapes_ = TShapeCache();
+    package_.reset();
     loaded_ = false;
 }
 
 void TFrmPlay::ServeFrame(int width, int height, std::string_view text)
 {
-    if (width >= 0)
-        resize(std::min(width, kMaxWindowSide), this->height());
-    if (height >= 0)
-        resize(this->width(), std::min(height, kMaxWindowSide));
+    // One resize, and none for a frame of the size shown: each costs the window system a
+    // round of configure events.
+    const QSize wanted(width >= 0 ? std::min(width, kMaxWindowSide) : this->width(),
+                       height >= 0 ? std::min(height, kMaxWindowSide) : this->height());
+    if (wanted != size())
+        resize(wanted);
     FrameRequestHandler(text);
 }
 
@@ -277,7 +263,7 @@ void TFrmPlay::FrameRequestHandler(std::string_view text)
     if (text.size() < 40 || surfaceLocked_)
         return;
     surfaceLocked_ = true;
-    const bool haveSheet = sheet_.has_value();
+    const bool haveSheet = HasSheet();
     if (haveSheet) {
         // Fields are 0 to 2147483647; keep right and bottom edges within int as well.
         const int left = Field(text, 0);
@@ -298,15 +284,16 @@ void TFrmPlay::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), palette().button());
     // Also when the system asks for a repaint: the last frame comes back at once.
-    if (!sheet_ || sheet_->isNull() || frame_.isEmpty())
+    if (!HasSheet() || package_->Sheet->isNull() || frame_.isEmpty())
         return;
+    const QImage& sheet = *package_->Sheet;
     // Only the part of the rectangle that lies on the sheet is copied; the rest stays
     // background.
-    const QRect source = frame_ & sheet_->rect();
+    const QRect source = frame_ & sheet.rect();
     if (source.isEmpty())
         return;
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(source.topLeft() - frame_.topLeft(), *sheet_, source);
+    painter.drawImage(source.topLeft() - frame_.topLeft(), sheet, source);
 }
 
 void TFrmPlay::mousePressEvent(QMouseEvent* event)
@@ -335,6 +322,14 @@ void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
 
 void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { pm1_->popup(event->globalPos()); }
 
+void TFrmPlay::changeEvent(QEvent* event)
+{
+    // A minimized pet is seen by nobody: its thread waits until it is restored.
+    if (event->type() == QEvent::WindowStateChange)
+        SetHidden(state_, isMinimized());
+    QWidget::changeEvent(event);
+}
+
 void TFrmPlay::play1Click() { close(); }
 
 void TFrmPlay::N11Click() { showMinimized(); }
@@ -342,7 +337,7 @@ void TFrmPlay::N11Click() { showMinimized(); }
 void TFrmPlay::PlayModeClick(QAction* item, std::int32_t mode)
 {
     item->setChecked(true);
-    SetPlayMode(PlaybackState(), mode);
+    SetPlayMode(state_, mode);
 }
 
 void TFrmPlay::Repeat1Click() { PlayModeClick(Repeat1_, kPlayRepeat); }
@@ -360,7 +355,7 @@ void TFrmPlay::ActionItemClick(QAction* item)
         checkedItem_->setChecked(false);
     checkedItem_ = item->isChecked() ? item : nullptr;
     checkedAction_ = item->isChecked() ? index : -1;
-    PickAction(PlaybackState(), index);
+    PickAction(state_, index);
 }
 
 void TFrmPlay::SoundClick() { StopMedia(); }
@@ -369,7 +364,7 @@ void TFrmPlay::TransparentClick() { SetTransparentPet(Transparent_->isChecked())
 
 void TFrmPlay::ApplyShape()
 {
-    const QRegion shape = Transparent_->isChecked() ? shapes_.Shape(frame_, size()) : QRegion();
+    const QRegion shape = Transparent_->isChecked() && package_ ? package_->Shapes.Shape(frame_, size()) : QRegion();
     if (shape.isEmpty()) {
         if (!mask().isEmpty())
             clearMask();

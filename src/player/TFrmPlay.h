@@ -1,9 +1,9 @@
 #pragma once
 
 #include "player/FrameHandOff.h"
+#include "player/PackageShelf.h"
 #include "player/PlayerHost.h"
 #include "player/PlaybackEngine.h"
-#include "player/ShapeCache.h"
 
 #include <QImage>
 #include <QPointer>
@@ -46,7 +46,10 @@ public:
 
     QMenu* PopupMenu() const { return pm1_; }
     const QString& CacheFolder() const { return cacheFolder_; }
-    bool HasSheet() const { return sheet_.has_value(); }
+    // The package this pet plays; none when closed.
+    const TLoadedPackage* Package() const { return package_.get(); }
+    bool HasSheet() const { return package_ && package_->Sheet.has_value(); }
+    TPlaybackState& State() { return state_; }
     QRect CurrentFrame() const { return frame_; }
     QAction* TransparentItem() const { return Transparent_; }
     bool PlaybackStarted() const { return engine_ != nullptr; }
@@ -62,6 +65,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void FormShow();
@@ -91,9 +95,8 @@ private:
     QString cacheFolder_;
     bool loaded_ = false;  // between the show sequence and the close sequence
 
-    std::optional<QImage> sheet_;  // none: nothing may be drawn; a null image: nothing to draw
-    QRect frame_;                  // the sheet rectangle on screen now
-    TShapeCache shapes_;
+    std::shared_ptr<const TLoadedPackage> package_;
+    QRect frame_;  // the sheet rectangle on screen now
     bool surfaceLocked_ = false;
 
     QMenu* pm1_ = nullptr;
@@ -105,6 +108,7 @@ private:
     QPointer<QAction> checkedItem_;  // the marked action item, if any
     int checkedAction_ = -1;           // its action number
     QTimer tmr1_;
+    TPlaybackState state_;
     std::unique_ptr<TPlaybackEngine> engine_;
 
     TFrameHandOff handOff_;

@@ -73,7 +73,6 @@ protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        PlaybackState().ActionIndex = 0;
         // The window as designed; the see-through tests turn it on.
         SetTransparentPet(false);
         player_ = std::make_unique<TFrmPlay>(prompts_);
@@ -177,23 +176,23 @@ TEST_F(FrmPlayTest, ActionItemsToggleAndPickTheAction)
     const QList<QAction*> items = ActionItems();
     items[2]->trigger();
     EXPECT_TRUE(items[2]->isChecked());
-    EXPECT_EQ(PlaybackState().ActionIndex, 2);
+    EXPECT_EQ(player_->State().ActionIndex, 2);
     items[1]->trigger();
     EXPECT_FALSE(items[2]->isChecked());
     EXPECT_TRUE(items[1]->isChecked());
-    EXPECT_EQ(PlaybackState().ActionIndex, 1);
+    EXPECT_EQ(player_->State().ActionIndex, 1);
     // The same item twice: no item marked, the pick still made.
     items[1]->trigger();
     EXPECT_FALSE(items[1]->isChecked());
     for (QAction* item : items)
         EXPECT_FALSE(item->isChecked());
-    EXPECT_EQ(PlaybackState().ActionIndex, 1);
+    EXPECT_EQ(player_->State().ActionIndex, 1);
 
     Item(QStringLiteral("Random1"))->trigger();
-    EXPECT_EQ(PlaybackState().PlayMode, kPlayRandom);
+    EXPECT_EQ(player_->State().PlayMode, kPlayRandom);
     EXPECT_FALSE(Item(QStringLiteral("Repeat1"))->isChecked());
     Item(QStringLiteral("SingleRepeat1"))->trigger();
-    EXPECT_EQ(PlaybackState().PlayMode, kPlaySingleRepeat);
+    EXPECT_EQ(player_->State().PlayMode, kPlaySingleRepeat);
     EXPECT_TRUE(Item(QStringLiteral("SingleRepeat1"))->isChecked());
 }
 
@@ -205,13 +204,13 @@ TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
     player_->RestoreAndClose();
     EXPECT_FALSE(player_->isVisible());
     EXPECT_FALSE(player_->PlaybackStarted());
-    EXPECT_EQ(CurrentZvk(), nullptr);
+    EXPECT_EQ(player_->Package(), nullptr);
 
     Show(MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet()));
     EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "Transparent", "-", "Only"}));
     EXPECT_FALSE(ActionItems()[0]->isChecked());
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
-    EXPECT_EQ(PlaybackState().PlayMode, kPlayRepeat);
+    EXPECT_EQ(player_->State().PlayMode, kPlayRepeat);
 }
 
 TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
@@ -363,17 +362,25 @@ TEST_F(FrmPlayTest, TheLeftButtonMovesTheWindowTheRightOneOpensTheMenu)
     EXPECT_EQ(player_->pos(), start + QPoint(40, 50));
 }
 
-TEST_F(FrmPlayTest, MinimizeKeepsPlaying)
+TEST_F(FrmPlayTest, AMinimizedPetWaitsAndPlaysOnWhenRestored)
 {
     Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}), MakeSheet()));
     ASSERT_TRUE(WaitForFrame());
     Item(QStringLiteral("N11"))->trigger();
+    ASSERT_TRUE(player_->isMinimized());
+    EXPECT_TRUE(player_->State().Hidden);
+    // At most the frame in flight is drawn after the minimize.
+    QTest::qWait(3 * kFrameMs);
     const QRect before = player_->CurrentFrame();
+    QTest::qWait(5 * kFrameMs);
+    EXPECT_EQ(player_->CurrentFrame(), before);
+    EXPECT_TRUE(player_->State().Running);
+
+    player_->showNormal();
     EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != before; }, 1000));
-    EXPECT_TRUE(PlaybackState().Running);
     player_->RestoreAndClose();
     EXPECT_FALSE(player_->isVisible());
-    EXPECT_FALSE(PlaybackState().Running);
+    EXPECT_FALSE(player_->State().Running);
 }
 
 TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
@@ -423,7 +430,7 @@ TEST_F(FrmPlayTest, ThousandsOfActionsComeInGroupsFilledWhenOpened)
 
     // One marked item at most, and the pick names the action by its number.
     last->actions()[5]->trigger();
-    EXPECT_EQ(PlaybackState().ActionIndex.load(), 2005);
+    EXPECT_EQ(player_->State().ActionIndex.load(), 2005);
     EXPECT_TRUE(last->actions()[5]->isChecked());
     last->actions()[6]->trigger();
     EXPECT_FALSE(last->actions()[5]->isChecked());
