@@ -11,8 +11,11 @@
 #include "ui/Panes.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeySequence>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QSplitter>
 #include <QToolBar>
 
@@ -35,7 +38,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
         if (!tbMain_->actions().isEmpty())
             tbMain_->addSeparator()->setVisible(visible);
         QAction* action = tbMain_->addAction(caption, this, handler);
-        action->setObjectName(QStringLiteral("btn") + caption);
+        action->setObjectName(QStringLiteral("btn") + QString(caption).remove(u' '));
         action->setVisible(visible);
     };
     button(QStringLiteral("Add"), &TFrmMain::btnAddClick);
@@ -46,12 +49,23 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     // reached through the list's pop-up menu only.
     button(QStringLiteral("Clear"), &TFrmMain::btnClearClick, false);
     button(QStringLiteral("Play"), &TFrmMain::btnPlayClick);
+    button(QStringLiteral("Play Alongside"), &TFrmMain::btnPlayAlongsideClick);
     button(QStringLiteral("Packer"), &TFrmMain::btnPackerClick);
     button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
 
     lvZvk_ = new TFileListView(QStringLiteral("lvZvk"));
     lvZvk_->setModel(&editor_.Model());
-    connect(lvZvk_, &QTableView::doubleClicked, this, &TFrmMain::btnPlayClick);
+    // With Shift held, a double click or Enter starts one more pet instead of replacing one.
+    connect(lvZvk_, &QTableView::doubleClicked, this, [this] {
+        if (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier)
+            btnPlayAlongsideClick();
+        else
+            btnPlayClick();
+    });
+    for (const QKeyCombination key : {Qt::SHIFT | Qt::Key_Return, Qt::SHIFT | Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), lvZvk_, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, &TFrmMain::btnPlayAlongsideClick);
+    }
 
     memo_ = LogPane(QStringLiteral("memo"));
     connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
@@ -65,6 +79,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
 
     pmList_ = ContextMenu<TFrmMain>(lvZvk_, QStringLiteral("pmList"), this,
                                     {{QStringLiteral("Play"), &TFrmMain::btnPlayClick},
+                                     {QStringLiteral("Play Alongside"), &TFrmMain::btnPlayAlongsideClick},
                                      {QStringLiteral("Open Containing Folder"), &TFrmMain::miOpenFolderClick},
                                      {QStringLiteral("Add"), &TFrmMain::btnAddClick},
                                      {QStringLiteral("Delete"), &TFrmMain::btnDeleteClick},
@@ -117,8 +132,8 @@ void TFrmMain::closeEvent(QCloseEvent* event)
 void TFrmMain::FormCloseQuery()
 {
     playTimer_.stop();
-    if (player_ != nullptr && player_->IsShowing())
-        player_->RestoreAndClose();
+    if (player_ != nullptr)
+        player_->CloseAll();
     editor_.Save();
 }
 
@@ -128,9 +143,15 @@ void TFrmMain::OpenPackages(const QStringList& nativePaths)
 {
     const int first = editor_.Model().rowCount();
     AppendPackages(nativePaths);
-    if (editor_.Model().rowCount() > first) {
-        SelectRow(first);
-        btnPlayClick();
+    const int end = editor_.Model().rowCount();
+    if (end == first)
+        return;
+    SelectRow(first);
+    // Each its own pet, beside whatever plays already.
+    for (int row = first; row < end && player_ != nullptr; ++row) {
+        const QString path = editor_.ExistingPath(row);
+        if (!path.isEmpty() && !player_->PlayAlongside(path))
+            break;
     }
 }
 
@@ -157,6 +178,13 @@ void TFrmMain::btnPlayClick()
     // that time only changes which package is shown.
     pendingPlayPath_ = path;
     playTimer_.start();
+}
+
+void TFrmMain::btnPlayAlongsideClick()
+{
+    const QString path = SelectedExistingPath();
+    if (!path.isEmpty() && player_ != nullptr)
+        player_->PlayAlongside(path);
 }
 
 void TFrmMain::btnPackerClick()

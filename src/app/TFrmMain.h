@@ -27,7 +27,8 @@ public:
 
     const TLibraryModel& Library() const { return editor_.Model(); }
 
-    // Packages given to the program: appended as "Add" appends them, the first played.
+    // Packages given to the program: appended as "Add" appends them, each played as a pet
+    // of its own beside those playing.
     void OpenPackages(const QStringList& nativePaths);
     // Appends the packages whose paths the library file can keep; names the others.
     void AppendPackages(const QStringList& nativePaths);
@@ -44,6 +45,7 @@ public slots:
     void btnDownClick();
     void btnClearClick();
     void btnPlayClick();
+    void btnPlayAlongsideClick();
     void btnPackerClick();
     void btnAboutClick();
     void miOpenFolderClick();

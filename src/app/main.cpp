@@ -5,7 +5,7 @@
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
 #include "packer/TFrmPacker.h"
-#include "player/TFrmPlay.h"
+#include "player/PetHerd.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,8 +19,8 @@
 
 namespace {
 
-// Files from the desktop or from a later start: packages join the library and the first
-// plays; a project opens in the packer.
+// Files from the desktop or from a later start: packages join the library and each plays
+// as a pet of its own; a project opens in the packer.
 void OpenFiles(TFrmMain& main, TFrmPacker& packer, const QStringList& absolutePaths)
 {
     QStringList packages;
@@ -134,8 +134,8 @@ int main(int argc, char* argv[])
     const bool firstRun = !QFileInfo::exists(libraryFile);
     TFrmMain main(prompts, libraryFile);
     prompts.SetParent(&main);
-    TFrmPlay player(prompts);
-    main.SetPlayer(&player);
+    TPetHerd pets(prompts);
+    main.SetPlayer(&pets);
     // The packer's dialogs belong to the packer, so they come up over it, not over the library.
     QtPrompts packerPrompts;
     TFrmPacker packer(packerPrompts);

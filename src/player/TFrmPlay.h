@@ -2,7 +2,6 @@
 
 #include "player/FrameHandOff.h"
 #include "player/PackageShelf.h"
-#include "player/PlayerHost.h"
 #include "player/PlaybackEngine.h"
 
 #include <QImage>
@@ -21,17 +20,18 @@ class QMediaPlayer;
 // The pet on the desktop: a borderless, always-on-top window exactly as large as the current
 // frame, moved by dragging anywhere in it and controlled through its pop-up menu. Every show
 // loads the package and starts playback; every close stops it and frees the package.
-class TFrmPlay : public QWidget, public PlayerHost {
+class TFrmPlay : public QWidget {
     Q_OBJECT
 public:
     explicit TFrmPlay(Prompts& prompts);
     ~TFrmPlay() override;
 
-    // What the library window uses.
-    bool IsShowing() const override { return isVisible(); }
-    void RestoreAndClose() override;
-    void SetPackagePath(const QString& path) override { packagePath_ = path; }
-    void ShowPlayer() override;
+    // Restores a minimized pet to its normal state and closes it, stopping playback.
+    void RestoreAndClose();
+    // The package the next show plays.
+    void SetPackagePath(const QString& path) { packagePath_ = path; }
+    const QString& PackagePath() const { return packagePath_; }
+    void ShowPlayer();
 
     // What the playback thread draws through. The new size is applied, width then height,
     // on the UI thread right before the frame it belongs to.

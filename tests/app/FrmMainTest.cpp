@@ -48,6 +48,16 @@ public:
         shownAt = clock.elapsed();
         showing = true;
     }
+    bool PlayAlongside(const QString& path) override
+    {
+        calls.append(QStringLiteral("alongside ") + path);
+        return true;
+    }
+    void CloseAll() override
+    {
+        calls.append(QStringLiteral("close all"));
+        showing = false;
+    }
 };
 
 }  // namespace
@@ -142,13 +152,13 @@ TEST_F(FrmMainTest, LayoutCaptionsAndOrder)
         if (!action->isVisible())
             hidden.append(action->text());
     }
-    EXPECT_EQ(buttons, (QStringList{"Add", "Delete", "Up", "Down", "Clear", "Play", "Packer", "About"}));
+    EXPECT_EQ(buttons, (QStringList{"Add", "Delete", "Up", "Down", "Clear", "Play", "Play Alongside", "Packer", "About"}));
     EXPECT_EQ(hidden, QStringList{"Clear"});
 
     QStringList items;
     for (QAction* action : window_->findChild<QMenu*>(QStringLiteral("pmList"))->actions())
         items.append(action->text());
-    EXPECT_EQ(items, (QStringList{"Play", "Open Containing Folder", "Add", "Delete", "Up", "Down", "Clear"}));
+    EXPECT_EQ(items, (QStringList{"Play", "Play Alongside", "Open Containing Folder", "Add", "Delete", "Up", "Down", "Clear"}));
 
     QTableView* list = List();
     EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Zuvo"));
@@ -317,7 +327,7 @@ TEST_F(FrmMainTest, ReadsTheLibraryAtFirstShowAndWritesItAtClose)
     AddFiles({Path(QStringLiteral("sub/dog.zvk"))});
     player_.showing = true;
     window_->close();
-    EXPECT_EQ(player_.calls, QStringList{"close"});
+    EXPECT_EQ(player_.calls, QStringList{"close all"});
     EXPECT_TRUE(prompts_.messages.isEmpty());
     EXPECT_TRUE(ReadAll(libraryFile_).contains("<Zvk>cat.zvk</Zvk><Zvk>sub\\dog.zvk</Zvk>"));
 
@@ -339,7 +349,7 @@ TEST_F(FrmMainTest, FailedSaveAtCloseIsReported)
         QStringLiteral("The library could not be saved to ") + libraryFile_ + QStringLiteral(": ")));
 }
 
-TEST_F(FrmMainTest, PackagesGivenToTheProgramJoinTheLibraryAndTheFirstPlays)
+TEST_F(FrmMainTest, PackagesGivenToTheProgramJoinTheLibraryAndEachPlaysAlongside)
 {
     Open();
     AddFiles({MakePackage(QStringLiteral("old.zvk"))});
@@ -348,8 +358,7 @@ TEST_F(FrmMainTest, PackagesGivenToTheProgramJoinTheLibraryAndTheFirstPlays)
     window_->OpenPackages({cat, dog});
     EXPECT_EQ(Captions(), (QStringList{"old.zvk", "cat.zvk", "dog.zvk"}));
     EXPECT_EQ(window_->SelectedRow(), 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.size() == 2; }, 2000));
-    EXPECT_EQ(player_.calls, (QStringList{"path " + cat, "show"}));
+    EXPECT_EQ(player_.calls, (QStringList{"alongside " + cat, "alongside " + dog}));
 }
 
 TEST_F(FrmMainTest, ALibraryReadInPartIsNamedAndKeptAsideAtTheFirstSave)
@@ -431,4 +440,19 @@ TEST_F(FrmMainTest, SettingsThatCannotBeKeptAreSaidOnceAndHoldForTheRun)
     ASSERT_EQ(lines.size(), 1);
     EXPECT_EQ(lines[0], QStringLiteral("Settings cannot be kept: %1 is not a regular file. Choices hold until Zuvora ends.").arg(pipe));
     SetTransparentPet(true);
+}
+
+TEST_F(FrmMainTest, PlayAlongsideLeavesThePetsThatPlay)
+{
+    Open();
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    AddFiles({cat});
+    window_->SelectRow(0);
+    player_.showing = true;
+    Click(QStringLiteral("Play Alongside"));
+    QTest::keyClick(List(), Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClick(List(), Qt::Key_Enter, Qt::ShiftModifier | Qt::KeypadModifier);
+    const QString alongside = QStringLiteral("alongside ") + cat;
+    EXPECT_EQ(player_.calls, (QStringList{alongside, alongside, alongside}));
+    EXPECT_TRUE(player_.showing);
 }

@@ -3,6 +3,7 @@
 #include "common/Settings.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
+#include "player/PetHerd.h"
 #include "player/TFrmPlay.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
@@ -75,12 +76,13 @@ protected:
         TempDirTest::SetUp();
         // The window as designed; the see-through tests turn it on.
         SetTransparentPet(false);
-        player_ = std::make_unique<TFrmPlay>(prompts_);
+        herd_ = std::make_unique<TPetHerd>(prompts_);
+        player_ = &herd_->PlayPet();
     }
 
     void TearDown() override
     {
-        player_.reset();
+        herd_.reset();
         TempDirTest::TearDown();
     }
 
@@ -138,7 +140,8 @@ protected:
     bool WaitForFrame() { return QTest::qWaitFor([this] { return !player_->CurrentFrame().isNull(); }, 3000); }
 
     ScriptedPrompts prompts_;
-    std::unique_ptr<TFrmPlay> player_;
+    std::unique_ptr<TPetHerd> herd_;
+    TFrmPlay* player_ = nullptr;  // Play's pet
 };
 
 TEST_F(FrmPlayTest, FirstShowPlacesTheWindowAndListsTheActions)
@@ -349,16 +352,16 @@ TEST_F(FrmPlayTest, TheLeftButtonMovesTheWindowTheRightOneOpensTheMenu)
 {
     Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}, false), MakeSheet()));
     const QPoint start = player_->pos();
-    QTest::mousePress(player_.get(), Qt::RightButton, {}, QPoint(5, 5));
-    QTest::mouseRelease(player_.get(), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mousePress(player_, Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(player_, Qt::RightButton, {}, QPoint(5, 5));
     EXPECT_EQ(player_->pos(), start);
 
     // The offscreen platform has no window manager to move it; the window follows itself.
-    QTest::mousePress(player_.get(), Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mousePress(player_, Qt::LeftButton, {}, QPoint(10, 10));
     QMouseEvent drag(QEvent::MouseMove, QPointF(10, 10), player_->mapToGlobal(QPointF(50, 60)), Qt::NoButton,
                      Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(player_.get(), &drag);
-    QTest::mouseRelease(player_.get(), Qt::LeftButton, {}, QPoint(50, 60));
+    QCoreApplication::sendEvent(player_, &drag);
+    QTest::mouseRelease(player_, Qt::LeftButton, {}, QPoint(50, 60));
     EXPECT_EQ(player_->pos(), start + QPoint(40, 50));
 }
 
@@ -388,7 +391,7 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     const QString first = MakePackage(QStringLiteral("first.zvk"), Manifest({"One", "Two"}), MakeSheet());
     const QString second = MakePackage(QStringLiteral("second.zvk"), Manifest({"Three"}), MakeSheet());
     TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
-    library.SetPlayer(player_.get());
+    library.SetPlayer(herd_.get());
     library.show();
     prompts_.openFilesAnswers.append({first, second});
     library.btnAddClick();
@@ -436,4 +439,68 @@ TEST_F(FrmPlayTest, ThousandsOfActionsComeInGroupsFilledWhenOpened)
     EXPECT_FALSE(last->actions()[5]->isChecked());
     last->actions()[6]->trigger();
     EXPECT_FALSE(last->actions()[6]->isChecked());
+}
+
+TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
+{
+    const int loads = PackageShelf().Loads();
+    const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B", "C"}), MakeSheet());
+    const QString b = MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet());
+    herd_->SetPackagePath(a);
+    herd_->ShowPlayer();
+    ASSERT_TRUE(herd_->PlayAlongside(a));
+    ASSERT_TRUE(herd_->PlayAlongside(b));
+    const QList<TFrmPlay*> pets = herd_->Pets();
+    ASSERT_EQ(pets.size(), 3);
+    EXPECT_EQ(pets[0], player_);
+    // One load, one sheet, for the two pets of a.
+    EXPECT_EQ(PackageShelf().Loads() - loads, 2);
+    EXPECT_EQ(PackageShelf().Held(), 2);
+    EXPECT_EQ(pets[0]->Package(), pets[1]->Package());
+    EXPECT_NE(pets[1]->Package(), pets[2]->Package());
+    EXPECT_NE(pets[0]->pos(), pets[1]->pos());
+    EXPECT_NE(pets[1]->pos(), pets[2]->pos());
+    for (TFrmPlay* pet : pets)
+        EXPECT_TRUE(QTest::qWaitFor([pet] { return !pet->CurrentFrame().isNull(); }, 3000));
+
+    // A mode and an action chosen for one pet are that pet's alone.
+    pets[1]->findChild<QAction*>(QStringLiteral("SingleRepeat1"))->trigger();
+    pets[1]->PopupMenu()->actions()[8]->trigger();
+    EXPECT_EQ(pets[1]->State().PlayMode, kPlaySingleRepeat);
+    EXPECT_EQ(pets[1]->State().ActionIndex, 2);
+    for (TFrmPlay* other : {pets[0], pets[2]}) {
+        EXPECT_EQ(other->State().PlayMode, kPlayRepeat);
+        EXPECT_TRUE(other->findChild<QAction*>(QStringLiteral("Repeat1"))->isChecked());
+        for (QAction* item : other->PopupMenu()->actions().mid(6))
+            EXPECT_FALSE(item->isChecked());
+    }
+
+    // Each Close closes its own pet; the package goes with its last pet.
+    pets[1]->findChild<QAction*>(QStringLiteral("play1"))->trigger();
+    EXPECT_EQ(herd_->Pets(), (QList<TFrmPlay*>{pets[0], pets[2]}));
+    const QRect before = pets[2]->CurrentFrame();
+    EXPECT_TRUE(pets[0]->PlaybackStarted());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pets[2]->CurrentFrame() != before; }, 1000));
+    EXPECT_EQ(PackageShelf().Held(), 2);
+    player_->RestoreAndClose();
+    EXPECT_EQ(PackageShelf().Held(), 1);
+    herd_->CloseAll();
+    EXPECT_TRUE(herd_->Pets().isEmpty());
+    EXPECT_EQ(PackageShelf().Held(), 0);
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(FrmPlayTest, TheThirtyThirdPetIsRefusedWithAReason)
+{
+    const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), MakeSheet());
+    for (int i = 0; i < TPetHerd::kMaxPets; ++i)
+        ASSERT_TRUE(herd_->PlayAlongside(a));
+    EXPECT_FALSE(herd_->PlayAlongside(a));
+    herd_->SetPackagePath(a);
+    herd_->ShowPlayer();
+    EXPECT_FALSE(player_->isVisible());
+    EXPECT_EQ(herd_->Pets().size(), TPetHerd::kMaxPets);
+    const ScriptedPrompts::Shown refused{QStringLiteral("Error"),
+                                        QStringLiteral("32 pets are playing already. Close one to play another.")};
+    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{refused, refused}));
 }

@@ -1,3 +1,4 @@
+#include "player/Cascade.h"
 #include "player/FrameHandOff.h"
 #include "player/ShapeCache.h"
 
@@ -125,4 +126,42 @@ TEST(ShapeCacheTest, ShapesAreKeptWithinTheBudgetAndTooFinePatternsShowWhole)
     // A checkerboard of over a hundred thousand rectangles is not worth shaping.
     TShapeCache fine(ClearImage(1024, 1024, [](int x, int y) { return (x + y) % 2 == 0; }));
     EXPECT_TRUE(fine.Shape(QRect(0, 0, 1024, 1024), QSize(1024, 1024)).isEmpty());
+}
+
+TEST(CascadeTest, ANewPetGoesBesideTheLastWhollyOnTheScreenAndOnNoOtherPet)
+{
+    const QRect screen(0, 0, 800, 600);
+    const QRect right(1920, 0, 1280, 1024);  // a second screen
+    const struct {
+        QPoint last;
+        QSize size;
+        QRect screen;
+        QList<QPoint> taken;
+        QPoint expected;
+    } cases[] = {
+        {{100, 100}, {50, 50}, screen, {{100, 100}}, {132, 132}},
+        {{100, 100}, {50, 50}, screen, {{100, 100}, {132, 132}, {164, 164}}, {196, 196}},
+        {{760, 400}, {50, 50}, screen, {}, {32, 0}},                // past the right edge: wraps
+        {{32, 520}, {50, 50}, screen, {{32, 0}}, {64, 32}},         // past the bottom, wrap taken
+        {{400, 300}, {1000, 700}, screen, {}, {0, 0}},              // larger than the screen
+        {{3000, 900}, {64, 64}, right, {}, {3032, 932}},
+        {{-500, -500}, {64, 64}, screen, {}, {32, 0}},              // the last was dragged off
+    };
+    for (const auto& c : cases) {
+        const QPoint at = CascadePosition(c.last, c.size, c.screen, c.taken);
+        EXPECT_EQ(at, c.expected) << c.last.x() << "," << c.last.y();
+        EXPECT_FALSE(c.taken.contains(at));
+        if (c.size.width() <= c.screen.width() && c.size.height() <= c.screen.height()) {
+            EXPECT_TRUE(c.screen.contains(QRect(at, c.size)));
+        }
+    }
+    // Every place taken along the way: still a place on the screen, found in bounded time.
+    QList<QPoint> crowd;
+    QPoint last(0, 0);
+    for (int i = 0; i < 200; ++i) {
+        last = CascadePosition(last, {100, 100}, screen, crowd);
+        EXPECT_FALSE(crowd.contains(last));
+        EXPECT_TRUE(screen.contains(QRect(last, QSize(100, 100))));
+        crowd.append(last);
+    }
 }
