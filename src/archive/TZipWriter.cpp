@@ -62,7 +62,8 @@ std::uint32_t Low32(std::uint64_t value, bool zip64) { return zip64 ? kZip64Mark
 
 // The fields that local and central headers share, in the same order: from "version needed
 // to extract" up to the uncompressed size. A size flagged big holds the Zip64 marker.
-void PutSharedFields(Record& r, const TZipEntry& entry, std::uint16_t versionNeeded, bool bigCompressed, bool bigOriginal)
+void PutSharedFields(Record& r, const TZipEntry& entry, std::uint16_t versionNeeded, bool bigCompressed,
+                     bool bigOriginal)
 {
     r.U16(versionNeeded)
         .U16(entry.Flags)

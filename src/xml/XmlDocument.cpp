@@ -379,18 +379,12 @@ TXmlNode TXmlDocument::ChildByName(TXmlNode node, const QString& name)
 {
     if (node.node_ == nullptr)
         return {};
-    for (TXmlNodeData* child = RequireElement(node.node_, name)->firstChild; child != nullptr; child = child->nextSibling) {
+    const TXmlNodeData* parent = RequireElement(node.node_, name);
+    for (TXmlNodeData* child = parent->firstChild; child != nullptr; child = child->nextSibling) {
         if (child->kind == TXmlNode::Kind::Element && child->name == name)
             return TXmlNode(child);
     }
     return {};
-}
-
-TXmlNode TXmlDocument::GetOrAddChild(TXmlNode node, const QString& name)
-{
-    // A null node finds nothing, and AddChild refuses it.
-    const TXmlNode found = ChildByName(node, name);
-    return found.IsNull() ? AddChild(node, name) : found;
 }
 
 QString TXmlDocument::Text(TXmlNode node)

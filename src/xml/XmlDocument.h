@@ -100,8 +100,6 @@ public:
     // is null), which reads like an empty element. Never changes the document; a node that
     // is no element raises TXmlError, as it can hold no elements.
     static TXmlNode ChildByName(TXmlNode node, const QString& name);
-    // The same for writing: a missing child is appended empty and returned.
-    static TXmlNode GetOrAddChild(TXmlNode node, const QString& name);
 
     // An element's text: empty without children, the value of its only text (or CDATA)
     // child, an error for any other content. Other nodes give their value, a null node
