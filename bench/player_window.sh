@@ -3,10 +3,15 @@
 #  - from "Play" to the first frame on screen, for a package already in the cache (the
 #    library's designed 180 ms pause included; the figure beyond it is what counts);
 #  - CPU time while Pip plays for 20 s, and resident memory idle (library window only) and
-#    while playing, with "Transparent" off and on, one after the other in this run.
-# Needs xvfb-run, openbox, xdotool, xprop and xwininfo:  bench/player_window.sh [SECONDS]
+#    while playing, with "Transparent" off and on, one after the other in this run;
+#  - several pets: one Zuvora playing 1 and 7 Pips, beside the X11 desktop pets Debian
+#    packages (oneko, xpenguins with 1 and 7 penguins) on the same display: CPU of the program
+#    and of the X server over 30 s, resident and proportional memory.
+# Needs xvfb-run, openbox, xdotool, xprop, xwininfo, oneko and xpenguins:
+#   bench/player_window.sh [SECONDS] [PETS_SECONDS]
 set -euo pipefail
 seconds=${1:-20}
+pets_seconds=${2:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/default/bin
 
@@ -90,3 +95,40 @@ sorted=($(printf '%s\n' "${times[@]}" | sort -n))
 echo "Play to first frame, cached package (ms, 180 ms pause included): ${times[*]}; median ${sorted[2]}"
 kill "$pid"
 wait "$pid" 2>/dev/null || true
+pid=
+
+# Several pets, each program started alone, settled for 3 s, then measured.
+smaps_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/smaps_rollup"; }
+measure() {
+  local label=$1
+  shift
+  "$@" >"$work/log" 2>&1 &
+  pid=$!
+  sleep 3
+  kill -0 "$pid" 2>/dev/null || { echo "$label exited early:" >&2; cat "$work/log" >&2; exit 1; }
+  local before xbefore after xafter
+  before=$(cpu_ticks "$pid")
+  xbefore=$(xserver_ticks)
+  sleep "$pets_seconds"
+  after=$(cpu_ticks "$pid")
+  xafter=$(xserver_ticks)
+  awk -v t=$((after - before)) -v x=$((xafter - xbefore)) -v hz="$hz" -v s="$pets_seconds" -v label="$label" \
+    -v rss="$(smaps_kib "$pid" Rss)" -v pss="$(smaps_kib "$pid" Pss)" \
+    'BEGIN { printf "| %-28s | %5.2f%% | %5.2f%% | %6.1f MiB | %6.1f MiB |\n", label, 100 * t / hz / s, 100 * x / hz / s, rss / 1024, pss / 1024 }'
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  pid=
+}
+printf '[Player]\nTransparent=true\n' > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+echo
+echo "Several pets, ${pets_seconds} s each (CPU as a share of one core; memory at the end):"
+echo "| program                      | CPU    | X server | resident   | proportional |"
+echo "|------------------------------|--------|----------|------------|--------------|"
+pips() { local n=$1; for _ in $(seq "$n"); do printf '%s ' "$work/Pip.zvk"; done; }
+# shellcheck disable=SC2046
+measure "zuvora, 1 Pip" "$work/zuvora" $(pips 1)
+# shellcheck disable=SC2046
+measure "zuvora, 7 Pips" "$work/zuvora" $(pips 7)
+measure "oneko" /usr/games/oneko
+measure "xpenguins, 1 penguin" xpenguins -q -n 1
+measure "xpenguins, 7 penguins" xpenguins -q -n 7
