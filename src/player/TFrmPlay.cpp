@@ -282,18 +282,27 @@ void TFrmPlay::FrameRequestHandler(std::string_view text)
 void TFrmPlay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().button());
-    // Also when the system asks for a repaint: the last frame comes back at once.
-    if (!HasSheet() || package_->Sheet->isNull() || frame_.isEmpty())
-        return;
-    const QImage& sheet = *package_->Sheet;
-    // Only the part of the rectangle that lies on the sheet is copied; the rest stays
-    // background.
-    const QRect source = frame_ & sheet.rect();
-    if (source.isEmpty())
+    // Also when the system asks for a repaint: the last frame comes back at once. Only the
+    // part of the rectangle that lies on the sheet is copied; the rest is background.
+    QRect source;
+    if (HasSheet() && !package_->Sheet->isNull() && !frame_.isEmpty())
+        source = frame_ & package_->Sheet->rect();
+    const QRect target = source.translated(-frame_.topLeft()) & rect();
+    // Qt hands fills and copies taller than about a hundred rows to worker threads, which
+    // for a pet's frame costs more in waking them than it saves: bands of fewer rows.
+    const auto inBands = [](const QRect& area, const auto& draw) {
+        constexpr int kBand = 32;
+        for (int y = area.top(); y <= area.bottom(); y += kBand)
+            draw(QRect(area.left(), y, area.width(), std::min(kBand, area.bottom() + 1 - y)));
+    };
+    for (const QRect& background : QRegion(rect()) - target)
+        inBands(background, [&](const QRect& band) { painter.fillRect(band, palette().button()); });
+    if (target.isEmpty())
         return;
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(source.topLeft() - frame_.topLeft(), sheet, source);
+    inBands(target, [&](const QRect& band) {
+        painter.drawImage(band.topLeft(), *package_->Sheet, band.translated(frame_.topLeft()));
+    });
 }
 
 void TFrmPlay::mousePressEvent(QMouseEvent* event)
