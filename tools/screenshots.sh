@@ -108,10 +108,22 @@ for i in range(6):
     d.ellipse((x + 36, 46, x + 44, 54), fill=(20, 20, 20, 255))
     frames.append(im)
 frames[0].save(work + "/cat.gif", save_all=True, append_images=frames[1:], duration=160, loop=0, disposal=2)
+slime = []
+for i in range(8):
+    im = Image.new("RGBA", (88, 72), (0, 0, 0, 0))
+    d = ImageDraw.Draw(im)
+    squash = abs(4 - i) * 3
+    d.chord((8 - squash, 14 + squash, 80 + squash, 90), 180, 360, fill=(90, 200, 110, 255), outline=(235, 255, 235, 255), width=2)
+    d.ellipse((30, 36 + squash, 38, 44 + squash), fill=(20, 40, 20, 255))
+    d.ellipse((50, 36 + squash, 58, 44 + squash), fill=(20, 40, 20, 255))
+    slime.append(im)
+slime[0].save(work + "/slime.png", save_all=True, append_images=slime[1:], duration=120, loop=0, disposal=1)
 PY
 "$bin/zvk" build "$work/ball.zvp" "$work/ball.zvk" >/dev/null
 "$bin/zvk" import "$work/cat.gif" "$work/cat.zvp" >/dev/null
 "$bin/zvk" build "$work/cat.zvp" "$work/cat.zvk" >/dev/null
+"$bin/zvk" import "$work/slime.png" "$work/slime.zvp" >/dev/null
+"$bin/zvk" build "$work/slime.zvp" "$work/slime.zvk" >/dev/null
 for pet in ball cat; do
   picture=pet-rgba.png
   [ "$pet" = cat ] && picture=pet-gif.png
@@ -124,6 +136,26 @@ for pet in ball cat; do
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 done
 xsetroot -solid '#3a6e8f'
+
+# Five pets at once in one Zuvora, given on its command line: Pip twice, the ball, the cat
+# and an APNG slime, set apart on the desktop.
+"$work/zuvora" "$work/Pip.zvk" "$work/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
+pids+=($!)
+library=$(window '^Zuvora$')
+xdotool windowminimize "$library"
+sleep 2
+places=("60 60" "250 40" "470 90" "120 230" "380 250")
+n=0
+for pet in $(xdotool search --pid "${pids[-1]}" --onlyvisible); do
+  [ "$pet" = "$library" ] && continue
+  # shellcheck disable=SC2086
+  xdotool windowmove "$pet" ${places[n]}
+  n=$((n + 1))
+done
+sleep 2
+import -window root -crop 660x420+0+0 "$work/shot.png"
+convert "$work/shot.png" -strip -colors 128 "PNG8:$out/pets.png"
+kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
 # The sprite-sheet dialog over a strip of the ball's frames, cut into four.
 convert "$work/ball0.png" "$work/ball2.png" "$work/ball4.png" "$work/ball6.png" +append "$work/strip.png"
