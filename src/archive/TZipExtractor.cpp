@@ -145,16 +145,21 @@ bool TZipExtractor::PassOver(const TZipEntry& entry, const QString& reason) cons
     return false;
 }
 
-bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry,
-                                 const QString& root, std::uint64_t& dataEnd, std::uint64_t& budget)
+std::optional<QString> TZipExtractor::EntryFolder(const TZipEntry& entry, const QString& root)
 {
-    if (IsUnsafeName(entry))
-        return PassOver(entry, QStringLiteral("its name is not safe to write"));
-    if (IsSpecialUnixFile(entry))
-        return PassOver(entry, QStringLiteral("it is a link or a device"));
+    if (IsUnsafeName(entry)) {
+        PassOver(entry, QStringLiteral("its name is not safe to write"));
+        return std::nullopt;
+    }
+    if (IsSpecialUnixFile(entry)) {
+        PassOver(entry, QStringLiteral("it is a link or a device"));
+        return std::nullopt;
+    }
     const std::optional<QStringList> components = FolderComponents(entry);
-    if (!components)
-        return PassOver(entry, QStringLiteral("its folder leads outside the destination"));
+    if (!components) {
+        PassOver(entry, QStringLiteral("its folder leads outside the destination"));
+        return std::nullopt;
+    }
     // Entries come folder by folder: the folder made or checked for the one before serves
     // the next without looking at the disk again.
     const QStringList& wanted = RecreateDirs ? *components : QStringList();
@@ -162,25 +167,16 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, 
         lastFolder_ = MakeOutputFolder(root, wanted);
         lastComponents_ = wanted;
     }
-    const std::optional<QString> folder = lastFolder_;
-    if (!folder)
-        return PassOver(entry, QStringLiteral("its folder cannot be created"));
+    if (!lastFolder_)
+        PassOver(entry, QStringLiteral("its folder cannot be created"));
+    return lastFolder_;
+}
 
-    if (entry.FileName.isEmpty()) {
-        // A read-only folder would refuse its own files here, so folders stay writable.
-        if (RetainAttributes)
-            ApplyDosAttributes(*folder, DosAttributesOfEntry(entry) & ~kDosReadOnly);
-        return true;
-    }
-    if (entry.Flags & kFlagEncrypted)
-        return PassOver(entry, QStringLiteral("it is encrypted"));
-
-    const QString path = JoinNative(*folder, entry.FileName);
-    struct stat existing {};
-    const PathKind kind = KindOf(path, &existing);
+bool TZipExtractor::MayWriteAt(const TZipEntry& entry, const QString& path, PathKind kind, const struct stat& existing) const
+{
     switch (kind) {
     case PathKind::Missing:
-        break;
+        return true;
     case PathKind::File:
         if (!MayReplace(entry, path, existing.st_mtim.tv_sec))
             return false;
@@ -188,18 +184,18 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, 
             if (!ReplaceReadOnly || !ApplyDosAttributes(path, 0))
                 return PassOver(entry, QStringLiteral("the file it would replace is read-only"));
         }
-        break;
+        return true;
     case PathKind::Folder:
     case PathKind::Other:
-        // never write into or through a link, device or folder
-        return PassOver(entry, QStringLiteral("a folder, link or device stands in its place"));
+        break;
     }
+    // never write into or through a link, device or folder
+    return PassOver(entry, QStringLiteral("a folder, link or device stands in its place"));
+}
 
-    // Cache files can be extracted again, so unlike the user's own files they are not synced
-    // to disk one by one.
-    OutputFile output(*folder, path, kind == PathKind::File);
-    if (!output.Open())
-        return PassOver(entry, QStringLiteral("its folder cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
+bool TZipExtractor::WriteData(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry, OutputFile& output,
+                              std::uint64_t& dataEnd, std::uint64_t& budget)
+{
     if (!IsKnownMethod(entry.Method)) {
         if (UserPrompts)
             UserPrompts->Message(QStringLiteral("Zip Error"), QStringLiteral("Unknown Compression Method"));
@@ -223,16 +219,19 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, 
     } catch (const EntryTooLargeError&) {
         return PassOver(entry, QStringLiteral("it holds more than its stated size"));
     }
-
     if (entry.Crc32 != 0 && crc != entry.Crc32)
         return PassOver(entry, QStringLiteral("its CRC-32 does not match"));
+    return true;
+}
 
+bool TZipExtractor::Commit(const TZipEntry& entry, const QString& path, OutputFile& output) const
+{
     // Time and mode are settled on the open file before it takes its name, so the file at
     // `path` always has bytes, time and mode of one member, whatever else writes there.
     mode_t mode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
     if (RetainAttributes && (DosAttributesOfEntry(entry) & kDosReadOnly))
         mode &= ~static_cast<mode_t>(S_IWUSR);
-    // Another extraction may have put a newer member here since the check above; it stays.
+    // Another extraction may have put a newer member here since the check before; it stays.
     const auto stillWanted = [&] {
         struct stat now {};
         return OverwriteMode != TOverwriteMode::ifNewer || KindOf(path, &now) != PathKind::File ||
@@ -243,4 +242,32 @@ bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, 
         return failure->isEmpty() ? false : PassOver(entry, QStringLiteral("it cannot be put in place: ") + *failure);
     }
     return true;
+}
+
+bool TZipExtractor::ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry,
+                                 const QString& root, std::uint64_t& dataEnd, std::uint64_t& budget)
+{
+    const std::optional<QString> folder = EntryFolder(entry, root);
+    if (!folder)
+        return false;
+    if (entry.FileName.isEmpty()) {
+        // A read-only folder would refuse its own files here, so folders stay writable.
+        if (RetainAttributes)
+            ApplyDosAttributes(*folder, DosAttributesOfEntry(entry) & ~kDosReadOnly);
+        return true;
+    }
+    if (entry.Flags & kFlagEncrypted)
+        return PassOver(entry, QStringLiteral("it is encrypted"));
+
+    const QString path = JoinNative(*folder, entry.FileName);
+    struct stat existing {};
+    const PathKind kind = KindOf(path, &existing);
+    if (!MayWriteAt(entry, path, kind, existing))
+        return false;
+    // Cache files can be extracted again, so unlike the user's own files they are not synced
+    // to disk one by one.
+    OutputFile output(*folder, path, kind == PathKind::File);
+    if (!output.Open())
+        return PassOver(entry, QStringLiteral("its folder cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    return WriteData(archive, archiveSize, entry, output, dataEnd, budget) && Commit(entry, path, output);
 }

@@ -11,6 +11,11 @@
 class Prompts;
 class QFile;
 class QIODevice;
+struct stat;
+namespace zipoutput {
+class OutputFile;
+enum class PathKind;
+}  // namespace zipoutput
 
 // What to do when an entry's output file exists already.
 enum class TOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
@@ -87,6 +92,12 @@ private:
     QIODevice& OpenSource(QFile& file) const;
     bool ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry, const QString& root,
                       std::uint64_t& dataEnd, std::uint64_t& budget);
+    // The steps of ExtractEntry; each says why when it passes the entry over.
+    std::optional<QString> EntryFolder(const TZipEntry& entry, const QString& root);
+    bool MayWriteAt(const TZipEntry& entry, const QString& path, zipoutput::PathKind kind, const struct stat& existing) const;
+    bool WriteData(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry, zipoutput::OutputFile& output,
+                   std::uint64_t& dataEnd, std::uint64_t& budget);
+    bool Commit(const TZipEntry& entry, const QString& path, zipoutput::OutputFile& output) const;
     bool PassOver(const TZipEntry& entry, const QString& reason) const;
     void LoadDirectory(QIODevice& archive);
 
