@@ -3,8 +3,9 @@
 
 # Debian packages the build and the tests need.
 ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins
-  zlib1g-dev libpng-dev libjpeg-dev libgif-dev libwebp-dev libgtest-dev libbenchmark-dev qt6-multimedia-dev fonts-dejavu-core
-  unzip zip)
+  zlib1g-dev libpng-dev libjpeg-dev libgif-dev libwebp-dev libgtest-dev libbenchmark-dev
+  qt6-multimedia-dev libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  fonts-dejavu-core unzip zip)
 # What the tests need beyond them: clang's libFuzzer for the fuzz targets, and the
 # freedesktop validators for the install tree.
 ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream shared-mime-info)

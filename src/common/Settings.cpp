@@ -8,17 +8,20 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <map>
 #include <utility>
-
-#include <optional>
 
 namespace {
 
 const QString kTransparentKey = QStringLiteral("Player/Transparent");
 
-// The choice made in this process once the file could not keep it, so that it still holds
+// Choices made in this process once the file could not keep them, so that they still hold
 // until Zuvora ends. Settings are used on the UI thread alone.
-std::optional<bool> sessionTransparent;
+std::map<QString, QVariant>& SessionValues()
+{
+    static std::map<QString, QVariant> values;
+    return values;
+}
 
 // Said once a run, after the windows are there to hear it.
 void ReportNotKept(const QString& reason)
@@ -52,23 +55,26 @@ QString SettingsFilePath()
     return QDir::toNativeSeparators(config.filePath(kAppTitle + u'/' + kAppTitle + QStringLiteral(".conf")));
 }
 
-bool TransparentPet()
+QVariant ReadSetting(const QString& key, const QVariant& fallback)
 {
-    if (sessionTransparent)
-        return *sessionTransparent;
+    if (const auto kept = SessionValues().find(key); kept != SessionValues().end())
+        return kept->second.isValid() ? kept->second : fallback;
     const QString path = SettingsFilePath();
     if (!Usable(path))
-        return true;
-    return QSettings(path, QSettings::IniFormat).value(kTransparentKey, true).toBool();
+        return fallback;
+    return QSettings(path, QSettings::IniFormat).value(key, fallback);
 }
 
-void SetTransparentPet(bool on)
+void WriteSetting(const QString& key, const QVariant& value)
 {
     const QString path = SettingsFilePath();
     bool kept = false;
     if (Usable(path)) {
         QSettings settings(path, QSettings::IniFormat);
-        settings.setValue(kTransparentKey, on);
+        if (value.isValid())
+            settings.setValue(key, value);
+        else
+            settings.remove(key);
         settings.sync();
         kept = settings.status() == QSettings::NoError;
         if (!kept) {
@@ -79,7 +85,17 @@ void SetTransparentPet(bool on)
                                                            : QStringLiteral("%1: %2").arg(path, probe.errorString()));
         }
     }
-    sessionTransparent = kept ? std::nullopt : std::optional<bool>(on);
+    if (kept)
+        SessionValues().erase(key);
+    else
+        SessionValues()[key] = value;
+}
+
+bool TransparentPet() { return ReadSetting(kTransparentKey, true).toBool(); }
+
+void SetTransparentPet(bool on)
+{
+    WriteSetting(kTransparentKey, on);
     emit SettingsSignals().TransparentPetChanged(on);
 }
 

@@ -40,6 +40,12 @@ void TFrameHandOff::SetHeight(int height)
     height_ = height;
 }
 
+void TFrameHandOff::ActionStarts(int action)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    startedAction_ = action;
+}
+
 void TFrameHandOff::FrameRequest(std::string_view text, int)
 {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -59,17 +65,18 @@ void TFrameHandOff::ServePending()
         return;
     const int width = width_;
     const int height = height_;
+    const int started = startedAction_;
     char text[sizeof text_];
     std::memcpy(text, text_, sizeof text);
     lock.unlock();
 
     // Drawn without the lock: drawing may take a while, and the request is the playback
     // thread's last word until it is served.
-    serve_(width, height, std::string_view(text, sizeof text));
+    serve_(width, height, std::string_view(text, sizeof text), started);
 
     lock.lock();
     pending_ = false;
-    width_ = height_ = -1;
+    width_ = height_ = startedAction_ = -1;
     lock.unlock();
     served_.notify_all();
 }

@@ -15,9 +15,9 @@
 // checkers see every step.
 class TFrameHandOff : public QObject, public FrameTarget {
 public:
-    // Called on the UI thread with the size to apply first (-1: unchanged) and the
-    // 40-character request.
-    using Serve = std::function<void(int width, int height, std::string_view text)>;
+    // Called on the UI thread with the size to apply first (-1: unchanged), the 40-character
+    // request, and the action that begins with this frame (-1: none).
+    using Serve = std::function<void(int width, int height, std::string_view text, int startedAction)>;
 
     explicit TFrameHandOff(Serve serve, QObject* parent = nullptr);
     ~TFrameHandOff() override;
@@ -28,6 +28,7 @@ public:
     void SetWidth(int width) override;
     void SetHeight(int height) override;
     void FrameRequest(std::string_view text, int action) override;
+    void ActionStarts(int action) override;
 
     // UI thread: serves the pending request, if any. A UI thread that waits for the
     // playback thread to end keeps calling this, so the thread is never left waiting.
@@ -40,6 +41,7 @@ private:
     bool pending_ = false;
     int width_ = -1;
     int height_ = -1;
+    int startedAction_ = -1;
     char text_[40] = {};
     int wakeFd_ = -1;
 };

@@ -6,7 +6,34 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-TPetHerd::TPetHerd(Prompts& prompts) : prompts_(prompts), playPet_(prompts) {}
+#include <algorithm>
+
+namespace {
+
+QList<QRect> ScreenAreas()
+{
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    return areas;
+}
+
+}  // namespace
+
+TPetHerd::TPetHerd(Prompts& prompts) : prompts_(prompts), playPet_(prompts)
+{
+    // Screens come and go, and change size, under a running Zuvora.
+    const auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, this, [this] { KeepPetsOnScreens(ScreenAreas()); });
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watch(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, watch);
+    connect(qApp, &QGuiApplication::screenRemoved, this, [this] {
+        // The screen is still listed while it goes.
+        QMetaObject::invokeMethod(this, [this] { KeepPetsOnScreens(ScreenAreas()); }, Qt::QueuedConnection);
+    });
+}
 
 TPetHerd::~TPetHerd()
 {
@@ -41,10 +68,14 @@ void TPetHerd::Started(TFrmPlay* pet)
 
 void TPetHerd::ShowPlayer()
 {
-    if (!playPet_.isVisible() && !RoomForOneMore())
+    if (playPet_.isVisible()) {
+        playPet_.ShowPlayer();
         return;
-    if (!playPet_.isVisible())
-        Started(&playPet_);
+    }
+    if (!RoomForOneMore())
+        return;
+    Place(playPet_, playPet_.PackagePath());
+    Started(&playPet_);
     playPet_.ShowPlayer();
 }
 
@@ -52,26 +83,41 @@ bool TPetHerd::PlayAlongside(const QString& path)
 {
     if (!RoomForOneMore())
         return false;
+    StartAlongside(path);
+    return true;
+}
+
+TFrmPlay* TPetHerd::StartAlongside(const QString& path)
+{
     auto* pet = new TFrmPlay(prompts_);
     pet->setAttribute(Qt::WA_DeleteOnClose);
     alongside_.removeAll(nullptr);
     alongside_.append(pet);
-    Place(*pet);
+    Place(*pet, path);
     Started(pet);
     pet->SetPackagePath(path);
     pet->ShowPlayer();
-    return true;
+    return pet;
 }
 
-void TPetHerd::Place(TFrmPlay& pet)
+void TPetHerd::Place(TFrmPlay& pet, const QString& path)
 {
     const QList<TFrmPlay*> playing = Pets();
-    if (playing.isEmpty())
-        return;  // the first pet goes where pets first go
-    const TFrmPlay* last = playing.last();
     QList<QPoint> taken;
     for (const TFrmPlay* other : playing)
         taken.append(other->pos());
+    const QList<QRect> screens = ScreenAreas();
+    if (const std::optional<QRect> kept = PetPlace(path)) {
+        // As large as it was, until its first frame says otherwise.
+        const QPoint onScreen = KeepOnScreens(kept->topLeft(), kept->size(), screens);
+        if (!taken.contains(onScreen)) {
+            pet.setGeometry(QRect(onScreen, kept->size()));
+            return;
+        }
+    }
+    if (playing.isEmpty())
+        return;  // the first pet goes where pets first go
+    const TFrmPlay* last = playing.last();
     QScreen* screen = QGuiApplication::screenAt(last->geometry().center());
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
@@ -81,8 +127,36 @@ void TPetHerd::Place(TFrmPlay& pet)
     pet.move(CascadePosition(last->pos(), last->size(), area, taken));
 }
 
+void TPetHerd::RestoreLastPets()
+{
+    for (const TPetRecord& record : LastPets()) {
+        if (Pets().size() >= kMaxPets)
+            break;
+        TFrmPlay* pet = StartAlongside(record.Package);
+        if (!pet->isVisible())
+            continue;  // nothing to play, said
+        const QSize size = PetPlace(record.Package).value_or(pet->geometry()).size();
+        pet->setGeometry(QRect(KeepOnScreens(record.Position, size, ScreenAreas()), size));
+        pet->Resume(record);
+    }
+}
+
+void TPetHerd::KeepPetsOnScreens(const QList<QRect>& screens)
+{
+    for (TFrmPlay* pet : Pets()) {
+        const bool seen = std::any_of(screens.begin(), screens.end(),
+                                      [pet](const QRect& screen) { return screen.intersects(pet->geometry()); });
+        if (!seen)
+            pet->move(KeepOnScreens(pet->pos(), pet->size(), screens));
+    }
+}
+
 void TPetHerd::CloseAll()
 {
+    QList<TPetRecord> records;
+    for (const TFrmPlay* pet : Pets())
+        records.append(pet->Record());
+    SetLastPets(records);
     if (playPet_.isVisible())
         playPet_.RestoreAndClose();
     for (const QPointer<TFrmPlay>& pointer : alongside_) {

@@ -25,7 +25,13 @@ public:
     void SetPackagePath(const QString& path) override { playPet_.SetPackagePath(path); }
     void ShowPlayer() override;
     bool PlayAlongside(const QString& path) override;
+    // Keeps the pets that play as the ones to bring back, then closes every one.
     void CloseAll() override;
+    // Brings back the pets that played when Zuvora last closed, each where it was, with its
+    // action and mode.
+    void RestoreLastPets();
+    // Moves a pet that no screen shows any more to the nearest edge of one that remains.
+    void KeepPetsOnScreens(const QList<QRect>& screens);
 
     // The pets playing now, in the order they started.
     QList<TFrmPlay*> Pets() const;
@@ -34,8 +40,10 @@ public:
 private:
     // False, having said so, when kMaxPets play already.
     bool RoomForOneMore();
-    // Puts a new pet beside the one started last, never on top of another.
-    void Place(TFrmPlay& pet);
+    // Puts a new pet where its package's pet was last, else beside the one started last;
+    // never on top of another, always on a screen.
+    void Place(TFrmPlay& pet, const QString& path);
+    TFrmPlay* StartAlongside(const QString& path);
     void Started(TFrmPlay* pet);
 
     Prompts& prompts_;

@@ -141,7 +141,10 @@ void TPlaybackEngine::Run()
 
 void TPlaybackEngine::PlayAction(std::int32_t index)
 {
-    for (const TFragment& frame : model_->Actions[static_cast<std::size_t>(index)].Fragments) {
+    const std::vector<TFragment>& frames = model_->Actions[static_cast<std::size_t>(index)].Fragments;
+    if (!frames.empty() && state_.Running && !state_.Interrupt)
+        target_.ActionStarts(index);
+    for (const TFragment& frame : frames) {
         if (!state_.Running || state_.Interrupt)
             return;
         target_.SetWidth(frame.Width);

@@ -47,6 +47,8 @@ public:
     // `text` is 40 characters: Left, Top, Width and Height, ten digits each. `action` is the
     // number of the action the frame belongs to.
     virtual void FrameRequest(std::string_view text, int action) = 0;
+    // An action with frames begins; its first frame request follows.
+    virtual void ActionStarts(int /*action*/) {}
 };
 
 // The two pauses of the playback loop; both last kFrameMs, and neither ends while the pet is

@@ -2,6 +2,8 @@
 
 #include "package/SpriteSheet.h"
 
+#include <QTransform>
+
 #include <algorithm>
 
 TShapeCache::TShapeCache(QImage clear) : clear_(std::move(clear)) {}
@@ -12,11 +14,11 @@ qsizetype TShapeCache::Budget() const
     return std::max<qsizetype>(65536, clear_.width() * qsizetype{clear_.height()} / 8);
 }
 
-QRegion TShapeCache::Shape(const QRect& frame, const QSize& window)
+QRegion TShapeCache::Shape(const QRect& frame, const QSize& window, int scale)
 {
     if (clear_.isNull() || frame.isEmpty())
         return {};
-    const std::array<int, 6> key{frame.x(), frame.y(), frame.width(), frame.height(), window.width(), window.height()};
+    const std::array<int, 7> key{frame.x(), frame.y(), frame.width(), frame.height(), window.width(), window.height(), scale};
     if (const auto found = shapes_.find(key); found != shapes_.end())
         return found->second;
 
@@ -24,7 +26,7 @@ QRegion TShapeCache::Shape(const QRect& frame, const QSize& window)
     const std::optional<QRegion> clear = ClearRegion(clear_, frame, kMaxShapeRects);
     if (!clear)
         return {};
-    QRegion shape = whole - *clear;
+    QRegion shape = whole - (scale == 1 ? *clear : QTransform::fromScale(scale, scale).map(*clear));
     if (shape.isEmpty())
         shape = QRegion(-1, -1, 1, 1);
     if (keptRects_ + shape.rectCount() <= Budget()) {

@@ -21,11 +21,11 @@ public:
     // `clear`: the sheet's see-through pixels as a 1-bit image; null: none.
     explicit TShapeCache(QImage clear = {});
 
-    // The shape of a window of `window` size showing `frame` of the sheet: the window less
-    // the frame's see-through pixels. An empty region: the window shows whole (no clear
+    // The shape of a window of `window` size showing `frame` of the sheet `scale` times its
+    // size: the window less the frame's see-through pixels. An empty region: the window shows whole (no clear
     // pixels, an empty frame, or too fine a pattern). A frame see-through throughout gets a
     // shape lying outside the window, since an empty mask means no mask at all.
-    QRegion Shape(const QRect& frame, const QSize& window);
+    QRegion Shape(const QRect& frame, const QSize& window, int scale = 1);
 
     // Rectangles kept. Up to a budget of about half the sheet's own size, so a damaged
     // manifest naming endless rectangles cannot grow the cache without bound; shapes past it
@@ -35,6 +35,6 @@ public:
 
 private:
     QImage clear_;
-    std::map<std::array<int, 6>, QRegion> shapes_;
+    std::map<std::array<int, 7>, QRegion> shapes_;
     qsizetype keptRects_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -22,6 +23,8 @@
 #include <QAudioOutput>
 #include <QMediaPlayer>
 #include <QUrl>
+
+#include <gst/gst.h>
 #endif
 
 #include <algorithm>
@@ -33,7 +36,7 @@
 namespace {
 
 // Position of the first action item in the pop-up menu.
-constexpr int kFirstActionItem = 6;
+constexpr int kFirstActionItem = 7;
 // Up to this many actions have their items in the pop-up menu itself.
 constexpr int kActionsPerMenu = 1000;
 // Wider or taller than any screen: a frame this large shows nothing more, and a window of
@@ -49,22 +52,62 @@ int Field(std::string_view text, std::size_t index)
     return std::max(value, 0);
 }
 
+// Whether sound can be played here: Qt's player is there and so are the GStreamer elements
+// it builds on (base and good plug-ins), without which it crashes. Looked for once.
+bool SoundPlays()
+{
+#ifdef ZUVORA_HAVE_MULTIMEDIA
+    static const bool plays = [] {
+        if (!gst_init_check(nullptr, nullptr, nullptr))
+            return false;
+        for (const char* element : {"audioconvert", "audioresample", "volume", "autoaudiosink", "decodebin", "uridecodebin"}) {
+            GstElementFactory* factory = gst_element_factory_find(element);
+            if (factory == nullptr)
+                return false;
+            gst_object_unref(factory);
+        }
+        return true;
+    }();
+    return plays;
+#else
+    return false;
+#endif
+}
+
 }  // namespace
 
 TFrmPlay::TFrmPlay(Prompts& prompts)
     : QWidget(nullptr), prompts_(prompts),
-      handOff_([this](int width, int height, std::string_view text) { ServeFrame(width, height, text); })
+      handOff_([this](int width, int height, std::string_view text, int started) {
+          ServeFrame(width, height, text, started);
+      })
 {
     setObjectName(QStringLiteral("FrmPlay"));
     // No owner and no Tool flag: the pet gets a task-bar entry of its own.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    // No caption: an empty title would make Qt show the application's name instead.
+    // No caption until a package names it: an empty title would make Qt show the
+    // application's name instead.
     setWindowTitle(QStringLiteral(" "));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     move(kFirstPosition);
     resize(kFirstSize);
+    BuildMenu();
 
+    tmr1_.setSingleShot(true);
+    tmr1_.setInterval(1);
+    connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
+    // A drag moves the window many times; its place is kept once it rests.
+    placeTimer_.setSingleShot(true);
+    placeTimer_.setInterval(1000);
+    connect(&placeTimer_, &QTimer::timeout, this, [this] {
+        if (loaded_ && !packagePath_.isEmpty())
+            SetPetPlace(packagePath_, geometry());
+    });
+}
+
+void TFrmPlay::BuildMenu()
+{
     pm1_ = new QMenu(this);
     pm1_->setObjectName(QStringLiteral("pm1"));
     pm1_->addAction(QStringLiteral("Close"), this, &TFrmPlay::play1Click)->setObjectName(QStringLiteral("play1"));
@@ -83,11 +126,25 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
     SingleRepeat1_ = modeItem(QStringLiteral("Single Repeat"), "SingleRepeat1", &TFrmPlay::SingleRepeat1Click);
     Random1_ = modeItem(QStringLiteral("Random"), "Random1", &TFrmPlay::Random1Click);
     Repeat1_->setChecked(true);
+
+    QMenu* size = pm1_->addMenu(QStringLiteral("Size"));
+    size->menuAction()->setObjectName(QStringLiteral("Size"));
+    auto* sizes = new QActionGroup(this);
+    for (int scale = kMinPetScale; scale <= kMaxPetScale; ++scale) {
+        QAction* item = size->addAction(QStringLiteral("%1\u00d7").arg(scale), this, [this, scale] { SizeClick(scale); });
+        item->setCheckable(true);
+        item->setChecked(scale == scale_);
+        sizes->addAction(item);
+        sizeItems_.append(item);
+    }
+
     Sound_ = pm1_->addAction(QStringLiteral("Sound"), this, &TFrmPlay::SoundClick);
     Sound_->setObjectName(QStringLiteral("Sound"));
     Sound_->setCheckable(true);
-    Sound_->setChecked(true);
-    Sound_->setVisible(false);
+    Sound_->setChecked(PetSound());
+    // Looking for GStreamer takes a moment the first time: done when the menu first opens.
+    connect(pm1_, &QMenu::aboutToShow, Sound_, [this] { Sound_->setVisible(SoundPlays()); });
+    connect(&SettingsSignals(), &TSettingsSignals::PetSoundChanged, Sound_, &QAction::setChecked);
     Transparent_ = pm1_->addAction(QStringLiteral("Transparent"), this, &TFrmPlay::TransparentClick);
     Transparent_->setObjectName(QStringLiteral("Transparent"));
     Transparent_->setCheckable(true);
@@ -97,11 +154,6 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
         ApplyShape();
     });
     pm1_->addSeparator()->setObjectName(QStringLiteral("N1"));
-
-    tmr1_.setSingleShot(true);
-    tmr1_.setInterval(1);
-    connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
-
 }
 
 TFrmPlay::~TFrmPlay()
@@ -137,9 +189,13 @@ void TFrmPlay::FormShow()
 {
     state_.PlayMode = kPlayRepeat;
     Repeat1_->setChecked(true);
-    Sound_->setChecked(true);
-    // Another Zuvora may have changed it since.
+    // Another Zuvora may have changed them since.
+    Sound_->setChecked(PetSound());
     Transparent_->setChecked(TransparentPet());
+    // Task bars and window lists name the pet after its package.
+    setWindowTitle(QFileInfo(packagePath_).completeBaseName());
+    scale_ = PetScale(packagePath_);
+    sizeItems_[scale_ - 1]->setChecked(true);
 
     // The windows repaint during a long extraction, but no click can start a second show.
     package_ = PackageShelf().Take(packagePath_, prompts_, [] {
@@ -231,6 +287,10 @@ void TFrmPlay::closeEvent(QCloseEvent* event)
 
 void TFrmPlay::FormCloseQuery()
 {
+    if (package_) {
+        placeTimer_.stop();
+        SetPetPlace(packagePath_, geometry());
+    }
     StopMedia();
     tmr1_.stop();
     StopPlayback(state_);
@@ -247,12 +307,16 @@ void TFrmPlay::FormCloseQuery()
     loaded_ = false;
 }
 
-void TFrmPlay::ServeFrame(int width, int height, std::string_view text)
+void TFrmPlay::ServeFrame(int width, int height, std::string_view text, int startedAction)
 {
+    if (startedAction >= 0)
+        PlayActionSound(startedAction);
     // One resize, and none for a frame of the size shown: each costs the window system a
     // round of configure events.
-    const QSize wanted(width >= 0 ? std::min(width, kMaxWindowSide) : this->width(),
-                       height >= 0 ? std::min(height, kMaxWindowSide) : this->height());
+    const auto side = [this](int frameSide, int now) {
+        return frameSide >= 0 ? static_cast<int>(std::min<qint64>(qint64{frameSide} * scale_, kMaxWindowSide)) : now;
+    };
+    const QSize wanted(side(width, this->width()), side(height, this->height()));
     if (wanted != size())
         resize(wanted);
     FrameRequestHandler(text);
@@ -287,22 +351,25 @@ void TFrmPlay::paintEvent(QPaintEvent*)
     QRect source;
     if (HasSheet() && !package_->Sheet->isNull() && !frame_.isEmpty())
         source = frame_ & package_->Sheet->rect();
-    const QRect target = source.translated(-frame_.topLeft()) & rect();
+    const QRect target(source.translated(-frame_.topLeft()).topLeft() * scale_, source.size() * scale_);
     // Qt hands fills and copies taller than about a hundred rows to worker threads, which
     // for a pet's frame costs more in waking them than it saves: bands of fewer rows.
-    const auto inBands = [](const QRect& area, const auto& draw) {
-        constexpr int kBand = 32;
-        for (int y = area.top(); y <= area.bottom(); y += kBand)
-            draw(QRect(area.left(), y, area.width(), std::min(kBand, area.bottom() + 1 - y)));
-    };
-    for (const QRect& background : QRegion(rect()) - target)
-        inBands(background, [&](const QRect& band) { painter.fillRect(band, palette().button()); });
-    if (target.isEmpty())
+    constexpr int kBand = 32;
+    for (const QRect& background : QRegion(rect()) - target) {
+        for (int y = background.top(); y <= background.bottom(); y += kBand)
+            painter.fillRect(QRect(background.left(), y, background.width(), std::min(kBand, background.bottom() + 1 - y)),
+                             palette().button());
+    }
+    if (source.isEmpty())
         return;
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    inBands(target, [&](const QRect& band) {
-        painter.drawImage(band.topLeft(), *package_->Sheet, band.translated(frame_.topLeft()));
-    });
+    // Scaled by whole factors without smoothing, so pixel art stays crisp.
+    const int rows = std::max(1, kBand / scale_);
+    for (int y = 0; y < source.height(); y += rows) {
+        const QRect band(source.left(), source.top() + y, source.width(), std::min(rows, source.height() - y));
+        const QRect onScreen((band.topLeft() - frame_.topLeft()) * scale_, band.size() * scale_);
+        painter.drawImage(onScreen, *package_->Sheet, band);
+    }
 }
 
 void TFrmPlay::mousePressEvent(QMouseEvent* event)
@@ -330,6 +397,13 @@ void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
 }
 
 void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { pm1_->popup(event->globalPos()); }
+
+void TFrmPlay::moveEvent(QMoveEvent* event)
+{
+    if (loaded_)
+        placeTimer_.start();
+    QWidget::moveEvent(event);
+}
 
 void TFrmPlay::changeEvent(QEvent* event)
 {
@@ -367,13 +441,74 @@ void TFrmPlay::ActionItemClick(QAction* item)
     PickAction(state_, index);
 }
 
-void TFrmPlay::SoundClick() { StopMedia(); }
+void TFrmPlay::SoundClick()
+{
+    if (!Sound_->isChecked())
+        StopMedia();
+    SetPetSound(Sound_->isChecked());
+    emit SettingsSignals().PetSoundChanged(Sound_->isChecked());
+}
+
+void TFrmPlay::SizeClick(int scale)
+{
+    scale_ = scale;
+    sizeItems_[scale - 1]->setChecked(true);
+    SetPetScale(packagePath_, scale);
+    if (!frame_.isEmpty()) {
+        resize(QSize(std::min(frame_.width() * scale, kMaxWindowSide), std::min(frame_.height() * scale, kMaxWindowSide)));
+        ApplyShape();
+        update();
+    }
+}
+
+void TFrmPlay::PlayActionSound(int action)
+{
+    if (!Sound_->isChecked() || !package_ ||
+        action >= static_cast<int>(package_->Model.Actions.size()))
+        return;
+    const QStringList& audio = package_->Model.Actions[static_cast<std::size_t>(action)].AudioFiles;
+    // A member name, never a path: a damaged manifest must not name files elsewhere.
+    if (audio.isEmpty() || audio[0].isEmpty() || audio[0].contains(u'/') || audio[0].contains(u'\\') ||
+        audio[0] == u"." || audio[0] == u"..")
+        return;
+    AudioRequest(QDir(cacheFolder_).filePath(audio[0]));
+}
+
+TPetRecord TFrmPlay::Record() const { return {packagePath_, pos(), checkedAction_, state_.PlayMode.load()}; }
+
+void TFrmPlay::Resume(const TPetRecord& record)
+{
+    switch (record.Mode) {
+    case kPlaySingleRepeat:
+        SingleRepeat1Click();
+        break;
+    case kPlayRandom:
+        Random1Click();
+        break;
+    default:
+        Repeat1Click();
+        break;
+    }
+    if (!package_ || record.Action < 0 || record.Action >= static_cast<int>(package_->Model.Actions.size()))
+        return;
+    // Marked as a click marks it; an item not made yet (a large package's group) is marked
+    // when its group opens.
+    checkedAction_ = record.Action;
+    for (QAction* item : pm1_->actions().mid(kFirstActionItem)) {
+        if (!item->menu() && item->data().toInt() == record.Action) {
+            item->setChecked(true);
+            checkedItem_ = item;
+        }
+    }
+    PickAction(state_, record.Action);
+}
 
 void TFrmPlay::TransparentClick() { SetTransparentPet(Transparent_->isChecked()); }
 
 void TFrmPlay::ApplyShape()
 {
-    const QRegion shape = Transparent_->isChecked() && package_ ? package_->Shapes.Shape(frame_, size()) : QRegion();
+    const QRegion shape =
+        Transparent_->isChecked() && package_ ? package_->Shapes.Shape(frame_, size(), scale_) : QRegion();
     if (shape.isEmpty()) {
         if (!mask().isEmpty())
             clearMask();
@@ -393,6 +528,8 @@ void TFrmPlay::StopMedia()
 std::optional<qint64> TFrmPlay::AudioRequest(const QString& path)
 {
 #ifdef ZUVORA_HAVE_MULTIMEDIA
+    if (!SoundPlays())
+        return std::nullopt;
     if (mediaPlayer_ == nullptr) {
         mediaPlayer_ = new QMediaPlayer(this);
         mediaPlayer_->setAudioOutput(new QAudioOutput(mediaPlayer_));

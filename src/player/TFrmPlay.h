@@ -2,6 +2,7 @@
 
 #include "player/FrameHandOff.h"
 #include "player/PackageShelf.h"
+#include "player/PetMemory.h"
 #include "player/PlaybackEngine.h"
 
 #include <QImage>
@@ -52,6 +53,11 @@ public:
     TPlaybackState& State() { return state_; }
     QRect CurrentFrame() const { return frame_; }
     QAction* TransparentItem() const { return Transparent_; }
+    // Frames are shown this many times their size (1 to 4).
+    int Scale() const { return scale_; }
+    // The pet as Zuvora keeps it at its close, and the same given back to a shown pet.
+    TPetRecord Record() const;
+    void Resume(const TPetRecord& record);
     bool PlaybackStarted() const { return engine_ != nullptr; }
 
     static constexpr QPoint kFirstPosition{412, 207};
@@ -66,8 +72,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    void BuildMenu();
     void FormShow();
     void FormCloseQuery();
     void BuildActionMenu();
@@ -82,13 +90,16 @@ private:
     void PlayModeClick(QAction* item, std::int32_t mode);
     void ActionItemClick(QAction* item);
     void SoundClick();
+    void SizeClick(int scale);
+    // The first audio file of the action, when Sound is on.
+    void PlayActionSound(int action);
     void TransparentClick();
     // Leaves the sheet's see-through pixels of the current frame out of the window, or
     // gives the window back its whole rectangle.
     void ApplyShape();
     void StopMedia();
     // A frame request from the playback thread, on the UI thread.
-    void ServeFrame(int width, int height, std::string_view text);
+    void ServeFrame(int width, int height, std::string_view text, int startedAction);
 
     Prompts& prompts_;
     QString packagePath_;
@@ -105,6 +116,9 @@ private:
     QAction* Random1_ = nullptr;
     QAction* Sound_ = nullptr;
     QAction* Transparent_ = nullptr;
+    QList<QAction*> sizeItems_;  // 1x to 4x
+    int scale_ = 1;
+    QTimer placeTimer_;  // keeps the place once a move has ended
     QPointer<QAction> checkedItem_;  // the marked action item, if any
     int checkedAction_ = -1;           // its action number
     QTimer tmr1_;

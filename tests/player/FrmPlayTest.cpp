@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
+#include <QTransform>
 
 #include <atomic>
 #include <memory>
@@ -118,7 +119,7 @@ protected:
         return texts;
     }
 
-    QList<QAction*> ActionItems() const { return player_->PopupMenu()->actions().mid(6); }
+    QList<QAction*> ActionItems() const { return player_->PopupMenu()->actions().mid(7); }
 
     QAction* Item(const QString& name) const { return player_->findChild<QAction*>(name); }
 
@@ -155,9 +156,8 @@ TEST_F(FrmPlayTest, FirstShowPlacesTheWindowAndListsTheActions)
     EXPECT_TRUE(player_->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(player_->parentWidget(), nullptr);
 
-    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "Transparent", "-", "Idle", "Walk", "\u732b"}));
-    EXPECT_FALSE(Item(QStringLiteral("Sound"))->isVisible());
-    EXPECT_TRUE(Item(QStringLiteral("Sound"))->isChecked());
+    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Size", "Sound", "Transparent", "-", "Idle", "Walk", "\u732b"}));
+    EXPECT_FALSE(Item(QStringLiteral("Sound"))->isChecked());
     QStringList modes;
     for (QAction* mode : Item(QStringLiteral("PlayMode1"))->menu()->actions())
         modes.append(mode->text());
@@ -210,7 +210,7 @@ TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
     EXPECT_EQ(player_->Package(), nullptr);
 
     Show(MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet()));
-    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Sound", "Transparent", "-", "Only"}));
+    EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Size", "Sound", "Transparent", "-", "Only"}));
     EXPECT_FALSE(ActionItems()[0]->isChecked());
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
     EXPECT_EQ(player_->State().PlayMode, kPlayRepeat);
@@ -406,7 +406,7 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     library.btnPlayClick();
     EXPECT_FALSE(player_->isVisible());  // closed at once, shown again after the pause
     ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 2000));
-    EXPECT_EQ(MenuTexts().mid(6), QStringList{"Three"});
+    EXPECT_EQ(MenuTexts().mid(7), QStringList{"Three"});
 
     // Closing the library closes the pet first.
     library.close();
@@ -465,13 +465,13 @@ TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
 
     // A mode and an action chosen for one pet are that pet's alone.
     pets[1]->findChild<QAction*>(QStringLiteral("SingleRepeat1"))->trigger();
-    pets[1]->PopupMenu()->actions()[8]->trigger();
+    pets[1]->PopupMenu()->actions()[9]->trigger();
     EXPECT_EQ(pets[1]->State().PlayMode, kPlaySingleRepeat);
     EXPECT_EQ(pets[1]->State().ActionIndex, 2);
     for (TFrmPlay* other : {pets[0], pets[2]}) {
         EXPECT_EQ(other->State().PlayMode, kPlayRepeat);
         EXPECT_TRUE(other->findChild<QAction*>(QStringLiteral("Repeat1"))->isChecked());
-        for (QAction* item : other->PopupMenu()->actions().mid(6))
+        for (QAction* item : other->PopupMenu()->actions().mid(7))
             EXPECT_FALSE(item->isChecked());
     }
 
@@ -503,4 +503,89 @@ TEST_F(FrmPlayTest, TheThirtyThirdPetIsRefusedWithAReason)
     const ScriptedPrompts::Shown refused{QStringLiteral("Error"),
                                         QStringLiteral("32 pets are playing already. Close one to play another.")};
     EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{refused, refused}));
+}
+
+TEST_F(FrmPlayTest, APetIsNamedAfterItsPackageAndKeepsItsWholeFactorSize)
+{
+    const QImage sheet = MakeSheet();
+    SetTransparentPet(true);
+    const QString package = MakePackage(QStringLiteral("Pip.zvk"), Manifest({}), sheet);
+    Show(package);
+    EXPECT_EQ(player_->windowTitle(), QStringLiteral("Pip"));
+    const char* frame = "0000000000000000002400000000160000000024";
+    SendFrame(16, 24, frame);
+    const QRegion single = player_->mask();
+    ASSERT_FALSE(single.isEmpty());
+
+    QMenu* sizes = Item(QStringLiteral("Size"))->menu();
+    EXPECT_EQ(sizes->actions().size(), 4);
+    sizes->actions()[2]->trigger();
+    SendFrame(16, 24, frame);
+    EXPECT_EQ(player_->size(), QSize(48, 72));
+    EXPECT_EQ(player_->mask(), QTransform::fromScale(3, 3).map(single));
+    // Nearest-neighbour: every pixel of the frame becomes a 3 by 3 block of its colour.
+    EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24).scaled(48, 72)));
+
+    // Kept for the package, not for others.
+    player_->RestoreAndClose();
+    Show(package);
+    EXPECT_EQ(player_->Scale(), 3);
+    EXPECT_TRUE(sizes->actions()[2]->isChecked());
+    player_->RestoreAndClose();
+    Show(MakePackage(QStringLiteral("other.zvk"), Manifest({}), sheet));
+    EXPECT_EQ(player_->Scale(), 1);
+}
+
+TEST_F(FrmPlayTest, SoundIsOffByDefaultAndAnAudioFileThatCannotPlayNeverStopsThePet)
+{
+    // The first action names a member that is not there, the second a path outside the cache.
+    QByteArray manifest = Manifest({"A", "B"});
+    const QByteArray empty = "<ActionAudio/>";
+    manifest.replace(manifest.indexOf(empty), empty.size(), "<ActionAudio><Audio>0.wav</Audio></ActionAudio>");
+    manifest.replace(manifest.indexOf(empty), empty.size(), "<ActionAudio><Audio>../../x.wav</Audio></ActionAudio>");
+    Show(MakePackage(QStringLiteral("a.zvk"), manifest, MakeSheet()));
+    QAction* sound = Item(QStringLiteral("Sound"));
+    EXPECT_FALSE(sound->isChecked());
+    sound->trigger();
+    EXPECT_TRUE(PetSound());
+    ASSERT_TRUE(WaitForFrame());
+    // Both actions start more than once in a second, and the pet goes on.
+    const QRect first = player_->CurrentFrame();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != first; }, 1000));
+    QTest::qWait(700);
+    const QRect later = player_->CurrentFrame();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != later; }, 1000));
+    EXPECT_TRUE(player_->State().Running);
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(FrmPlayTest, PetsComeBackWhereAndAsTheyWere)
+{
+    const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B", "C"}), MakeSheet());
+    const QString b = MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet());
+    // As a settings file from an earlier run holds them.
+    SetLastPets({{a, {40, 50}, 2, kPlaySingleRepeat}, {b, {300, 200}, -1, kPlayRandom}});
+    SetPetPlace(a, {40, 50, 16, 24});
+    SetPetPlace(b, {300, 200, 16, 24});
+    herd_->RestoreLastPets();
+    const QList<TFrmPlay*> pets = herd_->Pets();
+    ASSERT_EQ(pets.size(), 2);
+    EXPECT_EQ(pets[0]->Record(), (TPetRecord{a, {40, 50}, 2, kPlaySingleRepeat}));
+    EXPECT_EQ(pets[1]->Record(), (TPetRecord{b, {300, 200}, -1, kPlayRandom}));
+    EXPECT_TRUE(pets[0]->PopupMenu()->actions()[9]->isChecked());
+    EXPECT_EQ(pets[0]->State().ActionIndex, 2);
+
+    // Closing Zuvora keeps them as they are then; a pet played again comes back to its place.
+    pets[1]->move(320, 220);
+    herd_->CloseAll();
+    EXPECT_EQ(LastPets(), (QList<TPetRecord>{{a, {40, 50}, 2, kPlaySingleRepeat}, {b, {320, 220}, -1, kPlayRandom}}));
+    ASSERT_TRUE(herd_->PlayAlongside(b));
+    EXPECT_EQ(herd_->Pets().at(0)->pos(), QPoint(320, 220));
+
+    // A pet no screen shows any more goes to the nearest edge of one that remains.
+    TFrmPlay* pet = herd_->Pets().at(0);
+    pet->move(2000, 100);
+    herd_->KeepPetsOnScreens({QRect(0, 0, 800, 600)});
+    EXPECT_EQ(pet->geometry().topRight().x(), 799);
+    EXPECT_EQ(pet->y(), 100);
 }

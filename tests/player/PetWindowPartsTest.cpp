@@ -1,5 +1,6 @@
 #include "player/Cascade.h"
 #include "player/FrameHandOff.h"
+#include "player/PetMemory.h"
 #include "player/ShapeCache.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@ struct Served {
     int width;
     int height;
     std::string text;
+    int started;
 };
 
 // The request text of frame `n`: its number in the first field.
@@ -37,8 +39,8 @@ TEST(FrameHandOffTest, RequestsAreServedInOrderBeforeThePlaybackThreadGoesOn)
     constexpr int kFrames = 100;
     std::vector<Served> served;
     std::atomic<int> servedCount = 0;
-    TFrameHandOff handOff([&](int width, int height, std::string_view text) {
-        served.push_back({width, height, std::string(text)});
+    TFrameHandOff handOff([&](int width, int height, std::string_view text, int started) {
+        served.push_back({width, height, std::string(text), started});
         ++servedCount;
     });
     std::atomic<int> notYetServed = 0;  // requests that returned before they were served
@@ -48,6 +50,8 @@ TEST(FrameHandOffTest, RequestsAreServedInOrderBeforeThePlaybackThreadGoesOn)
                 handOff.SetWidth(n);
                 handOff.SetHeight(n + 1);
             }
+            if (n % 10 == 0)
+                handOff.ActionStarts(n / 10);
             handOff.FrameRequest(RequestText(n), 0);
             notYetServed += servedCount.load() <= n;
         }
@@ -65,6 +69,7 @@ TEST(FrameHandOffTest, RequestsAreServedInOrderBeforeThePlaybackThreadGoesOn)
         EXPECT_EQ(s.text, RequestText(n));
         EXPECT_EQ(s.width, n % 3 == 2 ? -1 : n);
         EXPECT_EQ(s.height, n % 3 == 2 ? -1 : n + 1);
+        EXPECT_EQ(s.started, n % 10 == 0 ? n / 10 : -1);
     }
     // Nothing pending: serving again does nothing.
     handOff.ServePending();
@@ -164,4 +169,23 @@ TEST(CascadeTest, ANewPetGoesBesideTheLastWhollyOnTheScreenAndOnNoOtherPet)
         EXPECT_TRUE(screen.contains(QRect(last, QSize(100, 100))));
         crowd.append(last);
     }
+}
+
+TEST(PetMemoryTest, AWindowOffEveryScreenGoesToTheNearestPlaceOnOne)
+{
+    const QList<QRect> screens{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    const struct {
+        QPoint at;
+        QSize size;
+        QPoint expected;
+    } cases[] = {
+        {{100, 100}, {128, 128}, {100, 100}},     // wholly on the first screen
+        {{1900, 100}, {128, 128}, {1920, 100}},   // across both: onto the nearer
+        {{4000, 900}, {128, 128}, {3072, 896}},   // right of the second, below its bottom
+        {{-300, -40}, {128, 128}, {0, 0}},
+        {{50, 50}, {3000, 2000}, {0, 0}},         // larger than any screen
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KeepOnScreens(c.at, c.size, screens), c.expected) << c.at.x() << "," << c.at.y();
+    EXPECT_EQ(KeepOnScreens({5000, 5000}, {10, 10}, {}), QPoint(5000, 5000));
 }

@@ -38,6 +38,9 @@ public:
 
     void SetWidth(int width) override { log.push_back("w" + std::to_string(width)); }
     void SetHeight(int height) override { log.push_back("h" + std::to_string(height)); }
+    // Each start with the number of frames drawn before it.
+    std::vector<std::pair<int, std::size_t>> starts;
+    void ActionStarts(int action) override { starts.emplace_back(action, actions.size()); }
     void FrameRequest(std::string_view text, int action) override
     {
         texts.emplace_back(text);
@@ -52,6 +55,7 @@ public:
     void Reset()
     {
         log.clear();
+        starts.clear();
         actions.clear();
         texts.clear();
         actionPauses_ = 0;
@@ -358,4 +362,14 @@ TEST(EngineClock, DrawsStayInRange)
         ASSERT_LE(value, 3);
     }
     EXPECT_EQ(TPlaybackEngine::ClockSeededDraw(0), 0);
+}
+
+TEST_F(EngineTest, EachStartOfAnActionWithFramesIsToldBeforeItsFirstFrame)
+{
+    const TZvk zvk = MakePackage({2, 0, 3});
+    recorder_.stopAfterRequests = 10;  // 2 + 3 + 2 + 3 frames
+    state_.PlayMode = kPlayRepeat;
+    Play(&zvk, 2);  // Repeat steps on first: actions 0, 1 (no frames), 2, 0, 1, 2
+    using Start = std::pair<int, std::size_t>;
+    EXPECT_EQ(recorder_.starts, (std::vector<Start>{{0, 0}, {2, 2}, {0, 5}, {2, 7}}));
 }

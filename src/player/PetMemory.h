@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+
+// What Zuvora keeps of its pets in its settings: each package's place and size, the sound
+// choice, and the pets that played when it last closed.
+
+// Sizes a pet may take: frames scaled by a whole factor.
+inline constexpr int kMinPetScale = 1;
+inline constexpr int kMaxPetScale = 4;
+
+// Where the package's pet was last, and how large.
+std::optional<QRect> PetPlace(const QString& package);
+void SetPetPlace(const QString& package, const QRect& place);
+// 1 to 4; 1 when none is kept or the kept one is out of range.
+int PetScale(const QString& package);
+void SetPetScale(const QString& package, int scale);
+// Off unless turned on.
+bool PetSound();
+void SetPetSound(bool on);
+
+// A pet as it played when Zuvora closed.
+struct TPetRecord {
+    QString Package;
+    QPoint Position;
+    int Action = -1;  // the marked action; -1: none
+    int Mode = 1;     // the play mode
+    bool operator==(const TPetRecord&) const = default;
+};
+QList<TPetRecord> LastPets();
+// At most this many are kept; a damaged settings file gives no more.
+void SetLastPets(const QList<TPetRecord>& pets);
+
+// Where a window of `size` at `position` goes so that it lies wholly on one of `screens`:
+// where it is when it does already, else the nearest place on the nearest screen. No
+// screens: where it is.
+QPoint KeepOnScreens(QPoint position, QSize size, const QList<QRect>& screens);
