@@ -1,5 +1,6 @@
 #include "app/TFrmMain.h"
 
+#include "app/Autostart.h"
 #include "app/LibraryEditor.h"
 #include "player/PlayerHost.h"
 #include "common/AppDirs.h"
@@ -11,6 +12,7 @@
 #include "ui/Panes.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
@@ -18,6 +20,8 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QToolBar>
+
+#include <utility>
 
 
 TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
@@ -86,6 +90,13 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
                                      {QStringLiteral("Up"), &TFrmMain::btnUpClick},
                                      {QStringLiteral("Down"), &TFrmMain::btnDownClick},
                                      {QStringLiteral("Clear"), &TFrmMain::btnClearClick}});
+    pmList_->addSeparator();
+    startWithDesktop_ = pmList_->addAction(QStringLiteral("Start with the Desktop"), this,
+                                           [this](bool on) { SetStartWithDesktop(on); });
+    startWithDesktop_->setObjectName(QStringLiteral("miStartWithDesktop"));
+    startWithDesktop_->setCheckable(true);
+    // The entry may have been removed by hand, or written by another Zuvora.
+    connect(pmList_, &QMenu::aboutToShow, startWithDesktop_, [this] { startWithDesktop_->setChecked(StartsWithDesktop()); });
 
     playTimer_.setSingleShot(true);
     playTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
@@ -105,16 +116,22 @@ void TFrmMain::SelectRow(int row) { lvZvk_->SelectRow(row); }
 void TFrmMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (!shown_) {
-        shown_ = true;
-        FormShow();
-    }
+    EnsureLoaded();
 }
 
-void TFrmMain::FormShow()
+void TFrmMain::EnsureLoaded()
 {
+    if (std::exchange(loaded_, true))
+        return;
     lvZvk_->SetStartingColumnWidths();
     editor_.Load();
+}
+
+void TFrmMain::SetStartWithDesktop(bool on)
+{
+    if (const std::optional<QString> failure = ::SetStartWithDesktop(on, QCoreApplication::applicationFilePath()))
+        prompts_.Error(*failure);
+    startWithDesktop_->setChecked(StartsWithDesktop());
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event)
@@ -127,6 +144,7 @@ void TFrmMain::closeEvent(QCloseEvent* event)
     }
     FormCloseQuery();
     event->accept();
+    emit Closed();
 }
 
 void TFrmMain::FormCloseQuery()
@@ -134,7 +152,9 @@ void TFrmMain::FormCloseQuery()
     playTimer_.stop();
     if (player_ != nullptr)
         player_->CloseAll();
-    editor_.Save();
+    // A library never read would be written empty over the user's.
+    if (loaded_)
+        editor_.Save();
 }
 
 void TFrmMain::btnAddClick() { AppendPackages(prompts_.OpenFiles(kPackageFilter)); }

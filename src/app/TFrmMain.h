@@ -34,9 +34,18 @@ public:
     void AppendPackages(const QStringList& nativePaths);
     int SelectedRow() const;
     void SelectRow(int row);
+    // Reads the library file, once; the first show does it for a window shown at once.
+    void EnsureLoaded();
+    // Writes or removes the desktop session's entry that starts Zuvora with its pets.
+    void SetStartWithDesktop(bool on);
+    QAction* StartWithDesktopItem() const { return startWithDesktop_; }
 
     // How long "Play" waits between closing the player and showing it again.
     static constexpr int kPlayDelayMs = 180;
+
+signals:
+    // The close went through: the library is saved and the pets are gone.
+    void Closed();
 
 public slots:
     void btnAddClick();
@@ -55,7 +64,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormShow();
     void FormCloseQuery();
     // The selected row's path when that file exists; otherwise reports it and returns empty.
     QString SelectedExistingPath();
@@ -64,12 +72,13 @@ private:
     TLibraryEditor editor_;
     PlayerHost* player_ = nullptr;
     QWidget* packer_ = nullptr;
-    bool shown_ = false;
+    bool loaded_ = false;
 
     QToolBar* tbMain_ = nullptr;
     TFileListView* lvZvk_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;
     QMenu* pmList_ = nullptr;
+    QAction* startWithDesktop_ = nullptr;
     QTimer playTimer_;
     QString pendingPlayPath_;
 };

@@ -1,4 +1,5 @@
 #include "app/LibraryFile.h"
+#include "app/PetTray.h"
 #include "app/QtPrompts.h"
 #include "app/SessionPlatform.h"
 #include "app/SingleInstance.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QWindow>
 
 #include <cstdio>
@@ -88,6 +90,18 @@ void ServeLaterStarts(TInstanceServer& instance, TFrmMain& main, TFrmPacker& pac
     }
 }
 
+// Pip's face: from the icon theme once installed, else from the icons the build drew.
+QIcon ZuvoraIcon()
+{
+    QIcon icon = QIcon::fromTheme(QStringLiteral("org.zuvora.Zuvora"));
+    if (!icon.isNull())
+        return icon;
+    const QDir drawn(ExecutableFolder() + QStringLiteral("/../examples/pip/icons"));
+    for (const QString& file : drawn.entryList({QStringLiteral("*.png")}, QDir::Files))
+        icon.addFile(drawn.filePath(file));
+    return icon;
+}
+
 // A first run starts with the sample pet in the library, so there is something to play:
 // beside the program in the build tree, in the data folder once installed.
 void AddSamplePet(TFrmMain& main)
@@ -117,12 +131,18 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setDesktopFileName(QStringLiteral("org.zuvora.Zuvora"));
+    QApplication::setWindowIcon(ZuvoraIcon());
 
     QtPrompts prompts;
     const QString libraryFile = LibraryFilePath(ExecutableFolder(), AppDataFolder());
+    // --restore (from the desktop session's start) brings back the pets of the last run.
+    bool restore = false;
     QStringList files;
     for (const QString& argument : QApplication::arguments().mid(1)) {
-        if (!argument.isEmpty())
+        if (argument == u"--restore")
+            restore = true;
+        else if (!argument.isEmpty())
             files.append(QFileInfo(argument).absoluteFilePath());
     }
     TInstanceServer instance;
@@ -136,12 +156,26 @@ int main(int argc, char* argv[])
     prompts.SetParent(&main);
     TPetHerd pets(prompts);
     main.SetPlayer(&pets);
+    TPetTray tray(main, pets);
+    const bool inTray = tray.Show();
+    // With a tray the library may be out of sight while pets play: Zuvora ends with the
+    // library's close, which saves it, not with the last window seen.
+    if (inTray)
+        QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&main, &TFrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // The packer's dialogs belong to the packer, so they come up over it, not over the library.
     QtPrompts packerPrompts;
     TFrmPacker packer(packerPrompts);
     packerPrompts.SetParent(&packer);
     main.SetPacker(&packer);
-    main.show();
+    if (!restore) {
+        main.show();
+    } else {
+        main.EnsureLoaded();
+        if (!inTray)
+            main.showMinimized();
+        pets.RestoreLastPets();
+    }
     QObject::connect(&termination, &TTerminationSignal::Requested, &main, &QWidget::close);
     ServeLaterStarts(instance, main, packer);
     if (firstRun)

@@ -45,7 +45,7 @@ QList<TFrmPlay*> TPetHerd::Pets() const
 {
     QList<TFrmPlay*> pets;
     for (const QPointer<TFrmPlay>& pointer : started_) {
-        if (TFrmPlay* pet = pointer.data(); pet != nullptr && pet->isVisible())
+        if (TFrmPlay* pet = pointer.data(); pet != nullptr && pet->Playing())
             pets.append(pet);
     }
     return pets;
@@ -66,9 +66,17 @@ void TPetHerd::Started(TFrmPlay* pet)
     started_.append(pet);
 }
 
+void TPetHerd::SetPetsHidden(bool hidden)
+{
+    petsHidden_ = hidden;
+    for (TFrmPlay* pet : Pets())
+        pet->setVisible(!hidden);
+}
+
 void TPetHerd::ShowPlayer()
 {
-    if (playPet_.isVisible()) {
+    SetPetsHidden(false);
+    if (playPet_.Playing()) {
         playPet_.ShowPlayer();
         return;
     }
@@ -81,6 +89,7 @@ void TPetHerd::ShowPlayer()
 
 bool TPetHerd::PlayAlongside(const QString& path)
 {
+    SetPetsHidden(false);
     if (!RoomForOneMore())
         return false;
     StartAlongside(path);
@@ -133,7 +142,7 @@ void TPetHerd::RestoreLastPets()
         if (Pets().size() >= kMaxPets)
             break;
         TFrmPlay* pet = StartAlongside(record.Package);
-        if (!pet->isVisible())
+        if (!pet->Playing())
             continue;  // nothing to play, said
         const QSize size = PetPlace(record.Package).value_or(pet->geometry()).size();
         pet->setGeometry(QRect(KeepOnScreens(record.Position, size, ScreenAreas()), size));
@@ -157,7 +166,7 @@ void TPetHerd::CloseAll()
     for (const TFrmPlay* pet : Pets())
         records.append(pet->Record());
     SetLastPets(records);
-    if (playPet_.isVisible())
+    if (playPet_.Playing())
         playPet_.RestoreAndClose();
     for (const QPointer<TFrmPlay>& pointer : alongside_) {
         if (TFrmPlay* pet = pointer.data(); pet != nullptr)

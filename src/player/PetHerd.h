@@ -20,7 +20,7 @@ public:
     explicit TPetHerd(Prompts& prompts);
     ~TPetHerd() override;
 
-    bool IsShowing() const override { return playPet_.isVisible(); }
+    bool IsShowing() const override { return playPet_.Playing(); }
     void RestoreAndClose() override { playPet_.RestoreAndClose(); }
     void SetPackagePath(const QString& path) override { playPet_.SetPackagePath(path); }
     void ShowPlayer() override;
@@ -33,8 +33,11 @@ public:
     // Moves a pet that no screen shows any more to the nearest edge of one that remains.
     void KeepPetsOnScreens(const QList<QRect>& screens);
 
-    // The pets playing now, in the order they started.
+    // The pets playing now, hidden or not, in the order they started.
     QList<TFrmPlay*> Pets() const;
+    // Hides every pet, its thread resting, or shows them again.
+    void SetPetsHidden(bool hidden);
+    bool PetsHidden() const { return petsHidden_; }
     TFrmPlay& PlayPet() { return playPet_; }
 
 private:
@@ -50,4 +53,5 @@ private:
     TFrmPlay playPet_;
     QList<QPointer<TFrmPlay>> alongside_;
     QList<QPointer<TFrmPlay>> started_;  // every pet, the last started last
+    bool petsHidden_ = false;
 };

@@ -181,8 +181,17 @@ void TFrmPlay::showEvent(QShowEvent* event)
     if (!loaded_) {
         loaded_ = true;
         FormShow();
+    } else {
+        SetHidden(state_, isMinimized());
     }
     QWidget::showEvent(event);
+}
+
+void TFrmPlay::hideEvent(QHideEvent* event)
+{
+    // A hidden pet, like a minimized one, is seen by nobody.
+    SetHidden(state_, true);
+    QWidget::hideEvent(event);
 }
 
 void TFrmPlay::FormShow()

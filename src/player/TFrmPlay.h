@@ -33,6 +33,8 @@ public:
     void SetPackagePath(const QString& path) { packagePath_ = path; }
     const QString& PackagePath() const { return packagePath_; }
     void ShowPlayer();
+    // Between a show and its close, whether seen or not.
+    bool Playing() const { return loaded_; }
 
     // What the playback thread draws through. The new size is applied, width then height,
     // on the UI thread right before the frame it belongs to.
@@ -72,6 +74,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
 private:

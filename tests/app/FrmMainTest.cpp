@@ -158,7 +158,8 @@ TEST_F(FrmMainTest, LayoutCaptionsAndOrder)
     QStringList items;
     for (QAction* action : window_->findChild<QMenu*>(QStringLiteral("pmList"))->actions())
         items.append(action->text());
-    EXPECT_EQ(items, (QStringList{"Play", "Play Alongside", "Open Containing Folder", "Add", "Delete", "Up", "Down", "Clear"}));
+    EXPECT_EQ(items, (QStringList{"Play", "Play Alongside", "Open Containing Folder", "Add", "Delete", "Up", "Down", "Clear", "",
+                                  "Start with the Desktop"}));
 
     QTableView* list = List();
     EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Zuvo"));
@@ -455,4 +456,15 @@ TEST_F(FrmMainTest, PlayAlongsideLeavesThePetsThatPlay)
     const QString alongside = QStringLiteral("alongside ") + cat;
     EXPECT_EQ(player_.calls, (QStringList{alongside, alongside, alongside}));
     EXPECT_TRUE(player_.showing);
+}
+
+TEST_F(FrmMainTest, ALibraryNeverReadIsNeverWrittenOver)
+{
+    const QByteArray kept = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Zuvora Version=\"1.0.0\"><Zvk>cat.zvk</Zvk></Zuvora>";
+    WriteAll(libraryFile_, kept);
+    window_ = std::make_unique<TFrmMain>(prompts_, libraryFile_);
+    window_->SetPlayer(&player_);
+    window_->close();  // say, the session ends before it was ever shown
+    EXPECT_EQ(ReadAll(libraryFile_), kept);
+    EXPECT_EQ(player_.calls, QStringList{"close all"});
 }
