@@ -2,6 +2,7 @@
 
 #include "common/AppDirs.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -9,6 +10,8 @@
 #include <QStandardPaths>
 
 #include <map>
+#include <memory>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -45,6 +48,45 @@ bool Usable(const QString& path)
     return false;
 }
 
+// The settings file, read once and kept: read again only when its path or the file itself
+// changed under us (another Zuvora, a person with an editor).
+class KeptSettings {
+public:
+    QSettings* Get()
+    {
+        const QString path = SettingsFilePath();
+        if (!Usable(path))
+            return nullptr;
+        const Stamp now = StampOf(path);
+        if (!settings_ || path_ != path || now != stamp_) {
+            settings_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
+            path_ = path;
+            stamp_ = now;
+        }
+        return settings_.get();
+    }
+    // After our own write: the file as it is now is the one read.
+    void Written() { stamp_ = StampOf(path_); }
+
+private:
+    using Stamp = std::tuple<bool, qint64, qint64>;  // exists, modified (ms), size
+    static Stamp StampOf(const QString& path)
+    {
+        const QFileInfo info(path);
+        return {info.exists(), info.lastModified().toMSecsSinceEpoch(), info.size()};
+    }
+
+    std::unique_ptr<QSettings> settings_;
+    QString path_;
+    Stamp stamp_;
+};
+
+KeptSettings& Kept()
+{
+    static KeptSettings kept;
+    return kept;
+}
+
 }  // namespace
 
 QString SettingsFilePath()
@@ -59,24 +101,22 @@ QVariant ReadSetting(const QString& key, const QVariant& fallback)
 {
     if (const auto kept = SessionValues().find(key); kept != SessionValues().end())
         return kept->second.isValid() ? kept->second : fallback;
-    const QString path = SettingsFilePath();
-    if (!Usable(path))
-        return fallback;
-    return QSettings(path, QSettings::IniFormat).value(key, fallback);
+    QSettings* settings = Kept().Get();
+    return settings != nullptr ? settings->value(key, fallback) : fallback;
 }
 
 void WriteSetting(const QString& key, const QVariant& value)
 {
     const QString path = SettingsFilePath();
     bool kept = false;
-    if (Usable(path)) {
-        QSettings settings(path, QSettings::IniFormat);
+    if (QSettings* settings = Kept().Get()) {
         if (value.isValid())
-            settings.setValue(key, value);
+            settings->setValue(key, value);
         else
-            settings.remove(key);
-        settings.sync();
-        kept = settings.status() == QSettings::NoError;
+            settings->remove(key);
+        settings->sync();
+        Kept().Written();
+        kept = settings->status() == QSettings::NoError;
         if (!kept) {
             // QSettings says no more than "access error": the folder or file says why.
             QDir().mkpath(QFileInfo(path).absolutePath());

@@ -96,13 +96,15 @@ bool TPetHerd::PlayAlongside(const QString& path)
     return true;
 }
 
-TFrmPlay* TPetHerd::StartAlongside(const QString& path)
+TFrmPlay* TPetHerd::StartAlongside(const QString& path, std::optional<QPoint> at)
 {
     auto* pet = new TFrmPlay(prompts_);
     pet->setAttribute(Qt::WA_DeleteOnClose);
     alongside_.removeAll(nullptr);
     alongside_.append(pet);
     Place(*pet, path);
+    if (at)
+        pet->move(KeepOnScreens(*at, pet->size(), ScreenAreas()));
     Started(pet);
     pet->SetPackagePath(path);
     pet->ShowPlayer();
@@ -141,12 +143,9 @@ void TPetHerd::RestoreLastPets()
     for (const TPetRecord& record : LastPets()) {
         if (Pets().size() >= kMaxPets)
             break;
-        TFrmPlay* pet = StartAlongside(record.Package);
-        if (!pet->Playing())
-            continue;  // nothing to play, said
-        const QSize size = PetPlace(record.Package).value_or(pet->geometry()).size();
-        pet->setGeometry(QRect(KeepOnScreens(record.Position, size, ScreenAreas()), size));
-        pet->Resume(record);
+        TFrmPlay* pet = StartAlongside(record.Package, record.Position);
+        if (pet->Playing())
+            pet->Resume(record);
     }
 }
 

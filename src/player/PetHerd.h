@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <optional>
+
 class Prompts;
 
 // Every pet on the desktop: Play's pet, which the next Play replaces, and the pets started
@@ -46,7 +48,8 @@ private:
     // Puts a new pet where its package's pet was last, else beside the one started last;
     // never on top of another, always on a screen.
     void Place(TFrmPlay& pet, const QString& path);
-    TFrmPlay* StartAlongside(const QString& path);
+    // A new pet, where `at` says if given.
+    TFrmPlay* StartAlongside(const QString& path, std::optional<QPoint> at = std::nullopt);
     void Started(TFrmPlay* pet);
 
     Prompts& prompts_;
