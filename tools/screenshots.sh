@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the README's pictures again, on a virtual display: tools/screenshots.sh
-# (after a build). Needs Xvfb, openbox, xdotool, xsetroot, ImageMagick's import and
+# (after a build). Needs Xvfb, openbox, xdotool, xsetroot, ImageMagick's import, trayer and
 # Python's PIL (for the art of the pets made from RGBA frames and from a GIF).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,8 +32,15 @@ window() { until id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | hea
 shot() { import -window "$1" "$work/shot.png"; convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$2"; }
 
 # The library, as a first run shows it.
-cp "$bin/zuvora" "$bin/Pip.zvk" "$work/"
-"$work/zuvora" >/dev/null 2>&1 &
+# Laid out as an installed Zuvora, so that it finds its icon beside it.
+mkdir -p "$work/bin"
+cp "$bin/zuvora" "$work/bin/"
+cp "$bin/Pip.zvk" "$work/"
+for size in 16 24 32 48 64 128 256; do
+  mkdir -p "$work/share/icons/hicolor/${size}x${size}/apps"
+  cp "$root/build/default/examples/pip/icons/$size.png" "$work/share/icons/hicolor/${size}x${size}/apps/org.zuvora.Zuvora.png"
+done
+"$work/bin/zuvora" >/dev/null 2>&1 &
 pids+=($!)
 library=$(window '^Zuvora$')
 xdotool windowsize "$library" 760 300 windowmove "$library" 20 20
@@ -43,13 +50,13 @@ kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
 # Pip playing on the desktop: given on the command line, it joins the library and plays;
 # see-through as it starts, then with "Transparent" turned off in the settings.
-printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"/>' > "$work/Zuvora.Dat"
+printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"/>' > "$work/bin/Zuvora.Dat"
 for picture in pet.png pet-opaque.png; do
   if [ "$picture" = pet-opaque.png ]; then
     mkdir -p "$work/config/Zuvora"
     printf '[Player]\nTransparent=false\n' > "$work/config/Zuvora/Zuvora.conf"
   fi
-  "$work/zuvora" "$work/Pip.zvk" >/dev/null 2>&1 &
+  "$work/bin/zuvora" "$work/Pip.zvk" >/dev/null 2>&1 &
   pids+=($!)
   xdotool windowminimize "$(window '^Zuvora$')"
   sleep 2.5
@@ -63,7 +70,7 @@ rm -f "$work/config/Zuvora/Zuvora.conf"
 # copy, so that the paths shown are not this machine's.
 mkdir -p "$work/Pets/Pip"
 cp -r "$(dirname "$project")/Pip.zvp" "$(dirname "$project")/frames" "$work/Pets/Pip/"
-"$work/zuvora" "$work/Pets/Pip/Pip.zvp" >/dev/null 2>&1 &
+"$work/bin/zuvora" "$work/Pets/Pip/Pip.zvp" >/dev/null 2>&1 &
 pids+=($!)
 packer=$(window '^Zuvo Packer$')
 xdotool windowsize "$packer" 900 560 windowmove "$packer" 20 20
@@ -127,7 +134,7 @@ PY
 for pet in ball cat; do
   picture=pet-rgba.png
   [ "$pet" = cat ] && picture=pet-gif.png
-  "$work/zuvora" "$work/$pet.zvk" >/dev/null 2>&1 &
+  "$work/bin/zuvora" "$work/$pet.zvk" >/dev/null 2>&1 &
   pids+=($!)
   xdotool windowminimize "$(window '^Zuvora$')"
   sleep 2.5
@@ -139,7 +146,7 @@ xsetroot -solid '#3a6e8f'
 
 # Five pets at once in one Zuvora, given on its command line: Pip twice, the ball, the cat
 # and an APNG slime, set apart on the desktop.
-"$work/zuvora" "$work/Pip.zvk" "$work/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
+"$work/bin/zuvora" "$work/Pip.zvk" "$work/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
 pids+=($!)
 library=$(window '^Zuvora$')
 xdotool windowminimize "$library"
@@ -157,9 +164,41 @@ import -window root -crop 660x420+0+0 "$work/shot.png"
 convert "$work/shot.png" -strip -colors 128 "PNG8:$out/pets.png"
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
+# The tray, hosted by a stand-alone one, with its menu open over two pets; then Pip at 1x
+# and, from a second copy of its package kept at 3x in the settings, at 3x.
+command -v trayer >/dev/null || { echo "missing trayer (apt-get install trayer)" >&2; exit 1; }
+trayer --edge bottom --align right --widthtype request --height 28 --transparent false --tint 0x333333 >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+cp "$work/Pip.zvk" "$work/Big Pip.zvk"
+digest=$(printf '%s' "$work/Big Pip.zvk" | md5sum | cut -d' ' -f1)
+mkdir -p "$work/config/Zuvora"
+printf '[Pets]\n%s\\Size=3\n' "$digest" > "$work/config/Zuvora/Zuvora.conf"
+"$work/bin/zuvora" "$work/Pip.zvk" "$work/Big Pip.zvk" >/dev/null 2>&1 &
+pids+=($!)
+xdotool windowminimize "$(window '^Zuvora$')"
+sleep 2
+for pet in $(xdotool search --pid "${pids[-1]}" --onlyvisible --name 'Pip'); do
+  case "$(xdotool getwindowname "$pet")" in
+    Pip) xdotool windowmove "$pet" 80 120 ;;
+    "Big Pip") xdotool windowmove "$pet" 300 40 ;;
+  esac
+done
+sleep 1
+import -window root -crop 720x460+0+0 "$work/shot.png"
+convert "$work/shot.png" -strip -colors 128 "PNG8:$out/pet-sizes.png"
+xdotool mousemove 1086 746 click 3
+sleep 1
+import -window root -crop 420x300+680+460 "$work/shot.png"
+convert "$work/shot.png" -strip -colors 128 "PNG8:$out/tray.png"
+xdotool key Escape
+kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+kill "${pids[-2]}"; wait "${pids[-2]}" 2>/dev/null || true
+rm -f "$work/config/Zuvora/Zuvora.conf"
+
 # The sprite-sheet dialog over a strip of the ball's frames, cut into four.
 convert "$work/ball0.png" "$work/ball2.png" "$work/ball4.png" "$work/ball6.png" +append "$work/strip.png"
-"$work/zuvora" "$work/cat.zvp" >/dev/null 2>&1 &
+"$work/bin/zuvora" "$work/cat.zvp" >/dev/null 2>&1 &
 pids+=($!)
 packer=$(window '^Zuvo Packer$')
 xdotool windowmove "$packer" 20 20

@@ -90,13 +90,21 @@ void ServeLaterStarts(TInstanceServer& instance, TFrmMain& main, TFrmPacker& pac
     }
 }
 
-// Pip's face: from the icon theme once installed, else from the icons the build drew.
+// Pip's face: from the icon theme once installed, else from the prefix the program sits in,
+// else from the icons the build drew.
 QIcon ZuvoraIcon()
 {
     QIcon icon = QIcon::fromTheme(QStringLiteral("org.zuvora.Zuvora"));
     if (!icon.isNull())
         return icon;
-    const QDir drawn(ExecutableFolder() + QStringLiteral("/../examples/pip/icons"));
+    const QDir program(ExecutableFolder());
+    const QDir installed(program.filePath(QStringLiteral("../share/icons/hicolor")));
+    for (const QString& size : installed.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString file = installed.filePath(size + QStringLiteral("/apps/org.zuvora.Zuvora.png"));
+        if (QFileInfo(file).isFile())
+            icon.addFile(file);
+    }
+    const QDir drawn(program.filePath(QStringLiteral("../examples/pip/icons")));
     for (const QString& file : drawn.entryList({QStringLiteral("*.png")}, QDir::Files))
         icon.addFile(drawn.filePath(file));
     return icon;
