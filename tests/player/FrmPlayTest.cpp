@@ -546,8 +546,11 @@ TEST_F(FrmPlayTest, SoundIsOffByDefaultAndAnAudioFileThatCannotPlayNeverStopsThe
     Show(MakePackage(QStringLiteral("a.zvk"), manifest, MakeSheet()));
     QAction* sound = Item(QStringLiteral("Sound"));
     EXPECT_FALSE(sound->isChecked());
+#ifndef __SANITIZE_THREAD__
+    // GStreamer keeps threads the thread sanitizer cannot see into; the other builds play.
     sound->trigger();
     EXPECT_TRUE(PetSound());
+#endif
     ASSERT_TRUE(WaitForFrame());
     // Both actions start more than once in a second, and the pet goes on.
     const QRect first = player_->CurrentFrame();
