@@ -23,14 +23,38 @@
 
 #include <utility>
 
-
 TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), editor_(prompts, std::move(libraryFile))
 {
     setWindowTitle(kAppTitle);
     setObjectName(QStringLiteral("FrmMain"));
     resize(1000, 480);
+    BuildToolBar();
+    BuildList();
 
+    memo_ = LogPane(QStringLiteral("memo"));
+    connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
+
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(lvZvk_);
+    splitter->addWidget(memo_);
+    splitter->setStretchFactor(0, 1);
+    splitter->setSizes({340, 80});
+    setCentralWidget(splitter);
+
+    playTimer_.setSingleShot(true);
+    playTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
+    playTimer_.setInterval(kPlayDelayMs);
+    connect(&playTimer_, &QTimer::timeout, this, [this] {
+        if (player_ == nullptr)
+            return;
+        player_->SetPackagePath(pendingPlayPath_);
+        player_->ShowPlayer();
+    });
+}
+
+void TFrmMain::BuildToolBar()
+{
     tbMain_ = addToolBar(QStringLiteral("Library"));
     tbMain_->setObjectName(QStringLiteral("tbMain"));
     tbMain_->setMovable(false);
@@ -56,7 +80,10 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     button(QStringLiteral("Play Alongside"), &TFrmMain::btnPlayAlongsideClick);
     button(QStringLiteral("Packer"), &TFrmMain::btnPackerClick);
     button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
+}
 
+void TFrmMain::BuildList()
+{
     lvZvk_ = new TFileListView(QStringLiteral("lvZvk"));
     lvZvk_->setModel(&editor_.Model());
     // With Shift held, a double click or Enter starts one more pet instead of replacing one.
@@ -70,16 +97,6 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
         auto* shortcut = new QShortcut(QKeySequence(key), lvZvk_, nullptr, nullptr, Qt::WidgetShortcut);
         connect(shortcut, &QShortcut::activated, this, &TFrmMain::btnPlayAlongsideClick);
     }
-
-    memo_ = LogPane(QStringLiteral("memo"));
-    connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
-
-    auto* splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(lvZvk_);
-    splitter->addWidget(memo_);
-    splitter->setStretchFactor(0, 1);
-    splitter->setSizes({340, 80});
-    setCentralWidget(splitter);
 
     pmList_ = ContextMenu<TFrmMain>(lvZvk_, QStringLiteral("pmList"), this,
                                     {{QStringLiteral("Play"), &TFrmMain::btnPlayClick},
@@ -97,16 +114,6 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     startWithDesktop_->setCheckable(true);
     // The entry may have been removed by hand, or written by another Zuvora.
     connect(pmList_, &QMenu::aboutToShow, startWithDesktop_, [this] { startWithDesktop_->setChecked(StartsWithDesktop()); });
-
-    playTimer_.setSingleShot(true);
-    playTimer_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
-    playTimer_.setInterval(kPlayDelayMs);
-    connect(&playTimer_, &QTimer::timeout, this, [this] {
-        if (player_ == nullptr)
-            return;
-        player_->SetPackagePath(pendingPlayPath_);
-        player_->ShowPlayer();
-    });
 }
 
 int TFrmMain::SelectedRow() const { return lvZvk_->SelectedRow(); }

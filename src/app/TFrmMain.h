@@ -65,6 +65,9 @@ protected:
 
 private:
     void FormCloseQuery();
+    void BuildToolBar();
+    // The list with its keys and its pop-up menu.
+    void BuildList();
     // The selected row's path when that file exists; otherwise reports it and returns empty.
     QString SelectedExistingPath();
 

@@ -19,13 +19,6 @@
 #include <QThread>
 #include <QWindow>
 
-#ifdef ZUVORA_HAVE_MULTIMEDIA
-#include <QAudioOutput>
-#include <QMediaPlayer>
-#include <QUrl>
-
-#include <gst/gst.h>
-#endif
 
 #include <algorithm>
 #include <charconv>
@@ -50,28 +43,6 @@ int Field(std::string_view text, std::size_t index)
     const char* begin = text.data() + index * 10;
     std::from_chars(begin, begin + 10, value);
     return std::max(value, 0);
-}
-
-// Whether sound can be played here: Qt's player is there and so are the GStreamer elements
-// it builds on (base and good plug-ins), without which it crashes. Looked for once.
-bool SoundPlays()
-{
-#ifdef ZUVORA_HAVE_MULTIMEDIA
-    static const bool plays = [] {
-        if (!gst_init_check(nullptr, nullptr, nullptr))
-            return false;
-        for (const char* element : {"audioconvert", "audioresample", "volume", "autoaudiosink", "decodebin", "uridecodebin"}) {
-            GstElementFactory* factory = gst_element_factory_find(element);
-            if (factory == nullptr)
-                return false;
-            gst_object_unref(factory);
-        }
-        return true;
-    }();
-    return plays;
-#else
-    return false;
-#endif
 }
 
 }  // namespace
@@ -143,7 +114,7 @@ void TFrmPlay::BuildMenu()
     Sound_->setCheckable(true);
     Sound_->setChecked(PetSound());
     // Looking for GStreamer takes a moment the first time: done when the menu first opens.
-    connect(pm1_, &QMenu::aboutToShow, Sound_, [this] { Sound_->setVisible(SoundPlays()); });
+    connect(pm1_, &QMenu::aboutToShow, Sound_, [this] { Sound_->setVisible(TPetSound::Available()); });
     connect(&SettingsSignals(), &TSettingsSignals::PetSoundChanged, Sound_, &QAction::setChecked);
     Transparent_ = pm1_->addAction(QStringLiteral("Transparent"), this, &TFrmPlay::TransparentClick);
     Transparent_->setObjectName(QStringLiteral("Transparent"));
@@ -300,7 +271,7 @@ void TFrmPlay::FormCloseQuery()
         placeTimer_.stop();
         SetPetPlace(packagePath_, geometry());
     }
-    StopMedia();
+    sound_.Stop();
     tmr1_.stop();
     StopPlayback(state_);
     if (engine_) {
@@ -453,7 +424,7 @@ void TFrmPlay::ActionItemClick(QAction* item)
 void TFrmPlay::SoundClick()
 {
     if (!Sound_->isChecked())
-        StopMedia();
+        sound_.Stop();
     SetPetSound(Sound_->isChecked());
     emit SettingsSignals().PetSoundChanged(Sound_->isChecked());
 }
@@ -480,7 +451,7 @@ void TFrmPlay::PlayActionSound(int action)
     if (audio.isEmpty() || audio[0].isEmpty() || audio[0].contains(u'/') || audio[0].contains(u'\\') ||
         audio[0] == u"." || audio[0] == u"..")
         return;
-    AudioRequest(QDir(cacheFolder_).filePath(audio[0]));
+    sound_.Play(QDir(cacheFolder_).filePath(audio[0]));
 }
 
 TPetRecord TFrmPlay::Record() const { return {packagePath_, pos(), checkedAction_, state_.PlayMode.load()}; }
@@ -524,35 +495,4 @@ void TFrmPlay::ApplyShape()
     } else if (shape != mask()) {
         setMask(shape);
     }
-}
-
-void TFrmPlay::StopMedia()
-{
-#ifdef ZUVORA_HAVE_MULTIMEDIA
-    if (mediaPlayer_ != nullptr && mediaPlayer_->playbackState() == QMediaPlayer::PlayingState)
-        mediaPlayer_->stop();
-#endif
-}
-
-std::optional<qint64> TFrmPlay::AudioRequest(const QString& path)
-{
-#ifdef ZUVORA_HAVE_MULTIMEDIA
-    if (!SoundPlays())
-        return std::nullopt;
-    if (mediaPlayer_ == nullptr) {
-        mediaPlayer_ = new QMediaPlayer(this);
-        mediaPlayer_->setAudioOutput(new QAudioOutput(mediaPlayer_));
-    }
-    StopMedia();
-    mediaPlayer_->setSource(QUrl::fromLocalFile(path));
-    if (mediaPlayer_->error() != QMediaPlayer::NoError)
-        return std::nullopt;
-    mediaPlayer_->play();
-    if (mediaPlayer_->error() != QMediaPlayer::NoError)
-        return std::nullopt;
-    return mediaPlayer_->duration();
-#else
-    Q_UNUSED(path);
-    return std::nullopt;
-#endif
 }

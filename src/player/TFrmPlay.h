@@ -3,6 +3,7 @@
 #include "player/FrameHandOff.h"
 #include "player/PackageShelf.h"
 #include "player/PetMemory.h"
+#include "player/PetSound.h"
 #include "player/PlaybackEngine.h"
 
 #include <QImage>
@@ -16,7 +17,6 @@
 class Prompts;
 class QAction;
 class QMenu;
-class QMediaPlayer;
 
 // The pet on the desktop: a borderless, always-on-top window exactly as large as the current
 // frame, moved by dragging anywhere in it and controlled through its pop-up menu. Every show
@@ -43,9 +43,6 @@ public:
     // The frame request on the UI thread: draws the sheet's rectangle named by the four
     // ten-digit fields of `text` (Left, Top, Width, Height).
     void FrameRequestHandler(std::string_view text);
-    // Stops whatever plays, then plays the audio file; its length in milliseconds, or
-    // nothing when the file cannot be played.
-    std::optional<qint64> AudioRequest(const QString& path);
 
     QMenu* PopupMenu() const { return pm1_; }
     const QString& CacheFolder() const { return cacheFolder_; }
@@ -100,7 +97,6 @@ private:
     // Leaves the sheet's see-through pixels of the current frame out of the window, or
     // gives the window back its whole rectangle.
     void ApplyShape();
-    void StopMedia();
     // A frame request from the playback thread, on the UI thread.
     void ServeFrame(int width, int height, std::string_view text, int startedAction);
 
@@ -129,7 +125,7 @@ private:
     std::unique_ptr<TPlaybackEngine> engine_;
 
     TFrameHandOff handOff_;
-    QMediaPlayer* mediaPlayer_ = nullptr;  // made on the first audio request
+    TPetSound sound_;
 
     bool dragging_ = false;  // a move the window manager would not do for us
     QPoint dragOffset_;
