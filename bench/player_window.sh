@@ -15,19 +15,9 @@ pets_seconds=${2:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/default/bin
 
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
-fi
-[ -x "$bin/zuvora" ] && [ -f "$bin/Pip.zvk" ] || { echo "build first: scripts/run or cmake --build --preset default" >&2; exit 1; }
-
-work=$(mktemp -d)
-openbox >/dev/null 2>&1 &
-wm=$!
-# A window mapped while the window manager is still starting may be lost; wait for it.
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.05; done
-pid=
-# Stops only what this script started, by its id.
-trap 'kill $wm 2>/dev/null; [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
+pet_desktop "$0" "$@"
 cp "$bin/zuvora" "$bin/Pip.zvk" "$work/"
 printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"><Zvk>Pip.zvk</Zvk></Zuvora>' > "$work/Zuvora.Dat"
 export APPDATA=$work/appdata
