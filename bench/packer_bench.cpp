@@ -27,7 +27,8 @@ public:
     QString file;
     QStringList OpenFiles(const QString&) override { return {}; }
     QString OpenFile(const QString&) override { return file; }
-    QString SaveFile(const QString&) override { return file; }
+    using Prompts::SaveFile;
+    QString SaveFile(const QString&, const QString&) override { return file; }
     void Error(const QString& text) override { qFatal("%s", qPrintable(text)); }
     void Information(const QString&) override {}
     void Warning(const QString& text) override { qFatal("%s", qPrintable(text)); }

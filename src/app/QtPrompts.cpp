@@ -6,9 +6,11 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 QString QtPrompts::QtFilter(const QString& storedFilter)
@@ -45,9 +47,11 @@ QString QtPrompts::OpenFile(const QString& filter)
     return file;
 }
 
-QString QtPrompts::SaveFile(const QString& filter)
+QString QtPrompts::SaveFile(const QString& filter, const QString& suggestedName)
 {
-    const QString file = QFileDialog::getSaveFileName(parent_, QString(), lastFolder_, QtFilter(filter));
+    // A bare name goes into the folder last used; a path names its own.
+    const QString start = suggestedName.isEmpty() ? lastFolder_ : QDir(lastFolder_).filePath(suggestedName);
+    const QString file = QFileDialog::getSaveFileName(parent_, QString(), start, QtFilter(filter));
     RememberFolder(file);
     return file;
 }
@@ -73,13 +77,13 @@ void QtPrompts::ErrorWithDetail(const QString& text, const QString& detail)
 
 void QtPrompts::Information(const QString& text)
 {
-    QMessageBox box(QMessageBox::Information, kAppTitle, text, QMessageBox::Ok, parent_);
+    QMessageBox box(QMessageBox::Information, title_, text, QMessageBox::Ok, parent_);
     box.exec();
 }
 
 void QtPrompts::Warning(const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, kAppTitle, text, QMessageBox::Ok, parent_);
+    QMessageBox box(QMessageBox::Warning, title_, text, QMessageBox::Ok, parent_);
     box.exec();
 }
 
@@ -87,6 +91,14 @@ void QtPrompts::Message(const QString& caption, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent_);
     box.exec();
+}
+
+bool QtPrompts::MessageOffering(const QString& caption, const QString& text, const QString& offer)
+{
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent_);
+    QPushButton* offered = box.addButton(offer, QMessageBox::AcceptRole);
+    box.exec();
+    return box.clickedButton() == offered;
 }
 
 bool QtPrompts::Confirm(const QString& caption, const QString& text)
@@ -97,7 +109,7 @@ bool QtPrompts::Confirm(const QString& caption, const QString& text)
 
 Prompts::SaveChoice QtPrompts::AskSaveChanges(const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, kAppTitle, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+    QMessageBox box(QMessageBox::Warning, title_, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
                     parent_);
     box.setDefaultButton(QMessageBox::Save);
     switch (box.exec()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/AppDirs.h"
 #include "common/Prompts.h"
 
 #include <QPointer>
@@ -9,15 +10,19 @@
 class QtPrompts : public Prompts {
 public:
     void SetParent(QWidget* parent) { parent_ = parent; }
+    // The caption of information, warning and question boxes; the program's name unless set.
+    void SetTitle(const QString& title) { title_ = title; }
 
     QStringList OpenFiles(const QString& filter) override;
     QString OpenFile(const QString& filter) override;
-    QString SaveFile(const QString& filter) override;
+    using Prompts::SaveFile;
+    QString SaveFile(const QString& filter, const QString& suggestedName) override;
     void Error(const QString& text) override;
     void ErrorWithDetail(const QString& text, const QString& detail) override;
     void Information(const QString& text) override;
     void Warning(const QString& text) override;
     void Message(const QString& caption, const QString& text) override;
+    bool MessageOffering(const QString& caption, const QString& text, const QString& offer) override;
     bool Confirm(const QString& caption, const QString& text) override;
     SaveChoice AskSaveChanges(const QString& text) override;
     void ShowInFolder(const QString& nativePath) override;
@@ -30,4 +35,5 @@ private:
 
     QPointer<QWidget> parent_;
     QString lastFolder_;
+    QString title_ = kAppTitle;
 };

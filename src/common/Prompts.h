@@ -19,8 +19,10 @@ public:
     // Single-selection open dialog; empty when cancelled.
     virtual QString OpenFile(const QString& filter) = 0;
 
-    // Save dialog; the name as chosen, no extension added; empty when cancelled.
-    virtual QString SaveFile(const QString& filter) = 0;
+    // Save dialog, offering `suggestedName` (a file name, or a path) when given; the name as
+    // chosen, no extension added; empty when cancelled.
+    virtual QString SaveFile(const QString& filter, const QString& suggestedName) = 0;
+    QString SaveFile(const QString& filter) { return SaveFile(filter, QString()); }
 
     // Modal error box: caption "Error", error icon, one "OK" button.
     virtual void Error(const QString& text) = 0;
@@ -35,6 +37,13 @@ public:
 
     // Modal box with the given caption, no icon and one "OK" button.
     virtual void Message(const QString& caption, const QString& text) = 0;
+    // The same with a second button named `offer`; true when that was pressed.
+    virtual bool MessageOffering(const QString& caption, const QString& text, const QString& offer)
+    {
+        Q_UNUSED(offer);
+        Message(caption, text);
+        return false;
+    }
 
     // Modal question with "Yes" and "No" buttons; true for "Yes".
     virtual bool Confirm(const QString& caption, const QString& text) = 0;

@@ -152,7 +152,10 @@ bool TPackageBuilder::BuildUnguarded(const QList<TProjectAction>& project, const
         hooks_.Memo(success);
     if (hooks_.Done)
         hooks_.Done(true);
-    prompts_.Message(kAppTitle, success);
+    if (!hooks_.Play)
+        prompts_.Message(kPackerTitle, success);
+    else if (prompts_.MessageOffering(kPackerTitle, success, QStringLiteral("Play")))
+        hooks_.Play(packagePath);
     return true;
 }
 
@@ -264,7 +267,7 @@ bool TPackageBuilder::ReportFrame(const TSheetComposer::Frame& frame, const QStr
         hooks_.Memo(path);
     switch (frame.problem) {
     case Frame::Problem::Empty:
-        prompts_.Message(kAppTitle, QStringLiteral("0"));
+        prompts_.Message(kPackerTitle, QStringLiteral("0"));
         Fail(QStringLiteral("Error : ") + prefix + QStringLiteral(" File Size is Zero!"));
         return false;
     case Frame::Problem::Unsupported:

@@ -31,6 +31,9 @@ QString PackageWorkFolder(const QString& packagePath);
 // removed, never followed. Raises TError naming the first file that cannot be deleted.
 void ClearFolder(const QString& folder);
 
+// The packer's name, in its window's title and its boxes' captions.
+inline const QString kPackerTitle = QStringLiteral("Zuvo Packer");
+
 // What a build tells the one who started it, beyond its boxes.
 struct TBuildHooks {
     std::function<void(const QString&)> Memo;                // a line of the build log
@@ -38,6 +41,8 @@ struct TBuildHooks {
     std::function<void()> Zipping;                            // the archive is being written
     std::function<void()> ProcessMessages;                    // between pieces of the archive
     std::function<void(bool built)> Done;                     // the outcome, before its box
+    // When set, the box of a build that went through offers "Play", which calls this.
+    std::function<void(const QString& package)> Play;
 };
 
 class QDir;

@@ -5,17 +5,58 @@
 #include "common/PathList.h"
 #include "common/Paths.h"
 #include "common/Prompts.h"
+#include "packer/ProjectDelta.h"
 #include "packer/ProjectFile.h"
+#include "packer/RecentProjects.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QUndoCommand>
 
 #include <algorithm>
 #include <new>
 #include <utility>
 
+// One step of the project's history: the change kept small, and the selection on either
+// side of it.
+class TEditStep : public QUndoCommand {
+public:
+    TEditStep(TPackerEditor& editor, const QString& name, TProjectDelta delta, int selectedBefore, int selectedAfter)
+        : QUndoCommand(name), editor_(editor), delta_(std::move(delta)), before_(selectedBefore), after_(selectedAfter)
+    {
+    }
+    void undo() override
+    {
+        QList<TProjectAction> actions = editor_.committed_.Actions;
+        delta_.Undo(actions);
+        editor_.Restore(actions, before_);
+    }
+    void redo() override
+    {
+        // Pushed once the edit is made.
+        if (std::exchange(made_, false))
+            return;
+        QList<TProjectAction> actions = editor_.committed_.Actions;
+        delta_.Redo(actions);
+        editor_.Restore(actions, after_);
+    }
+
+private:
+    TPackerEditor& editor_;
+    TProjectDelta delta_;
+    int before_;
+    int after_;
+    bool made_ = true;
+};
+
 TPackerEditor::TPackerEditor(Prompts& prompts, QObject* parent) : QObject(parent), prompts_(prompts)
 {
+    // A name typed into the action list is an edit of its own.
+    connect(&actions_, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& index) {
+        if (editing_ == 0 && !restoring_)
+            Record(QStringLiteral("Rename Action"), index.row());
+    });
     connect(&selection_, &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { ActionChanged(current); });
     // However an action goes, the lists are never written into it afterwards.
@@ -57,13 +98,76 @@ void TPackerEditor::ActionChanged(const QModelIndex& current)
 
 bool TPackerEditor::IsModified() const { return CurrentProject() != saved_; }
 
+TPackerEditor::TState TPackerEditor::State() const { return {CurrentProject(), SelectedAction()}; }
+
+void TPackerEditor::Edit(const QString& name, const std::function<void()>& change)
+{
+    const int selected = SelectedAction();
+    ++editing_;
+    const auto done = qScopeGuard([this] { --editing_; });
+    change();
+    if (editing_ == 1)
+        Record(name, selected);
+}
+
+void TPackerEditor::Record(const QString& name, int selectedBefore)
+{
+    TState now = State();
+    if (now.Actions == committed_.Actions) {
+        committed_.Selected = now.Selected;
+        return;
+    }
+    auto* step = new TEditStep(*this, name, TProjectDelta::Between(committed_.Actions, now.Actions), selectedBefore,
+                               now.Selected);
+    committed_ = std::move(now);
+    history_.push(step);
+    emit ProjectChanged();
+}
+
+void TPackerEditor::Restore(const QList<TProjectAction>& actions, int selected)
+{
+    restoring_ = true;
+    shown_ = nullptr;
+    suppressSelection_ = true;
+    actions_.Clear();
+    std::vector<std::unique_ptr<TActionNode>> nodes;
+    for (const TProjectAction& action : actions) {
+        auto node = std::make_unique<TActionNode>();
+        node->Name = action.Name;
+        node->Record = std::make_unique<TActionData>(TActionData{JoinPaths(action.Fragments), JoinPaths(action.Audio)});
+        nodes.push_back(std::move(node));
+    }
+    actions_.Append(std::move(nodes));
+    suppressSelection_ = false;
+    ClearLists();
+    SelectAction(selected);
+    committed_ = {actions, SelectedAction()};
+    restoring_ = false;
+    emit ProjectChanged();
+}
+
+void TPackerEditor::ResetHistory()
+{
+    history_.clear();
+    committed_ = State();
+    emit ProjectChanged();
+}
+
 void TPackerEditor::NewAction()
 {
-    actions_.Append(QStringLiteral("New Action") + QString::number(actions_.Count() + 1));
+    Edit(QStringLiteral("New Action"), [this] {
+        actions_.Append(QStringLiteral("New Action") + QString::number(actions_.Count() + 1));
+        SelectAction(actions_.Count() - 1);
+    });
     SetFileCommandsEnabled(true);
 }
 
 void TPackerEditor::DeleteAction()
+{
+    Edit(QStringLiteral("Delete Action"), [this] { DeleteSelectedAction(); });
+}
+
+void TPackerEditor::DeleteSelectedAction()
 {
     const int row = SelectedAction();
     if (row < 0)
@@ -79,6 +183,11 @@ void TPackerEditor::DeleteAction()
 }
 
 void TPackerEditor::MoveAction(int offset)
+{
+    Edit(QStringLiteral("Move Action"), [this, offset] { SwapAction(offset); });
+}
+
+void TPackerEditor::SwapAction(int offset)
 {
     const int row = SelectedAction();
     TActionNode* moved = actions_.Node(row);
@@ -97,9 +206,11 @@ void TPackerEditor::MoveAction(int offset)
 
 void TPackerEditor::DropAction(int target)
 {
-    const int row = SelectedAction();
-    if (row >= 0)
-        actions_.MoveBefore(row, target);
+    Edit(QStringLiteral("Move Action"), [this, target] {
+        const int row = SelectedAction();
+        if (row >= 0)
+            actions_.MoveBefore(row, target);
+    });
 }
 
 namespace {
@@ -141,10 +252,17 @@ void TPackerEditor::AddFiles(List list)
         return;
     }
     const QStringList files = Listable(prompts_.OpenFiles(list == List::Fragments ? kFragmentFilter : kAudioFilter));
-    if (list == List::Fragments)
-        AppendFragments(files);
-    else
-        audio_.AppendFiles(files);
+    AppendToList(list, files);
+}
+
+void TPackerEditor::AppendToList(List list, const QStringList& files)
+{
+    Edit(list == List::Fragments ? QStringLiteral("Add Frames") : QStringLiteral("Add Audio"), [&] {
+        if (list == List::Fragments)
+            AppendFragments(files);
+        else
+            audio_.AppendFiles(files);
+    });
 }
 
 void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
@@ -160,10 +278,7 @@ void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
         if (accepted.contains(ExtractFileExt(path).toLower()))
             files.append(path);
     }
-    if (list == List::Fragments)
-        AppendFragments(Listable(files));
-    else
-        audio_.AppendFiles(Listable(files));
+    AppendToList(list, Listable(files));
 }
 
 void TPackerEditor::AppendFragments(const QStringList& nativePaths)
@@ -195,7 +310,7 @@ bool TPackerEditor::EnsureProjectFile(const QString& source)
 {
     if (!projectFileName_.isEmpty())
         return true;
-    return prompts_.Confirm(kAppTitle, QStringLiteral("The frames of %1 are written into a folder beside the project "
+    return prompts_.Confirm(kPackerTitle, QStringLiteral("The frames of %1 are written into a folder beside the project "
                                                       "file. Save the project first?")
                                            .arg(QFileInfo(source).fileName())) &&
            FileSave();
@@ -214,7 +329,8 @@ QString TPackerEditor::ChooseSpriteSheet()
 bool TPackerEditor::ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const TSheetGrid& grid)
 {
     try {
-        fragments_.AppendFiles(::ImportSpriteSheet(sheet, path, projectFileName_, grid));
+        const QStringList frames = ::ImportSpriteSheet(sheet, path, projectFileName_, grid);
+        Edit(QStringLiteral("Import Sprite Sheet"), [&] { fragments_.AppendFiles(frames); });
         return true;
     } catch (const TError& error) {
         prompts_.Error(error.Text());
@@ -279,6 +395,7 @@ void TPackerEditor::ClearProject()
     suppressSelection_ = false;
     ClearLists();
     saved_.clear();
+    ResetHistory();
     emit ProjectCleared();
 }
 
@@ -322,11 +439,22 @@ void TPackerEditor::OpenProject(const QString& path)
         LoadFrom(path);
 }
 
+void TPackerEditor::OpenRecent(const QString& path)
+{
+    if (!QFileInfo(path).isFile()) {
+        RemoveRecentProject(path);
+        prompts_.Error(path + QStringLiteral(" does not exist!"));
+        return;
+    }
+    OpenProject(path);
+}
+
 void TPackerEditor::LoadFrom(const QString& path)
 {
     ClearProject();
     const std::optional<QString> failure = LoadProject(path, actions_);
     SetFileCommandsEnabled(true);
+    ResetHistory();
     if (failure) {
         // What was read stays open, but without a file name: the next save asks where to
         // write instead of replacing the damaged file with part of it.
@@ -337,20 +465,30 @@ void TPackerEditor::LoadFrom(const QString& path)
     }
     projectFileName_ = path;
     saved_ = actions_.Read();
+    AddRecentProject(path);
+    history_.setClean();
+    emit ProjectChanged();
 }
 
 bool TPackerEditor::FileSave()
 {
     if (!projectFileName_.isEmpty())
         return SaveTo(projectFileName_);
-    const QString chosen = prompts_.SaveFile(kProjectFilter);
-    return !chosen.isEmpty() && SaveTo(WithProjectExtension(chosen));
+    return FileSaveAs();
 }
 
 bool TPackerEditor::FileSaveAs()
 {
-    const QString chosen = prompts_.SaveFile(kProjectFilter);
+    const QString chosen = prompts_.SaveFile(kProjectFilter, SuggestedFile(QStringLiteral(".zvp")));
     return !chosen.isEmpty() && SaveTo(WithProjectExtension(chosen));
+}
+
+QString TPackerEditor::SuggestedFile(const QString& extension) const
+{
+    if (projectFileName_.isEmpty())
+        return QStringLiteral("Untitled") + extension;
+    const QFileInfo project(projectFileName_);
+    return project.dir().filePath(project.completeBaseName() + extension);
 }
 
 bool TPackerEditor::SaveTo(const QString& path)
@@ -365,6 +503,9 @@ bool TPackerEditor::SaveTo(const QString& path)
     }
     projectFileName_ = path;
     saved_ = project;
+    AddRecentProject(path);
+    history_.setClean();
+    emit ProjectChanged();
     prompts_.Information(path + QStringLiteral(" has been saved!"));
     return true;
 }
@@ -380,7 +521,7 @@ bool TPackerEditor::FileClose()
 
 bool TPackerEditor::CloseQuery() { return !fileCommandsEnabled_ || FileClose(); }
 
-QString TPackerEditor::ChoosePackageFile() { return prompts_.SaveFile(kPackageFilter); }
+QString TPackerEditor::ChoosePackageFile() { return prompts_.SaveFile(kPackageFilter, SuggestedFile(QStringLiteral(".zvk"))); }
 
 bool TPackerEditor::BuildPackage(const QString& chosenName, const TBuildHooks& hooks)
 {

@@ -7,6 +7,9 @@
 
 #include <QItemSelectionModel>
 #include <QObject>
+#include <QUndoStack>
+
+#include <functional>
 
 class Prompts;
 
@@ -44,6 +47,13 @@ public:
     // with an empty one.
     bool IsModified() const;
 
+    // Every edit of the project, to undo and redo in order. Opening, starting or closing a
+    // project starts it afresh; saving marks its clean step.
+    QUndoStack& History() { return history_; }
+    // Makes one step of history of whatever `change` does to the project, named `name`
+    // ("Undo NAME"); nothing when the project stays as it was.
+    void Edit(const QString& name, const std::function<void()>& change);
+
     void NewAction();
     void DeleteAction();
     void MoveActionUp() { MoveAction(-1); }
@@ -78,6 +88,8 @@ public:
     void FileOpen();
     // Opens that project file as "Open" would, without the dialog.
     void OpenProject(const QString& path);
+    // Opens a project of the recent list; one that is gone is said and dropped from it.
+    void OpenRecent(const QString& path);
     bool FileSave();
     bool FileSaveAs();
     bool FileClose();
@@ -95,10 +107,27 @@ signals:
     void FileCommandsEnabledChanged(bool enabled);
     // The project was emptied, before New, Open or Close went on.
     void ProjectCleared();
+    // The project changed: an edit, an undo or redo, a save, an open.
+    void ProjectChanged();
 
 private:
+    friend class TEditStep;
+    struct TState {
+        QList<TProjectAction> Actions;
+        int Selected = -1;
+    };
+    TState State() const;
+    // After an edit: the step it made, if any.
+    void Record(const QString& name, int selectedBefore);
+    // Puts the project as it was before or after a step.
+    void Restore(const QList<TProjectAction>& actions, int selected);
+    // A new history starting from the project as it is.
+    void ResetHistory();
     void ActionChanged(const QModelIndex& current);
     void MoveAction(int offset);
+    void SwapAction(int offset);
+    void DeleteSelectedAction();
+    void AppendToList(List list, const QStringList& files);
     void ClearProject();
     void LoadFrom(const QString& path);
     bool SaveTo(const QString& path);
@@ -109,6 +138,8 @@ private:
     // The project as a save would write it now.
     QList<TProjectAction> CurrentProject() const;
     void SetFileCommandsEnabled(bool enabled);
+    // What the save dialogs offer: the project's name with that extension, beside it.
+    QString SuggestedFile(const QString& extension) const;
     // The paths a list can hold; the others are named in one error box.
     QStringList Listable(const QStringList& nativePaths);
 
@@ -125,6 +156,10 @@ private:
     // What the project file holds, to tell whether closing would lose work.
     QList<TProjectAction> saved_;
     bool building_ = false;
+    QUndoStack history_;
+    TState committed_;      // the project as the last step left it
+    bool restoring_ = false;
+    int editing_ = 0;        // inside Edit
 };
 
 inline const QString kFragmentFilter = QStringLiteral(

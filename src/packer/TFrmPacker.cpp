@@ -1,5 +1,7 @@
 #include "packer/TFrmPacker.h"
 
+#include "packer/RecentProjects.h"
+
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"
@@ -23,6 +25,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QKeySequence>
+#include <QFileInfo>
 
 #include <new>
 
@@ -30,7 +34,6 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), editor_(prompts)
 {
     setObjectName(QStringLiteral("FrmPacker"));
-    setWindowTitle(QStringLiteral("Zuvo Packer"));
     resize(1041, 676);
     BuildMenus();
 
@@ -46,7 +49,9 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     auto* outer = new QSplitter(Qt::Vertical);
     outer->addWidget(panes);
     outer->addWidget(bottom);
-    outer->setStretchFactor(0, 1);
+    // The log grows with the window too, a fifth of what the panes above it gain.
+    outer->setStretchFactor(0, 4);
+    outer->setStretchFactor(1, 1);
     outer->setSizes({676, 77});
     setCentralWidget(outer);
 
@@ -61,21 +66,91 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
 void TFrmPacker::BuildMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(QStringLiteral("&New"), this, &TFrmPacker::New1Click);
-    file->addAction(QStringLiteral("&Open"), this, &TFrmPacker::miFileOpenClick);
-    miFileSave_ = file->addAction(QStringLiteral("&Save"), this, &TFrmPacker::miFileSaveClick);
-    miFileSaveAs_ = file->addAction(QStringLiteral("Save &As"), this, &TFrmPacker::miFileSaveAsClick);
-    miFileClose_ = file->addAction(QStringLiteral("&Close"), this, &TFrmPacker::miFileCloseClick);
+    file->addAction(QStringLiteral("&New"), QKeySequence::New, this, &TFrmPacker::New1Click);
+    file->addAction(QStringLiteral("&Open"), QKeySequence::Open, this, &TFrmPacker::miFileOpenClick);
+    QMenu* recent = file->addMenu(QStringLiteral("Open &Recent"));
+    recent->setObjectName(QStringLiteral("miOpenRecent"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] { FillRecentMenu(recent); });
+    miFileSave_ = file->addAction(QStringLiteral("&Save"), QKeySequence::Save, this, &TFrmPacker::miFileSaveClick);
+    miFileSaveAs_ = file->addAction(QStringLiteral("Save &As"), QKeySequence::SaveAs, this, &TFrmPacker::miFileSaveAsClick);
+    miFileClose_ = file->addAction(QStringLiteral("&Close"), QKeySequence::Close, this, &TFrmPacker::miFileCloseClick);
     file->addSeparator();
     file->addAction(QStringLiteral("E&xit"), this, &TFrmPacker::miFileExitClick);
+    menuBar()->addMenu(EditMenu());
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
-    miBuild_ = project->addAction(QStringLiteral("&Build Zuvo Package"), this, &TFrmPacker::miBuildClick);
+    miBuild_ = project->addAction(QStringLiteral("&Build Zuvo Package"), QKeySequence(Qt::CTRL | Qt::Key_B), this,
+                                  &TFrmPacker::miBuildClick);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About"), this, &TFrmPacker::miHelpAboutClick);
     connect(&editor_, &TPackerEditor::FileCommandsEnabledChanged, this, [this](bool enabled) {
         for (QAction* item : {miFileSave_, miFileSaveAs_, miFileClose_})
             item->setEnabled(enabled);
     });
+    connect(&editor_, &TPackerEditor::ProjectChanged, this, &TFrmPacker::ShowTitle);
+    ShowTitle();
+}
+
+QMenu* TFrmPacker::EditMenu()
+{
+    auto* edit = new QMenu(QStringLiteral("&Edit"), this);
+    edit->setObjectName(QStringLiteral("miEdit"));
+    // Named after the step they take: "Undo Rename Action".
+    QAction* undo = editor_.History().createUndoAction(edit, QStringLiteral("&Undo"));
+    undo->setShortcut(QKeySequence::Undo);
+    QAction* redo = editor_.History().createRedoAction(edit, QStringLiteral("&Redo"));
+    redo->setShortcut(QKeySequence::Redo);
+    edit->addAction(undo);
+    edit->addAction(redo);
+    edit->addSeparator();
+    edit->addAction(QStringLiteral("&Delete"), QKeySequence::Delete, this, &TFrmPacker::DeleteSelected);
+    edit->addAction(QStringLiteral("Re&name Action"), QKeySequence(Qt::Key_F2), this, &TFrmPacker::RenameAction1Click);
+    edit->addAction(QStringLiteral("Move &Up"), QKeySequence(Qt::ALT | Qt::Key_Up), this, [this] { MoveSelected(-1); });
+    edit->addAction(QStringLiteral("Move Do&wn"), QKeySequence(Qt::ALT | Qt::Key_Down), this, [this] { MoveSelected(+1); });
+    return edit;
+}
+
+void TFrmPacker::FillRecentMenu(QMenu* menu)
+{
+    menu->clear();
+    const QStringList recent = RecentProjects();
+    for (const QString& path : recent)
+        menu->addAction(path, this, [this, path] { editor_.OpenRecent(path); });
+    if (!recent.isEmpty())
+        menu->addSeparator();
+    menu->addAction(QStringLiteral("Clear Menu"), this, [] { ClearRecentProjects(); })->setEnabled(!recent.isEmpty());
+}
+
+void TFrmPacker::ShowTitle()
+{
+    const QString& file = editor_.ProjectFileName();
+    const QString name = file.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(file).fileName();
+    setWindowTitle(name + QStringLiteral("[*] \u2013 ") + kPackerTitle);
+    setWindowModified(editor_.IsModified());
+}
+
+void TFrmPacker::DeleteSelected()
+{
+    if (lv1_->hasFocus())
+        DeleteFragmentClick();
+    else if (lv2_->hasFocus())
+        btn11Click();
+    else if (tv1_->hasFocus())
+        DeleteAction1Click();
+}
+
+void TFrmPacker::MoveSelected(int offset)
+{
+    if (lv1_->hasFocus())
+        offset < 0 ? btn26Click() : btn27Click();
+    else if (lv2_->hasFocus())
+        offset < 0 ? btn29Click() : btn30Click();
+    else if (tv1_->hasFocus())
+        offset < 0 ? btn20Click() : btn24Click();
+}
+
+void TFrmPacker::EditList(TFileListView* list, const QString& name, int (TFileListModel::*edit)(int))
+{
+    editor_.Edit(name, [list, edit] { list->EditSelected(edit); });
 }
 
 // Left: the actions.
@@ -198,7 +273,12 @@ void TFrmPacker::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
-void TFrmPacker::NewAction1Click() { editor_.NewAction(); }
+void TFrmPacker::NewAction1Click()
+{
+    // The new action is selected, ready to be named.
+    editor_.NewAction();
+    RenameAction1Click();
+}
 
 void TFrmPacker::RenameAction1Click()
 {
@@ -221,13 +301,16 @@ void TFrmPacker::btn24Click() { MoveAction(&TPackerEditor::MoveActionDown); }
 
 void TFrmPacker::AddFragmentClick() { editor_.AddFiles(TPackerEditor::List::Fragments); }
 
-void TFrmPacker::DeleteFragmentClick() { lv1_->EditSelected(&TFileListModel::Delete); }
+void TFrmPacker::DeleteFragmentClick() { EditList(lv1_, QStringLiteral("Delete Frames"), &TFileListModel::Delete); }
 
-void TFrmPacker::btn26Click() { lv1_->EditSelected(&TFileListModel::MoveUp); }
+void TFrmPacker::btn26Click() { EditList(lv1_, QStringLiteral("Move Frames"), &TFileListModel::MoveUp); }
 
-void TFrmPacker::btn27Click() { lv1_->EditSelected(&TFileListModel::MoveDown); }
+void TFrmPacker::btn27Click() { EditList(lv1_, QStringLiteral("Move Frames"), &TFileListModel::MoveDown); }
 
-void TFrmPacker::btn3Click() { editor_.Fragments().Clear(); }
+void TFrmPacker::btn3Click()
+{
+    editor_.Edit(QStringLiteral("Clear Frames"), [this] { editor_.Fragments().Clear(); });
+}
 
 void TFrmPacker::ImportSpriteSheetClick()
 {
@@ -253,13 +336,16 @@ void TFrmPacker::OpenContainingFolder1Click() { editor_.OpenContainingFolder(lv1
 
 void TFrmPacker::btn7Click() { editor_.AddFiles(TPackerEditor::List::Audio); }
 
-void TFrmPacker::btn11Click() { lv2_->EditSelected(&TFileListModel::Delete); }
+void TFrmPacker::btn11Click() { EditList(lv2_, QStringLiteral("Delete Audio"), &TFileListModel::Delete); }
 
-void TFrmPacker::btn29Click() { lv2_->EditSelected(&TFileListModel::MoveUp); }
+void TFrmPacker::btn29Click() { EditList(lv2_, QStringLiteral("Move Audio"), &TFileListModel::MoveUp); }
 
-void TFrmPacker::btn30Click() { lv2_->EditSelected(&TFileListModel::MoveDown); }
+void TFrmPacker::btn30Click() { EditList(lv2_, QStringLiteral("Move Audio"), &TFileListModel::MoveDown); }
 
-void TFrmPacker::btn10Click() { editor_.Audio().Clear(); }
+void TFrmPacker::btn10Click()
+{
+    editor_.Edit(QStringLiteral("Clear Audio"), [this] { editor_.Audio().Clear(); });
+}
 
 void TFrmPacker::New1Click() { editor_.FileNew(); }
 
@@ -303,6 +389,7 @@ void TFrmPacker::miBuildClick()
     };
     hooks.Zipping = [status, chosen] { status(QStringLiteral("Packing"), WithPackageExtension(chosen)); };
     hooks.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    hooks.Play = [this](const QString& package) { emit PlayPackage(package); };
     // The outcome stays in sight after the build's box is closed.
     hooks.Done = [status, chosen](bool built) {
         status(built ? QStringLiteral("Built") : QStringLiteral("Not built"), WithPackageExtension(chosen));

@@ -8,6 +8,8 @@ class Prompts;
 class QAction;
 class QCheckBox;
 class QLabel;
+class QMenu;
+class TFileListModel;
 class QPlainTextEdit;
 class TActionTree;
 class TFileListView;
@@ -24,6 +26,10 @@ public:
     QPlainTextEdit* DebugMemo() const { return memo_; }
     TPreviewPane* Preview() const { return preview_; }
     QCheckBox* TransparentBox() const { return cbTransparent_; }
+
+signals:
+    // "Play" in the box of a build that went through.
+    void PlayPackage(const QString& path);
 
 public slots:
     // Actions: tool bar and the tree's pop-up menu.
@@ -67,6 +73,16 @@ private:
     QWidget* AudioPane();
     QWidget* PreviewPane();
     void MoveAction(void (TPackerEditor::*step)());
+    QMenu* EditMenu();
+    // The recent projects, filled each time the menu opens.
+    void FillRecentMenu(QMenu* menu);
+    // Delete, Alt+Up and Alt+Down act on the list that has the focus.
+    void DeleteSelected();
+    void MoveSelected(int offset);
+    // A list edit of the shown action, as one step of history.
+    void EditList(TFileListView* list, const QString& name, int (TFileListModel::*edit)(int));
+    // "NAME.zvp – Zuvo Packer", marked while the project differs from its file.
+    void ShowTitle();
 
     Prompts& prompts_;
     TPackerEditor editor_;

@@ -1,5 +1,8 @@
 #include "player/PetSound.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #ifdef ZUVORA_HAVE_MULTIMEDIA
 #include <QAudioOutput>
 #include <QMediaPlayer>
@@ -7,6 +10,26 @@
 
 #include <gst/gst.h>
 #endif
+
+namespace {
+
+// The one thread every pet's sounds play on, ended with the program.
+QThread* SoundThread()
+{
+    static QThread* thread = [] {
+        auto* made = new QThread;
+        made->setObjectName(QStringLiteral("Zuvora sound"));
+        made->start();
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, made, [made] {
+            made->quit();
+            made->wait();
+        });
+        return made;
+    }();
+    return thread;
+}
+
+}  // namespace
 
 bool TPetSound::Available()
 {
@@ -28,33 +51,53 @@ bool TPetSound::Available()
 #endif
 }
 
+TPetSound::~TPetSound()
+{
+    if (worker_)
+        worker_->deleteLater();
+}
+
 void TPetSound::Stop()
 {
 #ifdef ZUVORA_HAVE_MULTIMEDIA
-    if (player_ != nullptr && player_->playbackState() == QMediaPlayer::PlayingState)
-        player_->stop();
+    if (QObject* worker = worker_.data()) {
+        QMetaObject::invokeMethod(
+            worker,
+            [worker] {
+                if (auto* media = worker->findChild<QMediaPlayer*>())
+                    media->stop();
+            },
+            Qt::QueuedConnection);
+    }
 #endif
 }
 
-std::optional<qint64> TPetSound::Play(const QString& path)
+void TPetSound::Play(const QString& path)
 {
 #ifdef ZUVORA_HAVE_MULTIMEDIA
     if (!Available())
-        return std::nullopt;
-    if (player_ == nullptr) {
-        player_ = new QMediaPlayer(this);
-        player_->setAudioOutput(new QAudioOutput(player_));
+        return;
+    if (!worker_) {
+        auto* worker = new QObject;
+        worker->moveToThread(SoundThread());
+        worker_ = worker;
     }
-    Stop();
-    player_->setSource(QUrl::fromLocalFile(path));
-    if (player_->error() != QMediaPlayer::NoError)
-        return std::nullopt;
-    player_->play();
-    if (player_->error() != QMediaPlayer::NoError)
-        return std::nullopt;
-    return player_->duration();
+    QObject* worker = worker_.data();
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, path] {
+            // Made here, so that the player and its pipeline belong to the sound thread.
+            auto* media = worker->findChild<QMediaPlayer*>();
+            if (media == nullptr) {
+                media = new QMediaPlayer(worker);
+                media->setAudioOutput(new QAudioOutput(media));
+            }
+            media->stop();
+            media->setSource(QUrl::fromLocalFile(path));
+            media->play();
+        },
+        Qt::QueuedConnection);
 #else
     Q_UNUSED(path);
-    return std::nullopt;
 #endif
 }

@@ -83,13 +83,14 @@ protected:
 
 TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
 {
-    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Zuvo Packer"));
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Untitled[*] \u2013 Zuvo Packer"));
     EXPECT_EQ(window_->size(), QSize(1041, 676));
     QStringList menus;
     for (QAction* menu : window_->menuBar()->actions())
         menus.append(menu->text() + QStringLiteral(": ") + Captions(menu->menu()->actions()).join(u','));
-    EXPECT_EQ(menus, (QStringList{"&File: &New,&Open,&Save,Save &As,&Close,E&xit", "&Project: &Build Zuvo Package",
-                                  "&Help: &About"}));
+    EXPECT_EQ(menus, (QStringList{"&File: &New,&Open,Open &Recent,&Save,Save &As,&Close,E&xit",
+                                  "&Edit: &Undo,&Redo,&Delete,Re&name Action,Move &Up,Move Do&wn",
+                                  "&Project: &Build Zuvo Package", "&Help: &About"}));
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbAction"))->actions()),
               (QStringList{"New", "Rename", "Delete", "Up", "Down"}));
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbFragment"))->actions()),
@@ -212,7 +213,7 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     Editor().SelectAction(0);
     Editor().DropFiles(TPackerEditor::List::Fragments, {Path("f.png")});  // not yet stored: the build does it
-    QAction* build = window_->menuBar()->actions()[1]->menu()->actions()[0];
+    QAction* build = window_->menuBar()->actions()[2]->menu()->actions()[0];
     bool busyDuringBuild = false;
     QStringList statusAtBox;
     prompts_.onShow = [&](const ScriptedPrompts::Shown&) {
@@ -224,7 +225,7 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     build->trigger();
     const QString success = QStringLiteral("Success : ") + Path("pet.zvk") + QStringLiteral(" has been built!");
     EXPECT_EQ(window_->DebugMemo()->toPlainText(), Path("f.png") + u'\n' + success);
-    EXPECT_EQ(prompts_.messages.last(), (ScriptedPrompts::Shown{kAppTitle, success}));
+    EXPECT_EQ(prompts_.messages.last(), (ScriptedPrompts::Shown{kPackerTitle, success + QStringLiteral(" [Play]")}));
     EXPECT_TRUE(busyDuringBuild);
     // The outcome, not the last step, is in sight when the box comes up.
     EXPECT_EQ(statusAtBox, (QStringList{"Built", Path("pet.zvk")}));

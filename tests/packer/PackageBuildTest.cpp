@@ -116,7 +116,7 @@ TEST_F(PackageBuildTest, ThreeFramesStackIntoOneSheetAndTheLogNamesThem)
     const QString package = Path(QStringLiteral("cat.zvk"));
     const QString success = QStringLiteral("Success : ") + package + QStringLiteral(" has been built!");
     EXPECT_EQ(memo_, frames + QStringList{success});
-    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{{kAppTitle, success}}));
+    EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{{kPackerTitle, success}}));
     EXPECT_EQ(Members(package), (QStringList{"zvk.png", "zvk.xml"}));
 
     const Played played = Play(package);
@@ -201,7 +201,7 @@ TEST_F(PackageBuildTest, TheHeaderDecidesTheFormatAndNamesWhatCannotBeBuilt)
     }
     // An empty file shows the plain box "0" before its error.
     EXPECT_FALSE(Build({{"A", {empty}, {}}}, Path("bad")));
-    EXPECT_EQ(prompts_.messages.first(), (ScriptedPrompts::Shown{kAppTitle, "0"}));
+    EXPECT_EQ(prompts_.messages.first(), (ScriptedPrompts::Shown{kPackerTitle, "0"}));
 }
 
 namespace {

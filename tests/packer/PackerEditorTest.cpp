@@ -319,7 +319,7 @@ TEST_F(PackerEditorTest, AnAddedAnimationIsImportedBesideTheProjectSavedFirst)
     prompts_.openFilesAnswers = {chosen, chosen};
     editor_.AddFiles(TPackerEditor::List::Fragments);
     EXPECT_EQ(Shown(), (QStringList{chosen[0], chosen[2]}));
-    EXPECT_EQ(Texts(), (QStringList{"Zuvora: The frames of hop.gif are written into a folder beside the project file. "
+    EXPECT_EQ(Texts(), (QStringList{"Zuvo Packer: The frames of hop.gif are written into a folder beside the project file. "
                                     "Save the project first?"}));
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("hop"))));
 

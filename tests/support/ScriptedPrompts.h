@@ -36,15 +36,24 @@ public:
         openFilesFilters.append(filter);
         return openFileAnswers.isEmpty() ? QString() : openFileAnswers.takeFirst();
     }
-    QString SaveFile(const QString& filter) override
+    QStringList suggestedNames;  // what every save dialog offered
+    QList<bool> offerAnswers;    // whether a box's second button is pressed, front first
+    using Prompts::SaveFile;
+    QString SaveFile(const QString& filter, const QString& suggestedName) override
     {
         openFilesFilters.append(filter);
+        suggestedNames.append(suggestedName);
         return saveFileAnswers.isEmpty() ? QString() : saveFileAnswers.takeFirst();
     }
     void Error(const QString& text) override { Show({QStringLiteral("Error"), text}); }
     void Information(const QString& text) override { Show({QStringLiteral("Information"), text}); }
     void Warning(const QString& text) override { Show({QStringLiteral("Warning"), text}); }
     void Message(const QString& caption, const QString& text) override { Show({caption, text}); }
+    bool MessageOffering(const QString& caption, const QString& text, const QString& offer) override
+    {
+        Show({caption, text + QStringLiteral(" [") + offer + u']'});
+        return !offerAnswers.isEmpty() && offerAnswers.takeFirst();
+    }
     bool Confirm(const QString& caption, const QString& text) override
     {
         Show({caption, text});

@@ -6,7 +6,7 @@ QStringList ConsolePrompts::OpenFiles(const QString& /*filter*/) { return {}; }
 
 QString ConsolePrompts::OpenFile(const QString& /*filter*/) { return {}; }
 
-QString ConsolePrompts::SaveFile(const QString& /*filter*/) { return {}; }
+QString ConsolePrompts::SaveFile(const QString& /*filter*/, const QString& /*suggestedName*/) { return {}; }
 
 void ConsolePrompts::Error(const QString& text) { PrintErr(text); }
 

@@ -8,7 +8,8 @@ class ConsolePrompts : public Prompts {
 public:
     QStringList OpenFiles(const QString& filter) override;
     QString OpenFile(const QString& filter) override;
-    QString SaveFile(const QString& filter) override;
+    using Prompts::SaveFile;
+    QString SaveFile(const QString& filter, const QString& suggestedName) override;
     void Error(const QString& text) override;
     void Information(const QString& text) override;
     void Warning(const QString& text) override;
