@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QToolBar>
 
+#include <algorithm>
 #include <utility>
 
 TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
@@ -93,10 +94,15 @@ void TFrmMain::BuildList()
         else
             btnPlayClick();
     });
-    for (const QKeyCombination key : {Qt::SHIFT | Qt::Key_Return, Qt::SHIFT | Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), lvZvk_, nullptr, nullptr, Qt::WidgetShortcut);
-        connect(shortcut, &QShortcut::activated, this, &TFrmMain::btnPlayAlongsideClick);
-    }
+    const auto key = [this](QKeyCombination combination, void (TFrmMain::*handler)()) {
+        auto* shortcut = new QShortcut(QKeySequence(combination), lvZvk_, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    key(Qt::Key_Return, &TFrmMain::btnPlayClick);
+    key(Qt::Key_Enter, &TFrmMain::btnPlayClick);
+    key(Qt::SHIFT | Qt::Key_Return, &TFrmMain::btnPlayAlongsideClick);
+    key(Qt::SHIFT | Qt::Key_Enter, &TFrmMain::btnPlayAlongsideClick);
+    key(Qt::Key_Delete, &TFrmMain::btnDeleteClick);
 
     pmList_ = ContextMenu<TFrmMain>(lvZvk_, QStringLiteral("pmList"), this,
                                     {{QStringLiteral("Play"), &TFrmMain::btnPlayClick},
@@ -183,6 +189,21 @@ void TFrmMain::OpenPackages(const QStringList& nativePaths)
 }
 
 void TFrmMain::AppendPackages(const QStringList& nativePaths) { editor_.AppendPackages(nativePaths); }
+
+void TFrmMain::PlayPackage(const QString& nativePath)
+{
+    EnsureLoaded();
+    const QList<TFileRow>& rows = editor_.Model().Rows();
+    auto listed = std::find_if(rows.begin(), rows.end(), [&](const TFileRow& row) { return row.Path == nativePath; });
+    if (listed == rows.end()) {
+        AppendPackages({nativePath});
+        listed = std::find_if(rows.begin(), rows.end(), [&](const TFileRow& row) { return row.Path == nativePath; });
+        if (listed == rows.end())
+            return;  // a path the library cannot keep, named
+    }
+    SelectRow(static_cast<int>(listed - rows.begin()));
+    btnPlayClick();
+}
 
 void TFrmMain::btnDeleteClick() { lvZvk_->EditSelected(&TFileListModel::Delete); }
 

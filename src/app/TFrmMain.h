@@ -32,6 +32,8 @@ public:
     void OpenPackages(const QStringList& nativePaths);
     // Appends the packages whose paths the library file can keep; names the others.
     void AppendPackages(const QStringList& nativePaths);
+    // A package just built: added unless the same path is listed already, then played.
+    void PlayPackage(const QString& nativePath);
     int SelectedRow() const;
     void SelectRow(int row);
     // Reads the library file, once; the first show does it for a window shown at once.

@@ -173,9 +173,11 @@ int main(int argc, char* argv[])
     QObject::connect(&main, &TFrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // The packer's dialogs belong to the packer, so they come up over it, not over the library.
     QtPrompts packerPrompts;
+    packerPrompts.SetTitle(kPackerTitle);
     TFrmPacker packer(packerPrompts);
     packerPrompts.SetParent(&packer);
     main.SetPacker(&packer);
+    QObject::connect(&packer, &TFrmPacker::PlayPackage, &main, &TFrmMain::PlayPackage);
     if (!restore) {
         main.show();
     } else {

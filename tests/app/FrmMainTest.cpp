@@ -468,3 +468,21 @@ TEST_F(FrmMainTest, ALibraryNeverReadIsNeverWrittenOver)
     EXPECT_EQ(ReadAll(libraryFile_), kept);
     EXPECT_EQ(player_.calls, QStringList{"close all"});
 }
+
+TEST_F(FrmMainTest, APackageJustBuiltIsListedOnceAndPlaysAndTheListsKeysWork)
+{
+    Open();
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    window_->PlayPackage(cat);
+    window_->PlayPackage(cat);
+    EXPECT_EQ(Captions(), QStringList{"cat.zvk"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.size() == 2; }, 2000));
+    EXPECT_EQ(player_.calls, (QStringList{"path " + cat, "show"}));
+
+    // Enter plays the selected pet, Delete takes its row away.
+    player_.calls.clear();
+    QTest::keyClick(List(), Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.contains(QStringLiteral("show")); }, 2000));
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_TRUE(Captions().isEmpty());
+}

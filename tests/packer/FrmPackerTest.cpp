@@ -372,3 +372,62 @@ TEST_F(FrmPackerTest, PreviewDecodesAgainTheFramesWhoseFilesChangedOrAppeared)
     EXPECT_EQ(frames.Find(files[2])->Image.size(), QSize(6, 6));
     EXPECT_EQ(frames.Find(files[3])->Image.size(), QSize(5, 5));
 }
+
+TEST_F(FrmPackerTest, TheKeysReachTheirCommandsAndTheTitleTellsOfChanges)
+{
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    const auto key = [this](QWidget* target, QKeyCombination combination) {
+        target->setFocus();
+        QTest::keyClick(target, combination.key(), combination.keyboardModifiers());
+    };
+    // New selects the action and opens its name for typing.
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    ASSERT_EQ(Editor().SelectedAction(), 0);
+    QLineEdit* name = Tree()->findChild<QLineEdit*>();
+    ASSERT_NE(name, nullptr);
+    ASSERT_TRUE(name->isVisible());
+    name->setText(QStringLiteral("Walk"));
+    QTest::keyClick(name, Qt::Key_Return);
+    QApplication::processEvents();  // the delegate commits from a queued call
+    EXPECT_EQ(Editor().Actions().Read().at(0).Name, QStringLiteral("Walk"));
+    EXPECT_TRUE(window_->isWindowModified());
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Untitled[*] \u2013 Zuvo Packer"));
+
+    // Undo and redo step through the rename, then the new action. Redo's key is the
+    // platform's own (Ctrl+Shift+Z or Ctrl+Y).
+    const QKeyCombination redo = QKeySequence(QKeySequence::Redo)[0];
+    key(Tree(), Qt::CTRL | Qt::Key_Z);
+    EXPECT_EQ(Editor().Actions().Read().at(0).Name, QStringLiteral("New Action1"));
+    key(Tree(), redo);
+    EXPECT_EQ(Editor().Actions().Read().at(0).Name, QStringLiteral("Walk"));
+
+    // F2 renames; frames move with Alt+Up and go with Delete.
+    key(Tree(), Qt::Key_F2);
+    QLineEdit* renamed = Tree()->findChild<QLineEdit*>();
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(renamed->text(), QStringLiteral("Walk"));
+    QTest::keyClick(renamed, Qt::Key_Escape);
+    Editor().DropFiles(TPackerEditor::List::Fragments, {Path("a.png"), Path("b.png")});
+    Fragments()->SelectRow(1);
+    key(Fragments(), Qt::ALT | Qt::Key_Up);
+    EXPECT_EQ(Editor().Fragments().Paths(), (QStringList{Path("b.png"), Path("a.png")}));
+    key(Fragments(), Qt::Key_Delete);
+    EXPECT_EQ(Editor().Fragments().Paths(), QStringList{Path("a.png")});
+    EXPECT_EQ(Editor().History().undoText(), QStringLiteral("Delete Frames"));
+
+    // Ctrl+S saves under the name chosen; the mark follows saves and undos.
+    prompts_.saveFileAnswers = {Path("walk")};
+    key(Fragments(), Qt::CTRL | Qt::Key_S);
+    EXPECT_EQ(prompts_.suggestedNames.last(), QStringLiteral("Untitled.zvp"));
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("walk.zvp[*] \u2013 Zuvo Packer"));
+    EXPECT_FALSE(window_->isWindowModified());
+    key(Fragments(), Qt::CTRL | Qt::Key_Z);
+    EXPECT_TRUE(window_->isWindowModified());
+    key(Fragments(), redo);
+    EXPECT_FALSE(window_->isWindowModified());
+
+    // Ctrl+B builds, offering the project's name.
+    key(Fragments(), Qt::CTRL | Qt::Key_B);
+    EXPECT_EQ(prompts_.suggestedNames.last(), Path("walk.zvk"));
+}

@@ -1,5 +1,6 @@
 #include "packer/PackerEditor.h"
 #include "packer/ProjectFile.h"
+#include "packer/RecentProjects.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
@@ -356,4 +357,80 @@ TEST_F(PackerEditorTest, FramesWhosePathsASaveWouldChangeAreLeftOutWithAReason)
     TActionModel read;
     ASSERT_EQ(LoadProject(Path("pet.zvp"), read), std::nullopt);
     EXPECT_EQ(read.Read().first().Fragments, kept);
+}
+
+// Every kind of edit, undone, gives back the project file's bytes as they were before it, and
+// redone, as they were after it.
+TEST_F(PackerEditorTest, EveryEditUndoesToTheBytesBeforeItAndRedoesToTheBytesAfter)
+{
+    const QString gif = QStringLiteral(ZUVORA_TESTDATA "/animation/gif_pillow.gif");
+    const auto select = [this](int row) { editor_.SelectAction(row); };
+    const struct {
+        const char* step;  // as Edit > Undo names it
+        std::function<void()> edit;
+    } cases[] = {
+        {"New Action", [&] { editor_.NewAction(); }},
+        {"Rename Action", [&] { editor_.Actions().setData(editor_.Actions().index(1), QStringLiteral("Run"), Qt::EditRole); }},
+        {"Delete Action", [&] { select(0), editor_.DeleteAction(); }},
+        {"Move Action", [&] { select(1), editor_.MoveActionUp(); }},
+        {"Move Action", [&] { select(2), editor_.DropAction(0); }},
+        {"Add Frames", [&] { select(1), editor_.DropFiles(TPackerEditor::List::Fragments, {Path("new.png")}); }},
+        {"Add Frames", [&] { select(1), editor_.DropFiles(TPackerEditor::List::Fragments, {gif}); }},  // imported
+        {"Delete Frames", [&] { select(0), editor_.Edit(QStringLiteral("Delete Frames"), [&] { editor_.Fragments().Delete(1); }); }},
+        {"Move Frames", [&] { select(0), editor_.Edit(QStringLiteral("Move Frames"), [&] { editor_.Fragments().MoveUp(1); }); }},
+        {"Clear Frames", [&] { select(2), editor_.Edit(QStringLiteral("Clear Frames"), [&] { editor_.Fragments().Clear(); }); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        prompts_.saveChoices = {Prompts::SaveChoice::Discard};
+        editor_.FileNew();
+        MakeActions(QStringLiteral("ABC"), 3);
+        const auto saved = [this](const QString& name) {
+            prompts_.saveFileAnswers = {Path(name)};
+            EXPECT_TRUE(editor_.FileSaveAs());
+            return ReadAll(Path(name));
+        };
+        saved(QStringLiteral("before.zvp"));
+        editor_.OpenProject(Path(QStringLiteral("before.zvp")));  // a fresh history
+        const QByteArray before = ReadAll(Path(QStringLiteral("before.zvp")));
+        c.edit();
+        ASSERT_TRUE(editor_.History().canUndo());
+        EXPECT_EQ(editor_.History().undoText(), QString::fromLatin1(c.step));
+        EXPECT_TRUE(editor_.IsModified());
+        const QByteArray edited = saved(QStringLiteral("edited.zvp"));
+        EXPECT_NE(edited, before);
+        editor_.History().undo();
+        EXPECT_EQ(saved(QStringLiteral("undone.zvp")), before);
+        editor_.History().redo();
+        EXPECT_EQ(saved(QStringLiteral("redone.zvp")), edited);
+        // Back to the saved step, the project is as its file.
+        editor_.History().undo();
+        editor_.History().redo();
+        EXPECT_FALSE(editor_.IsModified());
+        editor_.History().undo();
+        EXPECT_TRUE(editor_.IsModified());
+    }
+}
+
+TEST_F(PackerEditorTest, RecentProjectsAreTheTenLastNewestFirstAndAMissingOneIsDropped)
+{
+    MakeActions(QStringLiteral("A"));
+    for (int i = 0; i < 12; ++i) {
+        prompts_.saveFileAnswers = {Path(QStringLiteral("p%1.zvp").arg(i))};
+        ASSERT_TRUE(editor_.FileSaveAs());
+    }
+    editor_.OpenProject(Path(QStringLiteral("p4.zvp")));
+    QStringList expected{Path("p4.zvp")};
+    for (int i = 11; i >= 2; --i) {
+        if (i != 4)
+            expected.append(Path(QStringLiteral("p%1.zvp").arg(i)));
+    }
+    EXPECT_EQ(RecentProjects(), expected);
+
+    ASSERT_TRUE(QFile::remove(Path(QStringLiteral("p11.zvp"))));
+    prompts_.messages.clear();
+    editor_.OpenRecent(Path(QStringLiteral("p11.zvp")));
+    EXPECT_EQ(Texts(), QStringList{"Error: " + Path("p11.zvp") + " does not exist!"});
+    EXPECT_FALSE(RecentProjects().contains(Path(QStringLiteral("p11.zvp"))));
+    EXPECT_EQ(editor_.ProjectFileName(), Path(QStringLiteral("p4.zvp")));
 }
