@@ -1,5 +1,6 @@
 #include "packer/TFrmPacker.h"
 
+#include "packer/FrameThumbnails.h"
 #include "packer/RecentProjects.h"
 
 #include "common/AppDirs.h"
@@ -25,6 +26,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QHeaderView>
 #include <QKeySequence>
 #include <QFileInfo>
 
@@ -197,6 +199,9 @@ QWidget* TFrmPacker::FragmentPane()
     fragmentsAndPreview->addWidget(fragmentsAndAudio);
     fragmentsAndPreview->addWidget(PreviewPane());
     fragmentsAndPreview->setStretchFactor(0, 1);
+    // Each frame's name with a small picture of it, from the preview's decoder.
+    lv1_->setItemDelegateForColumn(0, new TFrameThumbnails(preview_->Decoded(), lv1_));
+    lv1_->verticalHeader()->setDefaultSectionSize(TFrameThumbnails::kSide + 4);
     fragmentsAndPreview->setSizes({1041 - 304 - 260, 260});
 
     return Pane(QStringLiteral("Action Fragment"),

@@ -3,6 +3,7 @@
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
 #include "common/Settings.h"
+#include "packer/FrameThumbnails.h"
 #include "packer/PreviewPane.h"
 #include "packer/ProjectFile.h"
 #include "packer/TFrmPacker.h"
@@ -430,4 +431,24 @@ TEST_F(FrmPackerTest, TheKeysReachTheirCommandsAndTheTitleTellsOfChanges)
     // Ctrl+B builds, offering the project's name.
     key(Fragments(), Qt::CTRL | Qt::Key_B);
     EXPECT_EQ(prompts_.suggestedNames.last(), Path("walk.zvk"));
+}
+
+TEST_F(FrmPackerTest, TheFrameListShowsEachFrameSmallOnceItIsDecoded)
+{
+    QImage red(64, 32, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(Path("red.png")));
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Editor().DropFiles(TPackerEditor::List::Fragments, {Path("red.png"), Path("missing.png")});
+    auto* thumbnails = dynamic_cast<TFrameThumbnails*>(Fragments()->itemDelegateForColumn(0));
+    ASSERT_NE(thumbnails, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !thumbnails->Thumbnail(Path("red.png")).isNull(); }, 3000));
+    const QImage small = thumbnails->Thumbnail(Path("red.png"));
+    EXPECT_EQ(small.size(), QSize(28, 14));  // the frame's shape kept
+    EXPECT_EQ(small.pixelColor(5, 5), QColor(Qt::red));
+    EXPECT_TRUE(thumbnails->Thumbnail(Path("missing.png")).isNull());
+    // And it is painted beside the name.
+    const QRect row = Fragments()->visualRect(Editor().Fragments().index(0, 0));
+    const QImage painted = Fragments()->viewport()->grab().toImage();
+    EXPECT_EQ(painted.pixelColor(row.left() + 2 + 14, row.center().y()), QColor(Qt::red));
 }

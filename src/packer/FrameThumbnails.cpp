@@ -1,0 +1,52 @@
+#include "packer/FrameThumbnails.h"
+
+#include "packer/PreviewDecoder.h"
+
+#include <QAbstractItemView>
+#include <QPainter>
+
+#include <algorithm>
+
+TFrameThumbnails::TFrameThumbnails(const TPreviewDecoder& frames, QAbstractItemView* view)
+    : QStyledItemDelegate(view), frames_(frames)
+{
+    connect(&frames_, &TPreviewDecoder::Decoded, this, [this, view](const QString& path) {
+        thumbnails_.remove(path);
+        view->viewport()->update();
+    });
+}
+
+QImage TFrameThumbnails::Thumbnail(const QString& path) const
+{
+    if (const auto kept = thumbnails_.constFind(path); kept != thumbnails_.constEnd())
+        return *kept;
+    const TPreviewDecoder::Frame* frame = frames_.Find(path);
+    if (frame == nullptr || frame->Image.isNull())
+        return {};
+    // Sampled, not smoothed: a few hundred pixels read whatever the frame's size, and pixel
+    // art keeps its edges.
+    QImage thumbnail = frame->Image.scaled(kSide, kSide, Qt::KeepAspectRatio, Qt::FastTransformation);
+    thumbnails_.insert(path, thumbnail);
+    return thumbnail;
+}
+
+void TFrameThumbnails::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem text = option;
+    text.rect.setLeft(option.rect.left() + kSide + 4);
+    QStyledItemDelegate::paint(painter, text, index);
+    const QImage thumbnail = Thumbnail(index.siblingAtColumn(1).data().toString());
+    if (thumbnail.isNull())
+        return;
+    const QRect box(option.rect.left() + 2, option.rect.top() + (option.rect.height() - kSide) / 2, kSide, kSide);
+    // White behind, as the pet's sheet has it.
+    painter->fillRect(box, Qt::white);
+    painter->drawImage(QPoint(box.left() + (kSide - thumbnail.width()) / 2, box.top() + (kSide - thumbnail.height()) / 2),
+                       thumbnail);
+}
+
+QSize TFrameThumbnails::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QSize text = QStyledItemDelegate::sizeHint(option, index);
+    return {text.width() + kSide + 4, std::max(text.height(), kSide + 2)};
+}
