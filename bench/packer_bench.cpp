@@ -1,7 +1,10 @@
 // The packer with a large project: opening and saving 100 actions of 100 frames each,
 // switching between two actions of 1,000 frames each, from the selection to the painted list,
-// and the preview's first frame after selecting an action of 100 frames not decoded yet.
+// the preview's first frame after selecting an action of 100 frames not decoded yet, undoing
+// and redoing frame moves in a project of 10,000 frames, and the frame list's pictures of a
+// 1,000-frame action with the longest the UI thread was kept from its events meanwhile.
 #include "common/Prompts.h"
+#include "packer/FrameThumbnails.h"
 #include "packer/PackerEditor.h"
 #include "packer/ProjectFile.h"
 #include "packer/PreviewPane.h"
@@ -147,6 +150,87 @@ void BM_PreviewFirstFrame(benchmark::State& state)
     state.counters["all_decoded_ms"] = allDecoded[allDecoded.size() / 2];
 }
 BENCHMARK(BM_PreviewFirstFrame)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Resident memory of this process, in KiB.
+long ResidentKiB()
+{
+    long kib = 0;
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
+                break;
+        }
+        std::fclose(status);
+    }
+    return kib;
+}
+
+// 1,000 frame moves made, then each undone and redone: the time of one undo plus one redo,
+// and the memory the history takes.
+void BM_UndoFrameMoves(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    FixedPrompts prompts;
+    prompts.file = WriteProject(dir, 1, static_cast<int>(state.range(0)));
+    TPackerEditor editor(prompts);
+    editor.FileOpen();
+    editor.SelectAction(0);
+    const long before = ResidentKiB();
+    for (int step = 0; step < 1000; ++step)
+        editor.Edit(QStringLiteral("Move Frames"), [&] { editor.Fragments().MoveDown(step * 7 % 9000); });
+    state.counters["history_KiB"] = static_cast<double>(ResidentKiB() - before);
+    for (auto _ : state) {
+        editor.History().undo();
+        editor.History().redo();
+    }
+    if (editor.History().count() != 1000)
+        state.SkipWithError("steps lost");
+}
+BENCHMARK(BM_UndoFrameMoves)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// From showing an action of 1,000 frames none decoded yet to a picture for each in the list;
+// the counter is the longest the UI thread went without taking its events.
+void BM_Thumbnails(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    QList<TProjectAction> project{{QStringLiteral("Walk"), {}, {}}, {QStringLiteral("Empty"), {}, {}}};
+    for (int f = 0; f < state.range(0); ++f) {
+        QImage frame(128, 128, QImage::Format_ARGB32);
+        frame.fill(QColor(40, 90 + f % 100, 200));
+        project[0].Fragments.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
+        frame.save(project[0].Fragments.last());
+    }
+    FixedPrompts prompts;
+    prompts.file = dir.filePath(QStringLiteral("pet.zvp"));
+    SaveProject(prompts.file, project);
+    TFrmPacker window(prompts);
+    window.show();
+    window.Editor().FileOpen();
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lv1"));
+    auto* thumbnails = dynamic_cast<TFrameThumbnails*>(list->itemDelegateForColumn(0));
+    double longestStall = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.Editor().SelectAction(1);
+        window.Preview()->Forget();
+        state.ResumeTiming();
+        window.Editor().SelectAction(0);
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
+        // Each turn of the loop is the UI thread back at its events; the list is painted as
+        // the pictures come, and every row's picture is made.
+        for (int row = 0; row < state.range(0);) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            longestStall = std::max(longestStall, static_cast<double>(sinceEvents.nsecsElapsed()) / 1e6);
+            sinceEvents.start();
+            while (row < state.range(0) && !thumbnails->Thumbnail(project[0].Fragments[row]).isNull())
+                ++row;
+        }
+    }
+    state.counters["longest_stall_ms"] = longestStall;
+}
+BENCHMARK(BM_Thumbnails)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -18,11 +18,14 @@ TFrameThumbnails::TFrameThumbnails(const TPreviewDecoder& frames, QAbstractItemV
 
 QImage TFrameThumbnails::Thumbnail(const QString& path) const
 {
+    // Only what the decoder keeps: a project closed, or a frame forgotten, takes its picture.
+    const TPreviewDecoder::Frame* frame = frames_.Find(path);
+    if (frame == nullptr || frame->Image.isNull()) {
+        thumbnails_.remove(path);
+        return {};
+    }
     if (const auto kept = thumbnails_.constFind(path); kept != thumbnails_.constEnd())
         return *kept;
-    const TPreviewDecoder::Frame* frame = frames_.Find(path);
-    if (frame == nullptr || frame->Image.isNull())
-        return {};
     // Sampled, not smoothed: a few hundred pixels read whatever the frame's size, and pixel
     // art keeps its edges.
     QImage thumbnail = frame->Image.scaled(kSide, kSide, Qt::KeepAspectRatio, Qt::FastTransformation);
