@@ -66,18 +66,29 @@ for picture in pet.png pet-opaque.png; do
 done
 rm -f "$work/config/Zuvora/Zuvora.conf"
 
-# The packer with Pip's project, its first action selected and playing in the preview; a
-# copy, so that the paths shown are not this machine's.
+# The packer with Pip's project, its first action selected and playing in the preview, each
+# frame pictured in the list; a copy, so that the paths shown are not this machine's. Then a
+# frame moved up, so that the title is marked, and the Edit menu open on its Undo.
 mkdir -p "$work/Pets/Pip"
 cp -r "$(dirname "$project")/Pip.zvp" "$(dirname "$project")/frames" "$work/Pets/Pip/"
 "$work/bin/zuvora" "$work/Pets/Pip/Pip.zvp" >/dev/null 2>&1 &
 pids+=($!)
-packer=$(window '^Zuvo Packer$')
+packer=$(window 'Zuvo Packer$')
 xdotool windowsize "$packer" 900 560 windowmove "$packer" 20 20
 sleep 1
 xdotool mousemove --window "$packer" 60 95 click 1
 sleep 0.5
-shot "$packer" packer.png
+xdotool mousemove --window "$packer" 420 130 click 1 key alt+Up
+sleep 1
+# With the window manager's frame, whose title carries the mark.
+import -window root -crop 920x600+10+0 "$work/shot.png"
+convert "$work/shot.png" -strip -colors 128 "PNG8:$out/packer.png"
+xdotool key alt+e
+sleep 0.5
+import -window root -crop 560x300+20+20 "$work/shot.png"
+convert "$work/shot.png" -strip -colors 128 "PNG8:$out/packer-edit.png"
+# Undone, so that closing asks nothing.
+xdotool key Escape ctrl+z
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 # Pets from the art people have, over a dark desktop where a light fringe would show: eight
 # anti-aliased RGBA PNG frames of a ball (clear pixels stored as black), and an animated GIF
@@ -200,12 +211,12 @@ rm -f "$work/config/Zuvora/Zuvora.conf"
 convert "$work/ball0.png" "$work/ball2.png" "$work/ball4.png" "$work/ball6.png" +append "$work/strip.png"
 "$work/bin/zuvora" "$work/cat.zvp" >/dev/null 2>&1 &
 pids+=($!)
-packer=$(window '^Zuvo Packer$')
+packer=$(window 'Zuvo Packer$')
 xdotool windowmove "$packer" 20 20
 sleep 1
 xdotool mousemove --window "$packer" 60 95 click 1
 sleep 0.3
-tool=$(xdotool search --onlyvisible --name '^Zuvo Packer$' | head -1)
+tool=$(xdotool search --onlyvisible --name 'Zuvo Packer$' | head -1)
 # "Import Sprite Sheet…" from the frame list's menu, then the file typed into Qt's dialog.
 xdotool mousemove --window "$tool" 500 200 click 3
 sleep 0.5
