@@ -11,7 +11,11 @@ QString LibraryFilePath(const QString& executableFolder, const QString& appDataF
 {
     const QString beside = QDir(executableFolder).filePath(kLibraryFileName);
     const QFileInfo folder(executableFolder);
-    if (QFileInfo::exists(beside) || (folder.isDir() && folder.isWritable()))
+    // An installed program (a prefix's bin, its data in share/zuvora beside) keeps its data
+    // where Linux keeps a user's, even in a prefix the user may write to, such as ~/.local.
+    const bool installed = folder.fileName() == u"bin" &&
+                           QFileInfo(QDir(executableFolder).filePath(QStringLiteral("../share/zuvora"))).isDir();
+    if (QFileInfo::exists(beside) || (!installed && folder.isDir() && folder.isWritable()))
         return beside;
     const QString own = QDir(appDataFolder).filePath(kAppTitle);
     QDir().mkpath(own);  // the library is saved there at the end

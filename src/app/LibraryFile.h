@@ -9,9 +9,10 @@
 
 inline const QString kLibraryFileName = QStringLiteral("Zuvora.Dat");
 
-// Where the library file lives: beside the program when a file is there already or the
-// program's folder can be written to; otherwise (an installed program) in the application
-// folder under the application-data folder.
+// Where the library file lives: beside the program when a file is there already, or when the
+// program's folder can be written to and is not an installed prefix's bin (one with
+// share/zuvora beside it); otherwise in the application folder under the application-data
+// folder ($APPDATA, else $XDG_DATA_HOME, else ~/.local/share).
 QString LibraryFilePath(const QString& executableFolder, const QString& appDataFolder);
 
 // Appends the rows of the file (native path) to `rows`. Never raises: a missing file gives

@@ -14,6 +14,7 @@
 #include <QIcon>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -111,16 +112,22 @@ QIcon ZuvoraIcon()
 }
 
 // A first run starts with the sample pet in the library, so there is something to play:
-// beside the program in the build tree, in the data folder once installed.
-void AddSamplePet(TFrmMain& main)
+// beside the program in the build tree, in the data folder once installed. Given on the
+// command line, it is listed once, as given.
+void AddSamplePet(TFrmMain& main, const QStringList& given)
 {
     const QDir program(ExecutableFolder());
     for (const QString& pip : {program.filePath(QStringLiteral("Pip.zvk")),
                                program.filePath(QStringLiteral("../share/zuvora/Pip.zvk"))}) {
-        if (QFileInfo(pip).isFile()) {
-            main.AppendPackages({QFileInfo(pip).canonicalFilePath()});
-            return;
-        }
+        const QString sample = QFileInfo(pip).canonicalFilePath();
+        if (sample.isEmpty())
+            continue;
+        const bool listedAnyway = std::any_of(given.begin(), given.end(), [&](const QString& file) {
+            return QFileInfo(file).canonicalFilePath() == sample;
+        });
+        if (!listedAnyway)
+            main.AppendPackages({sample});
+        return;
     }
 }
 
@@ -189,7 +196,7 @@ int main(int argc, char* argv[])
     QObject::connect(&termination, &TTerminationSignal::Requested, &main, &QWidget::close);
     ServeLaterStarts(instance, main, packer);
     if (firstRun)
-        AddSamplePet(main);
+        AddSamplePet(main, files);
 
     OpenFiles(main, packer, files);
     return QApplication::exec();

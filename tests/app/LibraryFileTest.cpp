@@ -163,3 +163,18 @@ TEST_F(LibraryFileTest, TheEditorKeepsADamagedFileAsideAndNamesWhatItCannotDo)
     EXPECT_EQ(ReadAll(Library() + QStringLiteral(".bak")), damaged);
     EXPECT_EQ(LibraryRows(Library()), editor.Model().Rows());
 }
+
+// The three places, in scratch folders: a build folder, an installed prefix the user can
+// write to (~/.local), and that prefix with a library already beside the program.
+TEST_F(LibraryFileTest, AnInstalledProgramKeepsItsLibraryWithTheUsersData)
+{
+    const QString data = Path(QStringLiteral("home/.local/share"));
+    const QString build = Path(QStringLiteral("build/default/bin"));
+    const QString prefix = Path(QStringLiteral("home/.local"));
+    for (const QString& folder : {build, prefix + QStringLiteral("/bin"), prefix + QStringLiteral("/share/zuvora")})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_EQ(LibraryFilePath(build, data), build + QStringLiteral("/Zuvora.Dat"));
+    EXPECT_EQ(LibraryFilePath(prefix + QStringLiteral("/bin"), data), data + QStringLiteral("/Zuvora/Zuvora.Dat"));
+    WriteAll(prefix + QStringLiteral("/bin/Zuvora.Dat"), "<Zuvora Version=\"1.0.0\"/>");
+    EXPECT_EQ(LibraryFilePath(prefix + QStringLiteral("/bin"), data), prefix + QStringLiteral("/bin/Zuvora.Dat"));
+}

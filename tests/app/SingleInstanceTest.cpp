@@ -341,3 +341,32 @@ TEST_F(SingleInstanceTest, SecondProgramHandsOverAndTheFirstSavesOnTerm)
     EXPECT_EQ(QFileInfo(rows[0].Path).canonicalFilePath(), QFileInfo(pet).canonicalFilePath());
     EXPECT_FALSE(QFileInfo::exists(socket));
 }
+
+// A first run given the sample pet itself lists it once.
+TEST_F(SingleInstanceTest, AFirstRunGivenTheSamplePetListsItOnce)
+{
+    const QString program = Path(QStringLiteral("prog/zuvora"));
+    const QString pet = Path(QStringLiteral("prog/Pip.zvk"));
+    ASSERT_TRUE(QDir().mkpath(Path(QStringLiteral("prog"))));
+    for (const auto& [from, to] : {std::pair{QStringLiteral(ZUVORA_PROGRAM), program},
+                                   std::pair{QStringLiteral(ZUVORA_SAMPLE_PET), pet}}) {
+        if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+            ASSERT_TRUE(QFile::copy(from, to)) << from.toStdString();
+        }
+    }
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Runtime());
+    environment.insert(QStringLiteral("APPDATA"), Path(QStringLiteral("appdata")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    run.setProcessEnvironment(environment);
+    run.start(program, {pet});
+    ASSERT_TRUE(run.waitForStarted(5000));
+    const QString library = Path(QStringLiteral("prog/Zuvora.Dat"));
+    QTest::qWait(1500);  // up and playing
+    run.terminate();
+    ASSERT_TRUE(run.waitForFinished(20000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    EXPECT_EQ(LibraryRows(library).size(), 1);
+}
