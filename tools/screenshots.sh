@@ -38,7 +38,7 @@ cp "$bin/zuvora" "$work/bin/"
 cp "$bin/Pip.zvk" "$work/"
 for size in 16 24 32 48 64 128 256; do
   mkdir -p "$work/share/icons/hicolor/${size}x${size}/apps"
-  cp "$root/build/default/examples/pip/icons/$size.png" "$work/share/icons/hicolor/${size}x${size}/apps/org.zuvora.Zuvora.png"
+  cp "$root/build/default/examples/pip/icons/$size.png" "$work/share/icons/hicolor/${size}x${size}/apps/org.zuvora.zuvora.png"
 done
 "$work/bin/zuvora" >/dev/null 2>&1 &
 pids+=($!)

@@ -31,7 +31,7 @@ QString QuotedArgument(const QString& argument)
 QString AutostartFilePath()
 {
     const QDir config(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
-    return QDir::toNativeSeparators(config.filePath(QStringLiteral("autostart/org.zuvora.Zuvora.desktop")));
+    return QDir::toNativeSeparators(config.filePath(QStringLiteral("autostart/org.zuvora.zuvora.desktop")));
 }
 
 bool StartsWithDesktop() { return QFileInfo(AutostartFilePath()).isFile(); }
@@ -48,7 +48,7 @@ QByteArray AutostartEntry(const QString& program)
                              "Exec=") +
            exec.toUtf8() +
            QByteArrayLiteral("\n"
-                             "Icon=org.zuvora.Zuvora\n"
+                             "Icon=org.zuvora.zuvora\n"
                              "Terminal=false\n"
                              "X-GNOME-Autostart-enabled=true\n");
 }

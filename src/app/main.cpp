@@ -95,13 +95,13 @@ void ServeLaterStarts(TInstanceServer& instance, TFrmMain& main, TFrmPacker& pac
 // else from the icons the build drew.
 QIcon ZuvoraIcon()
 {
-    QIcon icon = QIcon::fromTheme(QStringLiteral("org.zuvora.Zuvora"));
+    QIcon icon = QIcon::fromTheme(QStringLiteral("org.zuvora.zuvora"));
     if (!icon.isNull())
         return icon;
     const QDir program(ExecutableFolder());
     const QDir installed(program.filePath(QStringLiteral("../share/icons/hicolor")));
     for (const QString& size : installed.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString file = installed.filePath(size + QStringLiteral("/apps/org.zuvora.Zuvora.png"));
+        const QString file = installed.filePath(size + QStringLiteral("/apps/org.zuvora.zuvora.png"));
         if (QFileInfo(file).isFile())
             icon.addFile(file);
     }
@@ -146,7 +146,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
-    QApplication::setDesktopFileName(QStringLiteral("org.zuvora.Zuvora"));
+    QApplication::setDesktopFileName(QStringLiteral("org.zuvora.zuvora"));
     QApplication::setWindowIcon(ZuvoraIcon());
 
     QtPrompts prompts;

@@ -28,7 +28,7 @@ protected:
 TEST_F(CompanionTest, StartWithTheDesktopWritesAValidEntryAndRemovesIt)
 {
     TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
-    const QString entry = Path(QStringLiteral("autostart/org.zuvora.Zuvora.desktop"));
+    const QString entry = Path(QStringLiteral("autostart/org.zuvora.zuvora.desktop"));
     EXPECT_EQ(AutostartFilePath(), entry);
     EXPECT_FALSE(StartsWithDesktop());
 
