@@ -21,10 +21,29 @@ zuvora_ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing missing packages: ${missing[*]}"
-  local sudo=()
+  local sudo=() log
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # The package manager's hundreds of lines are shown only when something goes wrong.
+  log=$(mktemp)
+  if ! { "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"; } \
+      >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "Installing the packages failed (above)." >&2
+    return 1
+  fi
+  rm -f "$log"
+}
+
+# zuvora_junit_counts FILE: "tests failed skipped" as CTest's own JUnit report counts them.
+zuvora_junit_counts() {
+  local attribute
+  for attribute in tests failures skipped; do
+    grep -o -m1 "\b$attribute=\"[0-9]*\"" "$1" | head -n1 | tr -dc '0-9'
+    printf ' '
+  done
+  echo
 }
 
 # Configures (once) and builds one CMake preset, showing its progress in a few lines and,
