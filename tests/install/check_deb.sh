@@ -1,0 +1,35 @@
+#!/bin/sh
+# The Debian package made by CPack from a release build: its name, what it installs, its
+# computed dependencies, stripped programs, and lintian without errors.
+# Usage: check_deb.sh RELEASE_BUILD_FOLDER
+set -eu
+build=$1
+cd "$build"
+rm -f zuvora_*.deb
+cpack -G DEB >cpack.log 2>&1 || { cat cpack.log >&2; exit 1; }
+deb=zuvora_1.0_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || { echo "no $deb made" >&2; ls >&2; exit 1; }
+contents=$(dpkg-deb -c "$deb")
+for path in usr/bin/zuvora usr/bin/zvk usr/bin/zvk-build \
+    usr/share/applications/org.zuvora.zuvora.desktop usr/share/metainfo/org.zuvora.zuvora.metainfo.xml \
+    usr/share/mime/packages/org.zuvora.zuvora.xml usr/share/icons/hicolor/256x256/apps/org.zuvora.zuvora.png \
+    usr/share/zuvora/Pip.zvk usr/share/doc/zuvora/copyright usr/share/doc/zuvora/changelog.gz; do
+  echo "$contents" | grep -q " \./$path\$" || { echo "$deb lacks /$path" >&2; exit 1; }
+done
+# Dependencies read from the programs' libraries, not written by hand.
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "Depends lacks Qt: $(dpkg-deb -f "$deb" Depends)" >&2; exit 1; }
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb -x "$deb" "$scratch"
+for program in zuvora zvk zvk-build; do
+  if readelf -S "$scratch/usr/bin/$program" | grep -q '\.symtab'; then
+    echo "/usr/bin/$program is not stripped" >&2
+    exit 1
+  fi
+done
+lintian --no-tag-display-limit "$deb" >lintian.log 2>&1 || true
+if grep -q '^E:' lintian.log; then
+  grep '^E:' lintian.log >&2
+  exit 1
+fi
+echo "$deb: $(echo "$contents" | wc -l) entries, stripped; lintian: $(grep -c '^W:' lintian.log || true) warnings, no errors"
