@@ -14,9 +14,19 @@ done
 [ -x "$bin/zuvora" ] && [ -f "$project" ] || { echo "build first: scripts/run or scripts/test" >&2; exit 1; }
 
 work=$(mktemp -d)
+# A scratch home whose paths read as a person's: /home/sam when there is none, else one in
+# the scratch folder. Pets live in ~/Pets.
+home=/home/sam
+made_home=
+if [ -e "$home" ]; then home=$work/home/sam; else made_home=$home; fi
+mkdir -p "$home/Pets"
 display=:$((90 + RANDOM % 9))
 pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"; }
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+  [ -z "$made_home" ] || rm -rf "$made_home"
+}
 trap cleanup EXIT
 Xvfb "$display" -screen 0 1100x760x24 >/dev/null 2>&1 &
 pids+=($!)
@@ -26,20 +36,24 @@ openbox >/dev/null 2>&1 &
 pids+=($!)
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.05; done
 xsetroot -solid '#3a6e8f'
-export APPDATA=$work/appdata XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
+unset APPDATA
+export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share QT_QPA_PLATFORM=xcb
 
 window() { until id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) && [ -n "$id" ]; do sleep 0.1; done; echo "$id"; }
 shot() { import -window "$1" "$work/shot.png"; convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$2"; }
 
-# The library, as a first run shows it.
+# The library with a person's pets in it.
 # Laid out as an installed Zuvora, so that it finds its icon beside it.
 mkdir -p "$work/bin"
 cp "$bin/zuvora" "$work/bin/"
-cp "$bin/Pip.zvk" "$work/"
+cp "$bin/Pip.zvk" "$HOME/Pets/"
+cp "$bin/Pip.zvk" "$HOME/Pets/Pip at Night.zvk"
 for size in 16 24 32 48 64 128 256; do
   mkdir -p "$work/share/icons/hicolor/${size}x${size}/apps"
   cp "$root/build/default/examples/pip/icons/$size.png" "$work/share/icons/hicolor/${size}x${size}/apps/org.zuvora.zuvora.png"
 done
+printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"><Zvk>%s</Zvk><Zvk>%s</Zvk></Zuvora>' \
+  "$HOME/Pets/Pip.zvk" "$HOME/Pets/Pip at Night.zvk" > "$work/bin/Zuvora.Dat"
 "$work/bin/zuvora" >/dev/null 2>&1 &
 pids+=($!)
 library=$(window '^Zuvora$')
@@ -53,10 +67,10 @@ kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"/>' > "$work/bin/Zuvora.Dat"
 for picture in pet.png pet-opaque.png; do
   if [ "$picture" = pet-opaque.png ]; then
-    mkdir -p "$work/config/Zuvora"
-    printf '[Player]\nTransparent=false\n' > "$work/config/Zuvora/Zuvora.conf"
+    mkdir -p "$XDG_CONFIG_HOME/Zuvora"
+    printf '[Player]\nTransparent=false\n' > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
   fi
-  "$work/bin/zuvora" "$work/Pip.zvk" >/dev/null 2>&1 &
+  "$work/bin/zuvora" "$HOME/Pets/Pip.zvk" >/dev/null 2>&1 &
   pids+=($!)
   xdotool windowminimize "$(window '^Zuvora$')"
   sleep 2.5
@@ -64,14 +78,14 @@ for picture in pet.png pet-opaque.png; do
   convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$picture"
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 done
-rm -f "$work/config/Zuvora/Zuvora.conf"
+rm -f "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
 
 # The packer with Pip's project, its first action selected and playing in the preview, each
 # frame pictured in the list; a copy, so that the paths shown are not this machine's. Then a
 # frame moved up, so that the title is marked, and the Edit menu open on its Undo.
-mkdir -p "$work/Pets/Pip"
-cp -r "$(dirname "$project")/Pip.zvp" "$(dirname "$project")/frames" "$work/Pets/Pip/"
-"$work/bin/zuvora" "$work/Pets/Pip/Pip.zvp" >/dev/null 2>&1 &
+mkdir -p "$HOME/Pets/Pip"
+cp -r "$(dirname "$project")/Pip.zvp" "$(dirname "$project")/frames" "$HOME/Pets/Pip/"
+"$work/bin/zuvora" "$HOME/Pets/Pip/Pip.zvp" >/dev/null 2>&1 &
 pids+=($!)
 packer=$(window 'Zuvo Packer$')
 xdotool windowsize "$packer" 900 560 windowmove "$packer" 20 20
@@ -157,7 +171,7 @@ xsetroot -solid '#3a6e8f'
 
 # Five pets at once in one Zuvora, given on its command line: Pip twice, the ball, the cat
 # and an APNG slime, set apart on the desktop.
-"$work/bin/zuvora" "$work/Pip.zvk" "$work/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
+"$work/bin/zuvora" "$HOME/Pets/Pip.zvk" "$HOME/Pets/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
 pids+=($!)
 library=$(window '^Zuvora$')
 xdotool windowminimize "$library"
@@ -181,11 +195,11 @@ command -v trayer >/dev/null || { echo "missing trayer (apt-get install trayer)"
 trayer --edge bottom --align right --widthtype request --height 28 --transparent false --tint 0x333333 >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
-cp "$work/Pip.zvk" "$work/Big Pip.zvk"
-digest=$(printf '%s' "$work/Big Pip.zvk" | md5sum | cut -d' ' -f1)
-mkdir -p "$work/config/Zuvora"
-printf '[Pets]\n%s\\Size=3\n' "$digest" > "$work/config/Zuvora/Zuvora.conf"
-"$work/bin/zuvora" "$work/Pip.zvk" "$work/Big Pip.zvk" >/dev/null 2>&1 &
+cp "$HOME/Pets/Pip.zvk" "$HOME/Pets/Big Pip.zvk"
+digest=$(printf '%s' "$HOME/Pets/Big Pip.zvk" | md5sum | cut -d' ' -f1)
+mkdir -p "$XDG_CONFIG_HOME/Zuvora"
+printf '[Pets]\n%s\\Size=3\n' "$digest" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+"$work/bin/zuvora" "$HOME/Pets/Pip.zvk" "$HOME/Pets/Big Pip.zvk" >/dev/null 2>&1 &
 pids+=($!)
 xdotool windowminimize "$(window '^Zuvora$')"
 sleep 2
@@ -205,7 +219,7 @@ convert "$work/shot.png" -strip -colors 128 "PNG8:$out/tray.png"
 xdotool key Escape
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 kill "${pids[-2]}"; wait "${pids[-2]}" 2>/dev/null || true
-rm -f "$work/config/Zuvora/Zuvora.conf"
+rm -f "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
 
 # The sprite-sheet dialog over a strip of the ball's frames, cut into four.
 convert "$work/ball0.png" "$work/ball2.png" "$work/ball4.png" "$work/ball6.png" +append "$work/strip.png"
@@ -229,4 +243,21 @@ dialog=$(window '^Import Sprite Sheet')
 sleep 1
 shot "$dialog" sheet-dialog.png
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+# Zuvora installed from its Debian package into a scratch root, started as its desktop
+# entry starts it, on a first run: the sample pet from the package in the list.
+deb=$(ls "$root"/build/release/zuvora_*.deb 2>/dev/null | head -1 || true)
+if [ -n "$deb" ]; then
+  dpkg-deb -x "$deb" "$work/root"
+  command=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$work/root/usr/share/applications/org.zuvora.zuvora.desktop")
+  rm -rf "$XDG_DATA_HOME/Zuvora"
+  PATH="$work/root/usr/bin:$PATH" "$command" >/dev/null 2>&1 &
+  pids+=($!)
+  library=$(window '^Zuvora$')
+  xdotool windowsize "$library" 760 300 windowmove "$library" 20 20
+  sleep 2
+  shot "$library" installed.png
+  kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
+else
+  echo "no Debian package in build/release: installed.png not made" >&2
+fi
 ls -l "$out"/*.png
