@@ -56,6 +56,27 @@ QString WriteProject(const QTemporaryDir& dir, int actions, int frames)
     return path;
 }
 
+// A project of an action "Walk" with `frames` anti-aliased RGBA frames, as a pet's usually
+// are, drawn into `dir`, and an empty action; its file's path in `file`.
+QList<TProjectAction> WriteDrawnProject(const QTemporaryDir& dir, int frames, QString& file)
+{
+    QList<TProjectAction> project{{QStringLiteral("Walk"), {}, {}}, {QStringLiteral("Empty"), {}, {}}};
+    for (int f = 0; f < frames; ++f) {
+        QImage frame(128, 128, QImage::Format_ARGB32);
+        frame.fill(Qt::transparent);
+        QPainter painter(&frame);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(255, 200, 40));
+        painter.drawEllipse(QRectF(20 + f % 10, 30, 88, 80));
+        painter.end();
+        project[0].Fragments.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
+        frame.save(project[0].Fragments.last());
+    }
+    file = dir.filePath(QStringLiteral("pet.zvp"));
+    SaveProject(file, project);
+    return project;
+}
+
 void BM_OpenProject(benchmark::State& state)
 {
     QTemporaryDir dir;
@@ -107,23 +128,9 @@ BENCHMARK(BM_SwitchActions)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTi
 
 void BM_PreviewFirstFrame(benchmark::State& state)
 {
-    // Anti-aliased RGBA frames, as a pet's usually are.
     QTemporaryDir dir;
-    QList<TProjectAction> project{{QStringLiteral("Walk"), {}, {}}, {QStringLiteral("Empty"), {}, {}}};
-    for (int f = 0; f < state.range(0); ++f) {
-        QImage frame(128, 128, QImage::Format_ARGB32);
-        frame.fill(Qt::transparent);
-        QPainter painter(&frame);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(QColor(255, 200, 40));
-        painter.drawEllipse(QRectF(20 + f % 10, 30, 88, 80));
-        painter.end();
-        project[0].Fragments.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
-        frame.save(project[0].Fragments.last());
-    }
     FixedPrompts prompts;
-    prompts.file = dir.filePath(QStringLiteral("pet.zvp"));
-    SaveProject(prompts.file, project);
+    const QList<TProjectAction> project = WriteDrawnProject(dir, static_cast<int>(state.range(0)), prompts.file);
     TFrmPacker window(prompts);
     window.show();
     window.Editor().FileOpen();
@@ -194,16 +201,8 @@ BENCHMARK(BM_UndoFrameMoves)->Arg(10000)->Unit(benchmark::kMillisecond)->UseReal
 void BM_Thumbnails(benchmark::State& state)
 {
     QTemporaryDir dir;
-    QList<TProjectAction> project{{QStringLiteral("Walk"), {}, {}}, {QStringLiteral("Empty"), {}, {}}};
-    for (int f = 0; f < state.range(0); ++f) {
-        QImage frame(128, 128, QImage::Format_ARGB32);
-        frame.fill(QColor(40, 90 + f % 100, 200));
-        project[0].Fragments.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
-        frame.save(project[0].Fragments.last());
-    }
     FixedPrompts prompts;
-    prompts.file = dir.filePath(QStringLiteral("pet.zvp"));
-    SaveProject(prompts.file, project);
+    const QList<TProjectAction> project = WriteDrawnProject(dir, static_cast<int>(state.range(0)), prompts.file);
     TFrmPacker window(prompts);
     window.show();
     window.Editor().FileOpen();
