@@ -37,8 +37,11 @@ TPetHerd::TPetHerd(Prompts& prompts) : prompts_(prompts), playPet_(prompts)
 
 TPetHerd::~TPetHerd()
 {
-    for (const QPointer<TFrmPlay>& pet : alongside_)
-        delete pet.data();
+    // Play's pet is a member; every other pet is ours to delete.
+    for (const QPointer<TFrmPlay>& pet : started_) {
+        if (pet.data() != &playPet_)
+            delete pet.data();
+    }
 }
 
 QList<TFrmPlay*> TPetHerd::Pets() const
@@ -100,8 +103,6 @@ TFrmPlay* TPetHerd::StartAlongside(const QString& path, std::optional<QPoint> at
 {
     auto* pet = new TFrmPlay(prompts_);
     pet->setAttribute(Qt::WA_DeleteOnClose);
-    alongside_.removeAll(nullptr);
-    alongside_.append(pet);
     Place(*pet, path);
     if (at)
         pet->move(KeepOnScreens(*at, pet->size(), ScreenAreas()));
@@ -165,10 +166,6 @@ void TPetHerd::CloseAll()
     for (const TFrmPlay* pet : Pets())
         records.append(pet->Record());
     SetLastPets(records);
-    if (playPet_.Playing())
-        playPet_.RestoreAndClose();
-    for (const QPointer<TFrmPlay>& pointer : alongside_) {
-        if (TFrmPlay* pet = pointer.data(); pet != nullptr)
-            pet->RestoreAndClose();
-    }
+    for (TFrmPlay* pet : Pets())
+        pet->RestoreAndClose();
 }

@@ -54,7 +54,6 @@ private:
 
     Prompts& prompts_;
     TFrmPlay playPet_;
-    QList<QPointer<TFrmPlay>> alongside_;
     QList<QPointer<TFrmPlay>> started_;  // every pet, the last started last
     bool petsHidden_ = false;
 };
