@@ -7,9 +7,10 @@ ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plu
   qt6-multimedia-dev libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dejavu-core unzip zip)
 # What the tests need beyond them: clang's libFuzzer for the fuzz targets, the freedesktop
-# validators for the install tree, and dpkg-dev and lintian for the Debian package.
+# validators for the install tree, dpkg-dev and lintian for the Debian package, and ccache,
+# so that a repeated run compiles only what changed.
 ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream shared-mime-info
-  dpkg-dev lintian)
+  dpkg-dev lintian ccache)
 # And what running the program needs beyond them: a virtual display for machines without one.
 ZUVORA_RUN_PACKAGES=(xvfb xauth)
 
