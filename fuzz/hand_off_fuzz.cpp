@@ -2,7 +2,7 @@
 // arriving in two pieces as a socket may deliver them. Crashes, hangs, leaks and a message
 // taken beyond its limits are the faults.
 
-#include "app/SingleInstance.h"
+#include "app/HandOffMessage.h"
 
 #include <QByteArrayView>
 

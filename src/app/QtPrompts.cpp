@@ -1,6 +1,7 @@
 #include "app/QtPrompts.h"
 
 #include "common/AppDirs.h"
+#include "common/VisibleText.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -12,6 +13,77 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
+
+#include <functional>
+#include <utility>
+
+namespace {
+
+// A box that only tells something waits while another box is open: a box opened from inside
+// another's event loop (hand-offs, pets failing to load) would sit a level deeper in the
+// stack each time, until it overflows.
+struct TWaitingBoxes {
+    int open = 0;
+    QList<std::function<void()>> waiting;
+    int untold = 0;  // beyond what waits
+};
+
+TWaitingBoxes& Boxes()
+{
+    static TWaitingBoxes boxes;
+    return boxes;
+}
+
+constexpr int kMaxWaitingBoxes = 20;
+
+// Runs `show` now with the box count raised, or, while a box is open, once it has closed.
+void ShowInTurn(std::function<void()> show)
+{
+    TWaitingBoxes& boxes = Boxes();
+    if (boxes.open > 0) {
+        if (boxes.waiting.size() < kMaxWaitingBoxes)
+            boxes.waiting.append(std::move(show));
+        else
+            ++boxes.untold;
+        return;
+    }
+    ++boxes.open;
+    show();
+    while (!boxes.waiting.isEmpty() || boxes.untold > 0) {
+        if (boxes.waiting.isEmpty()) {
+            QMessageBox box(QMessageBox::Warning, kAppTitle,
+                            QStringLiteral("%1 more messages came meanwhile and are not shown.").arg(std::exchange(boxes.untold, 0)));
+            box.exec();
+            continue;
+        }
+        boxes.waiting.takeFirst()();
+    }
+    --boxes.open;
+}
+
+// A box the person answers: shown at once, and boxes that only tell wait for it.
+template <typename Show>
+auto AskNow(Show show)
+{
+    struct Open {
+        Open() { ++Boxes().open; }
+        ~Open() { --Boxes().open; }
+    } open;
+    return show();
+}
+
+void Tell(QMessageBox::Icon icon, const QString& caption, const QString& text, const QString& detail,
+          QPointer<QWidget> parent)
+{
+    ShowInTurn([=] {
+        QMessageBox box(icon, caption, VisibleText(text), QMessageBox::Ok, parent);
+        if (!detail.isEmpty())
+            box.setInformativeText(VisibleText(detail));
+        box.exec();
+    });
+}
+
+}  // namespace
 
 QString QtPrompts::QtFilter(const QString& storedFilter)
 {
@@ -34,7 +106,7 @@ QString QtPrompts::QtFilter(const QString& storedFilter)
 QStringList QtPrompts::OpenFiles(const QString& filter)
 {
     const QStringList files =
-        QFileDialog::getOpenFileNames(parent_, QString(), lastFolder_, QtFilter(filter));
+        AskNow([&] { return QFileDialog::getOpenFileNames(parent_, QString(), lastFolder_, QtFilter(filter)); });
     if (!files.isEmpty())
         RememberFolder(files.first());
     return files;
@@ -42,7 +114,8 @@ QStringList QtPrompts::OpenFiles(const QString& filter)
 
 QString QtPrompts::OpenFile(const QString& filter)
 {
-    const QString file = QFileDialog::getOpenFileName(parent_, QString(), lastFolder_, QtFilter(filter));
+    const QString file =
+        AskNow([&] { return QFileDialog::getOpenFileName(parent_, QString(), lastFolder_, QtFilter(filter)); });
     RememberFolder(file);
     return file;
 }
@@ -51,7 +124,8 @@ QString QtPrompts::SaveFile(const QString& filter, const QString& suggestedName)
 {
     // A bare name goes into the folder last used; a path names its own.
     const QString start = suggestedName.isEmpty() ? lastFolder_ : QDir(lastFolder_).filePath(suggestedName);
-    const QString file = QFileDialog::getSaveFileName(parent_, QString(), start, QtFilter(filter));
+    const QString file =
+        AskNow([&] { return QFileDialog::getSaveFileName(parent_, QString(), start, QtFilter(filter)); });
     RememberFolder(file);
     return file;
 }
@@ -62,57 +136,44 @@ void QtPrompts::RememberFolder(const QString& file)
         lastFolder_ = QFileInfo(file).absolutePath();
 }
 
-void QtPrompts::Error(const QString& text)
-{
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, parent_);
-    box.exec();
-}
+
+void QtPrompts::Error(const QString& text) { Tell(QMessageBox::Critical, QStringLiteral("Error"), text, {}, parent_); }
 
 void QtPrompts::ErrorWithDetail(const QString& text, const QString& detail)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, parent_);
-    box.setInformativeText(detail);
-    box.exec();
+    Tell(QMessageBox::Critical, QStringLiteral("Error"), text, detail, parent_);
 }
 
-void QtPrompts::Information(const QString& text)
-{
-    QMessageBox box(QMessageBox::Information, title_, text, QMessageBox::Ok, parent_);
-    box.exec();
-}
+void QtPrompts::Information(const QString& text) { Tell(QMessageBox::Information, title_, text, {}, parent_); }
 
-void QtPrompts::Warning(const QString& text)
-{
-    QMessageBox box(QMessageBox::Warning, title_, text, QMessageBox::Ok, parent_);
-    box.exec();
-}
+void QtPrompts::Warning(const QString& text) { Tell(QMessageBox::Warning, title_, text, {}, parent_); }
 
-void QtPrompts::Message(const QString& caption, const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent_);
-    box.exec();
-}
+void QtPrompts::Message(const QString& caption, const QString& text) { Tell(QMessageBox::NoIcon, caption, text, {}, parent_); }
 
 bool QtPrompts::MessageOffering(const QString& caption, const QString& text, const QString& offer)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent_);
-    QPushButton* offered = box.addButton(offer, QMessageBox::AcceptRole);
-    box.exec();
-    return box.clickedButton() == offered;
+    return AskNow([&] {
+        QMessageBox box(QMessageBox::NoIcon, caption, VisibleText(text), QMessageBox::Ok, parent_);
+        QPushButton* offered = box.addButton(offer, QMessageBox::AcceptRole);
+        box.exec();
+        return box.clickedButton() == offered;
+    });
 }
 
 bool QtPrompts::Confirm(const QString& caption, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent_);
-    return box.exec() == QMessageBox::Yes;
+    return AskNow([&] {
+        QMessageBox box(QMessageBox::Question, caption, VisibleText(text), QMessageBox::Yes | QMessageBox::No, parent_);
+        return box.exec() == QMessageBox::Yes;
+    });
 }
 
 Prompts::SaveChoice QtPrompts::AskSaveChanges(const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, title_, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                    parent_);
+    QMessageBox box(QMessageBox::Warning, title_, VisibleText(text),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent_);
     box.setDefaultButton(QMessageBox::Save);
-    switch (box.exec()) {
+    switch (AskNow([&] { return box.exec(); })) {
     case QMessageBox::Save:
         return SaveChoice::Save;
     case QMessageBox::Discard:

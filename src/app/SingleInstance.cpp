@@ -9,11 +9,9 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
-#include <QSocketNotifier>
-#include <QStringDecoder>
+#include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cerrno>
 #include <cstring>
@@ -21,60 +19,73 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr QByteArrayView kHandOffTag("ZVO1");
-constexpr qsizetype kHeaderBytes = 4 + 8;  // the tag and the time to answer by
 constexpr QByteArrayView kAcknowledgement("ok");
 // "zuvora-" and 32 hex digits of the hash, after a separator.
 constexpr qsizetype kSocketNameBytes = 1 + 7 + 32;
 // What the server takes from a connection at a time: the socket's own buffer stays this
 // small, and one read never holds the event loop for long.
 constexpr qint64 kReadChunkBytes = 64 * 1024;
+// Between two attempts to reach the owner of the library.
+constexpr int kRetryPauseMs = 200;
+
+QString SystemError(const QString& subject) { return QStringLiteral("%1: %2").arg(subject, QString::fromLocal8Bit(std::strerror(errno))); }
 
 bool FitsSocketName(const QString& folder)
 {
     return QFile::encodeName(folder).size() <= kMaxSocketPathBytes - kSocketNameBytes;
 }
 
-// Makes `folder` a folder of this user's alone: made if missing, refused when it is a link,
-// not a folder or someone else's (the temporary folder is shared), closed to others.
-bool MakePrivateFolder(const QString& folder, QString* failure)
+// A folder this user owns and no one else may write to: what a socket for this user's files
+// may be put in. Checked on the opened folder, so a link swapped in meanwhile changes nothing.
+// With `close`, a folder of this user's that others may write to is closed to them.
+bool IsPrivateFolder(const QString& folder, bool followLinks, bool close, QString* failure)
 {
-    const QByteArray path = QFile::encodeName(folder);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-        *failure = QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    const int descriptor =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (descriptor < 0) {
+        *failure = SystemError(folder);
         return false;
     }
     struct stat status {};
-    if (::lstat(path.constData(), &status) != 0) {
-        *failure = QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (!S_ISDIR(status.st_mode) || status.st_uid != ::getuid()) {
-        *failure = QStringLiteral("%1: not a folder of this user's").arg(folder);
-        return false;
-    }
-    if ((status.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0) {
-        *failure = QStringLiteral("%1: cannot be closed to other users").arg(folder);
-        return false;
-    }
-    return true;
+    bool usable = ::fstat(descriptor, &status) == 0 && status.st_uid == ::getuid();
+    if (usable && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        usable = close && ::fchmod(descriptor, 0700) == 0;
+    ::close(descriptor);
+    if (!usable)
+        *failure = QStringLiteral("%1: not a folder of this user's alone").arg(folder);
+    return usable;
 }
 
-void AppendBigEndian32(QByteArray& bytes, quint32 value)
+// Makes `folder` a folder of this user's alone: made 0700 if missing, refused when it is a
+// link or someone else's (the temporary folder is shared).
+bool MakePrivateFolder(const QString& folder, QString* failure)
 {
-    char encoded[4];
-    qToBigEndian(value, encoded);
-    bytes.append(encoded, 4);
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+        *failure = SystemError(folder);
+        return false;
+    }
+    return IsPrivateFolder(folder, false, true, failure);
 }
 
 int RemainingMs(const QDeadlineTimer& deadline) { return static_cast<int>(qMax<qint64>(0, deadline.remainingTime())); }
 
 }  // namespace
+
+long PeerUserId(int socketDescriptor)
+{
+    ucred credentials {};
+    socklen_t length = sizeof credentials;
+    if (socketDescriptor < 0 || ::getsockopt(socketDescriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return -1;
+    return static_cast<long>(credentials.uid);
+}
 
 QString CanonicalLibraryPath(const QString& libraryFile)
 {
@@ -99,13 +110,19 @@ QString CanonicalLibraryPath(const QString& libraryFile)
 
 QString InstanceRuntimeFolder(QString* failure)
 {
+    QString reason = QStringLiteral("no folder for the socket is short enough");
+    // The session's own folder is a link on some systems: what counts is the folder itself.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir() && FitsSocketName(runtime))
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && FitsSocketName(runtime) &&
+        IsPrivateFolder(runtime, true, false, &reason))
         return QDir::cleanPath(runtime);
     const QString own = QStringLiteral("zuvora-%1").arg(::getuid());
-    QString reason = QStringLiteral("no folder for the socket is short enough");
-    for (const QString& base : {QDir::tempPath(), QStringLiteral("/tmp")}) {
-        const QString folder = QDir::cleanPath(QDir(base).filePath(own));
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    QStringList candidates = {QDir(QDir::tempPath()).filePath(own), QDir(QStringLiteral("/tmp")).filePath(own)};
+    if (!cache.isEmpty() && QDir().mkpath(cache))
+        candidates.append(QDir(cache).filePath(QStringLiteral("zuvora-run")));
+    for (const QString& candidate : candidates) {
+        const QString folder = QDir::cleanPath(candidate);
         if (FitsSocketName(folder) && MakePrivateFolder(folder, &reason))
             return folder;
     }
@@ -121,95 +138,39 @@ QString InstanceSocketPath(const QString& runtimeFolder, const QString& libraryF
     return QDir(runtimeFolder).filePath(QStringLiteral("zuvora-") + QString::fromLatin1(digest.first(16).toHex()));
 }
 
-QByteArray EncodeHandOff(const QStringList& absolutePaths, qint64 answerByMs)
+TLibraryLock::TLibraryLock(const QString& libraryFile) : path_(CanonicalLibraryPath(libraryFile) + QStringLiteral(".lock"))
 {
-    const auto tooMany = [&absolutePaths] {
-        return TError(QStringLiteral("zuvora: %1 files are more than one start hands over (at most %2 paths, 1 MiB)")
-                          .arg(absolutePaths.size())
-                          .arg(kMaxHandOffPaths));
-    };
-    if (absolutePaths.size() > kMaxHandOffPaths)
-        throw tooMany();
-    QByteArray message(kHandOffTag.data(), kHandOffTag.size());
-    char answerBy[8];
-    qToBigEndian(answerByMs, answerBy);
-    message.append(answerBy, 8);
-    for (const QString& path : absolutePaths) {
-        // An empty path would read as the end of the list.
-        if (!QDir::isAbsolutePath(path))
-            throw TError(QStringLiteral("zuvora: %1: not an absolute path").arg(path));
-        const QByteArray utf8 = path.toUtf8();
-        // Room is left for this path's length and the closing zero length.
-        if (utf8.size() > kMaxHandOffBytes - message.size() - 8)
-            throw tooMany();
-        AppendBigEndian32(message, static_cast<quint32>(utf8.size()));
-        message += utf8;
-    }
-    AppendBigEndian32(message, 0);
-    return message;
 }
 
-THandOffReader::TState THandOffReader::Refuse(const QString& reason)
+TLibraryLock::~TLibraryLock()
 {
-    state_ = TState::Refused;
-    failure_ = QStringLiteral("hand-off: ") + reason;
-    pending_.clear();
-    consumed_ = 0;
-    return state_;
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
 }
 
-THandOffReader::TState THandOffReader::Feed(QByteArrayView bytes)
+TLibraryLock::TState TLibraryLock::TryTake()
 {
-    if (state_ == TState::Refused || bytes.isEmpty())
+    if (state_ == TState::Owner)
         return state_;
-    if (state_ == TState::Complete)
-        return Refuse(QStringLiteral("bytes after the end of the message"));
-    if (bytes.size() > kMaxHandOffBytes - total_)
-        return Refuse(QStringLiteral("longer than %1 bytes").arg(kMaxHandOffBytes));
-    total_ += bytes.size();
-    // Parsed bytes go only here, once per call: removing each path as it is read would move
-    // the rest of the buffer once per path.
-    pending_.remove(0, consumed_);
-    consumed_ = 0;
-    pending_.append(bytes.data(), bytes.size());
-
-    if (!headerSeen_) {
-        const qsizetype compared = qMin(pending_.size(), kHandOffTag.size());
-        if (QByteArrayView(pending_).first(compared) != kHandOffTag.first(compared))
-            return Refuse(QStringLiteral("not a Zuvora hand-off"));
-        if (pending_.size() < kHeaderBytes)
-            return state_;
-        answerByMs_ = qFromBigEndian<qint64>(pending_.constData() + kHandOffTag.size());
-        consumed_ = kHeaderBytes;
-        headerSeen_ = true;
-    }
-    while (pending_.size() - consumed_ >= 4) {
-        const quint32 length = qFromBigEndian<quint32>(pending_.constData() + consumed_);
-        const qsizetype left = pending_.size() - consumed_ - 4;
-        if (length == 0) {
-            if (left > 0)
-                return Refuse(QStringLiteral("bytes after the end of the message"));
-            state_ = TState::Complete;
-            pending_.clear();
-            consumed_ = 0;
-            return state_;
+    if (descriptor_ < 0) {
+        QDir().mkpath(QFileInfo(path_).path());
+        // Closed to others: a lock another user could open, they could hold.
+        descriptor_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct stat status {};
+        if (descriptor_ < 0 || ::fstat(descriptor_, &status) != 0 || status.st_uid != ::getuid()) {
+            failure_ = descriptor_ < 0 ? SystemError(path_) : QStringLiteral("%1: someone else's file").arg(path_);
+            if (descriptor_ >= 0)
+                ::close(descriptor_);
+            descriptor_ = -1;
+            return state_ = TState::Unavailable;
         }
-        if (paths_.size() >= kMaxHandOffPaths)
-            return Refuse(QStringLiteral("more than %1 paths").arg(kMaxHandOffPaths));
-        if (length > static_cast<quint32>(kMaxHandOffBytes))
-            return Refuse(QStringLiteral("a path of %1 bytes").arg(length));
-        if (left < static_cast<qsizetype>(length))
-            return state_;
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString path = decoder.decode(QByteArrayView(pending_.constData() + consumed_ + 4, length));
-        if (decoder.hasError())
-            return Refuse(QStringLiteral("a path that is not UTF-8"));
-        if (path.contains(QChar(0)) || !path.startsWith(u'/'))
-            return Refuse(QStringLiteral("a path that is not absolute: %1").arg(path.left(200)));
-        paths_.append(path);
-        consumed_ += 4 + static_cast<qsizetype>(length);
     }
-    return state_;
+    if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0)
+        return state_ = TState::Owner;
+    if (errno == EWOULDBLOCK || errno == EINTR)
+        return state_ = TState::Taken;
+    failure_ = SystemError(path_);
+    return state_ = TState::Unavailable;
 }
 
 THandOff HandOff(const QString& socketPath, const QStringList& absolutePaths, int timeoutMs)
@@ -218,13 +179,14 @@ THandOff HandOff(const QString& socketPath, const QStringList& absolutePaths, in
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(RemainingMs(deadline))) {
-        // Only an absent socket or one nobody listens on may be taken over; anything else
-        // (a full queue, no permission) belongs to someone who may still be there.
         const QLocalSocket::LocalSocketError error = socket.error();
         return error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError
                    ? THandOff::NoServer
                    : THandOff::NoAnswer;
     }
+    // The user's paths go to no one but the user.
+    if (PeerUserId(static_cast<int>(socket.socketDescriptor())) != static_cast<long>(::getuid()))
+        return THandOff::NoAnswer;
     // A quarter of the time (at most a second) is kept for the answer to come back.
     const qint64 answerBy = deadline.deadline() - qMin<qint64>(timeoutMs / 4, 1000);
     QByteArray message;
@@ -259,48 +221,58 @@ bool TInstanceServer::IsListening() const { return server_->isListening(); }
 
 void TInstanceServer::Close() { server_->close(); }
 
-TInstanceServer::TRole TInstanceServer::Start(const QString& socketPath, const QStringList& absolutePaths,
-                                              int timeoutMs, QString* note)
+TInstanceServer::TRole TInstanceServer::Start(const QString& libraryFile, const QString& socketPath,
+                                              const QStringList& absolutePaths, const THandOffPatience& patience,
+                                              const std::function<void(const QString&)>& waiting, QString* note)
 {
-    const auto decided = [&](THandOff result) -> std::optional<TRole> {
-        switch (result) {
-        case THandOff::Delivered:
-            return TRole::HandedOff;
-        case THandOff::NoAnswer:
-            *note = QStringLiteral("zuvora: the Zuvora running for this library (%1) does not answer; this one "
-                                   "runs on its own")
-                        .arg(socketPath);
-            return TRole::Alone;
-        case THandOff::TooLarge:
-            try {
-                EncodeHandOff(absolutePaths, 0);
-            } catch (const TError& error) {
-                *note = error.Text();
+    lock_ = std::make_unique<TLibraryLock>(libraryFile);
+    const QDeadlineTimer deadline(patience.TotalMs);
+    const QDeadlineTimer notice(patience.NoticeMs);
+    bool told = false;
+    // Whoever holds the lock owns the library; the others give it their files. An owner that
+    // is just starting, or busy, or ending is waited for: its lock goes when it ends.
+    while (lock_->TryTake() == TLibraryLock::TState::Taken) {
+        if (!socketPath.isEmpty()) {
+            switch (HandOff(socketPath, absolutePaths, qMin(patience.AttemptMs, qMax(1, RemainingMs(deadline))))) {
+            case THandOff::Delivered:
+                return TRole::HandedOff;
+            case THandOff::TooLarge:
+                try {
+                    EncodeHandOff(absolutePaths, 0);
+                } catch (const TError& error) {
+                    *note = error.Text();
+                }
+                return TRole::TooLarge;
+            case THandOff::NoServer:
+            case THandOff::NoAnswer:
+                break;
             }
-            return TRole::TooLarge;
-        case THandOff::NoServer:
-            break;
         }
-        return std::nullopt;
-    };
-    if (const std::optional<TRole> role = decided(HandOff(socketPath, absolutePaths, timeoutMs)))
-        return *role;
-    // Between finding no server and listening, another start may do the same: whoever holds
-    // the lock looks again and takes the name, the other then finds it listening.
-    QLockFile lock(socketPath + QStringLiteral(".lock"));
-    if (!lock.tryLock(timeoutMs)) {
-        *note = QStringLiteral("zuvora: %1.lock %2; this one runs on its own")
-                    .arg(socketPath, lock.error() == QLockFile::LockFailedError
-                                         ? QStringLiteral("is held by another start")
-                                         : QStringLiteral("cannot be made"));
+        if (deadline.hasExpired()) {
+            *note = QStringLiteral("zuvora: Zuvora is running for this library (%1) but does not answer; "
+                                   "nothing was handed over")
+                        .arg(QDir::toNativeSeparators(libraryFile));
+            return TRole::NotAnswering;
+        }
+        if (!told && notice.hasExpired()) {
+            told = true;
+            if (waiting)
+                waiting(QStringLiteral("zuvora: waiting for the Zuvora running for this library to answer..."));
+        }
+        QThread::msleep(static_cast<unsigned long>(qMin(kRetryPauseMs, RemainingMs(deadline) + 1)));
+    }
+    if (lock_->State() == TLibraryLock::TState::Unavailable) {
+        *note = QStringLiteral("zuvora: %1; this one runs on its own").arg(lock_->Failure());
         return TRole::Alone;
     }
-    if (const std::optional<TRole> role = decided(HandOff(socketPath, absolutePaths, timeoutMs)))
-        return *role;
-    // What is left is the socket of a Zuvora that ended without removing it.
+    if (socketPath.isEmpty()) {
+        *note = QStringLiteral("zuvora: no folder for the socket; later starts cannot hand their files over");
+        return TRole::Alone;
+    }
+    // Holding the lock, any socket there is one a Zuvora left when it ended.
     QLocalServer::removeServer(socketPath);
     if (!server_->listen(socketPath)) {
-        *note = QStringLiteral("zuvora: cannot listen at %1: %2; this one runs on its own")
+        *note = QStringLiteral("zuvora: cannot listen at %1: %2; later starts cannot hand their files over")
                     .arg(socketPath, server_->errorString());
         return TRole::Alone;
     }
@@ -310,18 +282,21 @@ TInstanceServer::TRole TInstanceServer::Start(const QString& socketPath, const Q
 void TInstanceServer::Accept()
 {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (server_->findChildren<QLocalSocket*>(Qt::FindDirectChildrenOnly).size() > kMaxConnections) {
+        if (PeerUserId(static_cast<int>(socket->socketDescriptor())) != static_cast<long>(::getuid())) {
+            qWarning("zuvora: a hand-off from another user is refused");
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        // Idle clients cannot shut a real start out: the oldest connection makes room.
+        if (connections_.size() >= kMaxConnections)
+            connections_.takeFirst()->abort();
+        connections_.append(socket);
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, [this, socket] { connections_.removeOne(socket); });
         socket->setReadBufferSize(kReadChunkBytes);
         // A client that sends slowly or nothing at all is dropped after a while.
-        QTimer::singleShot(connectionTimeoutMs_, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
+        QTimer::singleShot(connectionTimeoutMs_, socket, [socket] { socket->abort(); });
         auto reader = std::make_shared<THandOffReader>();
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] { Read(socket, *reader); });
         Read(socket, *reader);
@@ -343,73 +318,37 @@ void TInstanceServer::Read(QLocalSocket* socket, THandOffReader& reader)
         qWarning("zuvora: %s", qPrintable(reader.Failure()));
         disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
         socket->abort();
-        socket->deleteLater();
         return;
     case THandOffReader::TState::Complete:
         break;
     }
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
     if (QDeadlineTimer::current().deadline() > reader.AnswerBy()) {
-        // This program was held up (stopped, swapping) and the sender runs on its own by now.
+        // This program was held up (stopped, swapping) and the sender has moved on by now.
         qWarning("zuvora: a hand-off came too late and is dropped");
         socket->abort();
-        socket->deleteLater();
         return;
     }
+    if (pending_.size() >= kMaxPending) {
+        qWarning("zuvora: too many hand-offs at once; one is not answered");
+        socket->abort();
+        return;
+    }
+    pending_.append(reader.Paths());
     socket->write(kAcknowledgement.data(), kAcknowledgement.size());
     socket->disconnectFromServer();
-    // Handled from the event loop, not inside the socket's signal: the handling may open a
-    // dialog with an event loop of its own.
-    QMetaObject::invokeMethod(
-        this, [this, paths = reader.Paths()] { emit Received(paths); }, Qt::QueuedConnection);
+    // Handled from the event loop, not inside the socket's signal.
+    QMetaObject::invokeMethod(this, &TInstanceServer::Deliver, Qt::QueuedConnection);
 }
 
-namespace {
-
-int gTerminationPipe[2] = {-1, -1};
-
-extern "C" void OnTermination(int)
+void TInstanceServer::Deliver()
 {
-    // Only async-signal-safe calls here: the event loop does the rest.
-    const int saved = errno;
-    const char byte = 1;
-    const ssize_t written = ::write(gTerminationPipe[1], &byte, 1);
-    static_cast<void>(written);
-    errno = saved;
-}
-
-}  // namespace
-
-TTerminationSignal::TTerminationSignal(QObject* parent) : QObject(parent)
-{
-    if (gTerminationPipe[0] >= 0 || ::pipe2(gTerminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    // The handling may open a box whose event loop brings the next hand-off here: that one
+    // waits for the loop below, so boxes come one after another, never one inside another.
+    if (delivering_)
         return;
-    struct sigaction action {};
-    action.sa_handler = OnTermination;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGTERM, &action, &previous_) != 0) {
-        ::close(gTerminationPipe[0]);
-        ::close(gTerminationPipe[1]);
-        gTerminationPipe[0] = gTerminationPipe[1] = -1;
-        return;
-    }
-    notifier_ = new QSocketNotifier(gTerminationPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] {
-        char bytes[16];
-        while (::read(gTerminationPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        emit Requested();
-    });
-}
-
-TTerminationSignal::~TTerminationSignal()
-{
-    if (notifier_ == nullptr)
-        return;
-    ::sigaction(SIGTERM, &previous_, nullptr);
-    delete notifier_;
-    ::close(gTerminationPipe[0]);
-    ::close(gTerminationPipe[1]);
-    gTerminationPipe[0] = gTerminationPipe[1] = -1;
+    delivering_ = true;
+    while (!pending_.isEmpty())
+        emit Received(pending_.takeFirst());
+    delivering_ = false;
 }

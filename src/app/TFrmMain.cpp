@@ -12,6 +12,7 @@
 #include "ui/Panes.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -174,16 +175,40 @@ void TFrmMain::btnAddClick() { AppendPackages(prompts_.OpenFiles(kPackageFilter)
 
 void TFrmMain::OpenPackages(const QStringList& nativePaths)
 {
+    EnsureLoaded();
+    // Only files: a folder or a device named by another program is no package, and a package
+    // listed already plays from its row rather than being listed again.
+    QStringList fresh;
+    QStringList refused;
+    QList<int> rows;
+    for (const QString& path : nativePaths) {
+        const QFileInfo file(path);
+        if (!file.isFile()) {
+            refused.append(file.exists() ? QStringLiteral("%1 is not a file").arg(path) : path + QStringLiteral(" does not exist!"));
+            continue;
+        }
+        const QList<TFileRow>& listed = editor_.Model().Rows();
+        const auto same = std::find_if(listed.begin(), listed.end(), [&](const TFileRow& row) {
+            return row.Path == path || QFileInfo(row.Path).canonicalFilePath() == file.canonicalFilePath();
+        });
+        if (same != listed.end())
+            rows.append(static_cast<int>(same - listed.begin()));
+        else if (!fresh.contains(path))
+            fresh.append(path);
+    }
     const int first = editor_.Model().rowCount();
-    AppendPackages(nativePaths);
-    const int end = editor_.Model().rowCount();
-    if (end == first)
+    AppendPackages(fresh);
+    for (int row = first; row < editor_.Model().rowCount(); ++row)
+        rows.append(row);
+    if (!refused.isEmpty())
+        prompts_.Error(refused.join(u'\n'));
+    if (rows.isEmpty())
         return;
-    SelectRow(first);
+    SelectRow(rows.first());
     // Each its own pet, beside whatever plays already.
-    for (int row = first; row < end && player_ != nullptr; ++row) {
+    for (const int row : rows) {
         const QString path = editor_.ExistingPath(row);
-        if (!path.isEmpty() && !player_->PlayAlongside(path))
+        if (player_ != nullptr && !path.isEmpty() && !player_->PlayAlongside(path))
             break;
     }
 }

@@ -3,6 +3,7 @@
 #include "app/QtPrompts.h"
 #include "app/SessionPlatform.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignal.h"
 #include "app/TFrmMain.h"
 #include "common/AppDirs.h"
 #include "packer/TFrmPacker.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <optional>
 
 #include <malloc.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,17 +53,22 @@ std::optional<int> BecomeTheInstance(TInstanceServer& instance, const QString& l
 {
     QString failure;
     const QString runtimeFolder = InstanceRuntimeFolder(&failure);
-    if (runtimeFolder.isEmpty()) {
-        Say(QStringLiteral("zuvora: %1; this one runs on its own").arg(failure));
-        return std::nullopt;
-    }
+    if (runtimeFolder.isEmpty())
+        Say(QStringLiteral("zuvora: %1").arg(failure));
+    const QString socket = runtimeFolder.isEmpty() ? QString() : InstanceSocketPath(runtimeFolder, libraryFile);
     QString note;
-    switch (instance.Start(InstanceSocketPath(runtimeFolder, libraryFile), files, kHandOffTimeoutMs, &note)) {
+    switch (instance.Start(libraryFile, socket, files, THandOffPatience(), Say, &note)) {
     case TInstanceServer::TRole::HandedOff:
         return 0;
     case TInstanceServer::TRole::TooLarge:
         Say(note);
         return 2;
+    case TInstanceServer::TRole::NotAnswering:
+        Say(note);
+        // Started from the desktop, nobody reads standard error.
+        if (!::isatty(STDERR_FILENO) && QGuiApplication::platformName() != u"offscreen")
+            QtPrompts().Error(note.mid(note.indexOf(u' ') + 1));
+        return 1;
     case TInstanceServer::TRole::Alone:
         Say(note);
         break;
@@ -177,7 +185,12 @@ int main(int argc, char* argv[])
     // library's close, which saves it, not with the last window seen.
     if (inTray)
         QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(&main, &TFrmMain::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&main, &TFrmMain::Closed, &app, [] {
+        // The library is saved: whatever still runs (a sound server that never answers) may
+        // hold Zuvora up for two seconds at most.
+        EndProcessWithin(2000);
+        QCoreApplication::quit();
+    }, Qt::QueuedConnection);
     // The packer's dialogs belong to the packer, so they come up over it, not over the library.
     QtPrompts packerPrompts;
     packerPrompts.SetTitle(kPackerTitle);
@@ -198,6 +211,7 @@ int main(int argc, char* argv[])
     if (firstRun)
         AddSamplePet(main, files);
 
-    OpenFiles(main, packer, files);
+    // From the event loop, so that a box this opens ends with it when Zuvora is told to end.
+    QTimer::singleShot(0, &main, [&main, &packer, files] { OpenFiles(main, packer, files); });
     return QApplication::exec();
 }

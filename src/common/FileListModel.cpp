@@ -1,5 +1,7 @@
 #include "common/FileListModel.h"
 
+#include "common/VisibleText.h"
+
 #include <QDir>
 
 TFileListModel::TFileListModel(QString nameTitle, QObject* parent)
@@ -21,7 +23,7 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     const TFileRow& row = rows_[index.row()];
-    return index.column() == 0 ? row.Caption : row.Path;
+    return VisibleText(index.column() == 0 ? row.Caption : row.Path);
 }
 
 QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const

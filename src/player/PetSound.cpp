@@ -1,6 +1,8 @@
 #include "player/PetSound.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
 #ifdef ZUVORA_HAVE_MULTIMEDIA
@@ -20,9 +22,11 @@ QThread* SoundThread()
         auto* made = new QThread;
         made->setObjectName(QStringLiteral("Zuvora sound"));
         made->start();
+        // A sound server that never answers must not hold up the end: the thread gets a
+        // second, then is left to the end of the process.
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, made, [made] {
             made->quit();
-            made->wait();
+            made->wait(QDeadlineTimer(1000));
         });
         return made;
     }();
@@ -75,7 +79,8 @@ void TPetSound::Stop()
 void TPetSound::Play(const QString& path)
 {
 #ifdef ZUVORA_HAVE_MULTIMEDIA
-    if (!Available())
+    // Only a regular file: a pipe named like an audio file would hold the sound thread forever.
+    if (!Available() || !QFileInfo(path).isFile())
         return;
     if (!worker_) {
         auto* worker = new QObject;

@@ -3,12 +3,16 @@
 #include "player/PlayerHost.h"
 #include "app/SessionPlatform.h"
 #include "app/TFrmMain.h"
+#include "app/QtPrompts.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -19,6 +23,7 @@
 #include <QTest>
 #include <QToolBar>
 
+#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -360,6 +365,19 @@ TEST_F(FrmMainTest, PackagesGivenToTheProgramJoinTheLibraryAndEachPlaysAlongside
     EXPECT_EQ(Captions(), (QStringList{"old.zvk", "cat.zvk", "dog.zvk"}));
     EXPECT_EQ(window_->SelectedRow(), 1);
     EXPECT_EQ(player_.calls, (QStringList{"alongside " + cat, "alongside " + dog}));
+
+    // A package listed already plays from its row, however it is spelled; what is no file
+    // is named in one box and never listed.
+    player_.calls.clear();
+    ASSERT_TRUE(QFile::link(temp_.path(), Path(QStringLiteral("link"))));
+    const QString viaLink = Path(QStringLiteral("link/dog.zvk"));
+    window_->OpenPackages({viaLink, QStringLiteral("/"), QStringLiteral("/dev/zero"), Path(QStringLiteral("gone.zvk")), cat});
+    EXPECT_EQ(Captions(), (QStringList{"old.zvk", "cat.zvk", "dog.zvk"}));
+    EXPECT_EQ(window_->SelectedRow(), 2);
+    EXPECT_EQ(player_.calls, (QStringList{"alongside " + dog, "alongside " + cat}));
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_EQ(prompts_.messages[0].text, QStringLiteral("/ is not a file\n/dev/zero is not a file\n") +
+                                             Path(QStringLiteral("gone.zvk")) + QStringLiteral(" does not exist!"));
 }
 
 TEST_F(FrmMainTest, ALibraryReadInPartIsNamedAndKeptAsideAtTheFirstSave)
@@ -485,4 +503,44 @@ TEST_F(FrmMainTest, APackageJustBuiltIsListedOnceAndPlaysAndTheListsKeysWork)
     EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.contains(QStringLiteral("show")); }, 2000));
     QTest::keyClick(List(), Qt::Key_Delete);
     EXPECT_TRUE(Captions().isEmpty());
+}
+
+// Boxes that only tell wait for the one open, however many come while it is: none opens
+// inside another's event loop, and what a name hides is written out.
+TEST(QtPromptsTest, BoxesThatOnlyTellComeOneAfterAnother)
+{
+    QtPrompts prompts;
+    QStringList shown;
+    qsizetype mostOpen = 0;
+    bool told = false;
+    bool sent = false;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QList<QMessageBox*> open;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible())
+                open.append(box);
+        }
+        mostOpen = std::max(mostOpen, open.size());
+        if (open.isEmpty())
+            return;
+        if (shown.isEmpty() || shown.last() != open.last()->text())
+            shown.append(open.last()->text());
+        // More messages come while the first box is open; then each box is closed.
+        if (!told) {
+            told = true;
+            QTimer::singleShot(0, [&] {
+                prompts.Error(QStringLiteral("second"));
+                prompts.Warning(QStringLiteral("third \u202Egpj.zvk"));
+                sent = true;
+            });
+        } else if (sent || open.size() > 1) {
+            open.last()->accept();
+        }
+    });
+    watch.start();
+    prompts.Error(QStringLiteral("first"));
+    EXPECT_EQ(shown, (QStringList{"first", "second", "third \\u{202e}gpj.zvk"}));
+    EXPECT_EQ(mostOpen, 1);
 }

@@ -12,9 +12,11 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -23,6 +25,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -83,11 +86,17 @@ protected:
         ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
     QString Runtime() const { return Path(QStringLiteral("run")); }
-    QString Socket() const { return InstanceSocketPath(Runtime(), Path(QStringLiteral("Zuvora.Dat"))); }
+    QString Library() const { return Path(QStringLiteral("Zuvora.Dat")); }
+    QString Socket() const { return InstanceSocketPath(Runtime(), Library()); }
+    TInstanceServer::TRole Start(TInstanceServer& server, const QStringList& files, QString* note,
+                                 const std::function<void(const QString&)>& waiting = {})
+    {
+        return server.Start(Library(), Socket(), files, THandOffPatience{600, 200, 300}, waiting, note);
+    }
     void StartServing(TInstanceServer& server)
     {
         QString note;
-        ASSERT_EQ(server.Start(Socket(), {}, 1000, &note), TInstanceServer::TRole::Serving) << note.toStdString();
+        ASSERT_EQ(Start(server, {}, &note), TInstanceServer::TRole::Serving) << note.toStdString();
     }
 };
 
@@ -136,6 +145,30 @@ TEST_F(SingleInstanceTest, RuntimeFolderIsPrivateAndShortEnough)
         EXPECT_EQ(status.st_mode & 0777, 0700u);
         EXPECT_LE(QFile::encodeName(InstanceSocketPath(own, Path(QStringLiteral("Zuvora.Dat")))).size(),
                   kMaxSocketPathBytes);
+    }
+    // The session's folder open to others, or someone else's: not used for this user's files.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(Runtime()));
+    ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::Permissions(0x7777)));
+    EXPECT_EQ(InstanceRuntimeFolder(), own);
+    ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    if (::geteuid() == 0) {
+        // A folder another user made first under the name this user's would have.
+        constexpr uid_t kStranger = 65534;
+        ASSERT_EQ(::chown(QFile::encodeName(Runtime()).constData(), kStranger, kStranger), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(own).constData(), kStranger, kStranger), 0);
+        const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(Path(QStringLiteral("cache"))));
+        const QString folder = InstanceRuntimeFolder();
+        EXPECT_NE(folder, own);
+        struct stat status {};
+        ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &status), 0) << folder.toStdString();
+        EXPECT_EQ(status.st_uid, 0u);
+        EXPECT_EQ(status.st_mode & 0777, 0700u);
+        ASSERT_EQ(::chown(QFile::encodeName(Runtime()).constData(), 0, 0), 0);
+        if (oldCache.isNull())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", oldCache);
     }
     for (const auto& [name, old] : {std::pair{"XDG_RUNTIME_DIR", oldRuntime}, std::pair{"TMPDIR", oldTmp}}) {
         if (old.isNull())
@@ -222,19 +255,40 @@ TEST_F(SingleInstanceTest, StaleSocketIsTakenOverAndSilentOneIsLeftAlone)
         server.Close();
         EXPECT_EQ(HandOff(Socket(), files, 1000), THandOff::NoServer);
     }
-    // A listener that takes nothing: the start gives up in time, runs alone and leaves the
-    // socket to its owner.
+}
+
+TEST_F(SingleInstanceTest, TheLockDecidesWhoOwnsTheLibrary)
+{
+    // Another process's lock (another open file is another owner) and a listener that takes
+    // nothing: the start waits, says so once, then ends without running a second library.
+    auto owner = std::make_unique<TLibraryLock>(Library());
+    ASSERT_EQ(owner->TryTake(), TLibraryLock::TState::Owner);
+    EXPECT_EQ(TLibraryLock(Library()).TryTake(), TLibraryLock::TState::Taken);
     const int silent = RawSocket(Socket(), true);
     TInstanceServer second;
+    QStringList said;
     QElapsedTimer clock;
     clock.start();
     QString note;
-    EXPECT_EQ(second.Start(Socket(), {QStringLiteral("/a.zvk")}, 300, &note), TInstanceServer::TRole::Alone);
+    EXPECT_EQ(Start(second, {QStringLiteral("/a.zvk")}, &note, [&](const QString& line) { said.append(line); }),
+              TInstanceServer::TRole::NotAnswering);
     EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(said.size(), 1);
+    EXPECT_TRUE(note.contains(QStringLiteral("running for this library"))) << note.toStdString();
     EXPECT_TRUE(note.contains(QStringLiteral("does not answer"))) << note.toStdString();
     EXPECT_FALSE(second.IsListening());
     EXPECT_TRUE(QFileInfo::exists(Socket()));
     ::close(silent);
+
+    // Once the owner has gone, its socket is stale and the next start owns the library.
+    owner.reset();
+    TInstanceServer third;
+    StartServing(third);
+    EXPECT_TRUE(third.IsListening());
+    EXPECT_EQ(TLibraryLock(Library()).TryTake(), TLibraryLock::TState::Taken);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(Library() + QStringLiteral(".lock")).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
 TEST_F(SingleInstanceTest, HostileClientsAreDroppedAndServingGoesOn)
@@ -262,111 +316,243 @@ TEST_F(SingleInstanceTest, HostileClientsAreDroppedAndServingGoesOn)
     }
     EXPECT_TRUE(dropped(*client({}), 3000));
 
-    // Many at once: no more than the limit stay connected.
+    // Idle clients, however many, cannot shut a real start out.
     std::vector<std::unique_ptr<QLocalSocket>> crowd;
-    for (int i = 0; i < TInstanceServer::kMaxConnections + 6; ++i)
+    for (int i = 0; i < 20; ++i)
         crowd.push_back(client(kHead));
-    QTest::qWait(150);
-    const auto open = std::count_if(crowd.begin(), crowd.end(), [](const auto& socket) {
-        return socket->state() == QLocalSocket::ConnectedState;
-    });
-    EXPECT_LE(open, TInstanceServer::kMaxConnections);
-    EXPECT_GT(open, 0);
+    QTest::qWait(50);
+    EXPECT_EQ(ServedHandOff(Socket(), {QStringLiteral("/crowded.zvk")}), THandOff::Delivered);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 1; }, 2000));
     crowd.clear();
     QTest::qWait(100);
 
     // A client gone before the answer does not take the server down with it.
     client(kHead + Record("/gone.zvk") + kEnd).reset();
     EXPECT_EQ(ServedHandOff(Socket(), {QStringLiteral("/fine.zvk")}), THandOff::Delivered);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 2000));
-    EXPECT_EQ(received[0][0].toStringList(), QStringList{QStringLiteral("/gone.zvk")});
-    EXPECT_EQ(received[1][0].toStringList(), QStringList{QStringLiteral("/fine.zvk")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 3; }, 2000));
+    EXPECT_EQ(received[1][0].toStringList(), QStringList{QStringLiteral("/gone.zvk")});
+    EXPECT_EQ(received[2][0].toStringList(), QStringList{QStringLiteral("/fine.zvk")});
 }
 
-// Two real programs: a second one saving over the first one's list was the fault.
-TEST_F(SingleInstanceTest, SecondProgramHandsOverAndTheFirstSavesOnTerm)
+// Another local user neither takes a user's files nor gives it any.
+TEST_F(SingleInstanceTest, AnotherUsersEndIsRefusedOnBothSides)
 {
-    const QString program = Path(QStringLiteral("prog/zuvora"));
-    const QString pet = Path(QStringLiteral("pets/Pip.zvk"));
-    for (const auto& [from, to] : {std::pair{QStringLiteral(ZUVORA_PROGRAM), program},
-                                   std::pair{QStringLiteral(ZUVORA_SAMPLE_PET), pet}}) {
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(to).path()));
-        // Beside its own library file; a hard link saves copying a sanitized program.
-        if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
-            ASSERT_TRUE(QFile::copy(from, to)) << from.toStdString();
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    // What the other user's process does, as that user; its exit code is the test's answer.
+    const auto asStranger = [](const std::function<int()>& work) {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 ? work() : 99);
+        int status = 0;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    // A listener of another user's, answering "ok" to whatever comes: handed nothing.
+    const QString shared = Path(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_TRUE(QFile::setPermissions(shared, QFile::Permissions(0x7777)));
+    ASSERT_EQ(::chmod(QFile::encodeName(temp_.path()).constData(), 0755), 0);
+    const QString thief = QDir(shared).filePath(QStringLiteral("zuvora-thief"));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t listener = ::fork();
+    if (listener == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+        const int fd = RawSocket(thief, true);
+        (void)!::write(ready[1], "r", 1);
+        char bytes[4096];
+        for (int served = 0; served < 2; ++served) {
+            const int peer = ::accept(fd, nullptr, nullptr);
+            (void)!::read(peer, bytes, sizeof bytes);
+            (void)!::write(peer, "ok", 2);
+            ::close(peer);
+        }
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(HandOff(thief, {QStringLiteral("/home/me/secret.zvk")}, 1000), THandOff::NoAnswer);
+    ::kill(listener, SIGKILL);
+    ::waitpid(listener, nullptr, 0);
+
+    // A client of another user's at this user's socket: dropped unheard.
+    TInstanceServer server;
+    StartServing(server);
+    QSignalSpy received(&server, &TInstanceServer::Received);
+    ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::Permissions(0x7777)));
+    ASSERT_EQ(::chmod(QFile::encodeName(Socket()).constData(), 0777), 0);
+    const QByteArray message = EncodeHandOff({QStringLiteral("/tmp/evil.zvk")}, std::numeric_limits<qint64>::max());
+    const QByteArray socketPath = QFile::encodeName(Socket());
+    const int answer = asStranger([&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, socketPath.constData(), static_cast<size_t>(socketPath.size()));
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            return 2;
+        (void)!::write(fd, message.constData(), static_cast<size_t>(message.size()));
+        char reply[2] = {};
+        return ::read(fd, reply, 2) == 2 ? 1 : 0;
+    });
+    EXPECT_EQ(answer, 0);
+    QTest::qWait(100);
+    EXPECT_EQ(received.size(), 0);
+}
+
+// A hand-off handled with a box open (an event loop of its own) does not start the next
+// one inside it: they come one after another, in order.
+TEST_F(SingleInstanceTest, HandOffsAreHandledOneAtATime)
+{
+    TInstanceServer server;
+    StartServing(server);
+    int depth = 0;
+    int deepest = 0;
+    QStringList order;
+    QObject::connect(&server, &TInstanceServer::Received, &server, [&](const QStringList& paths) {
+        deepest = std::max(deepest, ++depth);
+        order += paths;
+        QEventLoop box;
+        QTimer::singleShot(150, &box, &QEventLoop::quit);
+        box.exec();
+        --depth;
+    });
+    for (const char* name : {"/1.zvk", "/2.zvk", "/3.zvk"})
+        EXPECT_EQ(ServedHandOff(Socket(), {QString::fromLatin1(name)}), THandOff::Delivered);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == 3 && depth == 0; }, 5000));
+    EXPECT_EQ(order, (QStringList{"/1.zvk", "/2.zvk", "/3.zvk"}));
+    EXPECT_EQ(deepest, 1);
+}
+
+// The real program, run from a folder of its own beside its library file.
+class ProgramTest : public SingleInstanceTest {
+protected:
+    void SetUp() override
+    {
+        SingleInstanceTest::SetUp();
+        environment_ = QProcessEnvironment::systemEnvironment();
+        environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), Runtime());
+        environment_.insert(QStringLiteral("APPDATA"), Path(QStringLiteral("appdata")));
+        environment_.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
+        environment_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
+    // Places the program (and, when given, the sample pet) at `program`/`pet`.
+    void Install(const QString& pet)
+    {
+        for (const auto& [from, to] : {std::pair{QStringLiteral(ZUVORA_PROGRAM), Program()},
+                                       std::pair{QStringLiteral(ZUVORA_SAMPLE_PET), pet}}) {
+            if (to.isEmpty())
+                continue;
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(to).path()));
+            // A hard link saves copying a sanitized program.
+            if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+                ASSERT_TRUE(QFile::copy(from, to)) << from.toStdString();
+            }
         }
     }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Runtime());
-    environment.insert(QStringLiteral("APPDATA"), Path(QStringLiteral("appdata")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    std::vector<std::unique_ptr<QProcess>> runs;  // each stopped by its own id if left running
-    const auto start = [&](const QStringList& arguments) {
-        runs.push_back(std::make_unique<QProcess>());
-        runs.back()->setProcessEnvironment(environment);
-        runs.back()->setWorkingDirectory(temp_.path());
-        runs.back()->start(program, arguments);
-        EXPECT_TRUE(runs.back()->waitForStarted(5000));
-        return runs.back().get();
-    };
-    const auto endedWell = [](QProcess* run) {
+    QString Program() const { return Path(QStringLiteral("prog/zuvora")); }
+    QString ProgramLibrary() const { return Path(QStringLiteral("prog/Zuvora.Dat")); }
+    // Each run is stopped by its own id if a test leaves it running.
+    QProcess* Launch(const QStringList& arguments)
+    {
+        runs_.push_back(std::make_unique<QProcess>());
+        QProcess* run = runs_.back().get();
+        run->setProcessEnvironment(environment_);
+        run->setWorkingDirectory(temp_.path());
+        run->start(Program(), arguments);
+        EXPECT_TRUE(run->waitForStarted(5000));
+        return run;
+    }
+    static bool Running(QProcess* run) { return run->state() != QProcess::NotRunning; }
+    static void EndedWell(QProcess* run)
+    {
         EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();
-    };
+    }
 
+    QProcessEnvironment environment_;
+    std::vector<std::unique_ptr<QProcess>> runs_;
+};
+
+// Two real programs: a second one saving over the first one's list was the fault.
+TEST_F(ProgramTest, SecondProgramHandsOverAndTheFirstSavesOnTerm)
+{
+    const QString pet = Path(QStringLiteral("pets/Pip.zvk"));
+    Install(pet);
     // Started together, one hands over to the other and ends.
-    QProcess* a = start({});
-    QProcess* b = start({});
-    const auto running = [](QProcess* run) { return run->state() != QProcess::NotRunning; };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !running(a) || !running(b); }, 30000));
+    QProcess* a = Launch({});
+    QProcess* b = Launch({});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Running(a) || !Running(b); }, 30000));
     QTest::qWait(200);
-    ASSERT_NE(running(a), running(b));
-    QProcess* first = running(a) ? a : b;
-    endedWell(first == a ? b : a);
-    const QString library = QFileInfo(program).dir().filePath(kLibraryFileName);
-    const QString socket = InstanceSocketPath(Runtime(), library);
+    ASSERT_NE(Running(a), Running(b));
+    QProcess* first = Running(a) ? a : b;
+    EndedWell(first == a ? b : a);
+    const QString socket = InstanceSocketPath(Runtime(), ProgramLibrary());
     EXPECT_TRUE(QFileInfo::exists(socket));
 
     // A package given by a relative path joins the running one's library.
-    QProcess* second = start({QStringLiteral("pets/Pip.zvk")});
+    QProcess* second = Launch({QStringLiteral("pets/Pip.zvk")});
     ASSERT_TRUE(second->waitForFinished(20000));
-    endedWell(second);
+    EndedWell(second);
 
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(20000));
-    endedWell(first);
-    const QList<TLibraryRow> rows = LibraryRows(library);
+    EndedWell(first);
+    const QList<TLibraryRow> rows = LibraryRows(ProgramLibrary());
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(QFileInfo(rows[0].Path).canonicalFilePath(), QFileInfo(pet).canonicalFilePath());
     EXPECT_FALSE(QFileInfo::exists(socket));
 }
 
-// A first run given the sample pet itself lists it once.
-TEST_F(SingleInstanceTest, AFirstRunGivenTheSamplePetListsItOnce)
+// An owner that does not answer (stopped here) keeps its library: a later start waits, says
+// so, and ends with failure instead of running a second library window.
+TEST_F(ProgramTest, AStartThatCannotReachTheOwnerEndsWithoutASecondLibrary)
 {
-    const QString program = Path(QStringLiteral("prog/zuvora"));
+    Install(Path(QStringLiteral("pets/Pip.zvk")));
+    QProcess* owner = Launch({});
+    const QString socket = InstanceSocketPath(Runtime(), ProgramLibrary());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 20000));
+    ::kill(static_cast<pid_t>(owner->processId()), SIGSTOP);
+    QProcess* late = Launch({QStringLiteral("pets/Pip.zvk")});
+    const bool ended = late->waitForFinished(30000);
+    ::kill(static_cast<pid_t>(owner->processId()), SIGCONT);
+    ASSERT_TRUE(ended);
+    const QString said = QString::fromLocal8Bit(late->readAllStandardError());
+    EXPECT_EQ(late->exitCode(), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("waiting for the Zuvora running for this library"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("but does not answer; nothing was handed over"))) << said.toStdString();
+    owner->terminate();
+    ASSERT_TRUE(owner->waitForFinished(20000));
+    EndedWell(owner);
+}
+
+// SIGTERM with a box open (here: a file that does not exist) ends Zuvora in time, the
+// library saved.
+TEST_F(ProgramTest, TermEndsZuvoraWithABoxOpen)
+{
+    Install(Path(QStringLiteral("prog/Pip.zvk")));
+    QProcess* run = Launch({QStringLiteral("missing.zvk")});
+    QTest::qWait(1500);  // up, its box open
+    ASSERT_TRUE(Running(run));
+    QElapsedTimer clock;
+    clock.start();
+    run->terminate();
+    ASSERT_TRUE(run->waitForFinished(10000));
+    EXPECT_LT(clock.elapsed(), 2500);
+    EndedWell(run);
+    EXPECT_EQ(LibraryRows(ProgramLibrary()).size(), 1);
+}
+
+// A first run given the sample pet itself lists it once.
+TEST_F(ProgramTest, AFirstRunGivenTheSamplePetListsItOnce)
+{
     const QString pet = Path(QStringLiteral("prog/Pip.zvk"));
-    ASSERT_TRUE(QDir().mkpath(Path(QStringLiteral("prog"))));
-    for (const auto& [from, to] : {std::pair{QStringLiteral(ZUVORA_PROGRAM), program},
-                                   std::pair{QStringLiteral(ZUVORA_SAMPLE_PET), pet}}) {
-        if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
-            ASSERT_TRUE(QFile::copy(from, to)) << from.toStdString();
-        }
-    }
-    QProcess run;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Runtime());
-    environment.insert(QStringLiteral("APPDATA"), Path(QStringLiteral("appdata")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    run.setProcessEnvironment(environment);
-    run.start(program, {pet});
-    ASSERT_TRUE(run.waitForStarted(5000));
-    const QString library = Path(QStringLiteral("prog/Zuvora.Dat"));
+    Install(pet);
+    QProcess* run = Launch({pet});
     QTest::qWait(1500);  // up and playing
-    run.terminate();
-    ASSERT_TRUE(run.waitForFinished(20000));
-    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
-    EXPECT_EQ(LibraryRows(library).size(), 1);
+    run->terminate();
+    ASSERT_TRUE(run->waitForFinished(20000));
+    EndedWell(run);
+    EXPECT_EQ(LibraryRows(ProgramLibrary()).size(), 1);
 }

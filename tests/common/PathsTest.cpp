@@ -1,4 +1,5 @@
 #include "common/Paths.h"
+#include "common/VisibleText.h"
 
 #include <gtest/gtest.h>
 
@@ -123,4 +124,20 @@ TEST(NativePaths, ConvertBothWays)
     EXPECT_EQ(StoredToNative(QStringLiteral("\\home\\me\\cat.zvk")), QStringLiteral("/home/me/cat.zvk"));
     EXPECT_EQ(StoredToNative(QStringLiteral("C:\\Pets\\cat.zvk")), QStringLiteral("/Pets/cat.zvk"));
     EXPECT_EQ(StoredToNative(QStringLiteral("..\\Pets/cat.zvk")), QStringLiteral("../Pets/cat.zvk"));
+}
+
+TEST(VisibleText, CharactersThatHideOrReorderTextAreWrittenOut)
+{
+    const struct {
+        QString given;
+        QString shown;
+    } cases[] = {
+        {QStringLiteral("/home/ä/Pip \u732b.zvk\nnext line"), QStringLiteral("/home/ä/Pip \u732b.zvk\nnext line")},
+        {QStringLiteral("/p/\u202Egpj.zvk"), QStringLiteral("/p/\\u{202e}gpj.zvk")},
+        {QStringLiteral("a\u2066b\u2069\u200Fc\u061C"), QStringLiteral("a\\u{2066}b\\u{2069}\\u{200f}c\\u{061c}")},
+        {QStringLiteral("tab\there\r\x1b[2J\x7f"), QStringLiteral("tab\\u{0009}here\\u{000d}\\u{001b}[2J\\u{007f}")},
+        {QString(QChar(0x85)) + QChar(0x2028), QStringLiteral("\\u{0085}\\u{2028}")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VisibleText(c.given), c.shown) << c.given.toStdString();
 }
