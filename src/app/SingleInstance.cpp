@@ -54,7 +54,9 @@ bool IsPrivateFolder(const QString& folder, bool followLinks, bool close, QStrin
         return false;
     }
     struct stat status {};
-    bool usable = ::fstat(descriptor, &status) == 0 && status.st_uid == ::getuid();
+    // Ours, and one we can make a socket in.
+    bool usable = ::fstat(descriptor, &status) == 0 && status.st_uid == ::getuid() &&
+                  (status.st_mode & S_IWUSR) != 0 && (status.st_mode & S_IXUSR) != 0;
     if (usable && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         usable = close && ::fchmod(descriptor, 0700) == 0;
     ::close(descriptor);

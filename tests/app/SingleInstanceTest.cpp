@@ -146,10 +146,12 @@ TEST_F(SingleInstanceTest, RuntimeFolderIsPrivateAndShortEnough)
         EXPECT_LE(QFile::encodeName(InstanceSocketPath(own, Path(QStringLiteral("Zuvora.Dat")))).size(),
                   kMaxSocketPathBytes);
     }
-    // The session's folder open to others, or someone else's: not used for this user's files.
+    // The session's folder open to others, closed to its user, or someone else's: not used.
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(Runtime()));
-    ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::Permissions(0x7777)));
-    EXPECT_EQ(InstanceRuntimeFolder(), own);
+    for (const int permissions : {0x7777, 0x5000}) {
+        ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::Permissions(permissions)));
+        EXPECT_EQ(InstanceRuntimeFolder(), own) << permissions;
+    }
     ASSERT_TRUE(QFile::setPermissions(Runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     if (::geteuid() == 0) {
         // A folder another user made first under the name this user's would have.
