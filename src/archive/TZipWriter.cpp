@@ -4,6 +4,7 @@
 #include "archive/ZipFileSearch.h"
 #include "archive/ZipError.h"
 #include "archive/ZipFormat.h"
+#include "common/SaveTarget.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -224,6 +225,7 @@ int TZipWriter::WriteArchive()
 {
     if (!Password.isEmpty())
         throw TZipError(QStringLiteral("Encrypted archives are not supported"));
+    RefuseLinkAsSaveTarget(ZipName);
 
     // The search runs to its end before the archive is opened, so the temporary file can
     // never be found.

@@ -32,8 +32,9 @@ public:
     QStringList NoCompressList;         // masks of files to store uncompressed
 
     // Writes the archive and returns the number of files added. Raises TZipError when the
-    // archive cannot be written; nothing is left at ZipName then (an archive that was there
-    // before stays as it was).
+    // archive cannot be written, and TError when ZipName is a link, which is never written
+    // through; nothing is left at ZipName then (an archive that was there before stays as it
+    // was).
     int WriteArchive();
 
 protected:

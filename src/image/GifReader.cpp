@@ -130,9 +130,11 @@ TGifLayout WalkGif(const QByteArray& data, const QString& name)
             SkipSubBlocks(in, &length);
             if (!in.Ok())
                 Fail(name, QStringLiteral("the file ends early"));
-            // giflib's decoder works with codes of at most 12 bits.
-            if (codeSize > 11)
-                Fail(name, QStringLiteral("frame %1 has a code size of %2 bits").arg(layout.Frames.size() + 1).arg(codeSize));
+            // Colour indices have at most 8 bits, and giflib refuses more with a read error.
+            if (codeSize > 8)
+                Fail(name, QStringLiteral("frame %1 has a code size of %2 bits; a GIF's is at most 8")
+                               .arg(layout.Frames.size() + 1)
+                               .arg(codeSize));
             layout.Frames.push_back(frame);
         } else {
             Fail(name, QStringLiteral("an unknown block (0x%1) at byte %2")

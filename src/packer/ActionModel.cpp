@@ -3,11 +3,24 @@
 #include "common/PathList.h"
 #include "package/PackageLayout.h"
 
+#include <algorithm>
+
 TActionData& TActionNode::EnsureRecord()
 {
     if (!Record)
         Record = std::make_unique<TActionData>();
     return *Record;
+}
+
+QString ActionNameProblem(const QString& name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() < 32 || c.unicode() == 127)
+            return QStringLiteral("holds a control character (code %1), which a project file cannot store").arg(c.unicode());
+    }
+    if (!name.isEmpty() && std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() == 32; }))
+        return QStringLiteral("is only blanks, which a project file reads back as an empty name");
+    return {};
 }
 
 TActionModel::~TActionModel() = default;

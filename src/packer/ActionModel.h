@@ -33,6 +33,10 @@ struct TProjectAction {
     bool operator==(const TProjectAction&) const = default;
 };
 
+// Why `name` cannot name an action as it is, or empty when it can: a project file carries
+// no control characters, and reads a name of blanks alone back as an empty one.
+QString ActionNameProblem(const QString& name);
+
 // The project's actions in order: a flat list, never nested. Nodes keep their identity when
 // rows move, so the editor can hold on to the one it shows. Names are editable in place.
 class TActionModel : public QAbstractListModel {

@@ -5,22 +5,72 @@
 #include "image/ImageFormat.h"
 #include "image/PngEncoder.h"
 #include "package/SheetRule.h"
+#include "packer/ProjectFile.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <utility>
 
 namespace {
+
+// Set from a signal handler, so it must never take a lock.
+std::atomic<int> gInterruption{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void ThrowIfInterrupted(const QString& source)
+{
+    if (gInterruption.load() != 0)
+        throw TError(source + QStringLiteral(": the import was interrupted"));
+}
+
+QString RoomText(int room)
+{
+    return QStringLiteral("the project has room for %1 more of the %2 frames it may hold").arg(room).arg(kMaxPackageFrames);
+}
+
+// Folders of imports cut off by a crash or a kill: of our name, a folder itself and not a
+// link, untouched for a day, and of no process that still runs (older names carry none).
+void RemoveStaleStaging(const QString& parent)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.zuvora-import-(?:([0-9]{1,9})-)?[A-Za-z0-9]{6}$"));
+    const std::time_t dayAgo = std::time(nullptr) - 24 * 60 * 60;
+    QDirIterator entries(parent, {QStringLiteral(".zuvora-import-*")}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QRegularExpressionMatch match = pattern.match(entries.fileName());
+        struct stat info {};
+        if (!match.hasMatch() || ::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            info.st_mtime > dayAgo)
+            continue;
+        const QString pid = match.captured(1);
+        if (!pid.isEmpty() && (::kill(pid.toInt(), 0) == 0 || errno == EPERM))
+            continue;
+        QDir(path).removeRecursively();  // never descends through a link
+    }
+}
+
+// The name of an import's hidden folder in `parent`, once the leftovers of dead ones are gone.
+QString StagingTemplate(const QString& parent)
+{
+    RemoveStaleStaging(parent);
+    return QDir(parent).filePath(QStringLiteral(".zuvora-import-%1-XXXXXX").arg(::getpid()));
+}
 
 enum class FileKind { Gif, Png, Webp, Other };
 
@@ -86,16 +136,21 @@ bool HasClearPixel(const QImage& argb)
 
 // The frames of one import, written into a hidden folder of their own beside the project
 // and moved into place under a free name only once all are there, so that a failure leaves
-// nothing behind and nothing that exists is ever overwritten.
+// nothing behind and nothing that exists is ever overwritten. The hidden folder's name
+// carries the process, so that the next import can tell a dead one's leftovers.
 class FrameFolder {
 public:
     FrameFolder(const QString& source, const QString& projectFile)
         : source_(source), parent_(QFileInfo(projectFile).absolutePath()),
-          staging_(QDir(parent_).filePath(QStringLiteral(".zuvora-import-XXXXXX")))
+          staging_(StagingTemplate(parent_))
     {
+        ThrowIfInterrupted(source_);
         if (!staging_.isValid())
             throw TError(QStringLiteral("%1: the frames cannot be written into %2: %3")
                              .arg(source_, parent_, staging_.errorString()));
+        const QString folder = QDir(parent_).filePath(BaseName());
+        if (!IsStorablePath(folder))
+            throw TError(QStringLiteral("%1: the frames cannot go into %2: its path %3").arg(source_, folder, kUnstorablePath));
     }
 
     // How many files there will be, so that their names sort in frame order.
@@ -103,6 +158,7 @@ public:
 
     QString Write(const QByteArray& png)
     {
+        ThrowIfInterrupted(source_);
         const QString name = QStringLiteral("%1.png").arg(names_.size(), digits_, 10, QLatin1Char('0'));
         QFile file(QDir(staging_.path()).filePath(name));
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(png) != png.size() || !file.flush())
@@ -116,6 +172,7 @@ public:
     // Moves the folder into place; returns its full path.
     QString Commit()
     {
+        ThrowIfInterrupted(source_);
         const QString base = BaseName();
         for (int attempt = 1; attempt <= 1000; ++attempt) {
             const QString folder =
@@ -127,16 +184,18 @@ public:
                     continue;
                 throw TError(QStringLiteral("%1: %2 cannot be created: %3").arg(source_, folder, QString::fromLocal8Bit(std::strerror(errno))));
             }
+            // The folder made for the name has the mode the person's umask gives; the
+            // temporary one, its owner's alone, takes it on.
+            struct stat made {};
+            const bool known = ::stat(QFile::encodeName(folder).constData(), &made) == 0;
             if (::rename(QFile::encodeName(staging_.path()).constData(), QFile::encodeName(folder).constData()) != 0) {
                 const int error = errno;
                 QDir().rmdir(folder);
                 throw TError(QStringLiteral("%1: %2 cannot be created: %3").arg(source_, folder, QString::fromLocal8Bit(std::strerror(error))));
             }
             staging_.setAutoRemove(false);
-            // A temporary folder is its owner's alone; the frames are the person's files.
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                              QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                              QFileDevice::ExeOther);
+            if (known)
+                ::chmod(QFile::encodeName(folder).constData(), made.st_mode & 07777);
             return folder;
         }
         throw TError(QStringLiteral("%1: every folder name from %2 to %2-1000 is taken in %3").arg(source_, base, parent_));
@@ -145,7 +204,7 @@ public:
 private:
     QString BaseName() const
     {
-        const QString base = QFileInfo(source_).completeBaseName();
+        const QString base = StorableName(QFileInfo(source_).completeBaseName());
         // A name that is no folder of its own would put the frames elsewhere.
         return base.isEmpty() || base.startsWith(u'.') ? QStringLiteral("frames") : base;
     }
@@ -160,7 +219,7 @@ private:
 // Writes every frame of an animation, keeping its alpha where the file can carry any.
 class AnimationWriter : public TAnimationSink {
 public:
-    AnimationWriter(const QString& path, FrameFolder& folder) : path_(path), folder_(folder) {}
+    AnimationWriter(const QString& path, FrameFolder& folder, int room) : path_(path), folder_(folder), room_(room) {}
 
     void Begin(const TAnimationInfo& info) override
     {
@@ -171,9 +230,10 @@ public:
     void Frame(const QImage& canvas, int delayMs) override
     {
         const int entries = FrameEntries(delayMs);
-        if (entries > kMaxImportedEntries - total_)
-            throw TError(QStringLiteral("%1: its frames would take more than %2 entries of the frame list at 80 ms each")
-                             .arg(path_).arg(kMaxImportedEntries));
+        if (entries > room_ - total_)
+            throw TError(QStringLiteral("%1: its frames would take at least %2 entries of the frame list at 80 ms each, "
+                                        "but %3")
+                             .arg(path_).arg(std::int64_t{total_} + entries).arg(RoomText(room_)));
         total_ += entries;
         const bool alpha = transparent_ || HasClearPixel(canvas);
         const QString name = folder_.Write(EncodePng(canvas, alpha ? TPngKind::Rgba : TPngKind::Rgb));
@@ -196,6 +256,7 @@ public:
 private:
     const QString& path_;
     FrameFolder& folder_;
+    int room_;
     bool transparent_ = false;
     int total_ = 0;
     QList<std::pair<QString, int>> entries_;
@@ -305,23 +366,27 @@ bool IsImportedImage(const QString& path)
     return IsAnimatedPng(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), static_cast<qsizetype>(file.size())));
 }
 
-QStringList ImportAnimation(const QString& path, const QString& projectFile)
+void InterruptImports(int signal) { gInterruption.store(signal); }
+
+int ImportInterruption() { return gInterruption.load(); }
+
+QStringList ImportAnimation(const QString& path, const QString& projectFile, int room)
 {
     FrameFolder folder(path, projectFile);
-    AnimationWriter writer(path, folder);
+    AnimationWriter writer(path, folder, room);
     ReadAnimation(path, writer);
     if (folder.Count() == 0)
         throw TError(path + QStringLiteral(": the file holds no frame"));
     return writer.Entries(folder.Commit());
 }
 
-QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid)
+QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid, int room)
 {
-    return ImportSpriteSheet(LoadSheetImage(path), path, projectFile, grid);
+    return ImportSpriteSheet(LoadSheetImage(path), path, projectFile, grid, room);
 }
 
 QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const QString& projectFile,
-                              const TSheetGrid& grid)
+                              const TSheetGrid& grid, int room)
 {
     const QList<QRect> cells = GridCells(sheet.Image.size(), grid);
     if (cells.isEmpty())
@@ -334,6 +399,8 @@ QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, con
     }
     if (kept.isEmpty())
         throw TError(path + QStringLiteral(": every cell of the grid is see-through"));
+    if (kept.size() > room)
+        throw TError(QStringLiteral("%1: its %2 frames do not fit: %3").arg(path).arg(kept.size()).arg(RoomText(room)));
     FrameFolder folder(path, projectFile);
     folder.Expect(static_cast<int>(kept.size()));
     const TPngKind kind = sheet.Transparency == TTransparency::None ? TPngKind::Rgb : TPngKind::Rgba;

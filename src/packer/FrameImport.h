@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/ImageDecoders.h"
+#include "package/PackageLayout.h"
 
 #include <QImage>
 #include <QList>
@@ -17,8 +18,11 @@
 // pet's pace of 80 ms a frame: at least one.
 int FrameEntries(int delayMs);
 
-// One import may add at most this many entries to a frame list.
-inline constexpr int kMaxImportedEntries = 100000;
+// Makes every import under way fail at its next frame as any failure does, so that its
+// temporary folder goes. Only stores the signal: a signal handler may call it.
+void InterruptImports(int signal);
+// The signal InterruptImports was given; 0 while there was none.
+int ImportInterruption();
 
 // How a sprite sheet is cut: into `Columns` x `Rows` cells, or into cells of `CellSize`.
 // Pixels beyond the last whole cell are left out.
@@ -54,11 +58,14 @@ bool IsImportedImage(const QString& path);
 
 // Imports the frames of an animation file (a still GIF or WebP gives one frame). Returns the
 // frame files' full paths in play order, each repeated for its delay at the pet's pace.
-// Raises TError naming the file and the reason, leaving nothing behind.
-QStringList ImportAnimation(const QString& path, const QString& projectFile);
+// Raises TError naming the file and the reason, leaving nothing behind; so also when the
+// entries would be more than `room`, what the project has left of the frames it may hold.
+// The frames' folder is named after the file, made a name the project file keeps as it is.
+QStringList ImportAnimation(const QString& path, const QString& projectFile, int room = kMaxPackageFrames);
 
 // Imports the cells of a sprite sheet that are not wholly see-through, in reading order.
 // Raises TError as ImportAnimation does.
-QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid);
+QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid,
+                              int room = kMaxPackageFrames);
 QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const QString& projectFile,
-                              const TSheetGrid& grid);
+                              const TSheetGrid& grid, int room = kMaxPackageFrames);

@@ -5,6 +5,7 @@
 #include "common/Error.h"
 #include "common/Paths.h"
 #include "common/Prompts.h"
+#include "common/SaveTarget.h"
 #include "package/Manifest.h"
 #include "package/PackageLayout.h"
 #include "package/SpriteSheet.h"
@@ -128,6 +129,13 @@ bool TPackageBuilder::BuildUnguarded(const QList<TProjectAction>& project, const
         return false;
     }
     const QString packagePath = WithPackageExtension(QFileInfo(chosenName).absoluteFilePath());
+    // Said before anything is composed; the archive writer refuses it again.
+    try {
+        RefuseLinkAsSaveTarget(packagePath);
+    } catch (const TError& error) {
+        Fail(QStringLiteral("Error : ") + error.Text());
+        return false;
+    }
     if (const QString used = UsedFile(project, projectFile, packagePath); !used.isEmpty()) {
         Fail(QStringLiteral("Error : the package %1 would be written over %2, which the project uses").arg(packagePath, used));
         return false;

@@ -55,7 +55,7 @@ public:
     // Builds the project (names and full paths, in order) into the package for the name
     // chosen in the save dialog. Every failure has been reported when it returns false; an
     // older package at that path is then still there. A package path that is the project
-    // file, one of its frames or audio files is refused.
+    // file, one of its frames or audio files is refused, and so is one that is a link.
     bool Build(const QList<TProjectAction>& project, const QString& chosenName, const QString& projectFile = {});
 
     // Writes "zvk.xml", "zvk.png" and the audio copies into the folder of `target`.

@@ -213,35 +213,14 @@ void TPackerEditor::DropAction(int target)
     });
 }
 
-namespace {
-
-// Whether a path comes back from a saved project as it went in: the list's separator is not
-// escaped, blanks and control characters at either end of a stored path are trimmed, and XML
-// cannot carry control characters at all.
-bool Storable(const QString& path)
-{
-    if (path.contains(u';'))
-        return false;
-    for (const QString& part : path.split(u'/', Qt::SkipEmptyParts)) {
-        if (part.front().unicode() <= 32 || part.back().unicode() <= 32)
-            return false;
-    }
-    return std::none_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
-}
-
-}  // namespace
-
 QStringList TPackerEditor::Listable(const QStringList& nativePaths)
 {
     QStringList listable;
     QStringList refused;
     for (const QString& path : nativePaths)
-        (Storable(path) ? listable : refused).append(path);
-    if (!refused.isEmpty()) {
-        prompts_.Error(QStringLiteral("These files were left out: their paths contain \";\", a blank at the start or "
-                                      "end of a name, or a control character, which a project cannot store.\n")
-                       + refused.join(u'\n'));
-    }
+        (IsStorablePath(path) ? listable : refused).append(path);
+    if (!refused.isEmpty())
+        prompts_.Error(QStringLiteral("These files were left out, as the path of each %1.\n").arg(kUnstorablePath) + refused.join(u'\n'));
     return listable;
 }
 
@@ -296,7 +275,7 @@ void TPackerEditor::AppendFragments(const QStringList& nativePaths)
             continue;
         fragments_.AppendFiles(std::exchange(listed, {}));
         try {
-            fragments_.AppendFiles(ImportAnimation(path, projectFileName_));
+            fragments_.AppendFiles(ImportAnimation(path, projectFileName_, FrameRoom()));
         } catch (const TError& error) {
             prompts_.Error(error.Text());
         } catch (const std::bad_alloc&) {
@@ -329,7 +308,7 @@ QString TPackerEditor::ChooseSpriteSheet()
 bool TPackerEditor::ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const TSheetGrid& grid)
 {
     try {
-        const QStringList frames = ::ImportSpriteSheet(sheet, path, projectFileName_, grid);
+        const QStringList frames = ::ImportSpriteSheet(sheet, path, projectFileName_, grid, FrameRoom());
         Edit(QStringLiteral("Import Sprite Sheet"), [&] { fragments_.AppendFiles(frames); });
         return true;
     } catch (const TError& error) {
@@ -365,6 +344,14 @@ void TPackerEditor::ClearLists()
 {
     fragments_.Clear();
     audio_.Clear();
+}
+
+int TPackerEditor::FrameRoom() const
+{
+    qsizetype frames = 0;
+    for (const TProjectAction& action : CurrentProject())
+        frames += action.Fragments.size();
+    return static_cast<int>(std::max<qsizetype>(0, kMaxPackageFrames - frames));
 }
 
 QList<TProjectAction> TPackerEditor::CurrentProject() const
@@ -449,8 +436,10 @@ void TPackerEditor::OpenRecent(const QString& path)
     OpenProject(path);
 }
 
-void TPackerEditor::LoadFrom(const QString& path)
+void TPackerEditor::LoadFrom(const QString& chosen)
 {
+    // Opened through a link, the project is the file it leads to: saved there, not over it.
+    const QString path = ResolvedProjectPath(chosen);
     ClearProject();
     const std::optional<QString> failure = LoadProject(path, actions_);
     SetFileCommandsEnabled(true);

@@ -137,6 +137,8 @@ private:
     bool EnsureProjectFile(const QString& source);
     // The project as a save would write it now.
     QList<TProjectAction> CurrentProject() const;
+    // How many frames an import may still add before the project holds all it may.
+    int FrameRoom() const;
     void SetFileCommandsEnabled(bool enabled);
     // What the save dialogs offer: the project's name with that extension, beside it.
     QString SuggestedFile(const QString& extension) const;

@@ -2,10 +2,13 @@
 
 #include "common/PathList.h"
 #include "common/Paths.h"
+#include "common/SaveTarget.h"
 #include "package/PackageLayout.h"
 #include "xml/XmlDocument.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
 
 QString WithProjectExtension(const QString& name)
 {
@@ -16,6 +19,7 @@ QString WithProjectExtension(const QString& name)
 
 void SaveProject(const QString& path, const QList<TProjectAction>& actions)
 {
+    RefuseLinkAsSaveTarget(path);
     TXmlDocument document(QStringLiteral("1.0"));
     document.SetEncoding(QStringLiteral("UTF-8"));
     TXmlNode root = document.AddDocumentElement(QStringLiteral("ZuvoProject"));
@@ -36,6 +40,52 @@ void SaveProject(const QString& path, const QList<TProjectAction>& actions)
     document.Save(path);
 }
 
+QString ResolvedProjectPath(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? path : target;
+}
+
+namespace {
+
+bool IsBlank(QChar c) { return c.unicode() <= 32; }
+bool IsControl(QChar c) { return c.unicode() < 32 || c.unicode() == 127; }
+// What a stored path turns into something else: the separators of the list and of folders.
+bool IsSeparator(QChar c) { return c == u';' || c == u'\\'; }
+
+}  // namespace
+
+bool IsStorablePath(const QString& nativePath)
+{
+    if (std::any_of(nativePath.cbegin(), nativePath.cend(), [](QChar c) { return IsControl(c) || IsSeparator(c); }))
+        return false;
+    // Any name of the path may begin the stored form, relative to the project's folder.
+    for (const QString& part : nativePath.split(u'/', Qt::SkipEmptyParts)) {
+        if (IsBlank(part.front()) || IsBlank(part.back()) || !DrivePart(part).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+QString StorableName(const QString& name)
+{
+    QString safe = name;
+    for (QChar& c : safe) {
+        if (IsControl(c) || IsSeparator(c) || c == u':' || c == u'/')
+            c = u'_';
+    }
+    qsizetype begin = 0;
+    qsizetype end = safe.size();
+    while (begin < end && IsBlank(safe[begin]))
+        ++begin;
+    while (end > begin && IsBlank(safe[end - 1]))
+        --end;
+    return safe.sliced(begin, end - begin);
+}
+
 std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
 {
     // A file that is not there is a new project of that name, not a damaged one.
@@ -51,7 +101,7 @@ std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
     int frames = 0;
     try {
         const TXmlDocument document = TXmlDocument::Load(path, kProjectLimits);
-        const QString folder = ExtractFilePath(NativeToStored(QFileInfo(path).absoluteFilePath()));
+        const QString folder = ExtractFilePath(NativeToStored(QFileInfo(ResolvedProjectPath(path)).absoluteFilePath()));
         const TXmlNodeList children = TXmlDocument::ChildNodes(document.DocumentElement());
         for (int i = 0; i < children.count(); ++i) {
             entry = i;

@@ -638,6 +638,27 @@ TEST_F(ZipWriterTest, ArchiveThatCannotBeCreatedRaisesAndLeavesNothing)
     EXPECT_FALSE(QFileInfo::exists(encrypted.ZipName));
 }
 
+TEST_F(ZipWriterTest, AnArchiveNameThatIsALinkIsRefusedAndWhatItLeadsToKept)
+{
+    Make(QStringLiteral("zvk.xml"), "x");
+    WriteAll(Path(QStringLiteral("art.png")), "art");
+    for (const char* target : {"art.png", "missing.png"}) {
+        const QString link = Path(QStringLiteral("link.zvk"));
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(Path(QLatin1String(target)), link));
+        try {
+            Pack(link);
+            ADD_FAILURE() << target << ": written through the link";
+        } catch (const TError& error) {
+            EXPECT_EQ(error.Text(), link + QStringLiteral(" is a symbolic link: saving there would replace the file it "
+                                                          "leads to, so nothing was written"));
+        }
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+    }
+    EXPECT_EQ(ReadAll(Path(QStringLiteral("art.png"))), QByteArray("art"));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("missing.png"))));
+}
+
 TEST_F(ZipWriterTest, FullDiskRaisesAndLeavesNoPartialArchive)
 {
     Make(QStringLiteral("zvk.png"), RandomBytes(200000, 3));

@@ -330,6 +330,8 @@ TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
         {"GIF pixels run short", ReadGif, GifBuilder(2, 2, 2).Image(0, 0, 2, 2, {1, 1, 1}).Bytes(), "frame 1: "},
         {"GIF code size too large", ReadGif, GifBuilder(2, 2, 2).Image(0, 0, 1, 1, one, 0, 12).Bytes(),
          "frame 1 has a code size of 12 bits"},
+        {"GIF code size past 8", ReadGif, GifBuilder(2, 2, 2).Image(0, 0, 1, 1, one, 0, 11).Bytes(),
+         "frame 1 has a code size of 11 bits; a GIF's is at most 8"},
         {"WebP cut in half", ReadWebp, webp.left(webp.size() / 2), "the file ends early"},
         {"WebP chunk header alone", ReadWebp, webp.left(20), "the file ends early"},
         {"not a WebP", ReadWebp, QByteArray("RIFF\x10\0\0\0WEBPJUNKJUNKJUNKJUNK", 28), "not a WebP file"},

@@ -1,6 +1,8 @@
 #include "common/Error.h"
 #include "image/ImageDecoders.h"
+#include "package/PackageLayout.h"
 #include "packer/FrameImport.h"
+#include "packer/ProjectFile.h"
 #include "packer/SheetGridDialog.h"
 #include "support/TestEnv.h"
 
@@ -12,6 +14,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
 
 namespace {
 
@@ -46,6 +54,15 @@ bool SameSight(const QImage& a, const QImage& b)
 class FrameImportTest : public TempDirTest {
 protected:
     QString Project() const { return Path(QStringLiteral("pet.zvp")); }
+
+    // One opaque cell: what an import of it writes is decided by the name and folder alone.
+    static TSheetImage OneCell()
+    {
+        TSheetImage sheet{QImage(8, 8, QImage::Format_ARGB32), TTransparency::None};
+        sheet.Image.fill(qRgb(10, 20, 30));
+        return sheet;
+    }
+    static constexpr TSheetGrid kWhole{TSheetGrid::Kind::Count, 1, 1, {}};
 };
 
 TEST(FrameEntriesTest, ADelayTakesEntriesAtEightyMillisecondsEach)
@@ -143,20 +160,27 @@ TEST_F(FrameImportTest, AFailedImportLeavesNothingBehind)
     WriteAll(Path(QStringLiteral("cut.apng")), ReadAll(data.filePath(QStringLiteral("animation/apng_pillow.png"))).chopped(40));
     WriteAll(Path(QStringLiteral("cut.webp")), ReadAll(data.filePath(QStringLiteral("animation/webp_img2webp.webp"))).chopped(40));
     WriteAll(Path(QStringLiteral("cut.gif")), ReadAll(data.filePath(QStringLiteral("animation/gif_pillow.gif"))).chopped(20));
+    // Whole files with more frames than the project has room for.
+    QImage opaque(32, 32, QImage::Format_RGB32);
+    opaque.fill(Qt::red);
+    ASSERT_TRUE(opaque.save(Path(QStringLiteral("four.png"))));
+    ASSERT_TRUE(QFile::copy(data.filePath(QStringLiteral("animation/gif_pillow.gif")), Path(QStringLiteral("hop.gif"))));
     const QStringList before = Listing(temp_.path());
     const TSheetGrid grid{TSheetGrid::Kind::Count, 2, 2, {}};
     const struct {
         const char* file;
         bool sheet;
+        int room = kMaxPackageFrames;
     } cases[] = {{"clear.png", true},  {"note.png", true},  {"text.gif", false}, {"note.png", false},
-                 {"cut.apng", false}, {"cut.webp", false}, {"cut.gif", false},  {"missing.gif", false}};
+                 {"cut.apng", false}, {"cut.webp", false}, {"cut.gif", false},  {"missing.gif", false},
+                 {"four.png", true, 3}, {"hop.gif", false, 1}};
     for (const auto& c : cases) {
         const QString path = Path(QString::fromLatin1(c.file));
         try {
             if (c.sheet)
-                ImportSpriteSheet(path, Project(), grid);
+                ImportSpriteSheet(path, Project(), grid, c.room);
             else
-                ImportAnimation(path, Project());
+                ImportAnimation(path, Project(), c.room);
             ADD_FAILURE() << c.file << " was imported";
         } catch (const TError& error) {
             EXPECT_TRUE(error.Text().startsWith(path + QStringLiteral(": "))) << error.Text().toStdString();
@@ -196,6 +220,85 @@ TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedAtThePetsPace)
                 << c.file << " frame " << i;
         }
     }
+}
+
+TEST_F(FrameImportTest, FrameFoldersAreNamedSoThatTheProjectKeepsTheirPaths)
+{
+    const struct {
+        const char* source;
+        const char* folder;
+    } cases[] = {{"a\\b.gif", "a_b"},   {"x;y.gif", "x_y"},  {" cat .gif", "cat"},
+                 {"c:at.gif", "c_at"},  {"bell\x07.gif", "bell_"}, {"  .gif", "frames"}};
+    for (const auto& c : cases) {
+        const QStringList frames = ImportSpriteSheet(OneCell(), Path(QString::fromLatin1(c.source)), Project(), kWhole);
+        EXPECT_EQ(frames, QStringList{Path(QString::fromLatin1(c.folder) + QStringLiteral("/000.png"))}) << c.source;
+        SaveProject(Project(), {{QStringLiteral("A"), frames, {}}});
+        TActionModel read;
+        ASSERT_EQ(LoadProject(Project(), read), std::nullopt);
+        EXPECT_EQ(read.Read().first().Fragments, frames) << c.source;
+    }
+    // A project in a folder whose path the file cannot keep takes no frames there.
+    const QString odd = Path(QStringLiteral("a;b/pet.zvp"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(odd).path()));
+    EXPECT_THROW(ImportSpriteSheet(OneCell(), Path(QStringLiteral("walk.png")), odd, kWhole), TError);
+    EXPECT_EQ(Listing(QFileInfo(odd).path()), QStringList{});
+}
+
+TEST_F(FrameImportTest, TheFramesFolderFollowsTheUmask)
+{
+    const struct {
+        mode_t umask;
+        mode_t folder;
+    } cases[] = {{077, 0700}, {022, 0755}, {002, 0775}};
+    for (const auto& c : cases) {
+        const mode_t old = ::umask(c.umask);
+        const QStringList frames = ImportSpriteSheet(OneCell(), Path(QStringLiteral("walk.png")), Project(), kWhole);
+        ::umask(old);
+        struct stat folder {};
+        ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(frames.first()).path()).constData(), &folder), 0);
+        EXPECT_EQ(folder.st_mode & 07777, c.folder) << std::oct << c.umask;
+    }
+}
+
+TEST_F(FrameImportTest, LeftoversOfImportsCutOffGoAtTheNextImportButNothingElse)
+{
+    const QString dead = QStringLiteral("999999999");  // beyond any process id
+    const QString self = QString::number(::getpid());
+    const QString outside = Path(QStringLiteral("outside"));
+    ASSERT_TRUE(QDir().mkpath(outside));
+    WriteAll(outside + QStringLiteral("/keep.png"), "mine");
+    const struct {
+        QString name;
+        bool link;
+        bool old;
+        bool removed;
+    } cases[] = {
+        {QStringLiteral(".zuvora-import-Ab12Cd"), false, true, true},  // from before names carried the process
+        {QStringLiteral(".zuvora-import-%1-Ab12Cd").arg(dead), false, true, true},
+        {QStringLiteral(".zuvora-import-%1-Ab12Cd").arg(self), false, true, false},  // its process runs
+        {QStringLiteral(".zuvora-import-%1-Ef34Gh").arg(dead), false, false, false},
+        {QStringLiteral(".zuvora-import-Xy98Zw"), true, true, false},
+        {QStringLiteral(".zuvora-import-other"), false, true, false},
+        {QStringLiteral("zuvora-import-Ab12Cd"), false, true, false},
+    };
+    const timespec twoDaysAgo{std::time(nullptr) - 2 * 24 * 60 * 60, 0};
+    const timespec times[2] = {twoDaysAgo, twoDaysAgo};
+    for (const auto& c : cases) {
+        const QString path = Path(c.name);
+        if (c.link) {
+            ASSERT_TRUE(QFile::link(outside, path));
+        } else {
+            ASSERT_TRUE(QDir().mkpath(path));
+            WriteAll(path + QStringLiteral("/000.png"), "frame");
+        }
+        if (c.old) {
+            ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+        }
+    }
+    ImportSpriteSheet(OneCell(), Path(QStringLiteral("walk.png")), Project(), kWhole);
+    for (const auto& c : cases)
+        EXPECT_EQ(QFileInfo(Path(c.name)).isSymLink() || QFileInfo::exists(Path(c.name)), !c.removed) << c.name.toStdString();
+    EXPECT_EQ(Listing(outside), QStringList{"keep.png"});
 }
 
 TEST(SheetGridDialogTest, TheGridFollowsTheNumbersAndStrikesSeeThroughCells)

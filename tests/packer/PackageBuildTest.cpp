@@ -370,6 +370,18 @@ TEST_F(PackageBuildTest, NothingOutsideTheWorkFolderIsEmptiedOrOverwritten)
     EXPECT_FALSE(Build({{"A", {frame}, {}}}, Path("pet")));
     EXPECT_TRUE(ShownError().contains(QStringLiteral("is a link"))) << ShownError().toStdString();
     EXPECT_EQ(QDir(victim).entryList(QDir::Files), QStringList{"keep.txt"});
+    // A package name that is a link, to a frame or to nothing yet, is refused before the build.
+    ASSERT_TRUE(QFile::remove(packer));
+    for (const QString& target : {frame, Path(QStringLiteral("new.png"))}) {
+        const QString link = Path(QStringLiteral("link.zvk"));
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(target, link));
+        EXPECT_FALSE(Build({{"A", {frame}, {}}}, link));
+        EXPECT_EQ(ShownError(), QStringLiteral("Error : ") + link + QStringLiteral(" is a symbolic link: saving there "
+                                                                                 "would replace the file it leads to, so nothing was written"));
+        EXPECT_EQ(memo_, QStringList{ShownError()});  // nothing composed
+    }
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("new.png"))));
     EXPECT_EQ(ReadAll(Path(QStringLiteral("proj.zvk"))), QByteArray("<ZuvoProject/>"));
     EXPECT_EQ(ReadAll(art), ReadAll(frame));
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("out/.zvk"))));

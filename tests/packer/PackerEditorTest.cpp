@@ -1,3 +1,4 @@
+#include "package/PackageLayout.h"
 #include "packer/PackerEditor.h"
 #include "packer/ProjectFile.h"
 #include "packer/RecentProjects.h"
@@ -343,7 +344,8 @@ TEST_F(PackerEditorTest, FramesWhosePathsASaveWouldChangeAreLeftOutWithAReason)
     MakeActions(QStringLiteral("A"), 0);
     editor_.SelectAction(0);
     const QStringList refused{Path("a;b.png"), Path(" lead.png"), Path("trail.png "), Path("tab\t.png"),
-                              Path("bell\x07.png"), Path(" folder/f.png"), Path("del\x7f.png")};
+                              Path("bell\x07.png"), Path(" folder/f.png"), Path("del\x7f.png"),
+                              Path("back\\slash.png"), Path("c:drive.png")};
     const QStringList kept{Path("mid dle.png"), Path("b.png")};
     prompts_.openFilesAnswers = {refused + kept};
     editor_.AddFiles(TPackerEditor::List::Fragments);
@@ -357,6 +359,63 @@ TEST_F(PackerEditorTest, FramesWhosePathsASaveWouldChangeAreLeftOutWithAReason)
     TActionModel read;
     ASSERT_EQ(LoadProject(Path("pet.zvp"), read), std::nullopt);
     EXPECT_EQ(read.Read().first().Fragments, kept);
+}
+
+TEST_F(PackerEditorTest, ALinkIsNeverSavedThroughAndAProjectOpenedThroughOneIsWhatItLeadsTo)
+{
+    MakeActions(QStringLiteral("A"));
+    const QString art = Path(QStringLiteral("art.png"));
+    WriteAll(art, "art");
+    const QString link = Path(QStringLiteral("link.zvp"));
+    ASSERT_TRUE(QFile::link(art, link));
+    prompts_.saveFileAnswers = {link};
+    EXPECT_FALSE(editor_.FileSaveAs());
+    EXPECT_EQ(ReadAll(art), QByteArray("art"));
+    ASSERT_FALSE(prompts_.messages.isEmpty());
+    EXPECT_TRUE(prompts_.messages.last().text.endsWith(link + QStringLiteral(" is a symbolic link: saving there would "
+                                                                             "replace the file it leads to, so nothing was written")))
+        << prompts_.messages.last().text.toStdString();
+
+    // Its frames are found beside the file, and a save replaces the file, keeping the link.
+    ASSERT_TRUE(QDir().mkpath(Path(QStringLiteral("real"))));
+    const QString real = Path(QStringLiteral("real/p.zvp"));
+    SaveProject(real, {{QStringLiteral("W"), {Path(QStringLiteral("real/w.png"))}, {}}});
+    const QString opened = Path(QStringLiteral("p.zvp"));
+    ASSERT_TRUE(QFile::link(real, opened));
+    prompts_.saveChoices = {Prompts::SaveChoice::Discard};
+    editor_.OpenProject(opened);
+    EXPECT_EQ(editor_.ProjectFileName(), real);
+    ASSERT_EQ(editor_.Actions().Count(), 1);
+    EXPECT_EQ(editor_.Actions().Read()[0].Fragments, QStringList{Path(QStringLiteral("real/w.png"))});
+    editor_.NewAction();
+    ASSERT_TRUE(editor_.FileSave());
+    EXPECT_TRUE(QFileInfo(opened).isSymLink());
+    TActionModel read;
+    LoadProject(real, read);
+    EXPECT_EQ(read.Count(), 2);
+}
+
+TEST_F(PackerEditorTest, AnImportThatWouldPassTheProjectsFramesIsRefusedWithTheFigures)
+{
+    // A project one frame short of what it may hold.
+    QString stored;
+    for (int i = 1; i < kMaxPackageFrames; ++i)
+        stored += QStringLiteral("f.png;");
+    const QString project = Path(QStringLiteral("full.zvp"));
+    WriteAll(project, "<ZuvoProject><Action><Name>A</Name><ActionFragment>" + stored.toUtf8() +
+                          "</ActionFragment></Action></ZuvoProject>");
+    editor_.OpenProject(project);
+    editor_.SelectAction(0);
+    const QString gif = Path(QStringLiteral("hop.gif"));
+    ASSERT_TRUE(QFile::copy(QDir(TestDataFolder()).filePath(QStringLiteral("animation/gif_pillow.gif")), gif));
+    prompts_.openFilesAnswers = {{gif}};
+    editor_.AddFiles(TPackerEditor::List::Fragments);
+    EXPECT_EQ(Shown().size(), kMaxPackageFrames - 1);
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_TRUE(prompts_.messages[0].text.endsWith(QStringLiteral("but the project has room for 1 more of the 50000 "
+                                                                  "frames it may hold")))
+        << prompts_.messages[0].text.toStdString();
+    EXPECT_EQ(QDir(temp_.path()).entryList({"hop*", ".zuvora-import-*"}, QDir::Dirs | QDir::Hidden), QStringList{});
 }
 
 // Every kind of edit, undone, gives back the project file's bytes as they were before it, and

@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
+
+#include <signal.h>
 
 #include <algorithm>
 #include <memory>
@@ -14,6 +18,30 @@
 #include <tuple>
 
 namespace {
+
+// A GIF of `frames` frames, each one pixel of a `side` square screen shown for `delayCs`
+// hundredths of a second.
+QByteArray Gif(int side, int frames, int delayCs)
+{
+    QByteArray gif("GIF89a");
+    const auto u16 = [&gif](int value) {
+        gif.append(static_cast<char>(value & 0xFF));
+        gif.append(static_cast<char>(value >> 8));
+    };
+    u16(side);
+    u16(side);
+    gif.append("\x80\0\0" "\0\0\0" "\xFF\xFF\xFF", 9);  // a global table of black and white
+    for (int i = 0; i < frames; ++i) {
+        gif.append("\x21\xF9\x04\0", 4);
+        u16(delayCs);
+        gif.append("\0\0", 2);
+        gif.append(',');
+        for (const int field : {0, 0, 1, 1})
+            u16(field);
+        gif.append("\0\x02\x02\x4C\x01\0", 6);  // no local table; clear, white, end in 3-bit codes
+    }
+    return gif + ';';
+}
 
 // Size of the raw deflate stream the writer makes (level 6).
 qsizetype DeflatedSize(const QByteArray& data) { return ziptest::RawDeflate(data, 6).size(); }
@@ -362,4 +390,93 @@ TEST_F(ZvkTest, InfoOnAManifestReadInPartNamesTheReasonAndFails)
     const ZvkRun info = Zvk({"info", Path(QStringLiteral("many.zvk"))});
     EXPECT_EQ(info.code, 1);
     EXPECT_TRUE(info.err.contains(QStringLiteral("more than %1 actions").arg(kMaxPackageActions))) << info.err.toStdString();
+}
+
+TEST_F(ZvkTest, ImportRefusesWhatTheProjectCannotKeepBeforeWritingAnything)
+{
+    QImage still(4, 4, QImage::Format_RGB32);
+    still.fill(Qt::blue);
+    for (const char* name : {"still.png", "a\\b.png"})
+        ASSERT_TRUE(still.save(Path(QLatin1String(name)), "PNG"));
+    // Seven frames of 655.35 s: 57,344 entries at 80 ms each.
+    WriteAll(Path(QStringLiteral("slow.gif")), Gif(4, 7, 65535));
+    QByteArray full;
+    for (int i = 0; i < kMaxPackageFrames; ++i)
+        full += "still.png;";
+    WriteAll(Path(QStringLiteral("full.zvp")), "<ZuvoProject><Action><Name>A</Name><ActionFragment>" + full +
+                                                   "</ActionFragment></Action></ZuvoProject>");
+    const QByteArray fullBytes = ReadAll(Path(QStringLiteral("full.zvp")));
+    const struct {
+        const char* file;
+        const char* project;
+        QStringList options;
+        QString error;
+    } cases[] = {
+        {"a\\b.png", "pet.zvp", {}, Path("a\\b.png") + ": its path contains \";\", \"\\\", a control character"},
+        {"still.png", "pet.zvp", {"--action", "a\x01" "b"}, "The action's name holds a control character (code 1)"},
+        {"still.png", "pet.zvp", {"--action", "   "}, "The action's name is only blanks"},
+        {"slow.gif", "pet.zvp", {}, Path("slow.gif") + ": its frames would take at least 57344 entries of the frame list "
+                                                       "at 80 ms each, but the project has room for 50000 more of the "
+                                                       "50000 frames it may hold"},
+        {"still.png", "full.zvp", {}, Path("full.zvp") + " holds 1 actions and 50000 frames; a project holds at most "
+                                                         "10000 actions and 50000 frames"},
+    };
+    const QStringList before = QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const auto& c : cases) {
+        const ZvkRun run = Zvk(QStringList{"import", Path(QLatin1String(c.file)), Path(QLatin1String(c.project))} + c.options);
+        EXPECT_EQ(run.code, 1) << c.file;
+        EXPECT_TRUE(run.err.startsWith(c.error)) << run.err.toStdString();
+        EXPECT_EQ(QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before) << c.file;
+    }
+    EXPECT_TRUE(ReadAll(Path(QStringLiteral("full.zvp"))) == fullBytes);
+}
+
+TEST_F(ZvkTest, ImportThroughALinkToTheProjectPutsTheFramesBesideTheFileItLeadsTo)
+{
+    ASSERT_TRUE(QDir().mkpath(Path(QStringLiteral("real"))));
+    ASSERT_TRUE(QDir().mkpath(Path(QStringLiteral("other"))));
+    const QString gif = Path(QStringLiteral("hop.gif"));
+    WriteAll(gif, Gif(4, 2, 10));
+    const QString real = Path(QStringLiteral("real/pet.zvp"));
+    ASSERT_EQ(Zvk({"import", gif, real}).code, 0);
+    const QString link = Path(QStringLiteral("other/link.zvp"));
+    ASSERT_TRUE(QFile::link(real, link));
+    const ZvkRun run = Zvk({"import", gif, link});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("real/hop-2/000.png"))));
+    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("other/hop"))));
+    EXPECT_TRUE(ReadAll(real).contains("<ActionFragment>hop-2\\000.png;hop-2\\001.png;</ActionFragment>"))
+        << ReadAll(real).toStdString();
+}
+
+TEST_F(ZvkTest, AnImportStoppedBySignalLeavesNoTemporaryFolder)
+{
+    const QString gif = Path(QStringLiteral("long.gif"));
+    WriteAll(gif, Gif(128, 10000, 0));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        QProcess process;
+        // Started in the background a test may have SIGINT ignored; the person's Ctrl+C is not.
+        process.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
+        process.start(QStringLiteral(ZVK_BINARY), {"import", gif, Path(QStringLiteral("pet.zvp"))});
+        ASSERT_TRUE(process.waitForStarted());
+        // Once frames are being written.
+        QElapsedTimer waited;
+        waited.start();
+        QStringList staging;
+        while (waited.elapsed() < 60000) {
+            staging = QDir(temp_.path()).entryList({".zuvora-import-*"}, QDir::Dirs | QDir::Hidden);
+            if (!staging.isEmpty() && !QDir(Path(staging.first())).isEmpty())
+                break;
+            QThread::msleep(2);
+        }
+        ASSERT_FALSE(staging.isEmpty()) << signal;
+        ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << signal;
+        EXPECT_TRUE(process.readAllStandardError().contains("long.gif: the import was interrupted")) << signal;
+        EXPECT_EQ(QDir(temp_.path()).entryList({".zuvora-import-*", "long"}, QDir::Dirs | QDir::Hidden), QStringList{})
+            << signal;
+        EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("pet.zvp"))));
+    }
 }

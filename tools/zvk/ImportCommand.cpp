@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <signal.h>
+
 #include <optional>
 
 namespace {
@@ -45,17 +47,36 @@ std::optional<TSheetGrid> GridOption(const TArguments& arguments)
     return grid;
 }
 
-// The frames of `file` as the packer's Add or Import Sprite Sheet would list them.
-QStringList Frames(const QString& file, const QString& project, const std::optional<TSheetGrid>& grid)
+// The frames of `file` as the packer's Add or Import Sprite Sheet would list them, at most
+// `room` entries.
+QStringList Frames(const QString& file, const QString& project, const std::optional<TSheetGrid>& grid, int room)
 {
     if (grid)
-        return ImportSpriteSheet(file, project, *grid);
+        return ImportSpriteSheet(file, project, *grid, room);
     if (IsImportedImage(file))
-        return ImportAnimation(file, project);
+        return ImportAnimation(file, project, room);
     const QString format = DetectImageFormat(file);
     if (!IsDecodableFormat(format))
         throw TError(file + QStringLiteral(": not an image the packer takes (PNG, JPEG, BMP, GIF, APNG or WebP)"));
+    if (!IsStorablePath(file))
+        throw TError(QStringLiteral("%1: its path %2").arg(file, kUnstorablePath));
     return {file};
+}
+
+// Ctrl+C or a kill stops the import at its next frame, so that its temporary folder goes
+// with it. The handler is reset when it runs: a second one ends the program at once.
+void StopImportOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = InterruptImports;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        // One ignored from the start, as a job in the background is, stays ignored.
+        struct sigaction old {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
 }
 
 }  // namespace
@@ -67,9 +88,16 @@ int ImportCommand(const TArguments& arguments)
     const QStringList& args = arguments.Expect(2);
     const std::optional<TSheetGrid> grid = GridOption(arguments);
     const QString file = QFileInfo(args[0]).absoluteFilePath();
-    const QString project = WithProjectExtension(QFileInfo(args[1]).absoluteFilePath());
+    // Through a link, the project is the file it leads to: its frames go beside that file.
+    const QString project = ResolvedProjectPath(WithProjectExtension(QFileInfo(args[1]).absoluteFilePath()));
     if (!QFileInfo(file).isFile()) {
         PrintErr(args[0] + QStringLiteral(" does not exist!"));
+        return 1;
+    }
+    const QString name =
+        arguments.Options.value(QStringLiteral("--action"), QFileInfo(file).completeBaseName()).left(kMaxActionName);
+    if (const QString problem = ActionNameProblem(name); !problem.isEmpty()) {
+        PrintErr(QStringLiteral("The action's name %1.").arg(problem));
         return 1;
     }
     TActionModel actions;
@@ -80,10 +108,28 @@ int ImportCommand(const TArguments& arguments)
             return 1;
         }
     }
-    const QString name =
-        arguments.Options.value(QStringLiteral("--action"), QFileInfo(file).completeBaseName()).left(kMaxActionName);
-    const QStringList frames = Frames(file, project, grid);
+    // A project past its limits would be read back in part: refused before anything is written.
     QList<TProjectAction> projectActions = actions.Read();
+    qsizetype held = 0;
+    for (const TProjectAction& action : projectActions)
+        held += action.Fragments.size();
+    if (projectActions.size() >= kMaxPackageActions || held >= kMaxPackageFrames) {
+        PrintErr(QStringLiteral("%1 holds %2 actions and %3 frames; a project holds at most %4 actions and %5 frames")
+                     .arg(project).arg(projectActions.size()).arg(held).arg(kMaxPackageActions).arg(kMaxPackageFrames));
+        return 1;
+    }
+    StopImportOnSignals();
+    QStringList frames;
+    try {
+        frames = Frames(file, project, grid, static_cast<int>(kMaxPackageFrames - held));
+    } catch (const TError& error) {
+        if (const int signal = ImportInterruption(); signal != 0) {
+            // The frames written so far are gone; the program ends as the signal ends it.
+            PrintErr(error.Text());
+            ::raise(signal);
+        }
+        throw;
+    }
     projectActions.append({name, frames, {}});
     try {
         SaveProject(project, projectActions);
