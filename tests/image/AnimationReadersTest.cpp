@@ -238,6 +238,7 @@ TEST_F(AnimationReadersTest, FramesMatchAnotherDecoder)
         {"gif_still.gif", ReadGif, {0}, true, 0},
         {"webp_dispose_background.webp", ReadWebp, {20, 80, 130, 500}, true, 0},
         {"webp_blend.webp", ReadWebp, {20, 80, 130, 500}, true, 0},
+        {"webp_rules.webp", ReadWebp, {100, 110, 120, 130, 140}, true, 0},
         {"webp_img2webp.webp", ReadWebp, {80, 130, 500}, true, 0},
         {"webp_img2webp_lossy.webp", ReadWebp, {20, 80, 130}, true, 3},
         {"webp_still_lossless.webp", ReadWebp, {0}, true, 0},
@@ -293,6 +294,28 @@ TEST_F(AnimationReadersTest, GifFramesAreClippedToTheScreenOrSpanAnEmptyOne)
         for (std::size_t i = 0; i < c.frames.size(); ++i)
             EXPECT_EQ(sink.frames[i], c.frames[i]) << "frame " << i;
     }
+}
+
+TEST_F(AnimationReadersTest, GifRestoringPutsBackOnlyWhatTheFrameCovered)
+{
+    // Restoring after the first frame clears, as nothing was drawn before it; a frame cut
+    // by the screen's edge restores its visible part; the last frame's disposal shows nowhere.
+    const QByteArray gif = GifBuilder(3, 2, 4)
+                               .Control(3, 0)
+                               .Image(0, 0, 2, 1, {1, 1})
+                               .Image(1, 1, 2, 1, {2, 2})
+                               .Control(3, 0)
+                               .Image(2, 0, 2, 2, {3, 3, 3, 3})
+                               .Control(3, 0)
+                               .Image(0, 0, 1, 1, {1})
+                               .Bytes();
+    FrameCollector sink;
+    ReadGif(gif, QStringLiteral("restore.gif"), sink);
+    const std::vector<QImage> expected{Drawn({"11.", "..."}), Drawn({"...", ".22"}), Drawn({"..3", ".23"}),
+                                       Drawn({"1..", ".22"})};
+    ASSERT_EQ(sink.frames.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(sink.frames[i], expected[i]) << "frame " << i;
 }
 
 TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
