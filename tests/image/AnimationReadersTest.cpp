@@ -206,6 +206,16 @@ QByteArray WithCanvas(QByteArray webp, int width, int height)
     return webp;
 }
 
+// The still lossless image with its header claiming another size.
+QByteArray LosslessClaiming(QByteArray webp, int width, int height)
+{
+    EXPECT_EQ(webp.mid(12, 4), QByteArray("VP8L"));
+    const quint32 bits = qFromLittleEndian<quint32>(webp.constData() + 21);
+    qToLittleEndian((bits & ~0x0FFFFFFFu) | static_cast<quint32>(width - 1) | static_cast<quint32>(height - 1) << 14,
+                    webp.data() + 21);
+    return webp;
+}
+
 // The animation with its first frame repeated `count` times in place of its frames, which
 // are its last chunks.
 QByteArray WithFrames(const QByteArray& webp, int count)
@@ -382,7 +392,8 @@ TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
 TEST_F(AnimationReadersTest, LargeClaimsAreRefusedBeforeAnyPixelMemory)
 {
     const QByteArray webp = ReadAll(DataPath(QStringLiteral("webp_dispose_background.webp")));
-    ASSERT_FALSE(webp.isEmpty());
+    const QByteArray lossless = ReadAll(DataPath(QStringLiteral("webp_still_lossless.webp")));
+    ASSERT_FALSE(webp.isEmpty() || lossless.isEmpty());
     const std::vector<int> one{1};
     const struct {
         const char* what;
@@ -397,6 +408,13 @@ TEST_F(AnimationReadersTest, LargeClaimsAreRefusedBeforeAnyPixelMemory)
         {"WebP beyond the limits", ReadWebp, WithCanvas(webp, 16384, 16384), "4 frames of 16384 by 16384 pixels are too large",
          {0, 0}},
         {"WebP within the limits", ReadWebp, WithCanvas(webp, 8192, 8192), "refused", {8192, 8192}},
+        // libwebp decodes a lossless image whole before handing it over: a second canvas.
+        {"WebP frame decoded beside its canvas", ReadWebp, LosslessClaiming(lossless, 16384, 16384),
+         "frame 1 of 16384 by 16384 pixels takes 1024 MB to decode beside the canvas of 16384 by 16384 pixels, more "
+         "than the 1024 MB an animation may take",
+         {0, 0}},
+        {"WebP frame decoded beside a smaller canvas", ReadWebp, LosslessClaiming(lossless, 8192, 8192), "refused",
+         {8192, 8192}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
