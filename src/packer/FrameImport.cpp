@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace {

@@ -38,7 +38,6 @@
 
 #include <atomic>
 #include <exception>
-#include <new>
 #include <thread>
 
 namespace {
