@@ -163,7 +163,8 @@ QRgb Blend(QRgb source, QRgb target)
     const std::uint32_t total = alpha + under;
     const std::uint32_t scale = (std::uint32_t{1} << 24) / total;
     const auto mix = [&](int s, int t) {
-        return static_cast<int>(((static_cast<std::uint32_t>(s) * alpha + static_cast<std::uint32_t>(t) * under) * scale) >> 24);
+        const std::uint32_t unscaled = static_cast<std::uint32_t>(s) * alpha + static_cast<std::uint32_t>(t) * under;
+        return static_cast<int>((unscaled * scale) >> 24);  // below 255 * 2^24: no overflow
     };
     return qRgba(mix(qRed(source), qRed(target)), mix(qGreen(source), qGreen(target)), mix(qBlue(source), qBlue(target)),
                  static_cast<int>(total));

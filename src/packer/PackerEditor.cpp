@@ -357,10 +357,9 @@ QString TPackerEditor::ChooseSpriteSheet()
 std::optional<TSheetImage> TPackerEditor::LoadSpriteSheet(const QString& path)
 {
     std::optional<TSheetImage> sheet;
+    const auto work = [&](const TImportProgress& progress) { sheet = LoadSheetImage(path, progress); };
     if (importing_ || RunImport(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()),
-                                path + QStringLiteral(": there is not enough memory to open it"),
-                                [&](const TImportProgress& progress) { sheet = LoadSheetImage(path, progress); }) !=
-                          TImportOutcome::Done)
+                                path + QStringLiteral(": there is not enough memory to open it"), work) != TImportOutcome::Done)
         return std::nullopt;
     return sheet;
 }
@@ -371,10 +370,11 @@ bool TPackerEditor::ImportSpriteSheet(const TSheetImage& sheet, const QString& p
         return false;
     const QString project = projectFileName_;
     QStringList frames;
+    const auto work = [&](const TImportProgress& progress) {
+        frames = ::ImportSpriteSheet(sheet, path, project, grid, progress);
+    };
     if (RunImport(QStringLiteral("Writing the frames of %1").arg(QFileInfo(path).fileName()),
-                  path + QStringLiteral(": there is not enough memory to import its frames"),
-                  [&](const TImportProgress& progress) { frames = ::ImportSpriteSheet(sheet, path, project, grid, progress); }) !=
-        TImportOutcome::Done)
+                  path + QStringLiteral(": there is not enough memory to import its frames"), work) != TImportOutcome::Done)
         return false;
     Edit(QStringLiteral("Import Sprite Sheet"), [&] { fragments_.AppendFiles(frames); });
     return true;
