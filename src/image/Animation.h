@@ -35,6 +35,10 @@ public:
     // Every frame in order: the whole canvas as ARGB32 with straight alpha, shown for
     // `delayMs` milliseconds. `canvas` is only valid during the call.
     virtual void Frame(const QImage& canvas, int delayMs) = 0;
+    // Polled between frames and between the rows of a frame, on the reading thread (a flag
+    // set from elsewhere must be atomic): true stops the reading with the reason
+    // "cancelled".
+    virtual bool Cancelled() const { return false; }
 };
 
 // Each reads a whole file's bytes and raises TError "<name>: <reason>" for damaged data or

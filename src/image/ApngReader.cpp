@@ -547,8 +547,8 @@ QRgb Over(QRgb source, QRgb target)
 // Puts the decoded rows of one frame onto the canvas.
 class FrameComposer : public TImageSink {
 public:
-    FrameComposer(QImage& canvas, const FrameControl& frame, const QString& name)
-        : canvas_(canvas), frame_(frame), name_(name)
+    FrameComposer(QImage& canvas, const FrameControl& frame, const QString& name, const TAnimationSink& sink)
+        : canvas_(canvas), frame_(frame), name_(name), sink_(sink)
     {
     }
 
@@ -569,10 +569,13 @@ public:
             target[x] = Over(pixels[x], target[x]);
     }
 
+    bool Cancelled() const override { return sink_.Cancelled(); }
+
 private:
     QImage& canvas_;
     const FrameControl& frame_;
     const QString& name_;
+    const TAnimationSink& sink_;
 };
 
 // Copies the frame's region of the canvas out to `saved`, or back.
@@ -617,12 +620,17 @@ void ReadApng(const QByteArray& data, const QString& name, TAnimationSink& sink)
     std::vector<QRgb> saved;
     for (std::size_t i = 0; i < layout.frames.size(); ++i) {
         const FrameControl& frame = layout.frames[i];
-        // Nothing before the first frame to go back to: it is cleared instead.
-        const std::uint8_t dispose = i == 0 && frame.dispose == kDisposePrevious ? kDisposeBackground : frame.dispose;
+        if (sink.Cancelled())
+            Fail(name, QStringLiteral("cancelled"));
+        // Nothing before the first frame to go back to: it is cleared instead. After the
+        // last, nothing is shown to need the disposal.
+        std::uint8_t dispose = i == 0 && frame.dispose == kDisposePrevious ? kDisposeBackground : frame.dispose;
+        if (i + 1 == layout.frames.size())
+            dispose = kDisposeNone;
         if (dispose == kDisposePrevious)
             SaveRegion(canvas, frame, saved);
         const QString frameName = layout.frames.size() == 1 ? name : QStringLiteral("%1: frame %2").arg(name).arg(i);
-        FrameComposer composer(canvas, frame, frameName);
+        FrameComposer composer(canvas, frame, frameName, sink);
         DecodePngData(FramePng(data, layout, frame), frameName, composer);
         sink.Frame(canvas, frame.delayMs);
         if (dispose == kDisposeBackground)

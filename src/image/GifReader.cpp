@@ -245,7 +245,8 @@ int InterlacedRow(int line, int height)
 
 // Decodes one frame line by line onto the canvas. The giflib frame is positioned right
 // after the image descriptor.
-void DrawFrame(GifFileType* gif, const TGifFrame& frame, int number, const QString& name, QImage& canvas)
+void DrawFrame(GifFileType* gif, const TGifFrame& frame, int number, const QString& name, QImage& canvas,
+               const TAnimationSink& sink)
 {
     if (frame.Width == 0 || frame.Height == 0) {
         // No pixels to read, but the image data still has to be passed over.
@@ -276,6 +277,8 @@ void DrawFrame(GifFileType* gif, const TGifFrame& frame, int number, const QStri
     const int x1 = std::min(frame.Left + frame.Width, canvas.width());
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
     for (int i = 0; i < frame.Height; ++i) {
+        if (sink.Cancelled())
+            Fail(name, QStringLiteral("cancelled"));
         if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR)
             FailGif(name, number, gif->Error);
         // Every index is checked, drawn or clipped; none can pass a table of 256.
@@ -365,7 +368,10 @@ void ReadGif(const QByteArray& data, const QString& name, TAnimationSink& sink)
     if (canvas.isNull())
         Fail(name, QStringLiteral("out of memory"));
     canvas.fill(0);
-    std::vector<QRgb> saved;  // under a frame disposed of by restoring
+    // Under a frame disposed of by restoring: its own rectangle alone, and only while there
+    // is something to restore and a frame after it to see it.
+    std::vector<QRgb> saved;
+    bool blank = true;  // nothing drawn yet: restoring is clearing
     std::size_t next = 0;
     for (;;) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
@@ -373,6 +379,8 @@ void ReadGif(const QByteArray& data, const QString& name, TAnimationSink& sink)
             FailGif(name, static_cast<int>(next) + 1, gif->Error);
         if (type == TERMINATE_RECORD_TYPE)
             break;
+        if (sink.Cancelled())
+            Fail(name, QStringLiteral("cancelled"));
         if (type == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* block = nullptr;
@@ -396,13 +404,18 @@ void ReadGif(const QByteArray& data, const QString& name, TAnimationSink& sink)
             Fail(name, QStringLiteral("frame %1 is damaged").arg(number));
 
         const TCanvasArea area = ClipToCanvas(frame, canvas);
-        if (frame.Disposal == TDisposal::Restore)
+        const bool last = next == layout.Frames.size();
+        TDisposal disposal = last ? TDisposal::Keep : frame.Disposal;
+        if (disposal == TDisposal::Restore && blank)
+            disposal = TDisposal::Clear;
+        if (disposal == TDisposal::Restore)
             SaveArea(canvas, area, saved);
-        DrawFrame(gif.get(), frame, number, name, canvas);
+        DrawFrame(gif.get(), frame, number, name, canvas, sink);
+        blank = false;
         sink.Frame(canvas, frame.DelayMs);
-        if (frame.Disposal == TDisposal::Restore)
+        if (disposal == TDisposal::Restore)
             RestoreArea(canvas, area, &saved);
-        else if (frame.Disposal == TDisposal::Clear)
+        else if (disposal == TDisposal::Clear)
             RestoreArea(canvas, area, nullptr);
     }
     if (next != layout.Frames.size())

@@ -36,8 +36,12 @@ public:
     }
     void Row(int y, const QRgb* pixels) override
     {
-        std::memcpy(image.scanLine(y), pixels, static_cast<std::size_t>(image.width()) * sizeof(QRgb));
+        uchar* row = image.scanLine(y);
+        if (reinterpret_cast<const uchar*>(pixels) != row)
+            std::memcpy(row, pixels, static_cast<std::size_t>(image.width()) * sizeof(QRgb));
     }
+    // ARGB32 rows follow one another without padding.
+    QRgb* WholeImage() override { return reinterpret_cast<QRgb*>(image.bits()); }
 
 private:
     const QString& path_;

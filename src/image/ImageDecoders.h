@@ -32,6 +32,11 @@ public:
     // thread (a flag set from elsewhere must be atomic): true stops the decode with the
     // reason "cancelled".
     virtual bool Cancelled() const { return false; }
+    // A sink that keeps the whole image may offer it, Width x Height values in rows one
+    // after another, once Begin is over: an interlaced PNG, whose passes each fill part of
+    // every row, is then put together there rather than in a copy, and Row hands the sink
+    // its own rows.
+    virtual QRgb* WholeImage() { return nullptr; }
 };
 
 // A JPEG may hold at most this many scans (as djpeg -maxscans): each costs a pass over

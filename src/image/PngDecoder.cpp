@@ -153,8 +153,10 @@ void DecodePng(PngReader& reader, const QString& path, TImageSink* sink, TImageI
     if (sink == nullptr)
         return;
     sink->Begin(info);
-    std::vector<QRgb> rows(static_cast<std::size_t>(info.Width) * static_cast<std::size_t>(passes == 1 ? 1 : info.Height));
-    if (!PngRows(reader.png, info.Height, passes, rows.data(), static_cast<std::size_t>(info.Width), sink))
+    const auto width = static_cast<std::size_t>(info.Width);
+    QRgb* whole = passes == 1 ? nullptr : sink->WholeImage();
+    std::vector<QRgb> rows(whole != nullptr ? 0 : width * static_cast<std::size_t>(passes == 1 ? 1 : info.Height));
+    if (!PngRows(reader.png, info.Height, passes, whole != nullptr ? whole : rows.data(), width, sink))
         Raise(path, reader.error);
 }
 

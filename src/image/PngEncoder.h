@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
+
+#include <functional>
 
 class QIODevice;
 
@@ -21,3 +24,8 @@ QByteArray EncodePng(const QImage& image, TPngKind kind);
 // The same, written to `device` as it is made, row by row; raises TError with the reason of
 // a failed write.
 void EncodePng(const QImage& image, TPngKind kind, QIODevice& device);
+// The `area` of `image` the same way. ARGB32 and RGB32 images are converted a row at a time
+// as they are written, so an area of a large image costs no copy of it. `cancelled` is
+// asked before every row; true stops the encoding with the reason "cancelled".
+void EncodePng(const QImage& image, const QRect& area, TPngKind kind, QIODevice& device,
+               const std::function<bool()>& cancelled);

@@ -122,6 +122,19 @@ void ReadAnimation(const QString& path, TAnimationSink& sink)
     throw TError(path + QStringLiteral(": not a GIF, PNG or WebP file"));
 }
 
+// Runs a step of an import: a failure that came of a cancellation is the cancellation.
+template <typename Work>
+auto Cancellable(const TImportProgress& progress, Work&& work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const TError&) {
+        if (progress.Stopped())
+            throw TImportCancelled{};
+        throw;
+    }
+}
+
 bool HasClearPixel(const QImage& argb)
 {
     for (int y = 0; y < argb.height(); ++y) {
@@ -156,13 +169,24 @@ public:
     // How many files there will be, so that their names sort in frame order.
     void Expect(int count) { digits_ = std::max(3, static_cast<int>(QString::number(std::max(count - 1, 0)).size())); }
 
-    QString Write(const QByteArray& png)
+    // Writes the `area` of `image` as the next frame's PNG file, encoded as it is written.
+    QString Write(const QImage& image, const QRect& area, TPngKind kind, const TImportProgress& progress)
     {
         ThrowIfInterrupted(source_);
         const QString name = QStringLiteral("%1.png").arg(names_.size(), digits_, 10, QLatin1Char('0'));
         QFile file(QDir(staging_.path()).filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(png) != png.size() || !file.flush())
-            throw TError(QStringLiteral("%1: %2 cannot be written: %3").arg(source_, file.fileName(), file.errorString()));
+        const auto fail = [&](const QString& reason) {
+            return TError(QStringLiteral("%1: %2 cannot be written: %3").arg(source_, file.fileName(), reason));
+        };
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            throw fail(file.errorString());
+        try {
+            EncodePng(image, area, kind, file, progress.Cancelled);
+        } catch (const TError& error) {
+            throw fail(error.Text());
+        }
+        if (!file.flush())
+            throw fail(file.errorString());
         names_.append(name);
         return name;
     }
@@ -219,12 +243,17 @@ private:
 // Writes every frame of an animation, keeping its alpha where the file can carry any.
 class AnimationWriter : public TAnimationSink {
 public:
-    AnimationWriter(const QString& path, FrameFolder& folder, int room) : path_(path), folder_(folder), room_(room) {}
+    AnimationWriter(const QString& path, FrameFolder& folder, int room, const TImportProgress& progress)
+        : path_(path), folder_(folder), room_(room), progress_(progress)
+    {
+    }
 
     void Begin(const TAnimationInfo& info) override
     {
         transparent_ = info.Transparent;
+        frames_ = info.FrameCount;
         folder_.Expect(info.FrameCount);
+        progress_.Report(0, frames_);
     }
 
     void Frame(const QImage& canvas, int delayMs) override
@@ -236,9 +265,12 @@ public:
                              .arg(path_).arg(std::int64_t{total_} + entries).arg(RoomText(room_)));
         total_ += entries;
         const bool alpha = transparent_ || HasClearPixel(canvas);
-        const QString name = folder_.Write(EncodePng(canvas, alpha ? TPngKind::Rgba : TPngKind::Rgb));
+        const QString name = folder_.Write(canvas, canvas.rect(), alpha ? TPngKind::Rgba : TPngKind::Rgb, progress_);
         entries_.append({name, entries});
+        progress_.Report(static_cast<int>(entries_.size()), frames_);
     }
+
+    bool Cancelled() const override { return progress_.Stopped(); }
 
     // The frame list's entries once the folder is in place.
     QStringList Entries(const QString& folder) const
@@ -257,30 +289,95 @@ private:
     const QString& path_;
     FrameFolder& folder_;
     int room_;
+    const TImportProgress& progress_;
     bool transparent_ = false;
+    int frames_ = 0;
     int total_ = 0;
     QList<std::pair<QString, int>> entries_;
 };
 
-// Keeps the first frame alone.
+// Keeps the first frame alone: the reader's own canvas, which it gives up as it stops here.
 class FirstFrame : public TAnimationSink {
 public:
     struct Done {};
+    explicit FirstFrame(const TImportProgress& progress) : progress_(progress) {}
     TSheetImage Sheet;
 
     void Begin(const TAnimationInfo& info) override { transparent_ = info.Transparent; }
     void Frame(const QImage& canvas, int) override
     {
-        Sheet.Image = canvas.copy();
-        if (Sheet.Image.isNull())
-            throw std::bad_alloc();
+        Sheet.Image = canvas;
         Sheet.Transparency = transparent_ || HasClearPixel(canvas) ? TTransparency::Partial : TTransparency::None;
         throw Done{};
     }
+    bool Cancelled() const override { return progress_.Stopped(); }
 
 private:
+    const TImportProgress& progress_;
     bool transparent_ = false;
 };
+
+// Reads no further than the header: the picture's size.
+class SizeOnly : public TAnimationSink {
+public:
+    struct Done {};
+    QSize Size;
+
+    void Begin(const TAnimationInfo& info) override
+    {
+        Size = QSize(info.Width, info.Height);
+        throw Done{};
+    }
+    void Frame(const QImage&, int) override {}
+};
+
+// Keeps a still picture whole, as straight ARGB32, within the limit of an animation.
+class WholeSheet : public TImageSink {
+public:
+    WholeSheet(const QString& path, const TImportProgress& progress) : path_(path), progress_(progress) {}
+    TSheetImage Sheet;
+
+    void Begin(const TImageInfo& info) override
+    {
+        if (std::int64_t{info.Width} * info.Height * 4 > kMaxAnimationBytes)
+            throw TError(QStringLiteral("%1: %2 by %3 pixels is too large").arg(path_).arg(info.Width).arg(info.Height));
+        Sheet.Image = QImage(info.Width, info.Height, QImage::Format_ARGB32);
+        if (Sheet.Image.isNull())
+            throw TError(path_ + QStringLiteral(": out of memory"));
+        Sheet.Transparency = info.Transparency;
+    }
+    void Row(int y, const QRgb* pixels) override
+    {
+        uchar* row = Sheet.Image.scanLine(y);
+        if (reinterpret_cast<const uchar*>(pixels) != row)
+            std::memcpy(row, pixels, static_cast<std::size_t>(Sheet.Image.width()) * sizeof(QRgb));
+        progress_.Report(y + 1, Sheet.Image.height());
+    }
+    bool Cancelled() const override { return progress_.Stopped(); }
+    // ARGB32 rows follow one another without padding.
+    QRgb* WholeImage() override { return reinterpret_cast<QRgb*>(Sheet.Image.bits()); }
+
+private:
+    const QString& path_;
+    const TImportProgress& progress_;
+};
+
+// The format of a still sheet by its first bytes; raises TError for one that is not taken.
+QString StillFormat(const QString& path)
+{
+    const QString format = DetectImageFormat(path);
+    if (format == u"0")
+        throw TError(path + QStringLiteral(": the file is empty"));
+    if (!IsDecodableFormat(format))
+        throw TError(path + QStringLiteral(": not a PNG, JPEG, BMP, GIF or WebP image"));
+    return format;
+}
+
+TError GridMisfit(const QString& path, QSize size)
+{
+    return TError(QStringLiteral("%1: the grid does not fit the image of %2 by %3 pixels, or cuts more than %4 cells")
+                      .arg(path).arg(size.width()).arg(size.height()).arg(kMaxAnimationFrames));
+}
 
 }  // namespace
 
@@ -312,28 +409,39 @@ QList<QRect> GridCells(QSize size, const TSheetGrid& grid)
     return cells;
 }
 
-TSheetImage LoadSheetImage(const QString& path)
+TSheetImage LoadSheetImage(const QString& path, const TImportProgress& progress)
+{
+    return Cancellable(progress, [&] {
+        const FileKind kind = KindOf(ReadHead(path, 16));
+        if (kind == FileKind::Gif || kind == FileKind::Webp) {
+            FirstFrame first(progress);
+            try {
+                ReadAnimation(path, first);
+            } catch (const FirstFrame::Done&) {
+                return std::move(first.Sheet);
+            }
+            throw TError(path + QStringLiteral(": the file holds no image"));
+        }
+        WholeSheet sink(path, progress);
+        DecodeImage(path, StillFormat(path), sink);
+        return std::move(sink.Sheet);
+    });
+}
+
+QSize SheetImageSize(const QString& path)
 {
     const FileKind kind = KindOf(ReadHead(path, 16));
     if (kind == FileKind::Gif || kind == FileKind::Webp) {
-        FirstFrame first;
+        SizeOnly header;
         try {
-            ReadAnimation(path, first);
-        } catch (const FirstFrame::Done&) {
-            return std::move(first.Sheet);
+            ReadAnimation(path, header);
+        } catch (const SizeOnly::Done&) {
+            return header.Size;
         }
         throw TError(path + QStringLiteral(": the file holds no image"));
     }
-    const QString format = DetectImageFormat(path);
-    if (format == u"0")
-        throw TError(path + QStringLiteral(": the file is empty"));
-    if (!IsDecodableFormat(format))
-        throw TError(path + QStringLiteral(": not a PNG, JPEG, BMP, GIF or WebP image"));
-    TImageInfo info;
-    TSheetImage sheet;
-    sheet.Image = DecodeImage(path, format, &info, kMaxAnimationBytes);
-    sheet.Transparency = info.Transparency;
-    return sheet;
+    const TImageInfo info = ReadImageInfo(path, StillFormat(path));
+    return QSize(info.Width, info.Height);
 }
 
 bool IsClearCell(const TSheetImage& sheet, const QRect& cell)
@@ -370,46 +478,58 @@ void InterruptImports(int signal) { gInterruption.store(signal); }
 
 int ImportInterruption() { return gInterruption.load(); }
 
-QStringList ImportAnimation(const QString& path, const QString& projectFile, int room)
+QStringList ImportAnimation(const QString& path, const QString& projectFile, int room, const TImportProgress& progress)
 {
-    FrameFolder folder(path, projectFile);
-    AnimationWriter writer(path, folder, room);
-    ReadAnimation(path, writer);
-    if (folder.Count() == 0)
-        throw TError(path + QStringLiteral(": the file holds no frame"));
-    return writer.Entries(folder.Commit());
+    return Cancellable(progress, [&] {
+        FrameFolder folder(path, projectFile);
+        AnimationWriter writer(path, folder, room, progress);
+        ReadAnimation(path, writer);
+        if (folder.Count() == 0)
+            throw TError(path + QStringLiteral(": the file holds no frame"));
+        return writer.Entries(folder.Commit());
+    });
 }
 
-QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid, int room)
+QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid, int room,
+                              const TImportProgress& progress)
 {
-    return ImportSpriteSheet(LoadSheetImage(path), path, projectFile, grid, room);
+    // The grid is held to the picture's size before the picture is decoded.
+    const QSize size = SheetImageSize(path);
+    if (GridCells(size, grid).isEmpty())
+        throw GridMisfit(path, size);
+    return ImportSpriteSheet(LoadSheetImage(path, progress), path, projectFile, grid, room, progress);
 }
 
 QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const QString& projectFile,
-                              const TSheetGrid& grid, int room)
+                              const TSheetGrid& grid, int room, const TImportProgress& progress)
 {
-    const QList<QRect> cells = GridCells(sheet.Image.size(), grid);
-    if (cells.isEmpty())
-        throw TError(QStringLiteral("%1: the grid does not fit the image of %2 by %3 pixels, or cuts more than %4 cells")
-                         .arg(path).arg(sheet.Image.width()).arg(sheet.Image.height()).arg(kMaxAnimationFrames));
-    QList<QRect> kept;
-    for (const QRect& cell : cells) {
-        if (!IsClearCell(sheet, cell))
-            kept.append(cell);
-    }
-    if (kept.isEmpty())
-        throw TError(path + QStringLiteral(": every cell of the grid is see-through"));
-    if (kept.size() > room)
-        throw TError(QStringLiteral("%1: its %2 frames do not fit: %3").arg(path).arg(kept.size()).arg(RoomText(room)));
-    FrameFolder folder(path, projectFile);
-    folder.Expect(static_cast<int>(kept.size()));
-    const TPngKind kind = sheet.Transparency == TTransparency::None ? TPngKind::Rgb : TPngKind::Rgba;
-    QStringList names;
-    for (const QRect& cell : kept)
-        names.append(folder.Write(EncodePng(sheet.Image.copy(cell), kind)));
-    const QString committed = folder.Commit();
-    QStringList paths;
-    for (const QString& name : names)
-        paths.append(QDir(committed).filePath(name));
-    return paths;
+    return Cancellable(progress, [&] {
+        const QList<QRect> cells = GridCells(sheet.Image.size(), grid);
+        if (cells.isEmpty())
+            throw GridMisfit(path, sheet.Image.size());
+        QList<QRect> kept;
+        for (const QRect& cell : cells) {
+            if (!IsClearCell(sheet, cell))
+                kept.append(cell);
+        }
+        if (kept.isEmpty())
+            throw TError(path + QStringLiteral(": every cell of the grid is see-through"));
+        if (kept.size() > room)
+            throw TError(QStringLiteral("%1: its %2 frames do not fit: %3").arg(path).arg(kept.size()).arg(RoomText(room)));
+        FrameFolder folder(path, projectFile);
+        folder.Expect(static_cast<int>(kept.size()));
+        const TPngKind kind = sheet.Transparency == TTransparency::None ? TPngKind::Rgb : TPngKind::Rgba;
+        QStringList names;
+        for (const QRect& cell : kept) {
+            if (progress.Stopped())
+                throw TImportCancelled{};
+            names.append(folder.Write(sheet.Image, cell, kind, progress));
+            progress.Report(static_cast<int>(names.size()), static_cast<int>(kept.size()));
+        }
+        const QString committed = folder.Commit();
+        QStringList paths;
+        for (const QString& name : names)
+            paths.append(QDir(committed).filePath(name));
+        return paths;
+    });
 }

@@ -10,9 +10,30 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Turning the art people have into frame files a project can list: the frames of an
 // animation (GIF, APNG, WebP) or the cells of a sprite sheet, written as PNG files into a
 // new folder beside the project file, named after the source (cat.gif gives cat/000.png...).
+
+// How an import that takes a while tells how far it is, and how it is stopped. Both are
+// called on the importing thread; an empty one is never called.
+struct TImportProgress {
+    // `done` steps (frames, cells or rows) of `total`.
+    std::function<void(int done, int total)> Step;
+    // Asked between rows and frames: true stops the import, which raises TImportCancelled.
+    std::function<bool()> Cancelled;
+
+    bool Stopped() const { return Cancelled && Cancelled(); }
+    void Report(int done, int total) const
+    {
+        if (Step)
+            Step(done, total);
+    }
+};
+
+// What an import raises when it was stopped; it leaves nothing behind, as a failed one.
+struct TImportCancelled {};
 
 // How many consecutive entries of a frame list a frame shown for `delayMs` takes at the
 // pet's pace of 80 ms a frame: at least one.
@@ -46,7 +67,10 @@ struct TSheetImage {
 
 // Reads a PNG, JPEG, BMP, GIF or WebP file (of an animation, its first frame). Raises TError
 // naming the file and the reason.
-TSheetImage LoadSheetImage(const QString& path);
+TSheetImage LoadSheetImage(const QString& path, const TImportProgress& progress = {});
+// The size of that picture, read from the file's header (for a GIF, its structure) without
+// decoding any pixels. Raises TError as LoadSheetImage does.
+QSize SheetImageSize(const QString& path);
 
 // Whether every pixel of the cell would be see-through on the pet.
 bool IsClearCell(const TSheetImage& sheet, const QRect& cell);
@@ -61,11 +85,14 @@ bool IsImportedImage(const QString& path);
 // Raises TError naming the file and the reason, leaving nothing behind; so also when the
 // entries would be more than `room`, what the project has left of the frames it may hold.
 // The frames' folder is named after the file, made a name the project file keeps as it is.
-QStringList ImportAnimation(const QString& path, const QString& projectFile, int room = kMaxPackageFrames);
+QStringList ImportAnimation(const QString& path, const QString& projectFile, int room = kMaxPackageFrames,
+                            const TImportProgress& progress = {});
 
 // Imports the cells of a sprite sheet that are not wholly see-through, in reading order.
-// Raises TError as ImportAnimation does.
+// Raises TError as ImportAnimation does; a grid that does not fit the picture is refused
+// from the file's header, before anything is decoded.
 QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, const TSheetGrid& grid,
-                              int room = kMaxPackageFrames);
+                              int room = kMaxPackageFrames, const TImportProgress& progress = {});
 QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const QString& projectFile,
-                              const TSheetGrid& grid, int room = kMaxPackageFrames);
+                              const TSheetGrid& grid, int room = kMaxPackageFrames,
+                              const TImportProgress& progress = {});

@@ -262,6 +262,8 @@ void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
 
 void TPackerEditor::AppendFragments(const QStringList& nativePaths)
 {
+    if (importing_)
+        return;
     QStringList listed;
     bool canImport = true;
     for (const QString& path : nativePaths) {
@@ -274,15 +276,40 @@ void TPackerEditor::AppendFragments(const QStringList& nativePaths)
         if (!canImport)
             continue;
         fragments_.AppendFiles(std::exchange(listed, {}));
-        try {
-            fragments_.AppendFiles(ImportAnimation(path, projectFileName_, FrameRoom()));
-        } catch (const TError& error) {
-            prompts_.Error(error.Text());
-        } catch (const std::bad_alloc&) {
-            prompts_.Error(path + QStringLiteral(": there is not enough memory to import its frames"));
-        }
+        const QString project = projectFileName_;
+        const int room = FrameRoom();
+        QStringList frames;
+        const TImportOutcome outcome = RunImport(
+            QStringLiteral("Importing the frames of %1").arg(QFileInfo(path).fileName()),
+            path + QStringLiteral(": there is not enough memory to import its frames"),
+            [&](const TImportProgress& progress) { frames = ImportAnimation(path, project, room, progress); });
+        // Cancel stops the whole command: the files after this one are left out too.
+        if (outcome == TImportOutcome::Cancelled)
+            return;
+        fragments_.AppendFiles(frames);
     }
     fragments_.AppendFiles(listed);
+}
+
+TPackerEditor::TImportOutcome TPackerEditor::RunImport(const QString& what, const QString& outOfMemory,
+                                                       const std::function<void(const TImportProgress&)>& work)
+{
+    importing_ = true;
+    const auto done = qScopeGuard([this] { importing_ = false; });
+    try {
+        if (importRunner_)
+            importRunner_(what, work);
+        else
+            work(TImportProgress{});
+        return TImportOutcome::Done;
+    } catch (const TImportCancelled&) {
+        return TImportOutcome::Cancelled;
+    } catch (const TError& error) {
+        prompts_.Error(error.Text());
+    } catch (const std::bad_alloc&) {
+        prompts_.Error(outOfMemory);
+    }
+    return TImportOutcome::Failed;
 }
 
 bool TPackerEditor::EnsureProjectFile(const QString& source)
@@ -297,6 +324,8 @@ bool TPackerEditor::EnsureProjectFile(const QString& source)
 
 QString TPackerEditor::ChooseSpriteSheet()
 {
+    if (importing_)
+        return {};
     if (actions_.Count() == 0) {
         prompts_.Error(QStringLiteral("There must be one action!"));
         return {};
@@ -305,18 +334,31 @@ QString TPackerEditor::ChooseSpriteSheet()
     return !path.isEmpty() && EnsureProjectFile(path) ? path : QString();
 }
 
+std::optional<TSheetImage> TPackerEditor::LoadSpriteSheet(const QString& path)
+{
+    std::optional<TSheetImage> sheet;
+    const auto work = [&](const TImportProgress& progress) { sheet = LoadSheetImage(path, progress); };
+    if (importing_ || RunImport(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()),
+                                path + QStringLiteral(": there is not enough memory to open it"), work) != TImportOutcome::Done)
+        return std::nullopt;
+    return sheet;
+}
+
 bool TPackerEditor::ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const TSheetGrid& grid)
 {
-    try {
-        const QStringList frames = ::ImportSpriteSheet(sheet, path, projectFileName_, grid, FrameRoom());
-        Edit(QStringLiteral("Import Sprite Sheet"), [&] { fragments_.AppendFiles(frames); });
-        return true;
-    } catch (const TError& error) {
-        prompts_.Error(error.Text());
-    } catch (const std::bad_alloc&) {
-        prompts_.Error(path + QStringLiteral(": there is not enough memory to import its frames"));
-    }
-    return false;
+    if (importing_)
+        return false;
+    const QString project = projectFileName_;
+    const int room = FrameRoom();
+    QStringList frames;
+    const auto work = [&](const TImportProgress& progress) {
+        frames = ::ImportSpriteSheet(sheet, path, project, grid, room, progress);
+    };
+    if (RunImport(QStringLiteral("Writing the frames of %1").arg(QFileInfo(path).fileName()),
+                  path + QStringLiteral(": there is not enough memory to import its frames"), work) != TImportOutcome::Done)
+        return false;
+    Edit(QStringLiteral("Import Sprite Sheet"), [&] { fragments_.AppendFiles(frames); });
+    return true;
 }
 
 void TPackerEditor::OpenContainingFolder(int fragmentRow)

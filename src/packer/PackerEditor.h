@@ -10,6 +10,7 @@
 #include <QUndoStack>
 
 #include <functional>
+#include <optional>
 
 class Prompts;
 
@@ -73,9 +74,20 @@ public:
     // The first steps of "Import Sprite Sheet": the image chosen in the dialog, with an action
     // to take the frames and a project file to keep them beside. Empty when cancelled.
     QString ChooseSpriteSheet();
+    // The chosen sheet, read; nothing when that failed (reported) or was cancelled.
+    std::optional<TSheetImage> LoadSpriteSheet(const QString& path);
     // Appends the sheet's cells as frames of the shown action; false when that failed
-    // (reported).
+    // (reported) or was cancelled.
     bool ImportSpriteSheet(const TSheetImage& sheet, const QString& path, const TSheetGrid& grid);
+
+    // Runs the long part of an import, `work`, handing it what reports progress and asks
+    // whether to stop; returns once that is over and raises what it raised. `what` names it
+    // for the person. Without one the work runs right here; the packer window hands one
+    // that runs it on a thread of its own behind a progress bar with a Cancel button.
+    using TImportRunner =
+        std::function<void(const QString& what, const std::function<void(const TImportProgress&)>& work)>;
+    void SetImportRunner(TImportRunner runner) { importRunner_ = std::move(runner); }
+    bool IsImporting() const { return importing_; }
     void OpenContainingFolder(int fragmentRow);
 
     // Writes the working lists into the action's record (nothing for null).
@@ -135,6 +147,11 @@ private:
     // Whether the project has a file to keep imported frames beside, saving it first if the
     // person agrees.
     bool EnsureProjectFile(const QString& source);
+    enum class TImportOutcome { Done, Failed, Cancelled };
+    // Runs an import through the runner; a failure is reported, `outOfMemory` when memory
+    // ran out.
+    TImportOutcome RunImport(const QString& what, const QString& outOfMemory,
+                             const std::function<void(const TImportProgress&)>& work);
     // The project as a save would write it now.
     QList<TProjectAction> CurrentProject() const;
     // How many frames an import may still add before the project holds all it may.
@@ -158,6 +175,8 @@ private:
     // What the project file holds, to tell whether closing would lose work.
     QList<TProjectAction> saved_;
     bool building_ = false;
+    TImportRunner importRunner_;
+    bool importing_ = false;
     QUndoStack history_;
     TState committed_;      // the project as the last step left it
     bool restoring_ = false;

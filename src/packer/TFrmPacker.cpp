@@ -15,7 +15,13 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -30,7 +36,61 @@
 #include <QKeySequence>
 #include <QFileInfo>
 
-#include <new>
+#include <atomic>
+#include <exception>
+#include <thread>
+
+namespace {
+
+// An import is shown only once it has taken this long, so a small one shows nothing.
+constexpr int kImportDialogDelayMs = 300;
+
+// The progress of an import over the packer window. It stays until the import has stopped:
+// Esc and the close button ask to cancel, as Cancel does.
+class TImportDialog : public QDialog {
+public:
+    TImportDialog(const QString& what, QWidget* parent) : QDialog(parent)
+    {
+        setObjectName(QStringLiteral("dlgImport"));
+        setWindowTitle(kPackerTitle);
+        setWindowModality(Qt::WindowModal);
+        label_ = new QLabel(what + QStringLiteral("\u2026"));
+        bar_ = new QProgressBar;
+        bar_->setRange(0, 0);
+        buttons_ = new QDialogButtonBox(QDialogButtonBox::Cancel);
+        connect(buttons_, &QDialogButtonBox::rejected, this, &TImportDialog::reject);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(label_);
+        layout->addWidget(bar_);
+        layout->addWidget(buttons_);
+        setMinimumWidth(360);
+    }
+
+    std::atomic<bool> Cancel{false};
+
+    // Steps done of a total; none known yet shows a bar that only moves.
+    void Show(int done, int total)
+    {
+        bar_->setRange(0, std::max(total, 0));
+        if (total > 0)
+            bar_->setValue(std::clamp(done, 0, total));
+    }
+
+    void reject() override
+    {
+        if (Cancel.exchange(true))
+            return;
+        label_->setText(QStringLiteral("Cancelling\u2026"));
+        buttons_->setEnabled(false);
+    }
+
+private:
+    QLabel* label_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QDialogButtonBox* buttons_ = nullptr;
+};
+
+}  // namespace
 
 TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), editor_(prompts)
@@ -63,6 +123,58 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     pnlStatus2_->setFixedWidth(500);
     statusBar()->addWidget(pnlStatus1_);
     statusBar()->addWidget(pnlStatus2_);
+
+    editor_.SetImportRunner([this](const QString& what, const std::function<void(const TImportProgress&)>& work) {
+        RunImport(what, work);
+    });
+}
+
+void TFrmPacker::RunImport(const QString& what, const std::function<void(const TImportProgress&)>& work)
+{
+    TImportDialog dialog(what, this);
+    std::atomic<int> done{0};
+    std::atomic<int> total{0};
+    std::atomic<bool> finished{false};
+    TImportProgress progress;
+    progress.Step = [&](int stepsDone, int steps) {
+        total = steps;
+        done = stepsDone;
+    };
+    progress.Cancelled = [&dialog] { return dialog.Cancel.load(); };
+
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work(progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished = true;
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.exit(); }, Qt::QueuedConnection);
+    });
+    QTimer bar;
+    connect(&bar, &QTimer::timeout, &dialog, [&] { dialog.Show(done, total); });
+    bar.start(50);
+    // Until the dialog is up, the person's clicks and keys wait rather than reach a window
+    // in the middle of a command; drawing goes on.
+    bool showing = false;
+    QTimer::singleShot(kImportDialogDelayMs, &loop, [&] {
+        showing = true;
+        loop.exit();
+    });
+    if (!finished)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!finished && showing) {
+        dialog.show();
+        loop.exec();
+    }
+    // Only the program closing ends the loops early: the import is stopped, as by Cancel.
+    if (!finished)
+        dialog.Cancel = true;
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TFrmPacker::BuildMenus()
@@ -322,19 +434,12 @@ void TFrmPacker::ImportSpriteSheetClick()
     const QString path = editor_.ChooseSpriteSheet();
     if (path.isEmpty())
         return;
-    TSheetImage sheet;
-    try {
-        sheet = LoadSheetImage(path);
-    } catch (const TError& error) {
-        prompts_.Error(error.Text());
+    const std::optional<TSheetImage> sheet = editor_.LoadSpriteSheet(path);
+    if (!sheet)
         return;
-    } catch (const std::bad_alloc&) {
-        prompts_.Error(path + QStringLiteral(": there is not enough memory to open it"));
-        return;
-    }
-    TSheetGridDialog dialog(sheet, path, this);
+    TSheetGridDialog dialog(*sheet, path, this);
     if (dialog.exec() == QDialog::Accepted)
-        editor_.ImportSpriteSheet(sheet, path, dialog.Grid());
+        editor_.ImportSpriteSheet(*sheet, path, dialog.Grid());
 }
 
 void TFrmPacker::OpenContainingFolder1Click() { editor_.OpenContainingFolder(lv1_->SelectedRow()); }

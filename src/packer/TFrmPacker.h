@@ -83,6 +83,9 @@ private:
     void EditList(TFileListView* list, const QString& name, int (TFileListModel::*edit)(int));
     // "NAME.zvp – Zuvo Packer", marked while the project differs from its file.
     void ShowTitle();
+    // The editor's import runner: the work runs on a thread of its own while the window
+    // keeps drawing; after a moment a progress bar with Cancel comes up over the window.
+    void RunImport(const QString& what, const std::function<void(const TImportProgress&)>& work);
 
     Prompts& prompts_;
     TPackerEditor editor_;

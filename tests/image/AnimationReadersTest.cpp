@@ -206,6 +206,16 @@ QByteArray WithCanvas(QByteArray webp, int width, int height)
     return webp;
 }
 
+// The still lossless image with its header claiming another size.
+QByteArray LosslessClaiming(QByteArray webp, int width, int height)
+{
+    EXPECT_EQ(webp.mid(12, 4), QByteArray("VP8L"));
+    const quint32 bits = qFromLittleEndian<quint32>(webp.constData() + 21);
+    qToLittleEndian((bits & ~0x0FFFFFFFu) | static_cast<quint32>(width - 1) | static_cast<quint32>(height - 1) << 14,
+                    webp.data() + 21);
+    return webp;
+}
+
 // The animation with its first frame repeated `count` times in place of its frames, which
 // are its last chunks.
 QByteArray WithFrames(const QByteArray& webp, int count)
@@ -238,6 +248,7 @@ TEST_F(AnimationReadersTest, FramesMatchAnotherDecoder)
         {"gif_still.gif", ReadGif, {0}, true, 0},
         {"webp_dispose_background.webp", ReadWebp, {20, 80, 130, 500}, true, 0},
         {"webp_blend.webp", ReadWebp, {20, 80, 130, 500}, true, 0},
+        {"webp_rules.webp", ReadWebp, {100, 110, 120, 130, 140}, true, 0},
         {"webp_img2webp.webp", ReadWebp, {80, 130, 500}, true, 0},
         {"webp_img2webp_lossy.webp", ReadWebp, {20, 80, 130}, true, 3},
         {"webp_still_lossless.webp", ReadWebp, {0}, true, 0},
@@ -293,6 +304,28 @@ TEST_F(AnimationReadersTest, GifFramesAreClippedToTheScreenOrSpanAnEmptyOne)
         for (std::size_t i = 0; i < c.frames.size(); ++i)
             EXPECT_EQ(sink.frames[i], c.frames[i]) << "frame " << i;
     }
+}
+
+TEST_F(AnimationReadersTest, GifRestoringPutsBackOnlyWhatTheFrameCovered)
+{
+    // Restoring after the first frame clears, as nothing was drawn before it; a frame cut
+    // by the screen's edge restores its visible part; the last frame's disposal shows nowhere.
+    const QByteArray gif = GifBuilder(3, 2, 4)
+                               .Control(3, 0)
+                               .Image(0, 0, 2, 1, {1, 1})
+                               .Image(1, 1, 2, 1, {2, 2})
+                               .Control(3, 0)
+                               .Image(2, 0, 2, 2, {3, 3, 3, 3})
+                               .Control(3, 0)
+                               .Image(0, 0, 1, 1, {1})
+                               .Bytes();
+    FrameCollector sink;
+    ReadGif(gif, QStringLiteral("restore.gif"), sink);
+    const std::vector<QImage> expected{Drawn({"11.", "..."}), Drawn({"...", ".22"}), Drawn({"..3", ".23"}),
+                                       Drawn({"1..", ".22"})};
+    ASSERT_EQ(sink.frames.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(sink.frames[i], expected[i]) << "frame " << i;
 }
 
 TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
@@ -361,7 +394,8 @@ TEST_F(AnimationReadersTest, DamagedFilesRaiseAnErrorNamingTheFile)
 TEST_F(AnimationReadersTest, LargeClaimsAreRefusedBeforeAnyPixelMemory)
 {
     const QByteArray webp = ReadAll(DataPath(QStringLiteral("webp_dispose_background.webp")));
-    ASSERT_FALSE(webp.isEmpty());
+    const QByteArray lossless = ReadAll(DataPath(QStringLiteral("webp_still_lossless.webp")));
+    ASSERT_FALSE(webp.isEmpty() || lossless.isEmpty());
     const std::vector<int> one{1};
     const struct {
         const char* what;
@@ -376,6 +410,13 @@ TEST_F(AnimationReadersTest, LargeClaimsAreRefusedBeforeAnyPixelMemory)
         {"WebP beyond the limits", ReadWebp, WithCanvas(webp, 16384, 16384), "4 frames of 16384 by 16384 pixels are too large",
          {0, 0}},
         {"WebP within the limits", ReadWebp, WithCanvas(webp, 8192, 8192), "refused", {8192, 8192}},
+        // libwebp decodes a lossless image whole before handing it over: a second canvas.
+        {"WebP frame decoded beside its canvas", ReadWebp, LosslessClaiming(lossless, 16384, 16384),
+         "frame 1 of 16384 by 16384 pixels takes 1024 MB to decode beside the canvas of 16384 by 16384 pixels, more "
+         "than the 1024 MB an animation may take",
+         {0, 0}},
+        {"WebP frame decoded beside a smaller canvas", ReadWebp, LosslessClaiming(lossless, 8192, 8192), "refused",
+         {8192, 8192}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -148,6 +148,30 @@ TEST_F(FrameImportTest, SpriteSheetCellsBecomeFramesBesideTheProject)
     EXPECT_EQ(info.Transparency, TTransparency::None);
 }
 
+TEST_F(FrameImportTest, AGridIsHeldToTheSizeInTheHeaderBeforeAnyPixelIsDecoded)
+{
+    // Both claim 16384 by 16384 pixels, a canvas of 1 GiB: the PNG holds no pixels at all,
+    // the GIF one 1 x 1 frame.
+    WriteAll(Path(QStringLiteral("huge.png")), HeaderOnlyPng(16384, 16384));
+    WriteAll(Path(QStringLiteral("huge.gif")), QByteArray::fromHex("474946383961" "00400040800000" "000000ffffff"  // screen, table
+                                                                   "2c" "000000000100010000"  // a 1 x 1 frame
+                                                                   "02024c0100" "3b"));
+    const QStringList before = Listing(temp_.path());
+    for (const char* file : {"huge.png", "huge.gif"}) {
+        const QString path = Path(QString::fromLatin1(file));
+        EXPECT_TRUE(WithinMemory(64, [&] {
+            try {
+                ImportSpriteSheet(path, Project(), {TSheetGrid::Kind::CellSize, 1, 1, {1, 1}});
+            } catch (const TError& error) {
+                return error.Text() == path + QStringLiteral(": the grid does not fit the image of 16384 by 16384 pixels, "
+                                                             "or cuts more than 10000 cells");
+            }
+            return false;
+        })) << file;
+        EXPECT_EQ(Listing(temp_.path()), before) << file;
+    }
+}
+
 TEST_F(FrameImportTest, AFailedImportLeavesNothingBehind)
 {
     QImage clear(32, 32, QImage::Format_ARGB32);

@@ -12,6 +12,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
@@ -20,14 +23,22 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
+#include <utility>
+
+#include <sys/stat.h>
 
 class FrmPackerTest : public TempDirTest {
 protected:
@@ -451,4 +462,56 @@ TEST_F(FrmPackerTest, TheFrameListShowsEachFrameSmallOnceItIsDecoded)
     const QRect row = Fragments()->visualRect(Editor().Fragments().index(0, 0));
     const QImage painted = Fragments()->viewport()->grab().toImage();
     EXPECT_EQ(painted.pixelColor(row.left() + 2 + 14, row.center().y()), QColor(Qt::red));
+}
+
+TEST_F(FrmPackerTest, AnImportRunsBesideTheWindowWhichCancelsItLeavingNothing)
+{
+    // The animation comes through a named pipe, so its import is surely under way, waiting
+    // for the bytes, when Cancel is pressed; they are let through after it (or after 5 s,
+    // should the import hold the window up instead).
+    const QString gif = Path("hop.gif");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(gif).constData(), 0600), 0);
+    const QByteArray bytes = ReadAll(QDir(TestDataFolder()).filePath("animation/gif_pillow.gif"));
+    ASSERT_FALSE(bytes.isEmpty());
+    std::promise<void> release;
+    std::thread writer([&, let = release.get_future()] {
+        let.wait_for(std::chrono::seconds(5));
+        QFile pipe(gif);
+        if (pipe.open(QIODevice::WriteOnly))
+            pipe.write(bytes);
+    });
+    auto letThrough = [&, done = false]() mutable {
+        if (!std::exchange(done, true))
+            release.set_value();
+    };
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    prompts_.saveFileAnswers = {Path("pet")};
+    ASSERT_TRUE(Editor().FileSave());
+    prompts_.messages.clear();
+    const QStringList before = QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const int steps = Editor().History().count();
+
+    bool cancelledInSight = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* dialog = window_->findChild<QDialog*>(QStringLiteral("dlgImport"));
+        if (dialog == nullptr || !dialog->isVisible())
+            return;
+        watch.stop();
+        cancelledInSight = dialog->isModal();
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+        letThrough();
+    });
+    watch.start(20);
+    Editor().DropFiles(TPackerEditor::List::Fragments, {gif});
+    letThrough();
+    writer.join();
+
+    EXPECT_TRUE(cancelledInSight);
+    EXPECT_EQ(Editor().Fragments().rowCount(), 0);
+    EXPECT_EQ(Editor().History().count(), steps);
+    EXPECT_EQ(QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    for (const ScriptedPrompts::Shown& shown : prompts_.messages)
+        ADD_FAILURE() << shown.kind.toStdString() << ": " << shown.text.toStdString();
+    EXPECT_EQ(window_->findChild<QDialog*>(QStringLiteral("dlgImport")), nullptr);
 }
