@@ -2,12 +2,13 @@
 
 #include "common/Settings.h"
 #include "player/PackageCache.h"
+#include "player/PlaybackEngine.h"
 
 #include <QVariantList>
 #include <QVariantMap>
 
 #include <algorithm>
-#include <climits>
+#include <limits>
 
 namespace {
 
@@ -22,14 +23,22 @@ const QString kSoundKey = QStringLiteral("Player/Sound");
 const QString kLastPetsKey = QStringLiteral("Session/Pets");
 constexpr int kMaxRecords = 32;
 
+int Coordinate(int value) { return std::clamp(value, -kMaxPetCoordinate, kMaxPetCoordinate); }
+
+QPoint KeptPosition(QPoint position) { return {Coordinate(position.x()), Coordinate(position.y())}; }
+
 }  // namespace
 
 std::optional<QRect> PetPlace(const QString& package)
 {
+    // Edges, not width(): a damaged rectangle's width does not fit an int.
     const QRect place = ReadSetting(PetKey(package, "Place")).toRect();
     if (!place.isValid())
         return std::nullopt;
-    return place;
+    const auto side = [](int first, int last) {
+        return static_cast<int>(std::min<qint64>(qint64{last} - first + 1, kMaxPetSide));
+    };
+    return QRect(KeptPosition(place.topLeft()), QSize(side(place.left(), place.right()), side(place.top(), place.bottom())));
 }
 
 void SetPetPlace(const QString& package, const QRect& place) { WriteSetting(PetKey(package, "Place"), place); }
@@ -54,8 +63,10 @@ QList<TPetRecord> LastPets()
         const QString package = map.value(QStringLiteral("Package")).toString();
         if (package.isEmpty())
             continue;
-        pets.append({package, map.value(QStringLiteral("Position")).toPoint(),
-                     map.value(QStringLiteral("Action"), -1).toInt(), map.value(QStringLiteral("Mode"), 1).toInt()});
+        const int mode = map.value(QStringLiteral("Mode"), kPlayRepeat).toInt();
+        pets.append({package, KeptPosition(map.value(QStringLiteral("Position")).toPoint()),
+                     std::max(map.value(QStringLiteral("Action"), -1).toInt(), -1),
+                     mode == kPlaySingleRepeat || mode == kPlayRandom ? mode : kPlayRepeat});
         if (pets.size() == kMaxRecords)
             break;
     }
@@ -78,19 +89,21 @@ QPoint KeepOnScreens(QPoint position, QSize size, const QList<QRect>& screens)
 {
     if (screens.isEmpty())
         return position;
+    // In 64 bits and the distance in floating point: a position may be anywhere in the int range.
     QPoint best = position;
-    qint64 bestDistance = LLONG_MAX;
+    double bestDistance = std::numeric_limits<double>::infinity();
     for (const QRect& screen : screens) {
         // The top-left corners that keep the window wholly on this screen; a window larger
         // than the screen keeps its top left on the screen's.
-        const int maxX = std::max(screen.left(), screen.right() + 1 - size.width());
-        const int maxY = std::max(screen.top(), screen.bottom() + 1 - size.height());
-        const QPoint nearest(std::clamp(position.x(), screen.left(), maxX), std::clamp(position.y(), screen.top(), maxY));
-        const QPoint away = nearest - position;
-        const qint64 distance = qint64{away.x()} * away.x() + qint64{away.y()} * away.y();
-        if (distance < bestDistance) {
+        const qint64 maxX = std::max<qint64>(screen.left(), qint64{screen.right()} + 1 - size.width());
+        const qint64 maxY = std::max<qint64>(screen.top(), qint64{screen.bottom()} + 1 - size.height());
+        const qint64 x = std::clamp<qint64>(position.x(), screen.left(), maxX);
+        const qint64 y = std::clamp<qint64>(position.y(), screen.top(), maxY);
+        const auto dx = static_cast<double>(x - position.x());
+        const auto dy = static_cast<double>(y - position.y());
+        if (const double distance = dx * dx + dy * dy; distance < bestDistance) {
             bestDistance = distance;
-            best = nearest;
+            best = QPoint(static_cast<int>(x), static_cast<int>(y));
         }
     }
     return best;
