@@ -4,19 +4,24 @@
 #include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
 
+#include <QDateTime>
 #include <QVariantList>
 #include <QVariantMap>
 
 #include <algorithm>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
+
+const QString kPetsGroup = QStringLiteral("Pets");
 
 // One group per package, named by the digest of its path: a path holds characters that
 // the settings file cannot take as a key.
 QString PetKey(const QString& package, const char* name)
 {
-    return QStringLiteral("Pets/%1/%2").arg(PathDigest(package), QLatin1String(name));
+    return QStringLiteral("%1/%2/%3").arg(kPetsGroup, PathDigest(package), QLatin1String(name));
 }
 
 const QString kSoundKey = QStringLiteral("Player/Sound");
@@ -26,6 +31,33 @@ constexpr int kMaxRecords = 32;
 int Coordinate(int value) { return std::clamp(value, -kMaxPetCoordinate, kMaxPetCoordinate); }
 
 QPoint KeptPosition(QPoint position) { return {Coordinate(position.x()), Coordinate(position.y())}; }
+
+// Marks the package's group as just used, and lets the groups of the packages played least
+// recently go, so that the file holds no more than kMaxKeptPackages of them.
+void Used(const QString& package)
+{
+    // Increasing within a run even when the clock stands still or goes back.
+    static qint64 last = 0;
+    last = std::max(QDateTime::currentMSecsSinceEpoch(), last + 1);
+    WriteSetting(PetKey(package, "Used"), last);
+
+    const QStringList groups = SettingGroups(kPetsGroup);
+    if (groups.size() <= kMaxKeptPackages)
+        return;
+    // A group without a time is the oldest; this package's stays, whatever times the others say.
+    const QString own = PathDigest(package);
+    std::vector<std::pair<qint64, QString>> byUse;
+    byUse.reserve(static_cast<std::size_t>(groups.size()));
+    for (const QString& group : groups) {
+        const qint64 used = group == own ? std::numeric_limits<qint64>::max()
+                                         : ReadSetting(kPetsGroup + u'/' + group + QStringLiteral("/Used")).toLongLong();
+        byUse.emplace_back(used, group);
+    }
+    const auto excess = static_cast<std::ptrdiff_t>(byUse.size()) - kMaxKeptPackages;
+    std::nth_element(byUse.begin(), byUse.begin() + excess, byUse.end());
+    for (auto it = byUse.begin(); it != byUse.begin() + excess; ++it)
+        WriteSetting(kPetsGroup + u'/' + it->second, QVariant());
+}
 
 }  // namespace
 
@@ -41,7 +73,13 @@ std::optional<QRect> PetPlace(const QString& package)
     return QRect(KeptPosition(place.topLeft()), QSize(side(place.left(), place.right()), side(place.top(), place.bottom())));
 }
 
-void SetPetPlace(const QString& package, const QRect& place) { WriteSetting(PetKey(package, "Place"), place); }
+void SetPetPlace(const QString& package, const QRect& place)
+{
+    // The place, its time and the groups that go: one write.
+    const TSettingsBatch batch;
+    WriteSetting(PetKey(package, "Place"), place);
+    Used(package);
+}
 
 int PetScale(const QString& package)
 {
@@ -49,7 +87,12 @@ int PetScale(const QString& package)
     return scale >= kMinPetScale && scale <= kMaxPetScale ? scale : 1;
 }
 
-void SetPetScale(const QString& package, int scale) { WriteSetting(PetKey(package, "Size"), scale); }
+void SetPetScale(const QString& package, int scale)
+{
+    const TSettingsBatch batch;
+    WriteSetting(PetKey(package, "Size"), scale);
+    Used(package);
+}
 
 bool PetSound() { return ReadSetting(kSoundKey, false).toBool(); }
 

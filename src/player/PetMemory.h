@@ -18,6 +18,8 @@ inline constexpr int kMaxPetScale = 4;
 inline constexpr int kMaxPetSide = 4096;
 // Beyond any desktop: X11's coordinates are 16 bits wide. Kept positions are held within it.
 inline constexpr int kMaxPetCoordinate = 32767;
+// The packages whose places and sizes are kept; the ones played least recently go first.
+inline constexpr int kMaxKeptPackages = 256;
 
 // Where the package's pet was last, and how large: its sides at most kMaxPetSide, its
 // corner within kMaxPetCoordinate of the origin.

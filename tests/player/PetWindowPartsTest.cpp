@@ -225,3 +225,21 @@ TEST_F(KeptPetsTest, ValuesFromADamagedFileAreHeldWithinBoundsBeforeUse)
     EXPECT_EQ(LastPets(), (QList<TPetRecord>{{pet, {-kMaxPetCoordinate, kMaxPetCoordinate}, -1, kPlayRepeat},
                                              {pet, {5, 6}, 3, kPlayRandom}}));
 }
+
+TEST_F(KeptPetsTest, OnlyThePackagesPlayedMostRecentlyKeepTheirPlaces)
+{
+    const auto package = [this](int i) { return Path(QStringLiteral("pet%1.zvk").arg(i)); };
+    {
+        const TSettingsBatch batch;
+        for (int i = 0; i < kMaxKeptPackages; ++i)
+            SetPetPlace(package(i), {i, i, 16, 16});
+    }
+    SetPetScale(package(0), 2);  // played again
+    SetPetPlace(package(kMaxKeptPackages), {0, 0, 16, 16});
+
+    EXPECT_EQ(SettingGroups(QStringLiteral("Pets")).size(), kMaxKeptPackages);
+    EXPECT_EQ(PetPlace(package(0)), QRect(0, 0, 16, 16));
+    EXPECT_EQ(PetScale(package(0)), 2);
+    EXPECT_EQ(PetPlace(package(1)), std::nullopt);
+    EXPECT_EQ(PetPlace(package(kMaxKeptPackages)), QRect(0, 0, 16, 16));
+}
