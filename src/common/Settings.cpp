@@ -87,6 +87,10 @@ class KeptSettings {
 public:
     QSettings* Get()
     {
+        // In a batch, the file as found at its first use is the one used throughout: the
+        // writes wait in it, and many reads should not each cost a look at the disk.
+        if (held_ && settings_)
+            return settings_.get();
         const QString path = SettingsFilePath();
         if (!Usable(path))
             return nullptr;
@@ -96,10 +100,17 @@ public:
             path_ = path;
             stamp_ = now;
         }
+        held_ = holding_;
         return settings_.get();
     }
     // After our own write: the file as it is now is the one read.
     void Written() { stamp_ = StampOf(path_); }
+    // While a batch is open.
+    void Hold(bool on)
+    {
+        holding_ = on;
+        held_ = false;
+    }
 
 private:
     using Stamp = std::tuple<bool, qint64, qint64>;  // exists, modified (ms), size
@@ -112,6 +123,8 @@ private:
     std::unique_ptr<QSettings> settings_;
     QString path_;
     Stamp stamp_;
+    bool holding_ = false;
+    bool held_ = false;
 };
 
 KeptSettings& Kept()
@@ -209,12 +222,18 @@ QStringList SettingGroups(const QString& group)
     return groups;
 }
 
-TSettingsBatch::TSettingsBatch() { ++Pending().Batches; }
+TSettingsBatch::TSettingsBatch()
+{
+    if (Pending().Batches++ == 0)
+        Kept().Hold(true);
+}
 
 TSettingsBatch::~TSettingsBatch()
 {
-    if (--Pending().Batches == 0)
-        Flush();
+    if (--Pending().Batches > 0)
+        return;
+    Flush();
+    Kept().Hold(false);
 }
 
 bool TransparentPet() { return ReadSetting(kTransparentKey, true).toBool(); }
