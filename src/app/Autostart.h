@@ -12,7 +12,9 @@
 QString AutostartFilePath();
 // Whether the entry is there.
 bool StartsWithDesktop();
-// The entry's text for the program at `program` (an absolute path).
+// The entry's text for the program at `program` (an absolute path); empty for a path that no
+// entry can name (a line break or other control character, "=").
 QByteArray AutostartEntry(const QString& program);
-// Writes the entry for `program`, or removes it; the reason when that fails.
+// Writes the entry for `program`, or removes it; the reason when that fails or `program`
+// cannot be named.
 std::optional<QString> SetStartWithDesktop(bool on, const QString& program);

@@ -5,25 +5,32 @@
 QPoint CascadePosition(QPoint last, QSize size, const QRect& screen, const QList<QPoint>& taken, int step)
 {
     step = std::max(1, step);
+    // In 64 bits: the last pet may stand anywhere in the int range.
+    const qint64 left = screen.left();
+    const qint64 top = screen.top();
     // The top-left corners that keep the pet wholly on the screen.
-    const int maxX = std::max(screen.left(), screen.right() + 1 - size.width());
-    const int maxY = std::max(screen.top(), screen.bottom() + 1 - size.height());
-    const auto onScreen = [&](QPoint p) { return p.x() >= screen.left() && p.x() <= maxX && p.y() >= screen.top() && p.y() <= maxY; };
-    const int columns = std::max(1, (maxX - screen.left()) / step + 1);
+    const qint64 maxX = std::max(left, qint64{screen.right()} + 1 - size.width());
+    const qint64 maxY = std::max(top, qint64{screen.bottom()} + 1 - size.height());
+    const auto onScreen = [&](qint64 x, qint64 y) { return x >= left && x <= maxX && y >= top && y <= maxY; };
+    const qint64 columns = std::max<qint64>(1, (maxX - left) / step + 1);
 
-    QPoint candidate = last;
+    qint64 x = last.x();
+    qint64 y = last.y();
     int wraps = 0;
     // Every candidate is a new place until the wraps have tried every column, which takes
     // far more than the few pets `taken` can name.
     for (int tries = 0; tries < 4096; ++tries) {
-        candidate += QPoint(step, step);
-        if (!onScreen(candidate)) {
+        x += step;
+        y += step;
+        if (!onScreen(x, y)) {
             ++wraps;
-            candidate = QPoint(screen.left() + (wraps % columns) * step, screen.top());
-            candidate.setX(std::min(candidate.x(), maxX));
+            x = std::min(left + (wraps % columns) * step, maxX);
+            y = top;
         }
+        const QPoint candidate(static_cast<int>(x), static_cast<int>(y));
         if (!taken.contains(candidate))
             return candidate;
     }
-    return QPoint(std::clamp(last.x() + step, screen.left(), maxX), std::clamp(last.y() + step, screen.top(), maxY));
+    return QPoint(static_cast<int>(std::clamp(qint64{last.x()} + step, left, maxX)),
+                  static_cast<int>(std::clamp(qint64{last.y()} + step, top, maxY)));
 }

@@ -1,6 +1,7 @@
 #include "player/PetHerd.h"
 
 #include "common/Prompts.h"
+#include "common/Settings.h"
 #include "player/Cascade.h"
 
 #include <QGuiApplication>
@@ -162,6 +163,8 @@ void TPetHerd::KeepPetsOnScreens(const QList<QRect>& screens)
 
 void TPetHerd::CloseAll()
 {
+    // Every pet keeps its place as it closes: one write of the file for them all.
+    const TSettingsBatch batch;
     QList<TPetRecord> records;
     for (const TFrmPlay* pet : Pets())
         records.append(pet->Record());

@@ -13,8 +13,16 @@
 // Sizes a pet may take: frames scaled by a whole factor.
 inline constexpr int kMinPetScale = 1;
 inline constexpr int kMaxPetScale = 4;
+// Wider or taller than any screen: a frame this large shows nothing more, and a window of the
+// size a damaged manifest or settings file may ask for would take gigabytes of backing store.
+inline constexpr int kMaxPetSide = 4096;
+// Beyond any desktop: X11's coordinates are 16 bits wide. Kept positions are held within it.
+inline constexpr int kMaxPetCoordinate = 32767;
+// The packages whose places and sizes are kept; the ones played least recently go first.
+inline constexpr int kMaxKeptPackages = 256;
 
-// Where the package's pet was last, and how large.
+// Where the package's pet was last, and how large: its sides at most kMaxPetSide, its
+// corner within kMaxPetCoordinate of the origin.
 std::optional<QRect> PetPlace(const QString& package);
 void SetPetPlace(const QString& package, const QRect& place);
 // 1 to 4; 1 when none is kept or the kept one is out of range.
@@ -32,6 +40,8 @@ struct TPetRecord {
     int Mode = 1;     // the play mode
     bool operator==(const TPetRecord&) const = default;
 };
+// Positions within kMaxPetCoordinate of the origin, actions -1 or more, modes those of the
+// engine (Repeat for any other).
 QList<TPetRecord> LastPets();
 // At most this many are kept; a damaged settings file gives no more.
 void SetLastPets(const QList<TPetRecord>& pets);

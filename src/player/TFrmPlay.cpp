@@ -32,9 +32,6 @@ namespace {
 constexpr int kFirstActionItem = 7;
 // Up to this many actions have their items in the pop-up menu itself.
 constexpr int kActionsPerMenu = 1000;
-// Wider or taller than any screen: a frame this large shows nothing more, and a window of
-// the size a damaged manifest may ask for would take gigabytes of backing store.
-constexpr int kMaxWindowSide = 4096;
 
 // One ten-digit field of a frame request; anything but digits in the int range reads as 0.
 int Field(std::string_view text, std::size_t index)
@@ -294,7 +291,7 @@ void TFrmPlay::ServeFrame(int width, int height, std::string_view text, int star
     // One resize, and none for a frame of the size shown: each costs the window system a
     // round of configure events.
     const auto side = [this](int frameSide, int now) {
-        return frameSide >= 0 ? static_cast<int>(std::min<qint64>(qint64{frameSide} * scale_, kMaxWindowSide)) : now;
+        return frameSide >= 0 ? static_cast<int>(std::min<qint64>(qint64{frameSide} * scale_, kMaxPetSide)) : now;
     };
     const QSize wanted(side(width, this->width()), side(height, this->height()));
     if (wanted != size())
@@ -435,7 +432,7 @@ void TFrmPlay::SizeClick(int scale)
     sizeItems_[scale - 1]->setChecked(true);
     SetPetScale(packagePath_, scale);
     if (!frame_.isEmpty()) {
-        resize(QSize(std::min(frame_.width() * scale, kMaxWindowSide), std::min(frame_.height() * scale, kMaxWindowSide)));
+        resize(QSize(std::min(frame_.width() * scale, kMaxPetSide), std::min(frame_.height() * scale, kMaxPetSide)));
         ApplyShape();
         update();
     }

@@ -5,12 +5,76 @@
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <utility>
+
+namespace {
+
+// The program and arguments a launcher runs for the entry's Exec line, read as the desktop
+// entry rules have it: the string's escapes first, then the quoting, then the field codes, of
+// which only "%%" may occur here. Nothing for a line those rules refuse.
+std::optional<QStringList> ExecArguments(const QByteArray& entry)
+{
+    const qsizetype start = entry.indexOf("\nExec=") + 6;
+    const QString value = QString::fromUtf8(entry.mid(start, entry.indexOf('\n', start) - start));
+    QString text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i].category() == QChar::Other_Control)
+            return std::nullopt;
+        if (value[i] != u'\\') {
+            text += value[i];
+            continue;
+        }
+        static const QHash<QChar, QChar> escapes{{u's', u' '}, {u'n', u'\n'}, {u't', u'\t'}, {u'r', u'\r'}, {u'\\', u'\\'}};
+        if (++i == value.size() || !escapes.contains(value[i]))
+            return std::nullopt;
+        text += escapes[value[i]];
+    }
+    QStringList arguments;
+    std::optional<QString> argument;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted && c == u'\\') {
+            if (++i == text.size() || !QStringLiteral("\"`$\\").contains(text[i]))
+                return std::nullopt;
+            *argument += text[i];
+        } else if (c == u'"') {
+            quoted = !quoted;
+            argument = argument.value_or(QString());
+        } else if (!quoted && c == u' ') {
+            if (argument)
+                arguments.append(*std::exchange(argument, std::nullopt));
+        } else if (!quoted && QStringLiteral("\t\n'><~|&;$*?#()`").contains(c)) {
+            return std::nullopt;
+        } else {
+            argument = argument.value_or(QString()) + c;
+        }
+    }
+    if (quoted)
+        return std::nullopt;
+    if (argument)
+        arguments.append(*argument);
+    for (QString& each : arguments) {
+        for (qsizetype at = each.indexOf(u'%'); at >= 0; at = each.indexOf(u'%', at + 1)) {
+            if (at + 1 == each.size() || each[at + 1] != u'%')
+                return std::nullopt;
+            each.remove(at, 1);
+        }
+    }
+    return arguments;
+}
+
+}  // namespace
 
 class CompanionTest : public TempDirTest {
 protected:
@@ -35,23 +99,48 @@ TEST_F(CompanionTest, StartWithTheDesktopWritesAValidEntryAndRemovesIt)
     library.StartWithDesktopItem()->trigger();
     ASSERT_TRUE(StartsWithDesktop());
     EXPECT_TRUE(library.StartWithDesktopItem()->isChecked());
-    // A path with a space and a dollar, quoted as the desktop entry specification says.
-    const QString program = QStringLiteral("/opt/my pets/zu$vora");
-    ASSERT_EQ(SetStartWithDesktop(true, program), std::nullopt);
-    EXPECT_TRUE(ReadAll(entry).contains("\nExec=\"/opt/my pets/zu\\\\$vora\" --restore\n"));
-    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (!validator.isEmpty()) {
-        QProcess check;
-        check.start(validator, {entry});
-        ASSERT_TRUE(check.waitForFinished(10000));
-        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().toStdString();
-        EXPECT_TRUE(check.readAllStandardOutput().trimmed().isEmpty());
-    }
+    EXPECT_EQ(ExecArguments(ReadAll(entry)), QStringList({QCoreApplication::applicationFilePath(), QStringLiteral("--restore")}));
 
     library.StartWithDesktopItem()->trigger();
     EXPECT_FALSE(QFile::exists(entry));
     EXPECT_FALSE(library.StartWithDesktopItem()->isChecked());
     EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(CompanionTest, TheEntryStartsTheProgramWhateverItsPathHoldsOrSaysWhyItCannot)
+{
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    ASSERT_FALSE(validator.isEmpty()) << "desktop-file-validate (Debian's desktop-file-utils) is needed";
+    for (const QString& program :
+         {QStringLiteral("/opt/real%f/zuvora"), QStringLiteral("/opt/100%%/zuvora"), QStringLiteral("/opt/my pets/zu$vora"),
+          QStringLiteral("/opt/a\tb/zuvora"), QStringLiteral("/opt/back\\slash/`q`/\"zu'vora\""),
+          QStringLiteral("/home/jos\u00e9/~/#1 (x);|&<>*?/zuvora")}) {
+        ASSERT_EQ(SetStartWithDesktop(true, program), std::nullopt);
+        const QByteArray entry = ReadAll(AutostartFilePath());
+        EXPECT_EQ(ExecArguments(entry), QStringList({program, QStringLiteral("--restore")})) << entry.toStdString();
+        EXPECT_EQ(entry.count('\n'), 8) << entry.toStdString();
+        QProcess check;
+        check.start(validator, {AutostartFilePath()});
+        ASSERT_TRUE(check.waitForFinished(10000));
+        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().toStdString();
+    }
+
+    // A line break would end the line and start keys of its own.
+    ASSERT_TRUE(QFile::remove(AutostartFilePath()));
+    const struct {
+        QString program;
+        const char* holds;
+    } refused[] = {
+        {QStringLiteral("/opt/a\nHidden=true\nExec=/bin/other/zuvora"), "a line break"},
+        {QStringLiteral("/opt/a\rb/zuvora"), "a line break"},
+        {QStringLiteral("/opt/a\x01/zuvora"), "a control character"},
+        {QStringLiteral("/opt/a=b/zuvora"), "\"=\""},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(SetStartWithDesktop(true, c.program),
+                  QStringLiteral("Zuvora cannot start with the desktop from \"%1\": its path holds %2.").arg(c.program, QLatin1String(c.holds)));
+        EXPECT_FALSE(StartsWithDesktop());
+    }
 }
 
 TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)

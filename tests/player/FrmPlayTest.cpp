@@ -11,15 +11,20 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
 #include <QTransform>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <thread>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +66,43 @@ QByteArray Manifest(const QStringList& names, bool withFrames = true)
     }
     return text + "</ZuvoProject>";
 }
+
+// Counts the times the file at `path` is written: each time a new one is renamed into its
+// place (it is also opened for writing, and closed, only to be read).
+class FileWrites {
+public:
+    explicit FileWrites(const QString& path)
+        : name_(QFile::encodeName(QFileInfo(path).fileName())), fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        // Renames from the temporary files too: the kernel merges like events that follow each other.
+        EXPECT_GE(inotify_add_watch(fd_, QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                                    IN_MOVED_FROM | IN_MOVED_TO),
+                  0);
+    }
+    ~FileWrites() { ::close(fd_); }
+    FileWrites(const FileWrites&) = delete;
+    FileWrites& operator=(const FileWrites&) = delete;
+
+    int Count()
+    {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < got;) {
+                inotify_event event;
+                std::memcpy(&event, buffer + at, sizeof event);
+                if ((event.mask & IN_MOVED_TO) != 0 && event.len > 0 && name_ == buffer + at + sizeof event)
+                    ++count_;
+                at += static_cast<ssize_t>(sizeof event + event.len);
+            }
+        }
+        return count_;
+    }
+
+private:
+    QByteArray name_;
+    int fd_;
+    int count_ = 0;
+};
 
 // Compares two images pixel by pixel in one format.
 bool SamePixels(const QImage& a, const QImage& b)
@@ -591,4 +633,19 @@ TEST_F(FrmPlayTest, PetsComeBackWhereAndAsTheyWere)
     herd_->KeepPetsOnScreens({QRect(0, 0, 800, 600)});
     EXPECT_EQ(pet->geometry().topRight().x(), 799);
     EXPECT_EQ(pet->y(), 100);
+}
+
+TEST_F(FrmPlayTest, AMovedPetKeepsItsPlaceAtOnceAndClosingThemAllWritesTheSettingsOnce)
+{
+    for (const QString& name : {QStringLiteral("a.zvk"), QStringLiteral("b.zvk"), QStringLiteral("c.zvk")})
+        ASSERT_TRUE(herd_->PlayAlongside(MakePackage(name, Manifest({"A"}), MakeSheet())));
+    const QList<TFrmPlay*> pets = herd_->Pets();
+    ASSERT_EQ(pets.size(), 3);
+    FileWrites writes(SettingsFilePath());
+    pets[1]->move(300, 200);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return writes.Count() == 1; }, 3000));
+    EXPECT_EQ(PetPlace(pets[1]->PackagePath()).value_or(QRect()).topLeft(), QPoint(300, 200));
+    herd_->CloseAll();
+    EXPECT_EQ(writes.Count(), 2);
+    EXPECT_EQ(LastPets().size(), 3);
 }

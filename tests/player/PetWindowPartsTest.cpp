@@ -1,14 +1,22 @@
+#include "common/Settings.h"
 #include "player/Cascade.h"
 #include "player/FrameHandOff.h"
+#include "player/PackageCache.h"
 #include "player/PetMemory.h"
+#include "player/PlaybackEngine.h"
 #include "player/ShapeCache.h"
+#include "support/TestEnv.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +159,7 @@ TEST(CascadeTest, ANewPetGoesBesideTheLastWhollyOnTheScreenAndOnNoOtherPet)
         {{400, 300}, {1000, 700}, screen, {}, {0, 0}},              // larger than the screen
         {{3000, 900}, {64, 64}, right, {}, {3032, 932}},
         {{-500, -500}, {64, 64}, screen, {}, {32, 0}},              // the last was dragged off
+        {{INT_MAX - 8, INT_MAX - 8}, {64, 64}, screen, {}, {32, 0}},  // a step past the int range
     };
     for (const auto& c : cases) {
         const QPoint at = CascadePosition(c.last, c.size, c.screen, c.taken);
@@ -184,8 +193,53 @@ TEST(PetMemoryTest, AWindowOffEveryScreenGoesToTheNearestPlaceOnOne)
         {{4000, 900}, {128, 128}, {3072, 896}},   // right of the second, below its bottom
         {{-300, -40}, {128, 128}, {0, 0}},
         {{50, 50}, {3000, 2000}, {0, 0}},         // larger than any screen
+        {{INT_MIN, 100}, {128, 128}, {0, 100}},   // its distance to a screen is beyond the int range
     };
     for (const auto& c : cases)
         EXPECT_EQ(KeepOnScreens(c.at, c.size, screens), c.expected) << c.at.x() << "," << c.at.y();
     EXPECT_EQ(KeepOnScreens({5000, 5000}, {10, 10}, {}), QPoint(5000, 5000));
+}
+
+class KeptPetsTest : public TempDirTest {};
+
+TEST_F(KeptPetsTest, ValuesFromADamagedFileAreHeldWithinBoundsBeforeUse)
+{
+    const QString pet = Path(QStringLiteral("pet.zvk"));
+    const struct {
+        const char* place;
+        std::optional<QRect> expected;
+    } cases[] = {
+        {"@Rect(0 0 30000 30000)", QRect(0, 0, kMaxPetSide, kMaxPetSide)},
+        {"@Rect(-2147483648 2147480000 16 24)", QRect(-kMaxPetCoordinate, kMaxPetCoordinate, 16, 24)},
+        {"@Rect(-10 0 -2147483648 5)", QRect(-10, 0, kMaxPetSide, 5)},  // its width wraps past the int range
+        {"@Rect(0 0 0 5)", std::nullopt},
+        {"rubbish", std::nullopt},
+    };
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(SettingsFilePath()).absolutePath()));
+    for (const auto& c : cases) {
+        WriteAll(SettingsFilePath(), QStringLiteral("[Pets]\n%1\\Place=%2\n").arg(PathDigest(pet), QLatin1String(c.place)).toUtf8());
+        EXPECT_EQ(PetPlace(pet), c.expected) << c.place;
+    }
+
+    SetLastPets({{pet, {INT_MIN, INT_MAX}, -7, 99}, {pet, {5, 6}, 3, kPlayRandom}});
+    EXPECT_EQ(LastPets(), (QList<TPetRecord>{{pet, {-kMaxPetCoordinate, kMaxPetCoordinate}, -1, kPlayRepeat},
+                                             {pet, {5, 6}, 3, kPlayRandom}}));
+}
+
+TEST_F(KeptPetsTest, OnlyThePackagesPlayedMostRecentlyKeepTheirPlaces)
+{
+    const auto package = [this](int i) { return Path(QStringLiteral("pet%1.zvk").arg(i)); };
+    {
+        const TSettingsBatch batch;
+        for (int i = 0; i < kMaxKeptPackages; ++i)
+            SetPetPlace(package(i), {i, i, 16, 16});
+    }
+    SetPetScale(package(0), 2);  // played again
+    SetPetPlace(package(kMaxKeptPackages), {0, 0, 16, 16});
+
+    EXPECT_EQ(SettingGroups(QStringLiteral("Pets")).size(), kMaxKeptPackages);
+    EXPECT_EQ(PetPlace(package(0)), QRect(0, 0, 16, 16));
+    EXPECT_EQ(PetScale(package(0)), 2);
+    EXPECT_EQ(PetPlace(package(1)), std::nullopt);
+    EXPECT_EQ(PetPlace(package(kMaxKeptPackages)), QRect(0, 0, 16, 16));
 }
