@@ -25,10 +25,16 @@
 
 namespace {
 
+// Set once the library is saved: what comes after (a hand-off, the files of the start) opens
+// nothing more.
+bool gEnding = false;
+
 // Files from the desktop or from a later start: packages join the library and each plays
 // as a pet of its own; a project opens in the packer.
 void OpenFiles(TFrmMain& main, TFrmPacker& packer, const QStringList& absolutePaths)
 {
+    if (gEnding)
+        return;
     QStringList packages;
     QString project;
     for (const QString& path : absolutePaths) {
@@ -82,6 +88,8 @@ std::optional<int> BecomeTheInstance(TInstanceServer& instance, const QString& l
 void ServeLaterStarts(TInstanceServer& instance, TFrmMain& main, TFrmPacker& packer)
 {
     QObject::connect(&instance, &TInstanceServer::Received, &main, [&main, &packer](const QStringList& received) {
+        if (gEnding)
+            return;
         if (!received.isEmpty()) {
             OpenFiles(main, packer, received);
             return;
@@ -185,6 +193,7 @@ int main(int argc, char* argv[])
     // library's close, which saves it, not with the last window seen.
     if (inTray)
         QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&main, &TFrmMain::Closed, &app, [] { gEnding = true; });
     QObject::connect(&main, &TFrmMain::Closed, &app, [] {
         // The library is saved: whatever still runs (a sound server that never answers) may
         // hold Zuvora up for two seconds at most.
