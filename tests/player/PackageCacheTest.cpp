@@ -77,33 +77,51 @@ TEST_F(PackageCacheTest, FirstShowExtractsEveryMemberWithADotIntoANewFolder)
     EXPECT_EQ(zvk.Actions[0].Name, QStringLiteral("Idle"));
 }
 
-TEST_F(PackageCacheTest, OnlyNewerMembersReplaceCachedFiles)
+TEST_F(PackageCacheTest, AnUnchangedPackageGivesBackOnlyWhatLeftTheCache)
 {
     const QString package = Path(QStringLiteral("cat.zvk"));
     MakePackage(package, {{"zvk.xml", "v1"}, {"zvk.png", "sheet v1"}, {"0.wav", "sound v1"}}, Stamp(10));
     const TCacheResult first = PrepareCache(package, prompts_);
+    EXPECT_TRUE(first.HoldsSheet);
 
-    // Unchanged package: nothing is rewritten (a local edit with the member's time survives).
+    // Nothing is rewritten: a local edit with the member's time survives.
     WriteAll(Cached(first, QStringLiteral("zvk.xml")), "edited");
     QFile edited(Cached(first, QStringLiteral("zvk.xml")));
     ASSERT_TRUE(edited.open(QIODevice::ReadWrite));
     ASSERT_TRUE(edited.setFileTime(Stamp(10), QFileDevice::FileModificationTime));
     edited.close();
+    QFile::remove(Cached(first, QStringLiteral("0.wav")));
     EXPECT_TRUE(PrepareCache(package, prompts_).Extracted);
     EXPECT_EQ(ReadAll(Cached(first, QStringLiteral("zvk.xml"))), QByteArray("edited"));
+    EXPECT_EQ(ReadAll(Cached(first, QStringLiteral("0.wav"))), QByteArray("sound v1"));
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
 
-    // An older and an equal version leave the cache as it is.
-    MakePackage(package, {{"zvk.xml", "v0"}, {"zvk.png", "sheet v0"}}, Stamp(9));
+TEST_F(PackageCacheTest, AReplacedPackageIsExtractedWholeIntoAnEmptiedFolder)
+{
+    const struct {
+        QDateTime stamp;
+        std::map<QString, QByteArray> members;
+    } versions[] = {
+        {QDateTime(QDate(2001, 3, 4), QTime(5, 6, 8)), {{"zvk.xml", "old"}, {"zvk.png", "sheet from 2001"}}},
+        {Stamp(11), {{"zvk.xml", "newer"}, {"zvk.png", "newer sheet"}}},
+        {Stamp(12), {{"zvk.xml", "no sheet"}}},
+    };
+    const QString package = Path(QStringLiteral("cat.zvk"));
+    MakePackage(package, {{"zvk.xml", "v1"}, {"zvk.png", "sheet v1"}, {"0.wav", "sound v1"}}, Stamp(10));
     PrepareCache(package, prompts_);
-    EXPECT_EQ(ReadAll(Cached(first, QStringLiteral("zvk.png"))), QByteArray("sheet v1"));
-
-    // A newer version replaces its members; the one it no longer has stays.
-    MakePackage(package, {{"zvk.xml", "v2"}, {"zvk.png", "sheet v2"}}, Stamp(11));
-    const TCacheResult third = PrepareCache(package, prompts_);
-    EXPECT_EQ(third.Folder, first.Folder);
-    EXPECT_EQ(ReadAll(Cached(third, QStringLiteral("zvk.xml"))), QByteArray("v2"));
-    EXPECT_EQ(ReadAll(Cached(third, QStringLiteral("zvk.png"))), QByteArray("sheet v2"));
-    EXPECT_EQ(ReadAll(Cached(third, QStringLiteral("0.wav"))), QByteArray("sound v1"));
+    for (const auto& version : versions) {
+        MakePackage(package, version.members, version.stamp);
+        const TCacheResult cache = PrepareCache(package, prompts_);
+        EXPECT_TRUE(cache.Extracted);
+        EXPECT_EQ(cache.HoldsSheet, version.members.count(QStringLiteral("zvk.png")) == 1);
+        QStringList names;
+        for (const auto& [name, bytes] : version.members) {
+            names.append(name);
+            EXPECT_EQ(ReadAll(Cached(cache, name)), bytes) << name.toStdString();
+        }
+        EXPECT_EQ(QDir(cache.Folder).entryList(QDir::Files, QDir::Name), names);
+    }
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
@@ -164,3 +182,4 @@ TEST_F(PackageCacheTest, ACacheFolderThatCannotBeMadeIsAnExtractionError)
     ASSERT_EQ(prompts_.messages.size(), 1);
     EXPECT_TRUE(prompts_.messages[0].text.startsWith(QStringLiteral("UnComPress File Error!\n")));
 }
+
