@@ -1,12 +1,15 @@
 #include "archive/TZipWriter.h"
 #include "package/Manifest.h"
 #include "player/PackageCache.h"
+#include "player/PackageShelf.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 #include <map>
 
@@ -183,3 +186,90 @@ TEST_F(PackageCacheTest, ACacheFolderThatCannotBeMadeIsAnExtractionError)
     EXPECT_TRUE(prompts_.messages[0].text.startsWith(QStringLiteral("UnComPress File Error!\n")));
 }
 
+class PackageShelfTest : public PackageCacheTest {
+protected:
+    // A package of one 8 by 8 frame on the sheet `png`.
+    QString MakePet(const QString& name, const QByteArray& png)
+    {
+        MakePackage(Path(name),
+                    {{"zvk.xml", "<ZuvoProject><Action><Name>A</Name><ActionFragment><Fragment><Index>0</Index><Top>0</Top>"
+                                 "<Left>0</Left><Width>8</Width><Height>8</Height></Fragment></ActionFragment></Action>"
+                                 "</ZuvoProject>"},
+                     {"zvk.png", png}},
+                    Stamp(10));
+        return Path(name);
+    }
+
+    static QByteArray Png(int width, int height, QRgb colour = qRgb(10, 20, 30))
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(colour);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    static std::shared_ptr<const TLoadedPackage> Load(TPackageShelf& shelf, const QString& path)
+    {
+        std::shared_ptr<const TLoadedPackage> loaded;
+        const TPackageShelf::Ticket ticket = shelf.Take(path, [&loaded](const auto& package) { loaded = package; });
+        EXPECT_TRUE(QTest::qWaitFor([&loaded] { return loaded != nullptr; }, 5000)) << path.toStdString();
+        return loaded;
+    }
+
+    static QString CacheOf(const QString& path) { return QDir(CacheRoot()).filePath(PathDigest(path)); }
+};
+
+TEST_F(PackageShelfTest, APackageLoadsOnTheShelfsThreadOnceForAllThePetsWaitingForIt)
+{
+    TPackageShelf shelf;
+    const QString pet = MakePet(QStringLiteral("a.zvk"), Png(64, 48));
+    std::shared_ptr<const TLoadedPackage> got[3];
+    const TPackageShelf::Ticket first = shelf.Take(pet, [&got](const auto& package) { got[0] = package; });
+    const TPackageShelf::Ticket second = shelf.Take(pet, [&got](const auto& package) { got[1] = package; });
+    TPackageShelf::Ticket gone = shelf.Take(pet, [&got](const auto& package) { got[2] = package; });
+    gone.reset();
+    // Done while this thread takes no events: the work is not this thread's.
+    shelf.WaitForLoader();
+    EXPECT_TRUE(ReadCacheMarker(CacheOf(pet)).has_value());
+    EXPECT_EQ(got[0], nullptr);  // handed over through this thread's event loop
+    ASSERT_TRUE(QTest::qWaitFor([&got] { return got[0] && got[1]; }, 5000));
+    EXPECT_EQ(got[0], got[1]);
+    EXPECT_EQ(got[2], nullptr);
+    EXPECT_EQ(shelf.Loads(), 1);
+    ASSERT_NE(got[0]->Sheet, nullptr);
+    EXPECT_EQ(got[0]->Sheet->Image.size(), QSize(64, 48));
+    EXPECT_TRUE(got[0]->Messages.isEmpty());
+}
+
+TEST_F(PackageShelfTest, SheetsShareOneBudgetAndIdenticalPackagesOneSheet)
+{
+    TPackageShelf shelf(4 << 20);
+    const QString a = MakePet(QStringLiteral("a.zvk"), Png(512, 512));
+    const QString copy = Path(QStringLiteral("copy of a.zvk"));
+    ASSERT_TRUE(QFile::copy(a, copy));
+    const QString other = MakePet(QStringLiteral("other.zvk"), Png(512, 512, qRgb(200, 0, 0)));
+    // Its header claims 2048 by 2048 pixels; there are none to decode.
+    const QString big = MakePet(QStringLiteral("big.zvk"), HeaderOnlyPng(2048, 2048));
+
+    std::shared_ptr<const TLoadedPackage> pets[] = {Load(shelf, a), Load(shelf, copy)};
+    ASSERT_NE(pets[0]->Sheet, nullptr);
+    EXPECT_EQ(pets[0]->Sheet, pets[1]->Sheet);
+    const std::int64_t sheet = 512 * 512 * 4 + 512 / 32 * 4 * 512;
+    EXPECT_EQ(shelf.SheetBytes(), sheet);
+    EXPECT_NE(Load(shelf, other)->Sheet, pets[0]->Sheet);
+
+    const std::shared_ptr<const TLoadedPackage> refused = Load(shelf, big);
+    EXPECT_EQ(refused->Sheet, nullptr);
+    ShowLoadMessages(*refused, prompts_);
+    ShowLoadMessages(*refused, prompts_);
+    ASSERT_EQ(prompts_.messages.size(), 1);
+    EXPECT_EQ(prompts_.messages[0].text, QStringLiteral("There is not enough memory for this pet.\n") + big +
+                                             QStringLiteral("\nIts sprite sheet takes 16.5 MB; the sprite sheets of all "
+                                                            "pets may take 4.0 MB, of which 3.0 MB are free."));
+    for (auto& pet : pets)
+        pet.reset();
+    EXPECT_EQ(shelf.SheetBytes(), 0);
+}
