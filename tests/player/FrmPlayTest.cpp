@@ -1,6 +1,7 @@
 #include "app/TFrmMain.h"
 #include "archive/TZipWriter.h"
 #include "common/Settings.h"
+#include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
 #include "player/PetHerd.h"
@@ -460,6 +461,33 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     library.close();
     EXPECT_FALSE(player_->isVisible());
     EXPECT_FALSE(player_->PlaybackStarted());
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+TEST_F(FrmPlayTest, APackageThatLeavesTheLibraryTakesItsCacheAlong)
+{
+    const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), MakeSheet());
+    const QString b = MakePackage(QStringLiteral("b.zvk"), Manifest({"B"}), MakeSheet());
+    const QString c = MakePackage(QStringLiteral("c.zvk"), Manifest({"C"}), MakeSheet());
+    for (const QString& package : {a, b, c})
+        PrepareCache(package, prompts_);
+    const auto cached = [](const QString& package) {
+        PackageShelf().WaitForLoader();
+        return QFileInfo::exists(QDir(CacheRoot()).filePath(PathDigest(package)));
+    };
+    TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
+    library.show();
+    prompts_.openFilesAnswers.append({a, a, b, c});
+    library.btnAddClick();
+    library.SelectRow(0);
+    library.btnDeleteClick();
+    EXPECT_TRUE(cached(a));  // listed still
+    library.SelectRow(0);
+    library.btnDeleteClick();
+    EXPECT_FALSE(cached(a));
+    library.btnClearClick();
+    EXPECT_FALSE(cached(b));
+    EXPECT_FALSE(cached(c));
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 

@@ -273,3 +273,50 @@ TEST_F(PackageShelfTest, SheetsShareOneBudgetAndIdenticalPackagesOneSheet)
         pet.reset();
     EXPECT_EQ(shelf.SheetBytes(), 0);
 }
+
+TEST_F(PackageShelfTest, PruningTakesOnlyUnusedCachesThatZuvoraMadeAndNoPetPlays)
+{
+    enum { kListed, kRecent, kOld, kPlayed };
+    QStringList pets;
+    for (const char* name : {"listed.zvk", "recent.zvk", "old.zvk", "played.zvk"}) {
+        pets.append(MakePet(QLatin1String(name), Png(8, 8)));
+        PrepareCache(pets.last(), prompts_);
+    }
+    TPackageShelf shelf;
+    const std::shared_ptr<const TLoadedPackage> playing = Load(shelf, pets[kPlayed]);
+    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-kUnusedCacheDays - 1);
+    for (const int pet : {kListed, kOld, kPlayed}) {
+        TCacheMarker marker = *ReadCacheMarker(CacheOf(pets[pet]));
+        marker.Used = old;
+        ASSERT_TRUE(WriteCacheMarker(CacheOf(pets[pet]), marker));
+    }
+    // Inside the old cache, a link to a file of the user's.
+    const QString users = Path(QStringLiteral("user's file.txt"));
+    WriteAll(users, "mine");
+    ASSERT_TRUE(QFile::link(users, QDir(CacheOf(pets[kOld])).filePath(QStringLiteral("link.txt"))));
+    // Named like caches, but not known to be Zuvora's: no marker; a marker naming another
+    // package; a link to a folder with a marker of its own.
+    const QString unmarked = CacheOf(Path(QStringLiteral("unmarked.zvk")));
+    const QString foreign = CacheOf(Path(QStringLiteral("foreign.zvk")));
+    const QString linked = CacheOf(Path(QStringLiteral("linked.zvk")));
+    const QString outside = Path(QStringLiteral("outside"));
+    for (const QString& folder : {unmarked, foreign, outside})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(WriteCacheMarker(foreign, {pets[kOld], {}, old}));
+    ASSERT_TRUE(WriteCacheMarker(outside, {Path(QStringLiteral("linked.zvk")), {}, old}));
+    ASSERT_TRUE(QFile::link(outside, linked));
+
+    shelf.PruneCaches({pets[kListed]});
+    shelf.WaitForLoader();
+    for (const QString& kept : {CacheOf(pets[kListed]), CacheOf(pets[kRecent]), CacheOf(pets[kPlayed]), unmarked, foreign,
+                                linked, outside + QStringLiteral("/") + kCacheMarker, users})
+        EXPECT_TRUE(QFileInfo::exists(kept)) << kept.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(CacheOf(pets[kOld])));
+
+    // A package that leaves the library takes its cache along, unless a pet plays it.
+    shelf.ForgetCache(pets[kRecent]);
+    shelf.ForgetCache(pets[kPlayed]);
+    shelf.WaitForLoader();
+    EXPECT_FALSE(QFileInfo::exists(CacheOf(pets[kRecent])));
+    EXPECT_TRUE(QFileInfo::exists(CacheOf(pets[kPlayed])));
+}
