@@ -112,8 +112,11 @@ std::shared_ptr<const TSheet> LoadSheet(const QString& path, const QString& file
                                Megabytes(std::max<std::int64_t>(store->Budget - taken, 0)));
             return nullptr;
         }
-        auto sheet = std::shared_ptr<TSheet>(new TSheet, [store](TSheet* gone) {
-            store->Release(gone->Bytes);
+        // The store keeps weak references to its sheets: a strong one back would keep both.
+        const std::weak_ptr<TSheetStore> weakStore = store;
+        auto sheet = std::shared_ptr<TSheet>(new TSheet, [weakStore](TSheet* gone) {
+            if (const std::shared_ptr<TSheetStore> owner = weakStore.lock())
+                owner->Release(gone->Bytes);
             delete gone;
         });
         sheet->Bytes = bytes;

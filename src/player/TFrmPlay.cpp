@@ -140,6 +140,14 @@ void TFrmPlay::RestoreAndClose()
 {
     if (isMinimized())
         showNormal();
+    // A window hidden after it was seen (its package loading again, or all pets hidden) has
+    // lost its platform window, and Qt then closes it without a close event.
+    if (isHidden() && loaded_) {
+        FormCloseQuery();
+        if (testAttribute(Qt::WA_DeleteOnClose))
+            deleteLater();
+        return;
+    }
     close();
 }
 
