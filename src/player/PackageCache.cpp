@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <utility>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A marker is a few hundred bytes; a larger file in its place is not ours.
@@ -81,6 +83,17 @@ QString PathDigest(const QString& packagePath)
 
 QString CacheRoot() { return QDir(AppDataFolder()).filePath(kAppTitle); }
 
+TPackageStamp FileStamp(const QString& path)
+{
+    TPackageStamp stamp;
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return stamp;
+    stamp.Size = status.st_size;
+    stamp.Modified = qint64{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1'000'000;
+    return stamp;
+}
+
 std::optional<TCacheMarker> ReadCacheMarker(const QString& folder)
 {
     const QString path = QDir(folder).filePath(kCacheMarker);
@@ -134,9 +147,7 @@ TCacheResult PrepareCache(const QString& packagePath, Prompts& prompts,
         extractor.UserPrompts = &prompts;
         extractor.ZipName = packagePath;
         // Taken before reading: a file replaced meanwhile differs from it next time.
-        const QFileInfo file(packagePath);
-        result.Stamp.Size = file.size();
-        result.Stamp.Modified = file.lastModified().toMSecsSinceEpoch();
+        result.Stamp = FileStamp(packagePath);
         extractor.ReadDirectory();
         result.Stamp.Directory = DirectoryDigest(extractor.Entries());
         // A replaced package may carry older members, or fewer: nothing of the old one may

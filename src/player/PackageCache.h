@@ -33,6 +33,10 @@ struct TPackageStamp {
     bool operator==(const TPackageStamp&) const = default;
 };
 
+// The file's size and time as the file system keeps them, without the directory; size -1
+// when there is no file. No time zone is involved, so any thread may ask.
+TPackageStamp FileStamp(const QString& path);
+
 // Zuvora's mark in every cache folder it fills: the package, its stamp, and when it was last
 // played. Only a folder so marked, under the name its package gives, is ever removed.
 inline const QString kCacheMarker = QStringLiteral(".zuvora-cache");

@@ -7,14 +7,16 @@
 #include "package/SpriteSheet.h"
 #include "player/PackageCache.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <mutex>
 #include <utility>
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 // What the loading thread and the sheets share: the budget, and the sheets by content.
@@ -140,9 +142,7 @@ std::shared_ptr<const TLoadedPackage> Load(const QString& path, const QString& c
 {
     auto package = std::make_shared<TLoadedPackage>();
     package->Path = path;
-    const QFileInfo file(path);
-    package->Modified = file.lastModified();
-    package->Size = file.size();
+    package->File = FileStamp(path);
     TCollectedPrompts prompts(package->Messages);
     const TCacheResult cache = PrepareCache(path, prompts, {}, cacheRoot);
     package->CacheFolder = cache.Folder;
@@ -202,17 +202,90 @@ std::int64_t DefaultSheetBudget()
     return std::min(kGiB, std::int64_t{pages} / 4 * pageSize);
 }
 
-TPackageShelf::TPackageShelf(std::int64_t sheetBudget)
-    : store_(std::make_shared<TSheetStore>(sheetBudget)), home_(std::make_unique<QObject>())
+TPackageShelf::TPackageShelf(std::int64_t sheetBudget) : store_(std::make_shared<TSheetStore>(sheetBudget))
 {
-    loader_.setMaxThreadCount(1);
+    // Deleted with the application, so that its notifier never outlives the event loop.
+    home_ = new QObject(QCoreApplication::instance());
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0)
+        return;  // results come through the event queue instead
+    auto* wake = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, home_);
+    QObject::connect(wake, &QSocketNotifier::activated, home_, [this] {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+        CollectLoaded();
+    });
 }
 
 TPackageShelf::~TPackageShelf()
 {
-    // Results still on their way are dropped with the object they come back through.
-    loader_.waitForDone();
-    home_.reset();
+    {
+        // Jobs not started yet are dropped; the one under way ends first.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        jobs_.clear();
+    }
+    work_.notify_all();
+    if (loader_.joinable())
+        loader_.join();
+    delete home_.data();
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+}
+
+void TPackageShelf::Post(std::function<void()> job)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    if (!loader_.joinable())
+        loader_ = std::thread([this] { RunJobs(); });
+    work_.notify_one();
+}
+
+void TPackageShelf::RunJobs()
+{
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            work_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+            busy_ = true;
+        }
+        job();
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            busy_ = false;
+        }
+        idle_.notify_all();
+    }
+}
+
+void TPackageShelf::Finished(Loaded loaded)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        loaded_.push_back(std::move(loaded));
+    }
+    const std::uint64_t one = 1;
+    if (wakeFd_ < 0 || ::write(wakeFd_, &one, sizeof one) != sizeof one)
+        QMetaObject::invokeMethod(home_.data(), [this] { CollectLoaded(); }, Qt::QueuedConnection);
+}
+
+void TPackageShelf::CollectLoaded()
+{
+    std::vector<Loaded> loaded;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        loaded.swap(loaded_);
+    }
+    for (const Loaded& one : loaded)
+        Delivered(one.Path, one.Package);
 }
 
 TPackageShelf::Ticket TPackageShelf::Take(const QString& path, Ready ready)
@@ -221,11 +294,10 @@ TPackageShelf::Ticket TPackageShelf::Take(const QString& path, Ready ready)
     const std::weak_ptr<Waiter> weak = waiter;
     if (const auto found = packages_.find(path); found != packages_.end()) {
         const std::shared_ptr<const TLoadedPackage> held = found->second.lock();
-        const QFileInfo file(path);
         // A package rebuilt since its pets started is loaded anew; they keep what they have.
-        if (held && held->Modified == file.lastModified() && held->Size == file.size()) {
+        if (held && held->File == FileStamp(path)) {
             QMetaObject::invokeMethod(
-                home_.get(),
+                home_.data(),
                 [weak, held] {
                     if (const std::shared_ptr<Waiter> still = weak.lock())
                         still->Call(held);
@@ -240,10 +312,7 @@ TPackageShelf::Ticket TPackageShelf::Take(const QString& path, Ready ready)
         return waiter;  // the load under way serves this pet too
     ++loads_;
     // The cache root as this thread sees it now: the environment may change meanwhile.
-    loader_.start([this, path, root = CacheRoot(), store = store_, home = home_.get()] {
-        std::shared_ptr<const TLoadedPackage> package = Load(path, root, store);
-        QMetaObject::invokeMethod(home, [this, path, package] { Delivered(path, package); }, Qt::QueuedConnection);
-    });
+    Post([this, path, root = CacheRoot(), store = store_] { Finished({path, Load(path, root, store)}); });
     return waiter;
 }
 
@@ -281,20 +350,24 @@ void TPackageShelf::ForgetCache(const QString& path)
 {
     if (InUse().contains(path))
         return;
-    loader_.start([path, root = CacheRoot()] { ForgetPackageCache(path, root); });
+    Post([path, root = CacheRoot()] { ForgetPackageCache(path, root); });
 }
 
 void TPackageShelf::PruneCaches(const QStringList& keptPackages)
 {
     const QStringList kept = keptPackages + InUse();
-    loader_.start([kept, root = CacheRoot()] {
-        for (const TCacheFolder& cache :
-             UnusedCaches(kept, QDateTime::currentDateTimeUtc().addDays(-kUnusedCacheDays), root))
+    const QDateTime usedBefore = QDateTime::currentDateTimeUtc().addDays(-kUnusedCacheDays);
+    Post([kept, usedBefore, root = CacheRoot()] {
+        for (const TCacheFolder& cache : UnusedCaches(kept, usedBefore, root))
             RemoveCacheFolder(cache.Folder);
     });
 }
 
-void TPackageShelf::WaitForLoader() { loader_.waitForDone(); }
+void TPackageShelf::WaitForLoader()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+}
 
 int TPackageShelf::Held() const
 {

@@ -1,19 +1,23 @@
 #pragma once
 
 #include "package/Zvk.h"
+#include "player/PackageCache.h"
 #include "player/ShapeCache.h"
 
-#include <QDateTime>
 #include <QImage>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class Prompts;
@@ -45,9 +49,8 @@ struct TLoadedPackage {
     // None: the pet cannot play, and Messages say why.
     std::shared_ptr<const TSheet> Sheet;
     QList<TLoadMessage> Messages;
-    // The package file as it was loaded: a file changed since is loaded afresh.
-    QDateTime Modified;
-    qint64 Size = -1;
+    // The package file's size and time as it was loaded: a file changed since is loaded afresh.
+    TPackageStamp File;
     // The first pet that gets the package shows its messages; the others say nothing more.
     mutable bool Told = false;
 };
@@ -96,6 +99,18 @@ public:
     void WaitForLoader();
 
 private:
+    struct Loaded {
+        QString Path;
+        std::shared_ptr<const TLoadedPackage> Package;
+    };
+
+    // Asking thread: the job runs on the loading thread after those asked for before.
+    void Post(std::function<void()> job);
+    // Loading thread.
+    void RunJobs();
+    void Finished(Loaded loaded);
+    // Asking thread, woken by the loading thread.
+    void CollectLoaded();
     void Delivered(const QString& path, const std::shared_ptr<const TLoadedPackage>& package);
     QStringList InUse() const;
 
@@ -103,8 +118,19 @@ private:
     std::map<QString, std::weak_ptr<const TLoadedPackage>> packages_;
     std::map<QString, std::vector<std::weak_ptr<Waiter>>> loading_;
     int loads_ = 0;
-    QThreadPool loader_;        // one thread: loads, removals and prunes in the order asked
-    std::unique_ptr<QObject> home_;  // lives on the asking thread; results come back through it
+
+    // Between the threads, all under one mutex: plain C++ and an eventfd, so thread
+    // checkers see every step.
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::deque<std::function<void()>> jobs_;
+    std::vector<Loaded> loaded_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread loader_;
+    int wakeFd_ = -1;
+    QPointer<QObject> home_;  // on the asking thread, gone with the application
 };
 
 // The process's shelf: every pet's package comes from it.
