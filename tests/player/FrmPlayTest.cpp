@@ -680,3 +680,17 @@ TEST_F(FrmPlayTest, PetsComeBackWhereAndAsTheyWere)
     EXPECT_EQ(pet->geometry().topRight().x(), 799);
     EXPECT_EQ(pet->y(), 100);
 }
+
+TEST_F(FrmPlayTest, APetRepeatingAnActionWithoutFramesIsShownAllTheSameSoItsMenuCanBeReached)
+{
+    QByteArray manifest = Manifest({"A"});
+    manifest.replace("</ZuvoProject>", "<Action><Name>Empty</Name><ActionFragment/></Action></ZuvoProject>");
+    const QString a = MakePackage(QStringLiteral("a.zvk"), manifest, MakeSheet());
+    SetLastPets({{a, {40, 50}, 1, kPlaySingleRepeat}});
+    herd_->RestoreLastPets();
+    ASSERT_EQ(herd_->Pets().size(), 1);
+    TFrmPlay* pet = herd_->Pets().at(0);
+    EXPECT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 3000));
+    EXPECT_TRUE(pet->CurrentFrame().isNull());
+    EXPECT_TRUE(pet->PopupMenu()->actions().last()->isChecked());
+}
