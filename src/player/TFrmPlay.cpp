@@ -159,7 +159,7 @@ void TFrmPlay::ShowPlayer()
 
 void TFrmPlay::setVisible(bool visible)
 {
-    // Restoring from the task bar shows the window again without a new load.
+    // Showing a closed pet loads its package; a pet restored from the task bar plays on.
     if (visible && !loaded_) {
         loaded_ = true;
         FormShow();
@@ -221,7 +221,7 @@ void TFrmPlay::PackageReady(const std::shared_ptr<const TLoadedPackage>& package
     if (!package->Sheet) {
         // The close may delete the pet; its boxes need only the prompts.
         Prompts& prompts = prompts_;
-        close();
+        RestoreAndClose();
         ShowLoadMessages(*package, prompts);
         return;
     }

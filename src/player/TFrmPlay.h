@@ -114,7 +114,7 @@ private:
     bool loaded_ = false;  // between the show sequence and the close sequence
     int session_ = 0;      // counts show sequences
     TPackageShelf::Ticket ticket_;  // while the package loads
-    bool firstFrame_ = false;       // drawn since the show
+    bool firstFrame_ = false;       // drawn since the show, or no longer waited for
     bool wantVisible_ = false;      // to be seen once the first frame is there
     QTimer firstFrameTimer_;        // shows the pet when no frame comes
 

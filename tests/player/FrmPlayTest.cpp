@@ -358,6 +358,9 @@ TEST_F(FrmPlayTest, APackageWithNothingToPlayLeavesNoWindowAndSaysWhy)
         // No archive at all: the designed message, with the package named.
         {Path(QStringLiteral("text.zvk")), QStringLiteral("UnComPress File Error!"), QString()},
     };
+    // Play's pet, with the window an earlier show made.
+    Show(MakePackage(QStringLiteral("good.zvk"), Manifest({"A"}), MakeSheet()));
+    player_->RestoreAndClose();
     for (const auto& c : cases) {
         prompts_.messages.clear();
         player_->SetPackagePath(c.package);
