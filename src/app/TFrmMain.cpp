@@ -2,6 +2,7 @@
 
 #include "app/Autostart.h"
 #include "app/LibraryEditor.h"
+#include "player/PackageShelf.h"
 #include "player/PlayerHost.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
@@ -23,7 +24,35 @@
 #include <QToolBar>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
+
+namespace {
+
+// A package that leaves the library takes its cache folder along, unless a row still
+// lists it.
+void ForgetCachesOfRemovedRows(const TFileListModel& model, QObject* context)
+{
+    auto leaving = std::make_shared<QStringList>();
+    QObject::connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, context,
+                     [&model, leaving](const QModelIndex&, int first, int last) {
+                         for (int row = first; row <= last; ++row)
+                             leaving->append(model.Rows().value(row).Path);
+                     });
+    QObject::connect(&model, &QAbstractItemModel::modelAboutToBeReset, context,
+                     [&model, leaving] { leaving->append(model.Paths()); });
+    const auto forget = [&model, leaving] {
+        const QStringList listed = model.Paths();
+        for (const QString& path : std::exchange(*leaving, {})) {
+            if (!path.isEmpty() && !listed.contains(path))
+                PackageShelf().ForgetCache(path);
+        }
+    };
+    QObject::connect(&model, &QAbstractItemModel::rowsRemoved, context, forget);
+    QObject::connect(&model, &QAbstractItemModel::modelReset, context, forget);
+}
+
+}  // namespace
 
 TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), editor_(prompts, std::move(libraryFile))
@@ -33,6 +62,7 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     resize(1000, 480);
     BuildToolBar();
     BuildList();
+    ForgetCachesOfRemovedRows(editor_.Model(), this);
 
     memo_ = LogPane(QStringLiteral("memo"));
     connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
@@ -139,6 +169,8 @@ void TFrmMain::EnsureLoaded()
         return;
     lvZvk_->SetStartingColumnWidths();
     editor_.Load();
+    // Caches of packages in no library that were not played for a week.
+    PackageShelf().PruneCaches(editor_.Model().Paths());
 }
 
 void TFrmMain::SetStartWithDesktop(bool on)

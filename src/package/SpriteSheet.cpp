@@ -8,8 +8,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -35,6 +37,23 @@ QImage LoadSpriteSheet(const QString& path, QImage* clear)
     }
     sheet.reinterpretAsFormat(QImage::Format_RGB32);
     return sheet;
+}
+
+std::int64_t SheetMemory(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        throw TError(path + QStringLiteral(" does not exist"));
+    if (!SheetHoldsImage(info.size()))
+        return 0;
+    const TImageInfo header = ReadImageInfo(path, QStringLiteral("PNG"));
+    const std::int64_t width = std::max(header.Width, 0);
+    const std::int64_t height = std::max(header.Height, 0);
+    // Each side is below 2^31, so the product fits; what it is multiplied by may not.
+    const std::int64_t pixels = width * height;
+    if (pixels > std::numeric_limits<std::int64_t>::max() / 8)
+        return std::numeric_limits<std::int64_t>::max();
+    return pixels * 4 + (width + 31) / 32 * 4 * height;
 }
 
 QImage ClearPixels(const QImage& argb)

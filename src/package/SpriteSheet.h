@@ -27,6 +27,11 @@ QImage DecodePng(const QString& path);
 // 0); null when no pixel is.
 QImage LoadSpriteSheet(const QString& path, QImage* clear = nullptr);
 
+// The memory LoadSpriteSheet will take for the sheet at `path`, from its header alone: 4
+// bytes a pixel and the 1-bit map of see-through pixels; 0 for a file that holds no image.
+// Raises TError as LoadSpriteSheet does when the file is missing or its header is damaged.
+std::int64_t SheetMemory(const QString& path);
+
 // Where a decoded ARGB image is fully transparent: a 1-bit image of its size, set at those
 // pixels; null when there are none.
 QImage ClearPixels(const QImage& argb);

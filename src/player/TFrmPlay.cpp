@@ -10,7 +10,6 @@
 
 #include <QActionGroup>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -65,6 +64,10 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
     tmr1_.setSingleShot(true);
     tmr1_.setInterval(1);
     connect(&tmr1_, &QTimer::timeout, this, &TFrmPlay::tmr1Timer);
+    // A pet whose chosen action has no frames would never be seen, nor its menu reached.
+    firstFrameTimer_.setSingleShot(true);
+    firstFrameTimer_.setInterval(1000);
+    connect(&firstFrameTimer_, &QTimer::timeout, this, &TFrmPlay::ShowFirstFrame);
     // A drag moves the window many times; its place is kept once it rests.
     placeTimer_.setSingleShot(true);
     placeTimer_.setInterval(1000);
@@ -134,6 +137,14 @@ void TFrmPlay::RestoreAndClose()
 {
     if (isMinimized())
         showNormal();
+    // A window hidden after it was seen (its package loading again, or all pets hidden) has
+    // lost its platform window, and Qt then closes it without a close event.
+    if (isHidden() && loaded_) {
+        FormCloseQuery();
+        if (testAttribute(Qt::WA_DeleteOnClose))
+            deleteLater();
+        return;
+    }
     close();
 }
 
@@ -143,15 +154,31 @@ void TFrmPlay::ShowPlayer()
     raise();
 }
 
-void TFrmPlay::showEvent(QShowEvent* event)
+void TFrmPlay::setVisible(bool visible)
 {
-    // Restoring from the task bar shows the window again without a new load.
-    if (!loaded_) {
+    // Showing a closed pet loads its package; a pet restored from the task bar plays on.
+    if (visible && !loaded_) {
         loaded_ = true;
         FormShow();
-    } else {
-        SetHidden(state_, isMinimized());
     }
+    if (visible && !firstFrame_) {
+        wantVisible_ = true;
+        // Its thread goes on to the first frame, with which the window shows.
+        if (package_)
+            SetHidden(state_, false);
+        return;
+    }
+    if (!visible) {
+        wantVisible_ = false;
+        // Also before its first frame, when no hide event comes: its thread rests from the start.
+        SetHidden(state_, true);
+    }
+    QWidget::setVisible(visible);
+}
+
+void TFrmPlay::showEvent(QShowEvent* event)
+{
+    SetHidden(state_, isMinimized());
     QWidget::showEvent(event);
 }
 
@@ -174,26 +201,45 @@ void TFrmPlay::FormShow()
     scale_ = PetScale(packagePath_);
     sizeItems_[scale_ - 1]->setChecked(true);
 
-    // The windows repaint during a long extraction, but no click can start a second show.
-    package_ = PackageShelf().Take(packagePath_, prompts_, [] {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    });
-    cacheFolder_ = package_->CacheFolder;
+    // Nothing of the last package stays: no action items, none marked, no frame.
+    checkedAction_ = -1;
     BuildActionMenu();
-
     frame_ = QRect();
-    if (!package_->Nothing.isEmpty()) {
-        // An empty box on top of every window helps nobody: the pet goes, saying why unless
-        // the extraction's error has said it already.
-        if (package_->Extracted)
-            prompts_.ErrorWithDetail(QStringLiteral("There is nothing to play."), packagePath_ + u'\n' + package_->Nothing);
-        package_.reset();
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    firstFrame_ = false;
+    ++session_;
+    // Extraction and decoding may take seconds: they run on the shelf's thread, and the pet
+    // comes when its package is ready.
+    ticket_ = PackageShelf().Take(packagePath_, [this](const auto& package) { PackageReady(package); });
+}
+
+void TFrmPlay::PackageReady(const std::shared_ptr<const TLoadedPackage>& package)
+{
+    ticket_.reset();
+    if (!package->Sheet) {
+        // The close may delete the pet; its boxes need only the prompts.
+        Prompts& prompts = prompts_;
+        RestoreAndClose();
+        ShowLoadMessages(*package, prompts);
         return;
     }
+    // A box runs an event loop of its own, in which the pet may be closed.
+    const QPointer<TFrmPlay> alive(this);
+    const int session = session_;
+    ShowLoadMessages(*package, prompts_);
+    if (alive.isNull() || session != session_ || !loaded_)
+        return;
+    package_ = package;
+    cacheFolder_ = package_->CacheFolder;
+    BuildActionMenu();
+    // An action picked before the package came (a pet brought back) is picked now.
+    if (checkedAction_ >= static_cast<int>(package_->Model.Actions.size()))
+        checkedAction_ = -1;
+    if (checkedAction_ >= 0)
+        PickAction(state_, checkedAction_);
     state_.Running = true;
-    SetHidden(state_, isMinimized());
+    SetHidden(state_, !wantVisible_);
     tmr1_.start();
+    firstFrameTimer_.start();
     // Extraction, manifest and decoding leave freed buffers in the heap; hand them back, so
     // a playing pet costs little more than its sheet.
     malloc_trim(0);
@@ -204,7 +250,6 @@ void TFrmPlay::BuildActionMenu()
     // Every item goes, whatever menu it is in; a menu's removal cost grows with its size,
     // so the items of a large package sit in submenus that go whole.
     checkedItem_ = nullptr;
-    checkedAction_ = -1;
     const QList<QAction*> items = pm1_->actions();
     for (qsizetype i = items.size() - 1; i >= kFirstActionItem; --i) {
         pm1_->removeAction(items[i]);
@@ -213,7 +258,7 @@ void TFrmPlay::BuildActionMenu()
         else
             delete items[i];
     }
-    const auto count = static_cast<int>(package_->Model.Actions.size());
+    const int count = package_ ? static_cast<int>(package_->Model.Actions.size()) : 0;
     if (count <= kActionsPerMenu) {
         AddActionItems(pm1_, 0, count);
         return;
@@ -264,12 +309,17 @@ void TFrmPlay::closeEvent(QCloseEvent* event)
 
 void TFrmPlay::FormCloseQuery()
 {
+    // A package still loading is no longer wanted.
+    ticket_.reset();
+    firstFrame_ = false;
+    wantVisible_ = false;
     if (package_) {
         placeTimer_.stop();
         SetPetPlace(packagePath_, geometry());
     }
     sound_.Stop();
     tmr1_.stop();
+    firstFrameTimer_.stop();
     StopPlayback(state_);
     if (engine_) {
         // The thread may be waiting for a frame to be drawn here: keep serving its requests
@@ -297,6 +347,20 @@ void TFrmPlay::ServeFrame(int width, int height, std::string_view text, int star
     if (wanted != size())
         resize(wanted);
     FrameRequestHandler(text);
+    if (!firstFrame_)
+        ShowFirstFrame();
+}
+
+void TFrmPlay::ShowFirstFrame()
+{
+    firstFrameTimer_.stop();
+    if (!loaded_ || firstFrame_)
+        return;
+    firstFrame_ = true;
+    if (wantVisible_) {
+        show();
+        raise();
+    }
 }
 
 void TFrmPlay::FrameRequestHandler(std::string_view text)
@@ -326,8 +390,8 @@ void TFrmPlay::paintEvent(QPaintEvent*)
     // Also when the system asks for a repaint: the last frame comes back at once. Only the
     // part of the rectangle that lies on the sheet is copied; the rest is background.
     QRect source;
-    if (HasSheet() && !package_->Sheet->isNull() && !frame_.isEmpty())
-        source = frame_ & package_->Sheet->rect();
+    if (HasSheet() && !package_->Sheet->Image.isNull() && !frame_.isEmpty())
+        source = frame_ & package_->Sheet->Image.rect();
     const QRect target(source.translated(-frame_.topLeft()).topLeft() * scale_, source.size() * scale_);
     // Qt hands fills and copies taller than about a hundred rows to worker threads, which
     // for a pet's frame costs more in waking them than it saves: bands of fewer rows.
@@ -345,7 +409,7 @@ void TFrmPlay::paintEvent(QPaintEvent*)
     for (int y = 0; y < source.height(); y += rows) {
         const QRect band(source.left(), source.top() + y, source.width(), std::min(rows, source.height() - y));
         const QRect onScreen((band.topLeft() - frame_.topLeft()) * scale_, band.size() * scale_);
-        painter.drawImage(onScreen, *package_->Sheet, band);
+        painter.drawImage(onScreen, package_->Sheet->Image, band);
     }
 }
 
@@ -466,7 +530,14 @@ void TFrmPlay::Resume(const TPetRecord& record)
         Repeat1Click();
         break;
     }
-    if (!package_ || record.Action < 0 || record.Action >= static_cast<int>(package_->Model.Actions.size()))
+    if (record.Action < 0)
+        return;
+    // A pet whose package is still loading marks and picks it when the package comes.
+    if (!package_) {
+        checkedAction_ = record.Action;
+        return;
+    }
+    if (record.Action >= static_cast<int>(package_->Model.Actions.size()))
         return;
     // Marked as a click marks it; an item not made yet (a large package's group) is marked
     // when its group opens.
@@ -485,7 +556,7 @@ void TFrmPlay::TransparentClick() { SetTransparentPet(Transparent_->isChecked())
 void TFrmPlay::ApplyShape()
 {
     const QRegion shape =
-        Transparent_->isChecked() && package_ ? package_->Shapes.Shape(frame_, size(), scale_) : QRegion();
+        Transparent_->isChecked() && HasSheet() ? package_->Sheet->Shapes.Shape(frame_, size(), scale_) : QRegion();
     if (shape.isEmpty()) {
         if (!mask().isEmpty())
             clearMask();

@@ -32,9 +32,13 @@ public:
     // The package the next show plays.
     void SetPackagePath(const QString& path) { packagePath_ = path; }
     const QString& PackagePath() const { return packagePath_; }
+    // Loads the package on the shelf's thread; the window shows with the first frame.
     void ShowPlayer();
-    // Between a show and its close, whether seen or not.
+    // Between a show and its close, whether seen or not, loading or playing.
     bool Playing() const { return loaded_; }
+    // The first show of a closed pet starts its show sequence; until the first frame a show
+    // is only kept for it.
+    void setVisible(bool visible) override;
 
     // What the playback thread draws through. The new size is applied, width then height,
     // on the UI thread right before the frame it belongs to.
@@ -48,7 +52,7 @@ public:
     const QString& CacheFolder() const { return cacheFolder_; }
     // The package this pet plays; none when closed.
     const TLoadedPackage* Package() const { return package_.get(); }
-    bool HasSheet() const { return package_ && package_->Sheet.has_value(); }
+    bool HasSheet() const { return package_ && package_->Sheet; }
     TPlaybackState& State() { return state_; }
     QRect CurrentFrame() const { return frame_; }
     QAction* TransparentItem() const { return Transparent_; }
@@ -77,6 +81,8 @@ protected:
 private:
     void BuildMenu();
     void FormShow();
+    // The shelf's answer: the pet plays, or goes saying why.
+    void PackageReady(const std::shared_ptr<const TLoadedPackage>& package);
     void FormCloseQuery();
     void BuildActionMenu();
     // Items for the actions [first, end) at the end of `menu`.
@@ -99,11 +105,18 @@ private:
     void ApplyShape();
     // A frame request from the playback thread, on the UI thread.
     void ServeFrame(int width, int height, std::string_view text, int startedAction);
+    // Shows the window, if it is to be seen, once it has something to show.
+    void ShowFirstFrame();
 
     Prompts& prompts_;
     QString packagePath_;
     QString cacheFolder_;
     bool loaded_ = false;  // between the show sequence and the close sequence
+    int session_ = 0;      // counts show sequences
+    TPackageShelf::Ticket ticket_;  // while the package loads
+    bool firstFrame_ = false;       // drawn since the show, or no longer waited for
+    bool wantVisible_ = false;      // to be seen once the first frame is there
+    QTimer firstFrameTimer_;        // shows the pet when no frame comes
 
     std::shared_ptr<const TLoadedPackage> package_;
     QRect frame_;  // the sheet rectangle on screen now

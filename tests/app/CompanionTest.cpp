@@ -157,6 +157,9 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
 
     ASSERT_TRUE(pets.PlayAlongside(cat));
     ASSERT_TRUE(pets.PlayAlongside(dog));
+    // Each pet is seen once its package has loaded.
+    for (TFrmPlay* pet : pets.Pets())
+        ASSERT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 5000));
     tray.Fill();
     EXPECT_EQ(Texts(tray.Menu()),
               (QStringList{"Show Library", "", "Cat", "Dog", "", "Hide All Pets", "Start with the Desktop", "", "Quit"}));

@@ -1,6 +1,7 @@
 #include "app/TFrmMain.h"
 #include "archive/TZipWriter.h"
 #include "common/Settings.h"
+#include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
 #include "player/PetHerd.h"
@@ -126,6 +127,9 @@ protected:
     void TearDown() override
     {
         herd_.reset();
+        // Nothing of this test's loads may reach the next one.
+        PackageShelf().WaitForLoader();
+        QCoreApplication::processEvents();
         TempDirTest::TearDown();
     }
 
@@ -147,10 +151,21 @@ protected:
         return Path(name);
     }
 
+    // Shows Play's pet and waits until its package has loaded and its first frame shows.
     void Show(const QString& package)
     {
         player_->SetPackagePath(package);
         player_->ShowPlayer();
+        EXPECT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 5000)) << package.toStdString();
+    }
+
+    // The same, with its playback thread resting once the frame in flight is drawn, so the
+    // test's own frame requests stay on the window.
+    void ShowStill(const QString& package)
+    {
+        Show(package);
+        SetHidden(player_->State(), true);
+        QTest::qWait(kFrameMs);
     }
 
     QStringList MenuTexts() const
@@ -187,13 +202,27 @@ protected:
     TFrmPlay* player_ = nullptr;  // Play's pet
 };
 
-TEST_F(FrmPlayTest, FirstShowPlacesTheWindowAndListsTheActions)
+TEST_F(FrmPlayTest, FirstShowPlacesTheWindowWithItsFirstFrameAndListsTheActions)
 {
     const QString package = MakePackage(QStringLiteral("a.zvk"), Manifest({"Idle", "Walk", "\u732b"}), MakeSheet());
-    Show(package);
-    EXPECT_TRUE(player_->isVisible());
+    // What the window holds at the moment it is first seen.
+    struct : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show && frame.isNull())
+                frame = static_cast<TFrmPlay*>(watched)->CurrentFrame();
+            return false;
+        }
+        QRect frame;
+    } seen;
+    player_->installEventFilter(&seen);
+    player_->SetPackagePath(package);
+    player_->ShowPlayer();
+    EXPECT_FALSE(player_->isVisible());  // loading: no empty box meanwhile
+    ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 5000));
+    EXPECT_EQ(seen.frame.size(), QSize(16, 24));
     EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
-    EXPECT_EQ(player_->size(), TFrmPlay::kFirstSize);
+    EXPECT_EQ(player_->size(), QSize(16, 24));
     EXPECT_TRUE(player_->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_TRUE(player_->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(player_->parentWidget(), nullptr);
@@ -208,11 +237,6 @@ TEST_F(FrmPlayTest, FirstShowPlacesTheWindowAndListsTheActions)
     for (QAction* item : ActionItems())
         EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
     EXPECT_TRUE(prompts_.messages.isEmpty());
-
-    // Playback starts right after the show and the window takes the frame's size.
-    ASSERT_TRUE(WaitForFrame());
-    EXPECT_TRUE(QTest::qWaitFor([this] { return player_->size() == QSize(16, 24); }, 1000));
-    EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
 }
 
 TEST_F(FrmPlayTest, ActionItemsToggleAndPickTheAction)
@@ -261,7 +285,7 @@ TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
 TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
 {
     const QImage sheet = MakeSheet();
-    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
+    ShowStill(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), sheet));
     // As the playback thread sends it: the size, then the frame, drawn on this thread.
     SendFrame(16, 24, "0000000000000000002400000000160000000024");
     EXPECT_EQ(player_->size(), QSize(16, 24));
@@ -297,7 +321,7 @@ TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
 {
     const QImage sheet = MakeSheet();
     SetTransparentPet(true);
-    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
+    ShowStill(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), sheet));
     // Visible: exactly the frame's pixels that are not white.
     const auto mismatches = [&](const QRect& frame) {
         int count = 0;
@@ -325,7 +349,7 @@ TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
     QBuffer buffer(&plain);
     buffer.open(QIODevice::WriteOnly);
     sheet.save(&buffer, "PNG");
-    Show(MakePackage(QStringLiteral("b.zvk"), Manifest({}), std::nullopt, plain));
+    ShowStill(MakePackage(QStringLiteral("b.zvk"), Manifest({"A"}), std::nullopt, plain));
     SendFrame(16, 24, "0000000000000000002400000000160000000024");
     EXPECT_TRUE(player_->mask().isEmpty());
 }
@@ -333,7 +357,7 @@ TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
 TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatExists)
 {
     const QImage sheet = MakeSheet();
-    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({}), sheet));
+    ShowStill(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), sheet));
     const QColor background = player_->palette().button().color();
 
     // Half off the right edge: the part on the sheet is copied, the rest is background.
@@ -372,14 +396,19 @@ TEST_F(FrmPlayTest, APackageWithNothingToPlayLeavesNoWindowAndSaysWhy)
          QStringLiteral("There is nothing to play."), QStringLiteral("the package holds no frames")},
         // Frames, but no sheet.
         {MakePackage(QStringLiteral("b.zvk"), Manifest({"A", "B"}), std::nullopt), QStringLiteral("There is nothing to play."),
-         QString()},
+         QStringLiteral("the package holds no zvk.png")},
         // No archive at all: the designed message, with the package named.
         {Path(QStringLiteral("text.zvk")), QStringLiteral("UnComPress File Error!"), QString()},
     };
+    // Play's pet, with the window an earlier show made.
+    Show(MakePackage(QStringLiteral("good.zvk"), Manifest({"A"}), MakeSheet()));
+    player_->RestoreAndClose();
     for (const auto& c : cases) {
         prompts_.messages.clear();
-        Show(c.package);
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !player_->isVisible(); }, 1000)) << c.package.toStdString();
+        player_->SetPackagePath(c.package);
+        player_->ShowPlayer();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !player_->Playing(); }, 5000)) << c.package.toStdString();
+        EXPECT_FALSE(player_->isVisible());
         EXPECT_FALSE(player_->PlaybackStarted());
         EXPECT_FALSE(player_->HasSheet());
         ASSERT_EQ(prompts_.messages.size(), 1);
@@ -388,11 +417,42 @@ TEST_F(FrmPlayTest, APackageWithNothingToPlayLeavesNoWindowAndSaysWhy)
         EXPECT_EQ(lines.value(1), c.package);
         EXPECT_TRUE(lines.value(2).startsWith(c.reason)) << lines.value(2).toStdString();
     }
+
+    // Two pets waiting on one load that fails: one box, and neither stays.
+    prompts_.messages.clear();
+    ASSERT_TRUE(herd_->PlayAlongside(Path(QStringLiteral("text.zvk"))));
+    ASSERT_TRUE(herd_->PlayAlongside(Path(QStringLiteral("text.zvk"))));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return herd_->Pets().isEmpty(); }, 5000));
+    EXPECT_EQ(prompts_.messages.size(), 1);
+}
+
+TEST_F(FrmPlayTest, APetClosedWhileItsPackageLoadsGoesQuietly)
+{
+    WriteAll(Path(QStringLiteral("text.zvk")), "just some text, no archive\n");
+    const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), MakeSheet());
+    // Play's pet, its window made by an earlier show, closed as the library's next Play does.
+    Show(a);
+    player_->RestoreAndClose();
+    const int loads = PackageShelf().Loads();
+    herd_->SetPackagePath(Path(QStringLiteral("text.zvk")));
+    herd_->ShowPlayer();
+    player_->RestoreAndClose();
+    EXPECT_FALSE(player_->Playing());
+    ASSERT_TRUE(herd_->PlayAlongside(Path(QStringLiteral("text.zvk"))));
+    ASSERT_TRUE(herd_->PlayAlongside(a));
+    herd_->CloseAll();
+    EXPECT_TRUE(herd_->Pets().isEmpty());
+    PackageShelf().WaitForLoader();
+    QTest::qWait(50);
+    EXPECT_EQ(PackageShelf().Loads() - loads, 2);
+    EXPECT_EQ(PackageShelf().Held(), 0);
+    EXPECT_EQ(PackageShelf().SheetBytes(), 0);
+    EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
 TEST_F(FrmPlayTest, TheLeftButtonMovesTheWindowTheRightOneOpensTheMenu)
 {
-    Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}, false), MakeSheet()));
+    ShowStill(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), MakeSheet()));
     const QPoint start = player_->pos();
     QTest::mousePress(player_, Qt::RightButton, {}, QPoint(5, 5));
     QTest::mouseRelease(player_, Qt::RightButton, {}, QPoint(5, 5));
@@ -457,12 +517,39 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
+TEST_F(FrmPlayTest, APackageThatLeavesTheLibraryTakesItsCacheAlong)
+{
+    const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), MakeSheet());
+    const QString b = MakePackage(QStringLiteral("b.zvk"), Manifest({"B"}), MakeSheet());
+    const QString c = MakePackage(QStringLiteral("c.zvk"), Manifest({"C"}), MakeSheet());
+    for (const QString& package : {a, b, c})
+        PrepareCache(package, prompts_);
+    const auto cached = [](const QString& package) {
+        PackageShelf().WaitForLoader();
+        return QFileInfo::exists(QDir(CacheRoot()).filePath(PathDigest(package)));
+    };
+    TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
+    library.show();
+    prompts_.openFilesAnswers.append({a, a, b, c});
+    library.btnAddClick();
+    library.SelectRow(0);
+    library.btnDeleteClick();
+    EXPECT_TRUE(cached(a));  // listed still
+    library.SelectRow(0);
+    library.btnDeleteClick();
+    EXPECT_FALSE(cached(a));
+    library.btnClearClick();
+    EXPECT_FALSE(cached(b));
+    EXPECT_FALSE(cached(c));
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
 TEST_F(FrmPlayTest, ThousandsOfActionsComeInGroupsFilledWhenOpened)
 {
     QStringList names;
     for (int i = 0; i < 2500; ++i)
         names.append(QStringLiteral("A%1").arg(i));
-    Show(MakePackage(QStringLiteral("many.zvk"), Manifest(names, false), MakeSheet()));
+    Show(MakePackage(QStringLiteral("many.zvk"), Manifest(names), MakeSheet()));
     const QList<QAction*> groups = ActionItems();
     ASSERT_EQ(groups.size(), 3);
     EXPECT_EQ(groups[2]->text(), QStringLiteral("2001 - 2500"));
@@ -494,6 +581,8 @@ TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
     ASSERT_TRUE(herd_->PlayAlongside(b));
     const QList<TFrmPlay*> pets = herd_->Pets();
     ASSERT_EQ(pets.size(), 3);
+    for (TFrmPlay* pet : pets)
+        ASSERT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 5000));
     EXPECT_EQ(pets[0], player_);
     // One load, one sheet, for the two pets of a.
     EXPECT_EQ(PackageShelf().Loads() - loads, 2);
@@ -551,8 +640,8 @@ TEST_F(FrmPlayTest, APetIsNamedAfterItsPackageAndKeepsItsWholeFactorSize)
 {
     const QImage sheet = MakeSheet();
     SetTransparentPet(true);
-    const QString package = MakePackage(QStringLiteral("Pip.zvk"), Manifest({}), sheet);
-    Show(package);
+    const QString package = MakePackage(QStringLiteral("Pip.zvk"), Manifest({"A"}), sheet);
+    ShowStill(package);
     EXPECT_EQ(player_->windowTitle(), QStringLiteral("Pip"));
     const char* frame = "0000000000000000002400000000160000000024";
     SendFrame(16, 24, frame);
@@ -574,7 +663,7 @@ TEST_F(FrmPlayTest, APetIsNamedAfterItsPackageAndKeepsItsWholeFactorSize)
     EXPECT_EQ(player_->Scale(), 3);
     EXPECT_TRUE(sizes->actions()[2]->isChecked());
     player_->RestoreAndClose();
-    Show(MakePackage(QStringLiteral("other.zvk"), Manifest({}), sheet));
+    Show(MakePackage(QStringLiteral("other.zvk"), Manifest({"A"}), sheet));
     EXPECT_EQ(player_->Scale(), 1);
 }
 
@@ -615,8 +704,10 @@ TEST_F(FrmPlayTest, PetsComeBackWhereAndAsTheyWere)
     herd_->RestoreLastPets();
     const QList<TFrmPlay*> pets = herd_->Pets();
     ASSERT_EQ(pets.size(), 2);
+    // Kept as they were while their packages load, and marked once they have.
     EXPECT_EQ(pets[0]->Record(), (TPetRecord{a, {40, 50}, 2, kPlaySingleRepeat}));
     EXPECT_EQ(pets[1]->Record(), (TPetRecord{b, {300, 200}, -1, kPlayRandom}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pets[0]->isVisible() && pets[1]->isVisible(); }, 5000));
     EXPECT_TRUE(pets[0]->PopupMenu()->actions()[9]->isChecked());
     EXPECT_EQ(pets[0]->State().ActionIndex, 2);
 
@@ -641,6 +732,9 @@ TEST_F(FrmPlayTest, AMovedPetKeepsItsPlaceAtOnceAndClosingThemAllWritesTheSettin
         ASSERT_TRUE(herd_->PlayAlongside(MakePackage(name, Manifest({"A"}), MakeSheet())));
     const QList<TFrmPlay*> pets = herd_->Pets();
     ASSERT_EQ(pets.size(), 3);
+    for (TFrmPlay* pet : pets)
+        ASSERT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 3000));
+    QTest::qWait(1200);  // the places of their first show are kept
     FileWrites writes(SettingsFilePath());
     pets[1]->move(300, 200);
     EXPECT_TRUE(QTest::qWaitFor([&] { return writes.Count() == 1; }, 3000));
@@ -648,4 +742,18 @@ TEST_F(FrmPlayTest, AMovedPetKeepsItsPlaceAtOnceAndClosingThemAllWritesTheSettin
     herd_->CloseAll();
     EXPECT_EQ(writes.Count(), 2);
     EXPECT_EQ(LastPets().size(), 3);
+}
+
+TEST_F(FrmPlayTest, APetRepeatingAnActionWithoutFramesIsShownAllTheSameSoItsMenuCanBeReached)
+{
+    QByteArray manifest = Manifest({"A"});
+    manifest.replace("</ZuvoProject>", "<Action><Name>Empty</Name><ActionFragment/></Action></ZuvoProject>");
+    const QString a = MakePackage(QStringLiteral("a.zvk"), manifest, MakeSheet());
+    SetLastPets({{a, {40, 50}, 1, kPlaySingleRepeat}});
+    herd_->RestoreLastPets();
+    ASSERT_EQ(herd_->Pets().size(), 1);
+    TFrmPlay* pet = herd_->Pets().at(0);
+    EXPECT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 3000));
+    EXPECT_TRUE(pet->CurrentFrame().isNull());
+    EXPECT_TRUE(pet->PopupMenu()->actions().last()->isChecked());
 }

@@ -1,5 +1,8 @@
+#include "app/LibraryFile.h"
 #include "archive/ZipBuilder.h"
+#include "common/AppDirs.h"
 #include "package/PackageLayout.h"
+#include "player/PackageCache.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -479,4 +482,64 @@ TEST_F(ZvkTest, AnImportStoppedBySignalLeavesNoTemporaryFolder)
             << signal;
         EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("pet.zvp"))));
     }
+}
+
+TEST_F(ZvkTest, CacheListsTheCachesAndPrunesOnlyUnusedOnesOfAWholeLibrary)
+{
+    Make(QStringLiteral("zvk.xml"), "<ZuvoProject/>");
+    const QString pet = Path(QStringLiteral("pet.zvk"));
+    ASSERT_EQ(Zvk({"pack", Work(), pet}).code, 0);
+    QStringList packages;
+    for (const char* name : {"listed.zvk", "recent.zvk", "old.zvk"}) {
+        packages.append(Path(QLatin1String(name)));
+        ASSERT_TRUE(QFile::copy(pet, packages.last()));
+        Zvk({"info", packages.last()});  // caches it as the player does
+    }
+    const auto folder = [](const QString& package) { return QDir(CacheRoot()).filePath(PathDigest(package)); };
+    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-8);
+    for (const QString& package : {packages[0], packages[2]}) {
+        TCacheMarker marker = *ReadCacheMarker(folder(package));
+        marker.Used = old;
+        ASSERT_TRUE(WriteCacheMarker(folder(package), marker));
+    }
+    const QString unknown = QStringLiteral("0123456789abcdef0123456789abcdef");
+    ASSERT_TRUE(QDir(CacheRoot()).mkpath(unknown));
+    const QString library = QDir(QDir(AppDataFolder()).filePath(kAppTitle)).filePath(kLibraryFileName);
+
+    // A library read only in part could list any package: nothing is removed.
+    WriteAll(library, "<ZuvoLibrary><Zvk>");
+    ZvkRun run = Zvk({"cache", "--prune"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.startsWith(QStringLiteral("The library ") + library + QStringLiteral(" could not be read whole")))
+        << run.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(folder(packages[2])));
+
+    WriteLibrary(library, {{QStringLiteral("listed.zvk"), packages[0]}});
+    const QString stamp = old.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const auto line = [&](const QString& package, const QString& state, const QString& used) {
+        const qint64 bytes = QFileInfo(QDir(folder(package)).filePath(kManifestMember)).size() +
+                             QFileInfo(QDir(folder(package)).filePath(kCacheMarker)).size();
+        return QStringLiteral("%1\t%2\t%3\t%4\t%5").arg(PathDigest(package)).arg(bytes).arg(used, state, package);
+    };
+    QStringList expected{line(packages[0], QStringLiteral("listed"), stamp), line(packages[2], QStringLiteral("unused"), stamp),
+                         unknown + QStringLiteral("\t0\t-\tunknown\t-")};
+    run = Zvk({"cache"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+    // Played just now: only its time is not known here.
+    EXPECT_TRUE(lines.filter(PathDigest(packages[1])).value(0).contains(QStringLiteral("\trecent\t") + packages[1]));
+    for (const QString& wanted : expected)
+        EXPECT_TRUE(lines.contains(wanted)) << wanted.toStdString() << "\n" << run.out.toStdString();
+
+    expected[1] = line(packages[2], QStringLiteral("removed"), stamp);
+    const qint64 freed = expected[1].section(u'\t', 1, 1).toLongLong();
+    run = Zvk({"cache", "--prune"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(lines.contains(expected[1])) << run.out.toStdString();
+    EXPECT_EQ(lines.value(4), QStringLiteral("1 removed, %1 bytes freed").arg(freed));
+    EXPECT_FALSE(QFileInfo::exists(folder(packages[2])));
+    for (const QString& kept : {folder(packages[0]), folder(packages[1]), QDir(CacheRoot()).filePath(unknown)})
+        EXPECT_TRUE(QFileInfo::exists(kept)) << kept.toStdString();
 }

@@ -15,13 +15,14 @@ struct UsageError {};
 struct TArguments {
     QStringList Operands;
     QMap<QString, QString> Options;
+    QStringList Flags;  // options that take no value, as given
 
     // The operands, exactly `count` of them, or a UsageError.
     const QStringList& Expect(qsizetype count) const;
 };
 
-// Splits `args` by the options a command knows; any other option is a UsageError.
-TArguments ParseArguments(const QStringList& args, const QStringList& knownOptions);
+// Splits `args` by the options and flags a command knows; any other option is a UsageError.
+TArguments ParseArguments(const QStringList& args, const QStringList& knownOptions, const QStringList& knownFlags = {});
 
 int ListCommand(const TArguments& args);
 int ExtractCommand(const TArguments& args);
@@ -30,8 +31,13 @@ int InfoCommand(const TArguments& args);
 int TraceCommand(const TArguments& args);
 int BuildCommand(const TArguments& args);
 int ImportCommand(const TArguments& args);
+int CacheCommand(const TArguments& args);
 
 inline const QStringList kImportOptions{QStringLiteral("--action"), QStringLiteral("--grid"), QStringLiteral("--cell")};
+
+// A name from a package, safe on a terminal: control characters come out as \n, \t or \xHH,
+// and a backslash as \\, so no name can forge a line or move the cursor.
+QString Printable(const QString& text);
 
 // Console output in the locale's encoding.
 void PrintOut(const QString& line);

@@ -10,7 +10,7 @@ const QStringList& TArguments::Expect(qsizetype count) const
     return Operands;
 }
 
-TArguments ParseArguments(const QStringList& args, const QStringList& knownOptions)
+TArguments ParseArguments(const QStringList& args, const QStringList& knownOptions, const QStringList& knownFlags)
 {
     TArguments parsed;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -26,6 +26,10 @@ TArguments ParseArguments(const QStringList& args, const QStringList& knownOptio
         // "--name value" or "--name=value"
         const qsizetype equals = arg.indexOf(u'=');
         const QString name = equals < 0 ? arg : arg.left(equals);
+        if (equals < 0 && knownFlags.contains(name)) {
+            parsed.Flags.append(name);
+            continue;
+        }
         if (!knownOptions.contains(name))
             throw UsageError{};
         if (equals >= 0)
@@ -36,6 +40,28 @@ TArguments ParseArguments(const QStringList& args, const QStringList& knownOptio
             throw UsageError{};
     }
     return parsed;
+}
+
+QString Printable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (code == u'\n')
+            out += QStringLiteral("\\n");
+        else if (code == u'\t')
+            out += QStringLiteral("\\t");
+        else if (code == u'\r')
+            out += QStringLiteral("\\r");
+        else if (code < 0x20 || (code >= 0x7F && code < 0xA0))
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(code), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 void PrintOut(const QString& line)

@@ -1,34 +1,6 @@
 #include "Commands.h"
 #include "LoadPackage.h"
 
-namespace {
-
-// A name from a package, safe on a terminal: control characters come out as \n, \t or \xHH,
-// and a backslash as \\, so no name can forge a line or move the cursor.
-QString Printable(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t code = c.unicode();
-        if (code == u'\\')
-            out += QStringLiteral("\\\\");
-        else if (code == u'\n')
-            out += QStringLiteral("\\n");
-        else if (code == u'\t')
-            out += QStringLiteral("\\t");
-        else if (code == u'\r')
-            out += QStringLiteral("\\r");
-        else if (code < 0x20 || (code >= 0x7F && code < 0xA0))
-            out += QStringLiteral("\\x%1").arg(static_cast<int>(code), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
-}  // namespace
-
 // What the player would play: the actions read from the package's cache folder.
 int InfoCommand(const TArguments& arguments)
 {

@@ -19,6 +19,7 @@ struct Command {
     const char* summary;
     int (*run)(const TArguments& args);
     std::initializer_list<const char*> options = {};  // the options that take a value
+    std::initializer_list<const char*> flags = {};    // the options that take none
 };
 
 // A new command is one row here and one function in its own file.
@@ -58,6 +59,14 @@ constexpr Command kCommands[] = {
      "With --grid or --cell, FILE is a sprite sheet cut into cells in reading order, wholly\n"
      "see-through cells left out. The action is named after FILE unless --action names it.",
      ImportCommand, {"--action", "--grid", "--cell"}},
+    {"cache", "[--prune]",
+     "List the player's cache folders under $APPDATA/Zuvora, one tab-separated line each:\n"
+     "folder name, bytes held, last played (YYYY-MM-DD HH:MM:SS, - when not known), state,\n"
+     "package path (- when not known). State: listed (the package is in the library),\n"
+     "recent (played within a week), unused (neither: --prune removes it), or unknown (no\n"
+     "mark of Zuvora's: always kept). With --prune, removes the unused ones, shown as\n"
+     "removed, and ends with \"N removed, B bytes freed\".",
+     CacheCommand, {}, {"--prune"}},
 };
 
 QString Usage()
@@ -96,7 +105,10 @@ int main(int argc, char* argv[])
             QStringList options;
             for (const char* option : command.options)
                 options.append(QLatin1String(option));
-            return command.run(ParseArguments(args, options));
+            QStringList flags;
+            for (const char* flag : command.flags)
+                flags.append(QLatin1String(flag));
+            return command.run(ParseArguments(args, options, flags));
         } catch (const UsageError&) {
             PrintErr(Usage());
             return 2;
