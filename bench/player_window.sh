@@ -5,15 +5,17 @@
 #  - CPU time while Pip plays for 20 s, and resident memory idle (library window only) and
 #    while playing, with "Transparent" off and on, one after the other in this run;
 #  - several pets: one Zuvora playing 1 and 7 Pips, beside the X11 desktop pets Debian
-#    packages (oneko, xpenguins with 1 and 7 penguins) on the same display: CPU of the program
-#    and of the X server over 30 s, resident and proportional memory.
-# Needs xvfb-run, openbox, xdotool, xprop, xwininfo, oneko and xpenguins:
+#    packages (oneko, xpenguins with 7 penguins) on the same display, alternating: CPU of the
+#    program and of the X server over 30 s, its wake-ups a second, resident and proportional
+#    memory; on the plain desktop, then with picom compositing it.
+# Needs xvfb-run, openbox, xdotool, xprop, xwininfo, oneko, xpenguins and picom:
 #   bench/player_window.sh [SECONDS] [PETS_SECONDS]
 set -euo pipefail
 seconds=${1:-20}
 pets_seconds=${2:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/build/default/bin
+# ZUVORA_BIN: another build's programs, to compare with.
+bin=${ZUVORA_BIN:-$root/build/default/bin}
 
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
@@ -87,8 +89,12 @@ kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
 
-# Several pets, each program started alone, settled for 3 s, then measured.
+# Several pets, each program started alone, settled for 3 s, then measured: its CPU and the
+# X server's, its memory at the end, and how often its threads woke (voluntary context
+# switches of all its threads, per second). Once on the plain desktop and once with picom
+# compositing it.
 smaps_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/smaps_rollup"; }
+wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'; }
 measure() {
   local label=$1
   shift
@@ -96,29 +102,41 @@ measure() {
   pid=$!
   sleep 3
   kill -0 "$pid" 2>/dev/null || { echo "$label exited early:" >&2; cat "$work/log" >&2; exit 1; }
-  local before xbefore after xafter
+  local before xbefore wbefore after xafter wafter
   before=$(cpu_ticks "$pid")
   xbefore=$(xserver_ticks)
+  wbefore=$(wakeups "$pid")
   sleep "$pets_seconds"
   after=$(cpu_ticks "$pid")
   xafter=$(xserver_ticks)
-  awk -v t=$((after - before)) -v x=$((xafter - xbefore)) -v hz="$hz" -v s="$pets_seconds" -v label="$label" \
-    -v rss="$(smaps_kib "$pid" Rss)" -v pss="$(smaps_kib "$pid" Pss)" \
-    'BEGIN { printf "| %-28s | %5.2f%% | %5.2f%% | %6.1f MiB | %6.1f MiB |\n", label, 100 * t / hz / s, 100 * x / hz / s, rss / 1024, pss / 1024 }'
+  wafter=$(wakeups "$pid")
+  awk -v t=$((after - before)) -v x=$((xafter - xbefore)) -v w=$((wafter - wbefore)) -v hz="$hz" -v s="$pets_seconds" \
+    -v label="$label" -v rss="$(smaps_kib "$pid" Rss)" -v pss="$(smaps_kib "$pid" Pss)" \
+    'BEGIN { printf "| %-28s | %5.2f%% | %5.2f%% | %6.1f | %6.1f MiB | %6.1f MiB |\n", label, 100 * t / hz / s, 100 * x / hz / s, w / s, rss / 1024, pss / 1024 }'
   kill "$pid"
   wait "$pid" 2>/dev/null || true
   pid=
 }
 printf '[Player]\nTransparent=true\n' > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
-echo
-echo "Several pets, ${pets_seconds} s each (CPU as a share of one core; memory at the end):"
-echo "| program                      | CPU    | X server | resident   | proportional |"
-echo "|------------------------------|--------|----------|------------|--------------|"
-pips() { local n=$1; for _ in $(seq "$n"); do printf '%s ' "$work/Pip.zvk"; done; }
-# shellcheck disable=SC2046
-measure "zuvora, 1 Pip" "$work/zuvora" $(pips 1)
-# shellcheck disable=SC2046
-measure "zuvora, 7 Pips" "$work/zuvora" $(pips 7)
-measure "oneko" /usr/games/oneko
-measure "xpenguins, 1 penguin" xpenguins -q -n 1
-measure "xpenguins, 7 penguins" xpenguins -q -n 7
+# Pets of one package path are one pet: each of the seven is a copy under its own name.
+pips() { local n=$1 i; for i in $(seq "$n"); do cp "$work/Pip.zvk" "$work/Pip$i.zvk"; printf '%s ' "$work/Pip$i.zvk"; done; }
+compositor=
+for desktop in plain picom; do
+  if [ "$desktop" = picom ]; then
+    command -v picom >/dev/null || { echo "picom is not installed: no composited run"; break; }
+    picom --backend xrender >/dev/null 2>&1 &
+    compositor=$!
+    sleep 2
+  fi
+  echo
+  echo "Several pets on the $desktop desktop, ${pets_seconds} s each (CPU as a share of one core; memory at the end):"
+  echo "| program                      | CPU    | X server | wake-ups/s | resident   | proportional |"
+  echo "|------------------------------|--------|----------|------------|------------|--------------|"
+  # shellcheck disable=SC2046
+  measure "zuvora, 1 Pip" "$work/zuvora" $(pips 1)
+  measure "oneko" /usr/games/oneko
+  # shellcheck disable=SC2046
+  measure "zuvora, 7 Pips" "$work/zuvora" $(pips 7)
+  measure "xpenguins, 7 penguins" xpenguins -q -n 7
+done
+[ -n "$compositor" ] && kill "$compositor"

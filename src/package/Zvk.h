@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-// The loaded package: plain data, read by the playback thread and the player window only
-// after loading has finished.
+// The loaded package: plain data, read by the pet only after loading has finished.
 
 class TFragment {
 public:

@@ -2,38 +2,14 @@
 
 #include "common/Prompts.h"
 #include "common/Settings.h"
-#include "player/Cascade.h"
-
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <algorithm>
 
-namespace {
-
-QList<QRect> ScreenAreas()
+TPetHerd::TPetHerd(Prompts& prompts, TDesktop* desktop)
+    : prompts_(prompts), playPet_(prompts), ownDesktop_(desktop == nullptr ? std::make_unique<TScreensDesktop>() : nullptr),
+      desktop_(desktop != nullptr ? *desktop : *ownDesktop_)
 {
-    QList<QRect> areas;
-    for (const QScreen* screen : QGuiApplication::screens())
-        areas.append(screen->availableGeometry());
-    return areas;
-}
-
-}  // namespace
-
-TPetHerd::TPetHerd(Prompts& prompts) : prompts_(prompts), playPet_(prompts)
-{
-    // Screens come and go, and change size, under a running Zuvora.
-    const auto watch = [this](QScreen* screen) {
-        connect(screen, &QScreen::availableGeometryChanged, this, [this] { KeepPetsOnScreens(ScreenAreas()); });
-    };
-    for (QScreen* screen : QGuiApplication::screens())
-        watch(screen);
-    connect(qApp, &QGuiApplication::screenAdded, this, watch);
-    connect(qApp, &QGuiApplication::screenRemoved, this, [this] {
-        // The screen is still listed while it goes.
-        QMetaObject::invokeMethod(this, [this] { KeepPetsOnScreens(ScreenAreas()); }, Qt::QueuedConnection);
-    });
+    connect(&desktop_, &TDesktop::WorkAreasChanged, this, &TPetHerd::KeepPetsOnScreens);
 }
 
 TPetHerd::~TPetHerd()
@@ -49,7 +25,7 @@ QList<TFrmPlay*> TPetHerd::Pets() const
 {
     QList<TFrmPlay*> pets;
     for (const QPointer<TFrmPlay>& pointer : started_) {
-        if (TFrmPlay* pet = pointer.data(); pet != nullptr && pet->Playing())
+        if (TFrmPlay* pet = pointer.data(); pet != nullptr && pet->Controller().Started())
             pets.append(pet);
     }
     return pets;
@@ -80,13 +56,13 @@ void TPetHerd::SetPetsHidden(bool hidden)
 void TPetHerd::ShowPlayer()
 {
     SetPetsHidden(false);
-    if (playPet_.Playing()) {
+    if (playPet_.Controller().Started()) {
         playPet_.ShowPlayer();
         return;
     }
     if (!RoomForOneMore())
         return;
-    Place(playPet_, playPet_.PackagePath());
+    Place(playPet_, playPet_.Controller().PackagePath());
     Started(&playPet_);
     playPet_.ShowPlayer();
 }
@@ -106,9 +82,9 @@ TFrmPlay* TPetHerd::StartAlongside(const QString& path, std::optional<QPoint> at
     pet->setAttribute(Qt::WA_DeleteOnClose);
     Place(*pet, path);
     if (at)
-        pet->move(KeepOnScreens(*at, pet->size(), ScreenAreas()));
+        pet->move(desktop_.KeepOnScreens(*at, pet->size()));
     Started(pet);
-    pet->SetPackagePath(path);
+    pet->Controller().SetPackagePath(path);
     pet->ShowPlayer();
     return pet;
 }
@@ -119,10 +95,9 @@ void TPetHerd::Place(TFrmPlay& pet, const QString& path)
     QList<QPoint> taken;
     for (const TFrmPlay* other : playing)
         taken.append(other->pos());
-    const QList<QRect> screens = ScreenAreas();
     if (const std::optional<QRect> kept = PetPlace(path)) {
         // As large as it was, until its first frame says otherwise.
-        const QPoint onScreen = KeepOnScreens(kept->topLeft(), kept->size(), screens);
+        const QPoint onScreen = desktop_.KeepOnScreens(kept->topLeft(), kept->size());
         if (!taken.contains(onScreen)) {
             pet.setGeometry(QRect(onScreen, kept->size()));
             return;
@@ -131,13 +106,9 @@ void TPetHerd::Place(TFrmPlay& pet, const QString& path)
     if (playing.isEmpty())
         return;  // the first pet goes where pets first go
     const TFrmPlay* last = playing.last();
-    QScreen* screen = QGuiApplication::screenAt(last->geometry().center());
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
-    const QRect area = screen != nullptr ? screen->availableGeometry() : QRect(QPoint(0, 0), last->size());
     // Until its first frame the new pet takes the size of the last; most often the same pet.
     pet.resize(last->size());
-    pet.move(CascadePosition(last->pos(), last->size(), area, taken));
+    pet.move(desktop_.Beside(last->geometry(), last->size(), taken));
 }
 
 void TPetHerd::RestoreLastPets()
@@ -146,18 +117,16 @@ void TPetHerd::RestoreLastPets()
         if (Pets().size() >= kMaxPets)
             break;
         TFrmPlay* pet = StartAlongside(record.Package, record.Position);
-        if (pet->Playing())
-            pet->Resume(record);
+        if (pet->Controller().Started())
+            pet->Controller().Resume(record);
     }
 }
 
-void TPetHerd::KeepPetsOnScreens(const QList<QRect>& screens)
+void TPetHerd::KeepPetsOnScreens()
 {
     for (TFrmPlay* pet : Pets()) {
-        const bool seen = std::any_of(screens.begin(), screens.end(),
-                                      [pet](const QRect& screen) { return screen.intersects(pet->geometry()); });
-        if (!seen)
-            pet->move(KeepOnScreens(pet->pos(), pet->size(), screens));
+        if (!desktop_.Shows(pet->geometry()))
+            pet->move(desktop_.KeepOnScreens(pet->pos(), pet->size()));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "player/Desktop.h"
 #include "player/PlayerHost.h"
 #include "player/TFrmPlay.h"
 
@@ -7,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
 #include <optional>
 
 class Prompts;
@@ -19,12 +21,13 @@ public:
     // More pets than this cost more than they delight.
     static constexpr int kMaxPets = 32;
 
-    explicit TPetHerd(Prompts& prompts);
+    // The pets live on `desktop`; none: the one Qt's screens tell.
+    explicit TPetHerd(Prompts& prompts, TDesktop* desktop = nullptr);
     ~TPetHerd() override;
 
-    bool IsShowing() const override { return playPet_.Playing(); }
+    bool IsShowing() const override { return playPet_.Controller().Started(); }
     void RestoreAndClose() override { playPet_.RestoreAndClose(); }
-    void SetPackagePath(const QString& path) override { playPet_.SetPackagePath(path); }
+    void SetPackagePath(const QString& path) override { playPet_.Controller().SetPackagePath(path); }
     void ShowPlayer() override;
     bool PlayAlongside(const QString& path) override;
     // Keeps the pets that play as the ones to bring back, then closes every one.
@@ -33,7 +36,8 @@ public:
     // action and mode.
     void RestoreLastPets();
     // Moves a pet that no screen shows any more to the nearest edge of one that remains.
-    void KeepPetsOnScreens(const QList<QRect>& screens);
+    void KeepPetsOnScreens();
+    const TDesktop& Desktop() const { return desktop_; }
 
     // The pets playing now, hidden or not, in the order they started.
     QList<TFrmPlay*> Pets() const;
@@ -54,6 +58,8 @@ private:
 
     Prompts& prompts_;
     TFrmPlay playPet_;
+    std::unique_ptr<TDesktop> ownDesktop_;
+    TDesktop& desktop_;
     QList<QPointer<TFrmPlay>> started_;  // every pet, the last started last
     bool petsHidden_ = false;
 };

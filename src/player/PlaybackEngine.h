@@ -3,99 +3,78 @@
 #include "package/PackageLayout.h"
 #include "package/Zvk.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <string_view>
-#include <thread>
 
 // Play modes as the menu sets them; any other value plays like Random.
 enum : std::int32_t { kPlayRepeat = 1, kPlaySingleRepeat = 2, kPlayRandom = 3 };
 
-// A pet's playback state, shared by the UI thread (menus, show, close) and its playback
-// thread. Atomic: the two threads read and write it without a lock.
+// A pet's playback state: what its menu and close change, what its engine reads before
+// each step. Everything runs on the UI thread.
 struct TPlaybackState {
-    std::atomic<bool> Running{true};
-    std::atomic<bool> Interrupt{false};
-    std::atomic<std::int32_t> PlayMode{kPlayRepeat};
+    bool Running = true;
+    bool Interrupt = false;
+    std::int32_t PlayMode = kPlayRepeat;
     // Never reset: it carries over from one show, and one package, to the next.
-    std::atomic<std::int32_t> ActionIndex{0};
-    // Nobody can see the pet (minimized): the thread waits without waking until it can.
-    std::atomic<bool> Hidden{false};
-    // Wakes a pause early: a stop, or the pet seen again.
-    std::mutex WakeMutex;
-    std::condition_variable Wake;
+    std::int32_t ActionIndex = 0;
 };
 
-// What the player window's menu and close do to the state; the thread sees them before its
-// next frame.
+// What the pet's menu and close do to the state; the engine sees them at its next step.
 void PickAction(TPlaybackState& state, std::int32_t action);
 void SetPlayMode(TPlaybackState& state, std::int32_t mode);
 void StopPlayback(TPlaybackState& state);
-void SetHidden(TPlaybackState& state, bool hidden);
 
-// The player window as the playback thread sees it. All three are called on the playback
-// thread; FrameRequest returns only once the frame has been drawn (on the UI thread).
+// Where an engine's step shows what it plays.
 class FrameTarget {
 public:
     virtual ~FrameTarget() = default;
-    virtual void SetWidth(int width) = 0;
-    virtual void SetHeight(int height) = 0;
-    // `text` is 40 characters: Left, Top, Width and Height, ten digits each. `action` is the
-    // number of the action the frame belongs to.
-    virtual void FrameRequest(std::string_view text, int action) = 0;
-    // An action with frames begins; its first frame request follows.
+    // The frame's rectangle of the sprite sheet, as the manifest gives it, and the number of
+    // the action it belongs to.
+    virtual void ShowFrame(const TFragment& frame, int action) = 0;
+    // An action with frames begins; its first frame follows in the same step.
     virtual void ActionStarts(int /*action*/) {}
 };
 
-// The two pauses of the playback loop; both last kFrameMs, and neither ends while the pet is
-// hidden.
-enum class TPause { AfterFrame, AfterAction };
+// What follows a step: kFrameMs after a frame, the same after an action, or nothing more
+// (no actions, or stopped).
+enum class TPause { AfterFrame, AfterAction, Ended };
 
-// The 40-character frame request text. A negative value has no place in a ten-digit field
-// and is sent as 0.
+// The 40-character frame request text (Left, Top, Width, Height, ten digits each), as the
+// trace tool prints it. A negative value has no place in a ten-digit field and reads as 0.
 void FormatFrameRequest(const TFragment& frame, char (&text)[41]);
 
-// Plays a loaded package on a thread of its own: one engine per show of the player window.
+// Plays a loaded package a step at a time: each step does what is due at its time (the next
+// frame, or the choice of the next action) and sets when the next one is due. The caller
+// keeps the clock: the pet window steps it from the herd's one timer, the trace tool from
+// the real clock or a simulated one.
 class TPlaybackEngine {
 public:
-    // Takes the pause; empty: the real one, paced to the clock.
-    using Sleeper = std::function<void(TPause)>;
+    using TTime = std::chrono::steady_clock::time_point;
     using Drawer = std::function<std::int32_t(std::int32_t last)>;  // uniform in 0..last
 
-    // The model and the target must outlive the thread (see Stop/Join).
-    TPlaybackEngine(TPlaybackState& state, const TZvk* model, FrameTarget& target,
-                    Sleeper sleep = {}, Drawer draw = ClockSeededDraw);
-    ~TPlaybackEngine();
-    TPlaybackEngine(const TPlaybackEngine&) = delete;
-    TPlaybackEngine& operator=(const TPlaybackEngine&) = delete;
+    // The model must outlive the engine. The first step is due at `start`.
+    TPlaybackEngine(TPlaybackState& state, const TZvk* model, TTime start, Drawer draw = ClockSeededDraw);
 
-    void StartPlayback();
-
-    // True once the thread has ended (or never started).
-    bool Finished() const { return finished_.load(); }
-    // Waits for the thread to end. Call after StopPlayback; while a frame request is in
-    // flight the UI thread must keep serving it, so a UI caller waits on Finished() while
-    // processing events, and joins after.
-    void Join();
+    // Does what is due, showing at most one frame through `target`. Call at Due() or later:
+    // a step late by whole frames (a hidden pet, a busy machine) skips them rather than
+    // catching up, and the next step keeps its place on the beat.
+    TPause Step(TTime now, FrameTarget& target);
+    TTime Due() const { return due_; }
+    bool Finished() const { return finished_; }
 
     static std::int32_t ClockSeededDraw(std::int32_t last);
 
 private:
-    void Run();
-    void PlayAction(std::int32_t index);
-    void Pause(TPause pause);
-    void PaceToClock();
+    void ChooseAction(std::int32_t last);
+    TPause Pause(TTime now, TPause pause);
 
     TPlaybackState& state_;
     const TZvk* model_;
-    FrameTarget& target_;
-    Sleeper sleep_;
     Drawer draw_;
-    std::thread thread_;
-    std::atomic<bool> finished_{true};
-    std::chrono::steady_clock::time_point wake_{};  // when the last real pause ended
+    TTime due_;
+    bool choosing_ = true;      // the next step chooses an action; else it plays action_
+    std::int32_t action_ = -1;  // the action playing, if in this package
+    std::size_t next_ = 0;      // its next frame
+    bool finished_ = false;
 };

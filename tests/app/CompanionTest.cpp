@@ -170,7 +170,7 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
     tray.Menu().actions()[5]->trigger();
     for (TFrmPlay* pet : pets.Pets()) {
         EXPECT_FALSE(pet->isVisible());
-        EXPECT_TRUE(pet->State().Hidden);
+        EXPECT_TRUE(pet->Controller().Resting());
     }
     tray.Fill();
     EXPECT_EQ(tray.Menu().actions()[5]->text(), QStringLiteral("Show All Pets"));

@@ -282,24 +282,21 @@ TEST_F(PackageBuildTest, SheetDrawingRulesFollowEachFramesTransparency)
         EXPECT_EQ(mismatches, 0) << f;
     }
 
-    // The engine asks for exactly the rectangles of the manifest.
+    // The engine shows exactly the rectangles of the manifest.
     TPlaybackState state;
     struct Recorder : FrameTarget {
-        TPlaybackState* state = nullptr;
         std::vector<std::string> texts;
-        void SetWidth(int) override {}
-        void SetHeight(int) override {}
-        void FrameRequest(std::string_view text, int) override
+        void ShowFrame(const TFragment& frame, int) override
         {
+            char text[41];
+            FormatFrameRequest(frame, text);
             texts.emplace_back(text);
-            if (texts.size() == 4)
-                state->Running = false;
         }
     } recorder;
-    recorder.state = &state;
-    TPlaybackEngine engine(state, &played.zvk, recorder, [](TPause) {});
-    engine.StartPlayback();
-    engine.Join();
+    TPlaybackEngine engine(state, &played.zvk, {});
+    while (recorder.texts.size() < 4 && engine.Step(engine.Due(), recorder) != TPause::Ended) {
+    }
+    ASSERT_EQ(recorder.texts.size(), 4u);
     for (std::size_t f = 0; f < 4; ++f) {
         char text[41];
         FormatFrameRequest(played.zvk.Actions[0].Fragments[f], text);

@@ -18,7 +18,6 @@
 #include <QTest>
 #include <QTransform>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -120,7 +119,8 @@ protected:
         TempDirTest::SetUp();
         // The window as designed; the see-through tests turn it on.
         SetTransparentPet(false);
-        herd_ = std::make_unique<TPetHerd>(prompts_);
+        desktop_.areas = TScreensDesktop().WorkAreas();
+        herd_ = std::make_unique<TPetHerd>(prompts_, &desktop_);
         player_ = &herd_->PlayPet();
     }
 
@@ -154,18 +154,16 @@ protected:
     // Shows Play's pet and waits until its package has loaded and its first frame shows.
     void Show(const QString& package)
     {
-        player_->SetPackagePath(package);
+        player_->Controller().SetPackagePath(package);
         player_->ShowPlayer();
         EXPECT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 5000)) << package.toStdString();
     }
 
-    // The same, with its playback thread resting once the frame in flight is drawn, so the
-    // test's own frame requests stay on the window.
+    // The same, with its playback stopped, so the test's own frames stay on the window.
     void ShowStill(const QString& package)
     {
         Show(package);
-        SetHidden(player_->State(), true);
-        QTest::qWait(kFrameMs);
+        StopPlayback(player_->Controller().State());
     }
 
     QStringList MenuTexts() const
@@ -180,24 +178,29 @@ protected:
 
     QAction* Item(const QString& name) const { return player_->findChild<QAction*>(name); }
 
-    // Sends a frame request from another thread, as the playback thread does, and serves it.
-    void SendFrame(int width, int height, const char* text)
+    // Shows the sheet's rectangle as the engine's step does.
+    void SendFrame(int left, int top, int width, int height)
     {
-        std::atomic<bool> drawn = false;
-        std::thread playback([&] {
-            player_->Target().SetWidth(width);
-            player_->Target().SetHeight(height);
-            player_->Target().FrameRequest(text, 0);
-            drawn = true;
-        });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return drawn.load(); }, 2000));
-        playback.join();
+        player_->Controller().ShowFrame(TFragment{0, top, left, height, width}, 0);
     }
 
-    // Waits until the playback thread has drawn a frame of its own.
-    bool WaitForFrame() { return QTest::qWaitFor([this] { return !player_->CurrentFrame().isNull(); }, 3000); }
+    // Waits until the clock has stepped to a frame of its own.
+    bool WaitForFrame() { return QTest::qWaitFor([this] { return !player_->Controller().CurrentFrame().isNull(); }, 3000); }
 
     ScriptedPrompts prompts_;
+    // The screen the offscreen platform has, until a test changes it.
+    struct FakeDesktop : TDesktop {
+        QList<QRect> areas;
+        QList<QRect> WorkAreas() const override { return areas; }
+        QRect WorkAreaAt(QPoint point) const override
+        {
+            for (const QRect& area : areas) {
+                if (area.contains(point))
+                    return area;
+            }
+            return areas.value(0);
+        }
+    } desktop_;
     std::unique_ptr<TPetHerd> herd_;
     TFrmPlay* player_ = nullptr;  // Play's pet
 };
@@ -210,13 +213,13 @@ TEST_F(FrmPlayTest, FirstShowPlacesTheWindowWithItsFirstFrameAndListsTheActions)
         bool eventFilter(QObject* watched, QEvent* event) override
         {
             if (event->type() == QEvent::Show && frame.isNull())
-                frame = static_cast<TFrmPlay*>(watched)->CurrentFrame();
+                frame = static_cast<TFrmPlay*>(watched)->Controller().CurrentFrame();
             return false;
         }
         QRect frame;
     } seen;
     player_->installEventFilter(&seen);
-    player_->SetPackagePath(package);
+    player_->Controller().SetPackagePath(package);
     player_->ShowPlayer();
     EXPECT_FALSE(player_->isVisible());  // loading: no empty box meanwhile
     ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 5000));
@@ -245,23 +248,23 @@ TEST_F(FrmPlayTest, ActionItemsToggleAndPickTheAction)
     const QList<QAction*> items = ActionItems();
     items[2]->trigger();
     EXPECT_TRUE(items[2]->isChecked());
-    EXPECT_EQ(player_->State().ActionIndex, 2);
+    EXPECT_EQ(player_->Controller().State().ActionIndex, 2);
     items[1]->trigger();
     EXPECT_FALSE(items[2]->isChecked());
     EXPECT_TRUE(items[1]->isChecked());
-    EXPECT_EQ(player_->State().ActionIndex, 1);
+    EXPECT_EQ(player_->Controller().State().ActionIndex, 1);
     // The same item twice: no item marked, the pick still made.
     items[1]->trigger();
     EXPECT_FALSE(items[1]->isChecked());
     for (QAction* item : items)
         EXPECT_FALSE(item->isChecked());
-    EXPECT_EQ(player_->State().ActionIndex, 1);
+    EXPECT_EQ(player_->Controller().State().ActionIndex, 1);
 
     Item(QStringLiteral("Random1"))->trigger();
-    EXPECT_EQ(player_->State().PlayMode, kPlayRandom);
+    EXPECT_EQ(player_->Controller().State().PlayMode, kPlayRandom);
     EXPECT_FALSE(Item(QStringLiteral("Repeat1"))->isChecked());
     Item(QStringLiteral("SingleRepeat1"))->trigger();
-    EXPECT_EQ(player_->State().PlayMode, kPlaySingleRepeat);
+    EXPECT_EQ(player_->Controller().State().PlayMode, kPlaySingleRepeat);
     EXPECT_TRUE(Item(QStringLiteral("SingleRepeat1"))->isChecked());
 }
 
@@ -272,22 +275,22 @@ TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
     Item(QStringLiteral("Random1"))->trigger();
     player_->RestoreAndClose();
     EXPECT_FALSE(player_->isVisible());
-    EXPECT_FALSE(player_->PlaybackStarted());
-    EXPECT_EQ(player_->Package(), nullptr);
+    EXPECT_FALSE(player_->Controller().PlaybackStarted());
+    EXPECT_EQ(player_->Controller().Package(), nullptr);
 
     Show(MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet()));
     EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Size", "Sound", "Transparent", "-", "Only"}));
     EXPECT_FALSE(ActionItems()[0]->isChecked());
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
-    EXPECT_EQ(player_->State().PlayMode, kPlayRepeat);
+    EXPECT_EQ(player_->Controller().State().PlayMode, kPlayRepeat);
 }
 
 TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
 {
     const QImage sheet = MakeSheet();
     ShowStill(MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), sheet));
-    // As the playback thread sends it: the size, then the frame, drawn on this thread.
-    SendFrame(16, 24, "0000000000000000002400000000160000000024");
+    // As the engine shows it: the window takes the frame's size and draws it.
+    SendFrame(0, 24, 16, 24);
     EXPECT_EQ(player_->size(), QSize(16, 24));
     EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
     EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24)));
@@ -296,9 +299,15 @@ TEST_F(FrmPlayTest, FramesAreCopiedPixelForPixelWhiteIncluded)
     player_->repaint();
     EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 24, 16, 24)));
 
-    player_->resize(32, 20);
-    player_->FrameRequestHandler("0000000000000000007200000000320000000020");
+    // A frame of another size keeps the creature's foot, the bottom centre, where it was;
+    // there and back again, the window is where it started.
+    const QPoint foot = player_->geometry().bottomLeft() + QPoint(8, 0);
+    SendFrame(0, 72, 32, 20);
+    EXPECT_EQ(player_->size(), QSize(32, 20));
+    EXPECT_EQ(player_->geometry().bottomLeft() + QPoint(16, 0), foot);
     EXPECT_TRUE(SamePixels(player_->grab().toImage(), sheet.copy(0, 72, 32, 20)));
+    SendFrame(0, 24, 16, 24);
+    EXPECT_EQ(player_->pos(), TFrmPlay::kFirstPosition);
 }
 
 TEST_F(FrmPlayTest, TransparentIsOnByDefaultAndKeptBetweenRuns)
@@ -330,7 +339,7 @@ TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
                 count += player_->mask().contains(QPoint(x, y)) == (sheet.pixel(frame.topLeft() + QPoint(x, y)) == qRgb(255, 255, 255));
         return count;
     };
-    SendFrame(16, 24, "0000000000000000002400000000160000000024");
+    SendFrame(0, 24, 16, 24);
     EXPECT_EQ(mismatches(QRect(0, 24, 16, 24)), 0);
     // Off gives the whole rectangle back at once, on takes the shape again.
     player_->TransparentItem()->trigger();
@@ -339,7 +348,7 @@ TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
     player_->TransparentItem()->trigger();
     EXPECT_EQ(mismatches(QRect(0, 24, 16, 24)), 0);
     // A frame white throughout leaves nothing of the window.
-    SendFrame(8, 8, "0000000020000000000000000000080000000008");
+    SendFrame(20, 0, 8, 8);
     EXPECT_FALSE(player_->mask().isEmpty());
     EXPECT_TRUE((player_->mask() & player_->rect()).isEmpty());
 
@@ -350,7 +359,7 @@ TEST_F(FrmPlayTest, SeeThroughPixelsAreLeftOutOfTheWindowWhileTransparentIsOn)
     buffer.open(QIODevice::WriteOnly);
     sheet.save(&buffer, "PNG");
     ShowStill(MakePackage(QStringLiteral("b.zvk"), Manifest({"A"}), std::nullopt, plain));
-    SendFrame(16, 24, "0000000000000000002400000000160000000024");
+    SendFrame(0, 24, 16, 24);
     EXPECT_TRUE(player_->mask().isEmpty());
 }
 
@@ -362,24 +371,23 @@ TEST_F(FrmPlayTest, RectanglesOutsideTheSheetAndRequestsAfterCloseDrawOnlyWhatEx
 
     // Half off the right edge: the part on the sheet is copied, the rest is background.
     player_->resize(16, 8);
-    player_->FrameRequestHandler("0000000024000000000000000000160000000008");
+    SendFrame(24, 0, 16, 8);
     const QImage half = player_->grab().toImage();
     EXPECT_TRUE(SamePixels(half.copy(0, 0, 8, 8), sheet.copy(24, 0, 8, 8)));
     EXPECT_EQ(half.pixelColor(12, 4), background);
 
     // Wholly outside, and absurdly large.
-    player_->FrameRequestHandler("0000099999000009999900000000160000000008");
+    SendFrame(99999, 99999, 16, 8);
     EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
     // A damaged manifest's giant frame does not make a giant window.
-    SendFrame(2147483647, 2147483647, "2147483647214748364721474836472147483647");
+    SendFrame(2147483647, 2147483647, 2147483647, 2147483647);
     EXPECT_LE(player_->width(), 4096);
     EXPECT_LE(player_->height(), 4096);
-    player_->FrameRequestHandler("-000000001-000000001000000001600000000-8");
-    player_->FrameRequestHandler("short");
+    SendFrame(-1, -1, 16, -8);
 
     player_->close();
-    EXPECT_FALSE(player_->HasSheet());
-    player_->FrameRequestHandler("0000000000000000000000000000160000000008");
+    EXPECT_FALSE(player_->Controller().HasSheet());
+    SendFrame(0, 0, 16, 8);
     EXPECT_EQ(player_->grab().toImage().pixelColor(3, 3), background);
 }
 
@@ -405,12 +413,12 @@ TEST_F(FrmPlayTest, APackageWithNothingToPlayLeavesNoWindowAndSaysWhy)
     player_->RestoreAndClose();
     for (const auto& c : cases) {
         prompts_.messages.clear();
-        player_->SetPackagePath(c.package);
+        player_->Controller().SetPackagePath(c.package);
         player_->ShowPlayer();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !player_->Playing(); }, 5000)) << c.package.toStdString();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !player_->Controller().Started(); }, 5000)) << c.package.toStdString();
         EXPECT_FALSE(player_->isVisible());
-        EXPECT_FALSE(player_->PlaybackStarted());
-        EXPECT_FALSE(player_->HasSheet());
+        EXPECT_FALSE(player_->Controller().PlaybackStarted());
+        EXPECT_FALSE(player_->Controller().HasSheet());
         ASSERT_EQ(prompts_.messages.size(), 1);
         const QStringList lines = prompts_.messages[0].text.split(u'\n');
         EXPECT_EQ(lines.value(0), c.text);
@@ -437,7 +445,7 @@ TEST_F(FrmPlayTest, APetClosedWhileItsPackageLoadsGoesQuietly)
     herd_->SetPackagePath(Path(QStringLiteral("text.zvk")));
     herd_->ShowPlayer();
     player_->RestoreAndClose();
-    EXPECT_FALSE(player_->Playing());
+    EXPECT_FALSE(player_->Controller().Started());
     ASSERT_TRUE(herd_->PlayAlongside(Path(QStringLiteral("text.zvk"))));
     ASSERT_TRUE(herd_->PlayAlongside(a));
     herd_->CloseAll();
@@ -473,19 +481,19 @@ TEST_F(FrmPlayTest, AMinimizedPetWaitsAndPlaysOnWhenRestored)
     ASSERT_TRUE(WaitForFrame());
     Item(QStringLiteral("N11"))->trigger();
     ASSERT_TRUE(player_->isMinimized());
-    EXPECT_TRUE(player_->State().Hidden);
+    EXPECT_TRUE(player_->Controller().Resting());
     // At most the frame in flight is drawn after the minimize.
     QTest::qWait(3 * kFrameMs);
-    const QRect before = player_->CurrentFrame();
+    const QRect before = player_->Controller().CurrentFrame();
     QTest::qWait(5 * kFrameMs);
-    EXPECT_EQ(player_->CurrentFrame(), before);
-    EXPECT_TRUE(player_->State().Running);
+    EXPECT_EQ(player_->Controller().CurrentFrame(), before);
+    EXPECT_TRUE(player_->Controller().State().Running);
 
     player_->showNormal();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != before; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->Controller().CurrentFrame() != before; }, 1000));
     player_->RestoreAndClose();
     EXPECT_FALSE(player_->isVisible());
-    EXPECT_FALSE(player_->State().Running);
+    EXPECT_FALSE(player_->Controller().State().Running);
 }
 
 TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
@@ -513,7 +521,7 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     // Closing the library closes the pet first.
     library.close();
     EXPECT_FALSE(player_->isVisible());
-    EXPECT_FALSE(player_->PlaybackStarted());
+    EXPECT_FALSE(player_->Controller().PlaybackStarted());
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
@@ -562,7 +570,7 @@ TEST_F(FrmPlayTest, ThousandsOfActionsComeInGroupsFilledWhenOpened)
 
     // One marked item at most, and the pick names the action by its number.
     last->actions()[5]->trigger();
-    EXPECT_EQ(player_->State().ActionIndex.load(), 2005);
+    EXPECT_EQ(player_->Controller().State().ActionIndex, 2005);
     EXPECT_TRUE(last->actions()[5]->isChecked());
     last->actions()[6]->trigger();
     EXPECT_FALSE(last->actions()[5]->isChecked());
@@ -587,20 +595,20 @@ TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
     // One load, one sheet, for the two pets of a.
     EXPECT_EQ(PackageShelf().Loads() - loads, 2);
     EXPECT_EQ(PackageShelf().Held(), 2);
-    EXPECT_EQ(pets[0]->Package(), pets[1]->Package());
-    EXPECT_NE(pets[1]->Package(), pets[2]->Package());
+    EXPECT_EQ(pets[0]->Controller().Package(), pets[1]->Controller().Package());
+    EXPECT_NE(pets[1]->Controller().Package(), pets[2]->Controller().Package());
     EXPECT_NE(pets[0]->pos(), pets[1]->pos());
     EXPECT_NE(pets[1]->pos(), pets[2]->pos());
     for (TFrmPlay* pet : pets)
-        EXPECT_TRUE(QTest::qWaitFor([pet] { return !pet->CurrentFrame().isNull(); }, 3000));
+        EXPECT_TRUE(QTest::qWaitFor([pet] { return !pet->Controller().CurrentFrame().isNull(); }, 3000));
 
     // A mode and an action chosen for one pet are that pet's alone.
     pets[1]->findChild<QAction*>(QStringLiteral("SingleRepeat1"))->trigger();
     pets[1]->PopupMenu()->actions()[9]->trigger();
-    EXPECT_EQ(pets[1]->State().PlayMode, kPlaySingleRepeat);
-    EXPECT_EQ(pets[1]->State().ActionIndex, 2);
+    EXPECT_EQ(pets[1]->Controller().State().PlayMode, kPlaySingleRepeat);
+    EXPECT_EQ(pets[1]->Controller().State().ActionIndex, 2);
     for (TFrmPlay* other : {pets[0], pets[2]}) {
-        EXPECT_EQ(other->State().PlayMode, kPlayRepeat);
+        EXPECT_EQ(other->Controller().State().PlayMode, kPlayRepeat);
         EXPECT_TRUE(other->findChild<QAction*>(QStringLiteral("Repeat1"))->isChecked());
         for (QAction* item : other->PopupMenu()->actions().mid(7))
             EXPECT_FALSE(item->isChecked());
@@ -609,9 +617,9 @@ TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
     // Each Close closes its own pet; the package goes with its last pet.
     pets[1]->findChild<QAction*>(QStringLiteral("play1"))->trigger();
     EXPECT_EQ(herd_->Pets(), (QList<TFrmPlay*>{pets[0], pets[2]}));
-    const QRect before = pets[2]->CurrentFrame();
-    EXPECT_TRUE(pets[0]->PlaybackStarted());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return pets[2]->CurrentFrame() != before; }, 1000));
+    const QRect before = pets[2]->Controller().CurrentFrame();
+    EXPECT_TRUE(pets[0]->Controller().PlaybackStarted());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pets[2]->Controller().CurrentFrame() != before; }, 1000));
     EXPECT_EQ(PackageShelf().Held(), 2);
     player_->RestoreAndClose();
     EXPECT_EQ(PackageShelf().Held(), 1);
@@ -643,15 +651,14 @@ TEST_F(FrmPlayTest, APetIsNamedAfterItsPackageAndKeepsItsWholeFactorSize)
     const QString package = MakePackage(QStringLiteral("Pip.zvk"), Manifest({"A"}), sheet);
     ShowStill(package);
     EXPECT_EQ(player_->windowTitle(), QStringLiteral("Pip"));
-    const char* frame = "0000000000000000002400000000160000000024";
-    SendFrame(16, 24, frame);
+    SendFrame(0, 24, 16, 24);
     const QRegion single = player_->mask();
     ASSERT_FALSE(single.isEmpty());
 
     QMenu* sizes = Item(QStringLiteral("Size"))->menu();
     EXPECT_EQ(sizes->actions().size(), 4);
     sizes->actions()[2]->trigger();
-    SendFrame(16, 24, frame);
+    SendFrame(0, 24, 16, 24);
     EXPECT_EQ(player_->size(), QSize(48, 72));
     EXPECT_EQ(player_->mask(), QTransform::fromScale(3, 3).map(single));
     // Nearest-neighbour: every pixel of the frame becomes a 3 by 3 block of its colour.
@@ -660,11 +667,11 @@ TEST_F(FrmPlayTest, APetIsNamedAfterItsPackageAndKeepsItsWholeFactorSize)
     // Kept for the package, not for others.
     player_->RestoreAndClose();
     Show(package);
-    EXPECT_EQ(player_->Scale(), 3);
+    EXPECT_EQ(player_->Controller().Scale(), 3);
     EXPECT_TRUE(sizes->actions()[2]->isChecked());
     player_->RestoreAndClose();
     Show(MakePackage(QStringLiteral("other.zvk"), Manifest({"A"}), sheet));
-    EXPECT_EQ(player_->Scale(), 1);
+    EXPECT_EQ(player_->Controller().Scale(), 1);
 }
 
 TEST_F(FrmPlayTest, SoundIsOffByDefaultAndAnAudioFileThatCannotPlayNeverStopsThePet)
@@ -684,12 +691,12 @@ TEST_F(FrmPlayTest, SoundIsOffByDefaultAndAnAudioFileThatCannotPlayNeverStopsThe
 #endif
     ASSERT_TRUE(WaitForFrame());
     // Both actions start more than once in a second, and the pet goes on.
-    const QRect first = player_->CurrentFrame();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != first; }, 1000));
+    const QRect first = player_->Controller().CurrentFrame();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->Controller().CurrentFrame() != first; }, 1000));
     QTest::qWait(700);
-    const QRect later = player_->CurrentFrame();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->CurrentFrame() != later; }, 1000));
-    EXPECT_TRUE(player_->State().Running);
+    const QRect later = player_->Controller().CurrentFrame();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->Controller().CurrentFrame() != later; }, 1000));
+    EXPECT_TRUE(player_->Controller().State().Running);
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
@@ -709,7 +716,7 @@ TEST_F(FrmPlayTest, PetsComeBackWhereAndAsTheyWere)
     EXPECT_EQ(pets[1]->Record(), (TPetRecord{b, {300, 200}, -1, kPlayRandom}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pets[0]->isVisible() && pets[1]->isVisible(); }, 5000));
     EXPECT_TRUE(pets[0]->PopupMenu()->actions()[9]->isChecked());
-    EXPECT_EQ(pets[0]->State().ActionIndex, 2);
+    EXPECT_EQ(pets[0]->Controller().State().ActionIndex, 2);
 
     // Closing Zuvora keeps them as they are then; a pet played again comes back to its place.
     pets[1]->move(320, 220);
@@ -721,7 +728,8 @@ TEST_F(FrmPlayTest, PetsComeBackWhereAndAsTheyWere)
     // A pet no screen shows any more goes to the nearest edge of one that remains.
     TFrmPlay* pet = herd_->Pets().at(0);
     pet->move(2000, 100);
-    herd_->KeepPetsOnScreens({QRect(0, 0, 800, 600)});
+    desktop_.areas = {QRect(0, 0, 800, 600)};
+    emit desktop_.WorkAreasChanged();
     EXPECT_EQ(pet->geometry().topRight().x(), 799);
     EXPECT_EQ(pet->y(), 100);
 }
@@ -738,7 +746,7 @@ TEST_F(FrmPlayTest, AMovedPetKeepsItsPlaceAtOnceAndClosingThemAllWritesTheSettin
     FileWrites writes(SettingsFilePath());
     pets[1]->move(300, 200);
     EXPECT_TRUE(QTest::qWaitFor([&] { return writes.Count() == 1; }, 3000));
-    EXPECT_EQ(PetPlace(pets[1]->PackagePath()).value_or(QRect()).topLeft(), QPoint(300, 200));
+    EXPECT_EQ(PetPlace(pets[1]->Controller().PackagePath()).value_or(QRect()).topLeft(), QPoint(300, 200));
     herd_->CloseAll();
     EXPECT_EQ(writes.Count(), 2);
     EXPECT_EQ(LastPets().size(), 3);
@@ -754,6 +762,6 @@ TEST_F(FrmPlayTest, APetRepeatingAnActionWithoutFramesIsShownAllTheSameSoItsMenu
     ASSERT_EQ(herd_->Pets().size(), 1);
     TFrmPlay* pet = herd_->Pets().at(0);
     EXPECT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 3000));
-    EXPECT_TRUE(pet->CurrentFrame().isNull());
+    EXPECT_TRUE(pet->Controller().CurrentFrame().isNull());
     EXPECT_TRUE(pet->PopupMenu()->actions().last()->isChecked());
 }

@@ -1,6 +1,5 @@
 #include "common/Settings.h"
 #include "player/Cascade.h"
-#include "player/FrameHandOff.h"
 #include "player/PackageCache.h"
 #include "player/PetMemory.h"
 #include "player/PlaybackEngine.h"
@@ -14,75 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <climits>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
-
-namespace {
-
-struct Served {
-    int width;
-    int height;
-    std::string text;
-    int started;
-};
-
-// The request text of frame `n`: its number in the first field.
-std::string RequestText(int n)
-{
-    std::string text = std::to_string(n);
-    return std::string(10 - text.size(), '0') + text + std::string(30, '0');
-}
-
-}  // namespace
-
-// Each request reaches the UI thread whole, with the size set before it, in order, and the
-// playback thread goes on only once it has been served; a UI thread that does not run its
-// event loop (a closing window) serves by hand.
-TEST(FrameHandOffTest, RequestsAreServedInOrderBeforeThePlaybackThreadGoesOn)
-{
-    constexpr int kFrames = 100;
-    std::vector<Served> served;
-    std::atomic<int> servedCount = 0;
-    TFrameHandOff handOff([&](int width, int height, std::string_view text, int started) {
-        served.push_back({width, height, std::string(text), started});
-        ++servedCount;
-    });
-    std::atomic<int> notYetServed = 0;  // requests that returned before they were served
-    std::thread playback([&] {
-        for (int n = 0; n < kFrames; ++n) {
-            if (n % 3 != 2) {  // every third frame keeps the size
-                handOff.SetWidth(n);
-                handOff.SetHeight(n + 1);
-            }
-            if (n % 10 == 0)
-                handOff.ActionStarts(n / 10);
-            handOff.FrameRequest(RequestText(n), 0);
-            notYetServed += servedCount.load() <= n;
-        }
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return servedCount.load() >= kFrames / 2; }, 10000));
-    // The rest without the event loop.
-    while (servedCount.load() < kFrames)
-        handOff.ServePending();
-    playback.join();
-
-    EXPECT_EQ(notYetServed.load(), 0);
-    ASSERT_EQ(served.size(), std::size_t{kFrames});
-    for (int n = 0; n < kFrames; ++n) {
-        const Served& s = served[static_cast<std::size_t>(n)];
-        EXPECT_EQ(s.text, RequestText(n));
-        EXPECT_EQ(s.width, n % 3 == 2 ? -1 : n);
-        EXPECT_EQ(s.height, n % 3 == 2 ? -1 : n + 1);
-        EXPECT_EQ(s.started, n % 10 == 0 ? n / 10 : -1);
-    }
-    // Nothing pending: serving again does nothing.
-    handOff.ServePending();
-    EXPECT_EQ(served.size(), std::size_t{kFrames});
-}
 
 namespace {
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,26 +25,26 @@ TZvk MakePackage(const std::vector<int>& frames)
     return zvk;
 }
 
-// Records everything the engine does, on the playback thread, and lets a test act at exact
-// points: after the n-th frame request or in the n-th pause after an action.
+// Records everything the engine does and lets a test act at exact points: after the n-th
+// frame or in the n-th pause after an action.
 class Recorder : public FrameTarget {
 public:
     explicit Recorder(TPlaybackState& state) : state_(state) {}
 
     std::vector<std::string> log;
-    std::vector<int> actions;  // action number of every request
+    std::vector<int> actions;  // action number of every frame
     std::vector<std::string> texts;
     int stopAfterRequests = 12;
     std::function<void(int request)> onRequest;
     std::function<void(int pause)> onActionPause;
 
-    void SetWidth(int width) override { log.push_back("w" + std::to_string(width)); }
-    void SetHeight(int height) override { log.push_back("h" + std::to_string(height)); }
     // Each start with the number of frames drawn before it.
     std::vector<std::pair<int, std::size_t>> starts;
     void ActionStarts(int action) override { starts.emplace_back(action, actions.size()); }
-    void FrameRequest(std::string_view text, int action) override
+    void ShowFrame(const TFragment& frame, int action) override
     {
+        char text[41];
+        FormatFrameRequest(frame, text);
         texts.emplace_back(text);
         actions.push_back(action);
         log.push_back("draw");
@@ -103,20 +105,19 @@ protected:
         if (state_.PlayMode == 0)
             state_.PlayMode = kPlayRepeat;
         draws_ = std::move(draws);
-        engine_ = std::make_unique<TPlaybackEngine>(
-            state_, zvk, recorder_, [this](TPause pause) { recorder_.Pause(pause); },
-            [this](std::int32_t last) {
-                ++drawCount_;
-                EXPECT_FALSE(draws_.empty()) << "more random draws than scripted";
-                if (draws_.empty())
-                    return 0;
-                const int value = draws_.front();
-                draws_.pop_front();
-                EXPECT_LE(value, last);
-                return value;
-            });
-        engine_->StartPlayback();
-        engine_->Join();
+        // A simulated clock: each step comes exactly when it is due.
+        engine_ = std::make_unique<TPlaybackEngine>(state_, zvk, TPlaybackEngine::TTime{}, [this](std::int32_t last) {
+            ++drawCount_;
+            EXPECT_FALSE(draws_.empty()) << "more random draws than scripted";
+            if (draws_.empty())
+                return 0;
+            const int value = draws_.front();
+            draws_.pop_front();
+            EXPECT_LE(value, last);
+            return value;
+        });
+        for (TPause pause; (pause = engine_->Step(engine_->Due(), recorder_)) != TPause::Ended;)
+            recorder_.Pause(pause);
     }
 
     TPlaybackState state_;
@@ -137,16 +138,37 @@ TEST(FrameRequestText, FourTenDigitFieldsNegativeAsZero)
     EXPECT_STREQ(text, "0000000000000000000000000000002147483647");
 }
 
-TEST_F(EngineTest, ResizesWidthThenHeightBeforeEachRequestAndPausesAfter)
+TEST_F(EngineTest, EachFrameIsShownWithItsRectangleAndPausedAfter)
 {
     TZvk zvk;
     zvk.Actions.resize(1);
     zvk.Actions[0].Fragments.push_back({0, 0, 128, 96, 64});
     recorder_.stopAfterRequests = 2;
     Play(&zvk);
-    EXPECT_EQ(recorder_.log, (std::vector<std::string>{"w64", "h96", "draw", "pauseFrame", "pauseAction", "w64", "h96",
-                                                        "draw", "pauseFrame"}));
+    EXPECT_EQ(recorder_.log, (std::vector<std::string>{"draw", "pauseFrame", "pauseAction", "draw", "pauseFrame"}));
     EXPECT_EQ(recorder_.texts[0], "0000000128000000000000000000640000000096");
+}
+
+// Frames 80 ms apart, 80 ms more after each action, on the beat of the first step; a step
+// late by whole frames (a pet hidden meanwhile) shows one frame and skips the rest.
+TEST_F(EngineTest, StepsComeOnTheBeatAndMissedFramesAreNotOwed)
+{
+    using std::chrono::milliseconds;
+    const TZvk zvk = MakePackage({1, 3});
+    const TPlaybackEngine::TTime start{milliseconds(1000)};
+    TPlaybackEngine engine(state_, &zvk, start);
+    std::vector<long> dues;
+    for (int step = 0; step < 6; ++step) {
+        engine.Step(engine.Due(), recorder_);
+        dues.push_back(static_cast<long>((engine.Due() - start) / milliseconds(1)));
+    }
+    // Action 1's three frames, its pause, action 0's frame and its pause.
+    EXPECT_EQ(dues, (std::vector<long>{80, 160, 240, 320, 400, 480}));
+    EXPECT_EQ(recorder_.actions, (std::vector<int>{1, 1, 1, 0}));
+
+    engine.Step(engine.Due() + milliseconds(1000) + milliseconds(3), recorder_);
+    EXPECT_EQ(recorder_.actions.size(), 5u);
+    EXPECT_EQ((engine.Due() - start) / milliseconds(1), 480 + 1040);
 }
 
 TEST_F(EngineTest, AfterProgramStartRepeatBeginsWithTheSecondAction)
@@ -336,13 +358,14 @@ TEST_F(EngineTest, NoRequestOnceRunningIsFalse)
     EXPECT_TRUE(engine_->Finished());
 }
 
-TEST_F(EngineTest, NothingToPlayEndsTheThread)
+TEST_F(EngineTest, NothingToPlayEndsPlayback)
 {
     const TZvk empty;
     Play(&empty);
     EXPECT_TRUE(recorder_.log.empty());
     EXPECT_TRUE(engine_->Finished());
     EXPECT_TRUE(state_.Running);  // ended by itself, not stopped
+    EXPECT_EQ(state_.ActionIndex, 0);
 
     Play(nullptr);
     EXPECT_TRUE(recorder_.log.empty());

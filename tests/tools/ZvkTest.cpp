@@ -5,6 +5,7 @@
 #include "player/PackageCache.h"
 #include "support/TestEnv.h"
 
+#include <QMap>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -202,6 +203,31 @@ TEST_F(ZvkTest, EntriesPassedOverAreNamedAndFailTheRun)
     EXPECT_TRUE(Zvk({"list", zipName}).out.contains(QStringLiteral("b.png\tmethod12\t")));
 }
 
+// Pip's frames, in order and on time, as the playback thread of old printed them: the engine
+// on the one clock shows the same requests at the same moments to within a fraction of a frame.
+TEST_F(ZvkTest, TraceOfPipIsTheOneOfOld)
+{
+    QFile file(QStringLiteral(PIP_TRACE));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QMap<QString, QStringList> old;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+        if (!line.startsWith(u'#'))
+            old[line.section(u' ', 0, 0)].append(line.section(u' ', 1));
+    }
+    for (const QString& mode : {QStringLiteral("repeat"), QStringLiteral("single")}) {
+        const ZvkRun run = Zvk({"trace", "--instant", "--mode", mode, QStringLiteral(PIP_PACKAGE)});
+        const QStringList now = run.out.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(now.size(), old[mode].size()) << mode.toStdString() << run.err.toStdString();
+        for (qsizetype i = 0; i < now.size(); ++i) {
+            const QStringList a = now[i].split(u' ', Qt::SkipEmptyParts);
+            const QStringList b = old[mode][i].split(u' ', Qt::SkipEmptyParts);
+            ASSERT_EQ(a.size(), 3);
+            EXPECT_EQ(a.mid(1), b.mid(1)) << mode.toStdString() << " frame " << i;
+            EXPECT_NEAR(a[0].toDouble(), b[0].toDouble(), 20.0) << mode.toStdString() << " frame " << i;
+        }
+    }
+}
+
 }  // namespace
 
 TEST_F(ZvkTest, InfoAndTraceShowWhatThePlayerPlays)
@@ -250,6 +276,15 @@ TEST_F(ZvkTest, InfoAndTraceShowWhatThePlayerPlays)
     EXPECT_EQ(actions, (QList<int>{1, 0, 0, 1}));
     EXPECT_EQ(frames[0].section(u' ', -1), QStringLiteral("0000000000000000012400000000800000000064"));
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    // On the simulated clock: the same frames, each when it is due, 80 ms a frame and after
+    // each action.
+    const QStringList instant = Zvk({"trace", "--instant", package, "--frames", "4"}).out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(instant.size(), 4);
+    const char* const due[] = {"0.000", "160.000", "240.000", "400.000"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(instant[i].section(u' ', 0, 0, QString::SectionSkipEmpty), QLatin1String(due[i]));
+        EXPECT_EQ(instant[i].section(u' ', 1, -1, QString::SectionSkipEmpty), frames[i].section(u' ', 1, -1, QString::SectionSkipEmpty));
+    }
 
     EXPECT_EQ(Zvk({"trace", "--mode", "sideways", package}).code, 2);
     EXPECT_EQ(Zvk({"trace", "--frames", "0", package}).code, 2);

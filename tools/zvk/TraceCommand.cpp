@@ -6,30 +6,32 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
-// Prints every frame request as the real engine sends it, at real speed.
+using TTime = TPlaybackEngine::TTime;
+
+// Prints every frame as the real engine plays it: its time since the start, its action and
+// its 40-character request text.
 class PrintingTarget : public FrameTarget {
 public:
-    PrintingTarget(TPlaybackState& state, long frames) : state_(state), remaining_(frames) {}
+    explicit PrintingTarget(TTime start) : start_(start) {}
 
-    void SetWidth(int) override {}
-    void SetHeight(int) override {}
-    void FrameRequest(std::string_view text, int action) override
+    TTime Now;  // the step's time
+    long Printed = 0;
+
+    void ShowFrame(const TFragment& frame, int action) override
     {
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
-        std::printf("%10.3f %4d %.*s\n", ms, action, static_cast<int>(text.size()), text.data());
+        char text[41];
+        FormatFrameRequest(frame, text);
+        std::printf("%10.3f %4d %s\n", std::chrono::duration<double, std::milli>(Now - start_).count(), action, text);
         std::fflush(stdout);
-        if (--remaining_ <= 0)
-            state_.Running = false;
+        ++Printed;
     }
 
 private:
-    TPlaybackState& state_;
-    long remaining_;
-    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    const TTime start_;
 };
 
 }  // namespace
@@ -63,12 +65,20 @@ int TraceCommand(const TArguments& arguments)
         PrintErr(QStringLiteral("%1: no frames to play").arg(package.Path));
         return 1;
     }
-    // As right after the program starts: the first show with ActionIndex 0.
+    // As right after the program starts: the first show with ActionIndex 0. On a simulated
+    // clock (--instant) every step comes exactly when due, without waiting.
+    const bool instant = arguments.Flags.contains(QStringLiteral("--instant"));
     TPlaybackState state;
     state.PlayMode = mode;
-    PrintingTarget target(state, frames);
-    TPlaybackEngine engine(state, &package.Zvk, target);
-    engine.StartPlayback();
-    engine.Join();
+    const TTime start = std::chrono::steady_clock::now();
+    PrintingTarget target(start);
+    TPlaybackEngine engine(state, &package.Zvk, start);
+    while (target.Printed < frames) {
+        if (!instant)
+            std::this_thread::sleep_until(engine.Due());
+        target.Now = instant ? engine.Due() : std::chrono::steady_clock::now();
+        if (engine.Step(target.Now, target) == TPause::Ended)
+            break;
+    }
     return 0;
 }

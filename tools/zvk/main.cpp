@@ -42,11 +42,12 @@ constexpr Command kCommands[] = {
      "Load PACKAGE as the player does (same cache folder under $APPDATA/Zuvora, same\n"
      "extraction) and print its actions: number, name, frames with their rectangles, audio.",
      InfoCommand},
-    {"trace", "[--mode repeat|single|random] [--frames N] PACKAGE",
+    {"trace", "[--mode repeat|single|random] [--frames N] [--instant] PACKAGE",
      "Play PACKAGE with the real playback engine at real speed, as right after the program\n"
      "starts (default: repeat, 100 frames), and print one line per frame request:\n"
-     "milliseconds since start, action number, the 40-character request text.",
-     TraceCommand, {"--mode", "--frames"}},
+     "milliseconds since start, action number, the 40-character request text. With\n"
+     "--instant the clock is simulated: no waiting, every time as it would be.",
+     TraceCommand, {"--mode", "--frames"}, {"--instant"}},
     {"build", "PROJECT PACKAGE",
      "Build PROJECT (a .zvp file) into PACKAGE as the packer does: the build's log on\n"
      "standard output, an error on standard error. \".zvk\" is added to PACKAGE unless it\n"

@@ -1,0 +1,57 @@
+#include "player/Desktop.h"
+
+#include "player/Cascade.h"
+#include "player/PetMemory.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
+QPoint TDesktop::KeepOnScreens(QPoint position, QSize size) const { return ::KeepOnScreens(position, size, WorkAreas()); }
+
+bool TDesktop::Shows(const QRect& window) const
+{
+    const QList<QRect> areas = WorkAreas();
+    return std::any_of(areas.begin(), areas.end(), [&](const QRect& area) { return area.intersects(window); });
+}
+
+QPoint TDesktop::Beside(const QRect& last, QSize size, const QList<QPoint>& taken) const
+{
+    QRect area = WorkAreaAt(last.center());
+    if (area.isEmpty())
+        area = QRect(QPoint(0, 0), size);
+    return CascadePosition(last.topLeft(), size, area, taken);
+}
+
+TScreensDesktop::TScreensDesktop()
+{
+    // Screens come and go, and change size, under a running Zuvora.
+    const auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, this, &TDesktop::WorkAreasChanged);
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watch(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
+        watch(screen);
+        emit WorkAreasChanged();
+    });
+    // The screen is still listed while it goes.
+    connect(qApp, &QGuiApplication::screenRemoved, this, &TDesktop::WorkAreasChanged, Qt::QueuedConnection);
+}
+
+QList<QRect> TScreensDesktop::WorkAreas() const
+{
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    return areas;
+}
+
+QRect TScreensDesktop::WorkAreaAt(QPoint point) const
+{
+    const QScreen* screen = QGuiApplication::screenAt(point);
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}

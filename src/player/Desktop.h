@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+// The desktop the pets live on: everything that decides where a pet may be asks it. The
+// screens' work areas (each screen less its panels and docks) come from the platform; the
+// rules over them (on a screen, beside the last pet) are the same for every platform.
+class TDesktop : public QObject {
+    Q_OBJECT
+public:
+    // Every screen's work area.
+    virtual QList<QRect> WorkAreas() const = 0;
+    // The work area of the screen under `point`, else of the main screen; empty when there
+    // is no screen at all.
+    virtual QRect WorkAreaAt(QPoint point) const = 0;
+
+    // Where a window of `size` at `position` goes so that it lies wholly on a screen: where
+    // it is when it does already, else the nearest place on the nearest screen.
+    QPoint KeepOnScreens(QPoint position, QSize size) const;
+    // Whether any part of `window` is on a screen.
+    bool Shows(const QRect& window) const;
+    // Where a new pet of `size` goes beside the one at `last` (on that one's screen), on no
+    // position in `taken`.
+    QPoint Beside(const QRect& last, QSize size, const QList<QPoint>& taken) const;
+
+signals:
+    // Screens came, went, or changed their work areas.
+    void WorkAreasChanged();
+};
+
+// The desktop as Qt's screens tell it: X11, and every platform that lets a window place
+// itself.
+class TScreensDesktop : public TDesktop {
+    Q_OBJECT
+public:
+    TScreensDesktop();
+    QList<QRect> WorkAreas() const override;
+    QRect WorkAreaAt(QPoint point) const override;
+};

@@ -1,0 +1,147 @@
+#include "player/PetMenu.h"
+
+#include "player/PetMemory.h"
+#include "player/PetSound.h"
+#include "player/PlaybackEngine.h"
+
+#include <QActionGroup>
+#include <QMenu>
+#include <QWidget>
+
+#include <algorithm>
+
+TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
+{
+    menu_->setObjectName(QStringLiteral("pm1"));
+    menu_->addAction(QStringLiteral("Close"), this, &TPetMenu::CloseChosen)->setObjectName(QStringLiteral("play1"));
+    menu_->addAction(QStringLiteral("Minimize"), this, &TPetMenu::MinimizeChosen)->setObjectName(QStringLiteral("N11"));
+
+    QMenu* playMode = menu_->addMenu(QStringLiteral("Play Mode"));
+    playMode->menuAction()->setObjectName(QStringLiteral("PlayMode1"));
+    auto* modes = new QActionGroup(this);
+    const struct {
+        const char* caption;
+        const char* name;
+        std::int32_t mode;
+    } modeItems[] = {{"Repeat", "Repeat1", kPlayRepeat},
+                     {"Single Repeat", "SingleRepeat1", kPlaySingleRepeat},
+                     {"Random", "Random1", kPlayRandom}};
+    for (const auto& [caption, name, mode] : modeItems) {
+        QAction* item = playMode->addAction(QLatin1String(caption), this, [this, mode = mode] { emit ModeChosen(mode); });
+        item->setObjectName(QLatin1String(name));
+        item->setCheckable(true);
+        modes->addAction(item);
+        modeItems_.append(item);
+    }
+    modeItems_[0]->setChecked(true);
+
+    QMenu* size = menu_->addMenu(QStringLiteral("Size"));
+    size->menuAction()->setObjectName(QStringLiteral("Size"));
+    auto* sizes = new QActionGroup(this);
+    for (int scale = kMinPetScale; scale <= kMaxPetScale; ++scale) {
+        QAction* item = size->addAction(QStringLiteral("%1\u00d7").arg(scale), this, [this, scale] { emit SizeChosen(scale); });
+        item->setCheckable(true);
+        item->setChecked(scale == kMinPetScale);
+        sizes->addAction(item);
+        sizeItems_.append(item);
+    }
+
+    sound_ = menu_->addAction(QStringLiteral("Sound"));
+    sound_->setObjectName(QStringLiteral("Sound"));
+    sound_->setCheckable(true);
+    connect(sound_, &QAction::triggered, this, &TPetMenu::SoundChosen);
+    // Looking for GStreamer takes a moment the first time: done when the menu first opens.
+    connect(menu_, &QMenu::aboutToShow, sound_, [this] { sound_->setVisible(TPetSound::Available()); });
+    transparent_ = menu_->addAction(QStringLiteral("Transparent"));
+    transparent_->setObjectName(QStringLiteral("Transparent"));
+    transparent_->setCheckable(true);
+    connect(transparent_, &QAction::triggered, this, &TPetMenu::TransparentChosen);
+    menu_->addSeparator()->setObjectName(QStringLiteral("N1"));
+}
+
+void TPetMenu::MarkMode(std::int32_t mode)
+{
+    const int index = mode == kPlaySingleRepeat ? 1 : mode == kPlayRandom ? 2 : 0;
+    modeItems_[index]->setChecked(true);
+}
+
+void TPetMenu::MarkSize(int scale) { sizeItems_[std::clamp(scale, kMinPetScale, kMaxPetScale) - kMinPetScale]->setChecked(true); }
+
+void TPetMenu::SetSound(bool on) { sound_->setChecked(on); }
+
+bool TPetMenu::Sound() const { return sound_->isChecked(); }
+
+void TPetMenu::SetTransparent(bool on) { transparent_->setChecked(on); }
+
+bool TPetMenu::Transparent() const { return transparent_->isChecked(); }
+
+void TPetMenu::SetActions(const QStringList& names)
+{
+    // Every item goes, whatever menu it is in; a menu's removal cost grows with its size,
+    // so the items of a large package sit in submenus that go whole.
+    names_ = names;
+    markedItem_ = nullptr;
+    markedAction_ = -1;
+    const QList<QAction*> items = menu_->actions();
+    for (qsizetype i = items.size() - 1; i >= kFirstActionItem; --i) {
+        menu_->removeAction(items[i]);
+        if (QMenu* chunk = items[i]->menu())
+            delete chunk;
+        else
+            delete items[i];
+    }
+    const auto count = static_cast<int>(names_.size());
+    if (count <= kActionsPerMenu) {
+        AddActionItems(menu_, 0, count);
+        return;
+    }
+    // Adding to a menu checks the items it holds, so one menu of many thousand items takes
+    // minutes to fill: a large package's actions come in groups, each filled when opened.
+    for (int first = 0; first < count; first += kActionsPerMenu) {
+        const int end = std::min(count, first + kActionsPerMenu);
+        auto* chunk = new QMenu(QStringLiteral("%1 - %2").arg(first + 1).arg(end), menu_);
+        menu_->addMenu(chunk);
+        connect(chunk, &QMenu::aboutToShow, this, [this, chunk, first, end] {
+            if (chunk->isEmpty())
+                AddActionItems(chunk, first, end);
+        });
+    }
+}
+
+void TPetMenu::AddActionItems(QMenu* menu, int first, int end)
+{
+    for (int i = first; i < end && i < names_.size(); ++i) {
+        QAction* item = menu->addAction(names_[i]);
+        item->setCheckable(true);
+        item->setData(i);
+        item->setChecked(i == markedAction_);
+        if (i == markedAction_)
+            markedItem_ = item;
+        connect(item, &QAction::triggered, this, [this, item] { ActionItemChosen(item); });
+    }
+}
+
+void TPetMenu::MarkAction(int action)
+{
+    if (markedItem_ != nullptr)
+        markedItem_->setChecked(false);
+    markedItem_ = nullptr;
+    markedAction_ = action;
+    for (QAction* item : menu_->actions().mid(kFirstActionItem)) {
+        if (!item->menu() && item->data().toInt() == action) {
+            item->setChecked(true);
+            markedItem_ = item;
+        }
+    }
+}
+
+void TPetMenu::ActionItemChosen(QAction* item)
+{
+    // At most one item is marked; choosing the marked one again unmarks it (Qt has already
+    // toggled the item itself).
+    if (markedItem_ != nullptr && markedItem_ != item)
+        markedItem_->setChecked(false);
+    markedItem_ = item->isChecked() ? item : nullptr;
+    markedAction_ = item->isChecked() ? item->data().toInt() : -1;
+    emit ActionChosen(item->data().toInt());
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <cstdint>
+
+class QAction;
+class QMenu;
+class QWidget;
+
+// The pet's pop-up menu: Close, Minimize, Play Mode, Size, Sound, Transparent, then one item
+// per action of its package, which marks that action (choosing the marked one again unmarks
+// it). It shows the pet's choices and says what the person chose; the pet decides what that
+// does.
+class TPetMenu : public QObject {
+    Q_OBJECT
+public:
+    // The items before the first action's.
+    static constexpr int kFirstActionItem = 7;
+    // Up to this many actions have their items in the menu itself; more come in groups of
+    // this many, each filled when first opened.
+    static constexpr int kActionsPerMenu = 1000;
+
+    explicit TPetMenu(QWidget* owner);
+
+    QMenu* Menu() const { return menu_; }
+    QAction* TransparentItem() const { return transparent_; }
+
+    // The items of the actions named `names`, in order, none marked.
+    void SetActions(const QStringList& names);
+    // Marks the action's item as a click would; -1: none. An item not made yet (a large
+    // package's group) is marked when its group opens.
+    void MarkAction(int action);
+    int MarkedAction() const { return markedAction_; }
+    void MarkMode(std::int32_t mode);
+    void MarkSize(int scale);
+    void SetSound(bool on);
+    bool Sound() const;
+    void SetTransparent(bool on);
+    bool Transparent() const;
+
+signals:
+    void CloseChosen();
+    void MinimizeChosen();
+    void ModeChosen(std::int32_t mode);
+    void SizeChosen(int scale);
+    void SoundChosen(bool on);
+    void TransparentChosen(bool on);
+    // An action's item was chosen: it is now the marked one, or, chosen while marked, none is.
+    void ActionChosen(int action);
+
+private:
+    void AddActionItems(QMenu* menu, int first, int end);
+    void ActionItemChosen(QAction* item);
+
+    QMenu* menu_;
+    QList<QAction*> modeItems_;  // Repeat, Single Repeat, Random
+    QList<QAction*> sizeItems_;  // 1x to 4x
+    QAction* sound_ = nullptr;
+    QAction* transparent_ = nullptr;
+    QStringList names_;
+    QPointer<QAction> markedItem_;
+    int markedAction_ = -1;
+};

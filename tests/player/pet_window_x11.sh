@@ -1,0 +1,72 @@
+#!/bin/bash
+# The pet's window on a real X server (Xvfb with openbox), without a compositor and with
+# picom: without one the window's bounding shape leaves the see-through pixels out; with one
+# the window has an alpha channel and no bounding shape. In both, a pointer over a
+# see-through pixel is over the window below, and over the creature it is over the pet.
+# Usage: pet_window_x11.sh ZUVORA PIP_PACKAGE
+set -euo pipefail
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 800x600x24" "$0" "$@"
+fi
+program=$1 package=$2
+scratch=$(mktemp -d)
+export APPDATA=$scratch/appdata XDG_CONFIG_HOME=$scratch/config XDG_RUNTIME_DIR=$scratch/run
+# The X server here, whatever platform the other tests choose.
+export QT_QPA_PLATFORM=xcb
+mkdir -p "$APPDATA" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+cp "$program" "$package" "$scratch/"
+started=()
+stop() { for id in "${started[@]}"; do kill "$id" 2>/dev/null || true; wait "$id" 2>/dev/null || true; done; started=(); }
+trap 'stop; rm -rf "$scratch"' EXIT
+openbox >/dev/null 2>&1 &
+wm=$!
+until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do sleep 0.05; done
+
+failures=0
+check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1" >&2; failures=$((failures + 1)); fi; }
+# The child of the root window that holds `window` (the window manager's frame, if any).
+toplevel() {
+  local window=$1 parent
+  while parent=$(xwininfo -id "$window" -tree | awk '/Parent window id:/ { print $4 }') && [ -n "$parent" ] &&
+      ! xwininfo -id "$parent" | grep -q '(the root window)'; do
+    window=$parent
+  done
+  printf '%d' "$window"
+}
+under_pointer() { xdotool mousemove "$1" "$2" sleep 0.2; eval "$(xdotool getmouselocation --shell)"; echo "$WINDOW"; }
+
+for desktop in plain composited; do
+  started=()
+  if [ "$desktop" = composited ]; then
+    picom --backend xrender >/dev/null 2>&1 &
+    started+=($!)
+    sleep 1.5  # picom takes the compositor's selection
+  fi
+  "$scratch/zuvora" "$scratch/Pip.zvk" >"$scratch/log" 2>&1 &
+  started+=($!)
+  pet=
+  for _ in $(seq 100); do
+    pet=$(xdotool search --onlyvisible --name '^Pip$' 2>/dev/null | head -1 || true)
+    [ -n "$pet" ] && break
+    sleep 0.1
+  done
+  [ -n "$pet" ] || { echo "no pet window ($desktop):" >&2; cat "$scratch/log" >&2; exit 1; }
+  sleep 1
+  eval "$(xdotool getwindowgeometry --shell "$pet")"
+  info=$(xwininfo -id "$pet")
+  shape=$(xwininfo -id "$pet" -shape)
+  if [ "$desktop" = plain ]; then
+    check "plain: the bounding shape leaves the see-through pixels out" "grep -q 'Window shape extents' <<<\"\$shape\""
+  else
+    check "composited: a window with an alpha channel" "grep -q 'Depth: 32' <<<\"\$info\""
+    check "composited: no bounding shape" "grep -q 'No window shape defined' <<<\"\$shape\""
+  fi
+  frame=$(toplevel "$pet")
+  # Pip's frames are see-through in their corners and solid in the middle.
+  check "$desktop: a see-through pixel lets the pointer through" "[ \"\$(under_pointer $((X + 2)) $((Y + 2)))\" != \"$frame\" ]"
+  check "$desktop: the creature takes the pointer" "[ \"\$(under_pointer $((X + 64)) $((Y + 70)))\" = \"$frame\" ]"
+  stop
+done
+kill "$wm" 2>/dev/null || true
+[ "$failures" -eq 0 ]
