@@ -2,7 +2,8 @@
 # The pet's window on a real X server (Xvfb with openbox), without a compositor and with
 # picom: without one the window's bounding shape leaves the see-through pixels out; with one
 # the window has an alpha channel and no bounding shape. In both, a pointer over a
-# see-through pixel is over the window below, and over the creature it is over the pet.
+# see-through pixel is over the window below, and over the creature it is over the pet; and a
+# compositor starting while the pet plays takes over from the bounding shape.
 # Usage: pet_window_x11.sh ZUVORA PIP_PACKAGE
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
@@ -66,6 +67,13 @@ for desktop in plain composited; do
   # Pip's frames are see-through in their corners and solid in the middle.
   check "$desktop: a see-through pixel lets the pointer through" "[ \"\$(under_pointer $((X + 2)) $((Y + 2)))\" != \"$frame\" ]"
   check "$desktop: the creature takes the pointer" "[ \"\$(under_pointer $((X + 64)) $((Y + 70)))\" = \"$frame\" ]"
+  if [ "$desktop" = plain ]; then
+    # A compositor that starts while the pet plays takes over from the bounding shape.
+    picom --backend xrender >/dev/null 2>&1 &
+    started+=($!)
+    gone() { for _ in $(seq 30); do xwininfo -id "$pet" -shape | grep -q 'No window shape defined' && return 0; sleep 0.1; done; return 1; }
+    check "plain: a compositor starting while the pet plays takes over from the bounding shape" gone
+  fi
   stop
 done
 kill "$wm" 2>/dev/null || true
