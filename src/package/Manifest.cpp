@@ -71,6 +71,7 @@ std::optional<QString> ReadManifest(const QString& manifestPath, TZvk& zvk)
         const TXmlDocument document = TXmlDocument::Load(manifestPath);
         const TXmlNodeList actions = TXmlDocument::ChildNodes(document.DocumentElement());
         std::int64_t framesRead = 0;
+        std::optional<QString> unread;
         for (int i = 0; i < actions.count(); ++i) {
             if (i >= kMaxPackageActions)
                 throw TXmlError(QStringLiteral("the manifest holds more than %1 actions").arg(kMaxPackageActions));
@@ -101,8 +102,18 @@ std::optional<QString> ReadManifest(const QString& manifestPath, TZvk& zvk)
             for (int a = 0; a < audios.count(); ++a)
                 action.AudioFiles.append(TXmlDocument::Text(TXmlDocument::ChildByIndex(audios, a)));
 
+            const auto motionText = [&](const QString& name) -> std::optional<QString> {
+                const TXmlNode part = TXmlDocument::ChildByName(node, name);
+                return part.IsNull() ? std::nullopt : std::optional(TXmlDocument::Text(part));
+            };
+            // A part that cannot be read is left out; the rest of the package plays.
+            if (const std::optional<QString> problem = ReadMotion(motionText, action.Motion); problem && !unread)
+                unread = QStringLiteral("Action %1: %2").arg(i).arg(*problem);
+
             zvk.Actions.push_back(std::move(action));
         }
+        if (unread)
+            return unread;
     } catch (const TError& error) {
         // A damaged manifest plays what was read before the damage; the action in progress
         // is dropped with its local variable.
@@ -137,6 +148,7 @@ void WriteManifest(const TZvk& zvk, const QString& manifestPath)
         TXmlNode audios = TXmlDocument::AddChild(element, kAudiosElement);
         for (const QString& audio : action.AudioFiles)
             addText(audios, kAudioElement, audio);
+        WriteMotion(action.Motion, [&](const QString& name, const QString& text) { addText(element, name, text); });
     }
     manifest.Save(manifestPath);
 }

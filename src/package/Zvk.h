@@ -1,5 +1,7 @@
 #pragma once
 
+#include "package/Motion.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +25,7 @@ public:
     QString Name;
     std::vector<TFragment> Fragments;
     QStringList AudioFiles;
+    TMotion Motion;
 };
 
 class TZvk {

@@ -135,6 +135,7 @@ QList<TProjectAction> TActionModel::Read() const
         if (node->Record) {
             action.Fragments = Split(node->Record->FragmentPaths, u';');
             action.Audio = Split(node->Record->AudioPaths, u';');
+            action.Motion = node->Record->Motion;
         }
         actions.append(std::move(action));
     }

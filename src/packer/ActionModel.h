@@ -1,5 +1,7 @@
 #pragma once
 
+#include "package/Motion.h"
+
 #include <QAbstractListModel>
 #include <QList>
 #include <QString>
@@ -12,6 +14,7 @@
 struct TActionData {
     QString FragmentPaths;  // the frame images, in frame order
     QString AudioPaths;     // the audio files
+    TMotion Motion;
 };
 
 // One action of a project: its name (any text, empty too) and its record. An action without
@@ -26,9 +29,16 @@ struct TActionNode {
 
 // An action as the project file and the package build take it: name and full paths.
 struct TProjectAction {
+    // Without a motion unless one is given: most actions have none.
+    TProjectAction(QString name = {}, QStringList fragments = {}, QStringList audio = {}, TMotion motion = {})
+        : Name(std::move(name)), Fragments(std::move(fragments)), Audio(std::move(audio)), Motion(std::move(motion))
+    {
+    }
+
     QString Name;
     QStringList Fragments;
     QStringList Audio;
+    TMotion Motion;
 
     bool operator==(const TProjectAction&) const = default;
 };

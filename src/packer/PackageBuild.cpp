@@ -336,6 +336,7 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
         TAction& built = package.Actions.emplace_back();
         built.Index = static_cast<std::int32_t>(package.Actions.size() - 1);
         built.Name = action.Name;
+        built.Motion = action.Motion;
         for (const QString& path : action.Fragments) {
             const TSheetComposer::Frame& frame = composer.Frames()[frameCounter];
             if (!ReportFrame(frame, action.Name, path))

@@ -134,7 +134,8 @@ void TPackerEditor::Restore(const QList<TProjectAction>& actions, int selected)
     for (const TProjectAction& action : actions) {
         auto node = std::make_unique<TActionNode>();
         node->Name = action.Name;
-        node->Record = std::make_unique<TActionData>(TActionData{JoinPaths(action.Fragments), JoinPaths(action.Audio)});
+        node->Record = std::make_unique<TActionData>(
+            TActionData{JoinPaths(action.Fragments), JoinPaths(action.Audio), action.Motion});
         nodes.push_back(std::move(node));
     }
     actions_.Append(std::move(nodes));

@@ -45,8 +45,9 @@ TProjectDelta TProjectDelta::Between(const QList<TProjectAction>& before, const 
     if (actions.removed.size() == 1 && actions.inserted.size() == 1) {
         const TProjectAction& was = actions.removed[0];
         const TProjectAction& is = actions.inserted[0];
-        const bool framesOnly = was.Name == is.Name && was.Audio == is.Audio;
-        const bool audioOnly = was.Name == is.Name && was.Fragments == is.Fragments;
+        const bool same = was.Name == is.Name && was.Motion == is.Motion;
+        const bool framesOnly = same && was.Audio == is.Audio;
+        const bool audioOnly = same && was.Fragments == is.Fragments;
         if (framesOnly || audioOnly) {
             const Run<QStringList> paths =
                 framesOnly ? DifferingRun(was.Fragments, is.Fragments) : DifferingRun(was.Audio, is.Audio);

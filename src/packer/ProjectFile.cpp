@@ -29,13 +29,16 @@ void SaveProject(const QString& path, const QList<TProjectAction>& actions)
         TXmlNode element = TXmlDocument::AddChild(root, QStringLiteral("Action"));
         TXmlDocument::SetText(TXmlDocument::AddChild(element, QStringLiteral("Name")), action.Name);
         TXmlNode fragments = TXmlDocument::AddChild(element, QStringLiteral("ActionFragment"));
-        if (action.Fragments.isEmpty())
-            continue;
-        QStringList stored;
-        stored.reserve(action.Fragments.size());
-        for (const QString& fragment : action.Fragments)
-            stored.append(RelativePath(base, NativeToStored(fragment)));
-        TXmlDocument::SetText(fragments, JoinPaths(stored));
+        if (!action.Fragments.isEmpty()) {
+            QStringList stored;
+            stored.reserve(action.Fragments.size());
+            for (const QString& fragment : action.Fragments)
+                stored.append(RelativePath(base, NativeToStored(fragment)));
+            TXmlDocument::SetText(fragments, JoinPaths(stored));
+        }
+        WriteMotion(action.Motion, [&](const QString& name, const QString& text) {
+            TXmlDocument::SetText(TXmlDocument::AddChild(element, name), text);
+        });
     }
     document.Save(path);
 }
@@ -55,6 +58,24 @@ bool IsBlank(QChar c) { return c.unicode() <= 32; }
 bool IsControl(QChar c) { return c.unicode() < 32 || c.unicode() == 127; }
 // What a stored path turns into something else: the separators of the list and of folders.
 bool IsSeparator(QChar c) { return c == u';' || c == u'\\'; }
+
+// The motion parts, looked up by name among an action's children from the third on: one it
+// cannot read is left out and said, when nothing was said before.
+TMotion ReadProjectMotion(const TXmlNodeList& parts, int entry, std::optional<QString>& failure)
+{
+    TMotion motion;
+    const auto text = [&](const QString& name) -> std::optional<QString> {
+        for (int p = 2; p < parts.count(); ++p) {
+            const TXmlNode part = TXmlDocument::ChildByIndex(parts, p);
+            if (part.IsElement() && part.Name() == name)
+                return TXmlDocument::Text(part);
+        }
+        return std::nullopt;
+    };
+    if (const std::optional<QString> problem = ReadMotion(text, motion); problem && !failure)
+        failure = QStringLiteral("entry %1: %2").arg(entry + 1).arg(*problem);
+    return motion;
+}
 
 }  // namespace
 
@@ -107,7 +128,8 @@ std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
             entry = i;
             if (i >= kMaxPackageActions)
                 throw TError(QStringLiteral("the project holds more than %1 actions").arg(kMaxPackageActions));
-            // Children are taken by position: their element names play no part.
+            // The name and the frames are taken by position, their element names playing no
+            // part; the motion parts after them by name.
             const TXmlNodeList parts = TXmlDocument::ChildNodes(TXmlDocument::ChildByIndex(children, i));
             auto node = std::make_unique<TActionNode>();
             node->Name = TXmlDocument::Text(TXmlDocument::ChildByIndex(parts, 0));
@@ -118,6 +140,8 @@ std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
                     failure = QStringLiteral("entry %1: the action's name is longer than %2 characters and was cut")
                                   .arg(i + 1).arg(kMaxActionName);
             }
+            if (const TMotion motion = ReadProjectMotion(parts, i, failure); motion.IsSet())
+                node->EnsureRecord().Motion = motion;
             read.push_back(std::move(node));
             const QString stored = TXmlDocument::Text(TXmlDocument::ChildByIndex(parts, 1));
             if (stored.isEmpty())

@@ -55,14 +55,14 @@ void TPlaybackEngine::ChooseAction(std::int32_t last)
     choosing_ = false;
 }
 
-TPause TPlaybackEngine::Pause(TTime now, TPause pause)
+TPause TPlaybackEngine::Pause(TTime now, TPause pause, std::int32_t ms)
 {
-    // Each pause ends a frame time after the last one was due, so timer slack does not add
-    // up over a long show; whole frames missed are skipped, not owed.
-    constexpr std::chrono::milliseconds kPause(kFrameMs);
-    due_ += kPause;
+    // Each pause ends its time after the last one was due, so timer slack does not add up
+    // over a long show; whole pauses missed are skipped, not owed.
+    const std::chrono::milliseconds length(ms);
+    due_ += length;
     if (due_ <= now)
-        due_ += kPause * ((now - due_) / kPause + 1);
+        due_ += length * ((now - due_) / length + 1);
     return pause;
 }
 
@@ -88,8 +88,9 @@ TPause TPlaybackEngine::Step(TTime now, FrameTarget& target)
     if (frames == nullptr || next_ >= frames->size() || state_.Interrupt) {
         choosing_ = true;
         state_.Interrupt = false;
-        return Pause(now, TPause::AfterAction);
+        return Pause(now, TPause::AfterAction, kFrameMs);
     }
     target.ShowFrame((*frames)[next_++], action_);
-    return Pause(now, TPause::AfterFrame);
+    // An action may set its own frame time; the pause after an action stays the same.
+    return Pause(now, TPause::AfterFrame, model_->Actions[static_cast<std::size_t>(action_)].Motion.FrameMs());
 }

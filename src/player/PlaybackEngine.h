@@ -36,8 +36,8 @@ public:
     virtual void ActionStarts(int /*action*/) {}
 };
 
-// What follows a step: kFrameMs after a frame, the same after an action, or nothing more
-// (no actions, or stopped).
+// What follows a step: the action's frame time after a frame (kFrameMs unless it sets
+// another), kFrameMs after an action, or nothing more (no actions, or stopped).
 enum class TPause { AfterFrame, AfterAction, Ended };
 
 // The 40-character frame request text (Left, Top, Width, Height, ten digits each), as the
@@ -67,7 +67,7 @@ public:
 
 private:
     void ChooseAction(std::int32_t last);
-    TPause Pause(TTime now, TPause pause);
+    TPause Pause(TTime now, TPause pause, std::int32_t ms);
 
     TPlaybackState& state_;
     const TZvk* model_;

@@ -178,3 +178,72 @@ TEST_F(ManifestTest, MoreFramesOrActionsThanAPackageHoldsEndTheReadingWithTheRea
     TZvk whole;
     EXPECT_EQ(ReadManifest(Path(QStringLiteral("zvk.xml")), whole), std::nullopt);
 }
+
+// How an action moves: each part read from its text, or left out with the "read in part"
+// reason while the rest of the package reads on.
+TEST_F(ManifestTest, MotionPartsAreReadOrLeftOutWithTheReason)
+{
+    const struct {
+        const char* element;
+        const char* text;
+        TMotion expected;  // empty: left out
+    } cases[] = {
+        {"Role", "walk", {TRole::Walk, {}, {}, {}, {}}},
+        {"Role", "Walk", {}},
+        {"Move", "-64 64", {{}, TMove{-64, 64}, {}, {}, {}}},
+        {"Move", "+3 0", {{}, TMove{3, 0}, {}, {}, {}}},
+        {"Move", "65 0", {}},
+        {"Move", "3  0", {}},
+        {"Move", "3", {}},
+        {"Move", "0x3 0", {}},
+        {"Facing", "left", {{}, {}, TFacing::Left, {}, {}}},
+        {"Facing", "up", {}},
+        {"Weight", "0", {{}, {}, {}, 0, {}}},
+        {"Weight", "1001", {}},
+        {"Weight", "-1", {}},
+        {"Interval", "20", {{}, {}, {}, {}, 20}},
+        {"Interval", "19", {}},
+        {"Interval", "99999999999", {}},
+    };
+    for (const auto& c : cases) {
+        const QByteArray part = QByteArray("<") + c.element + ">" + c.text + "</" + c.element + ">";
+        WriteAll(Path(QStringLiteral("zvk.xml")),
+                 Manifest("<Action><Name>A</Name><ActionFragment>" + Frame(0, 0, 1, 1) + "</ActionFragment><ActionAudio/>" +
+                          part + "</Action>" + Action("B", Frame(1, 1, 1, 1))));
+        TZvk zvk;
+        const std::optional<QString> failure = ReadManifest(Path(QStringLiteral("zvk.xml")), zvk);
+        ASSERT_EQ(zvk.Actions.size(), 2u) << part.constData();
+        EXPECT_EQ(zvk.Actions[0].Motion, c.expected) << part.constData();
+        EXPECT_EQ(failure.has_value(), !c.expected.IsSet()) << part.constData();
+        if (failure) {
+            EXPECT_TRUE(failure->contains(QLatin1String(c.element))) << failure->toStdString();
+        }
+    }
+}
+
+// A motion goes out and comes back as it was; an action without one is written as before.
+TEST_F(ManifestTest, MotionRoundTripsAndIsWrittenOnlyWhenSet)
+{
+    TZvk zvk;
+    zvk.Actions.resize(2);
+    zvk.Actions[0].Name = QStringLiteral("Walk");
+    zvk.Actions[0].Motion = {TRole::Walk, TMove{-4, 0}, TFacing::Right, 3, 120};
+    zvk.Actions[1].Name = QStringLiteral("Sit");
+    zvk.Actions[1].Motion.Role = TRole::Sit;
+    const QString file = Path(QStringLiteral("zvk.xml"));
+    WriteManifest(zvk, file);
+    TZvk back;
+    EXPECT_EQ(ReadManifest(file, back), std::nullopt);
+    ASSERT_EQ(back.Actions.size(), 2u);
+    EXPECT_EQ(back.Actions[0].Motion, zvk.Actions[0].Motion);
+    EXPECT_EQ(back.Actions[1].Motion, zvk.Actions[1].Motion);
+    const QByteArray text = ReadAll(file);
+    EXPECT_EQ(text.count("<Move>"), 1) << text.constData();
+    EXPECT_LT(text.indexOf("</ActionAudio>"), text.indexOf("<Role>"));
+
+    zvk.Actions[0].Motion = {};
+    zvk.Actions[1].Motion = {};
+    WriteManifest(zvk, file);
+    for (const char* element : {"Role", "Move", "Facing", "Weight", "Interval"})
+        EXPECT_FALSE(ReadAll(file).contains(element)) << element;
+}

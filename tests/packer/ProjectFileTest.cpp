@@ -139,3 +139,36 @@ TEST_F(ProjectFileTest, WhatAPackageCannotHoldIsCutWithTheReason)
     ASSERT_TRUE(failure.has_value());
     EXPECT_TRUE(failure->contains(QStringLiteral("was cut"))) << failure->toStdString();
 }
+
+// How an action moves comes after its frames, written only when set and read back by name;
+// a part that cannot be read is left out with the reason, and the project reads on.
+TEST_F(ProjectFileTest, MotionFollowsTheFramesByNameWhenSet)
+{
+    const QString path = Path(QStringLiteral("p.zvp"));
+    const QList<TProjectAction> project{
+        {"Walk", {Path("w.png")}, {}, {TRole::Walk, TMove{-4, 0}, {}, {}, 120}},
+        {"Empty", {}, {}, {{}, {}, TFacing::Left, 0, {}}},
+    };
+    SaveProject(path, project);
+    EXPECT_EQ(ReadAll(path),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ZuvoProject Version=\"1.0.0\">"
+              "<Action><Name>Walk</Name><ActionFragment>w.png;</ActionFragment><Role>walk</Role><Move>-4 0</Move>"
+              "<Interval>120</Interval></Action>"
+              "<Action><Name>Empty</Name><ActionFragment/><Facing>left</Facing><Weight>0</Weight></Action>"
+              "</ZuvoProject>");
+    TActionModel read;
+    EXPECT_EQ(LoadProject(path, read), std::nullopt);
+    EXPECT_EQ(read.Read(), project);
+
+    std::optional<QString> failure;
+    const QList<TProjectAction> partly = ReadXml(
+        "<ZuvoProject><Action><Role>walk</Role><Role>sit</Role><Weight>much</Weight><Facing>left</Facing></Action>"
+        "<Action><N>B</N><F/></Action></ZuvoProject>",
+        &failure);
+    ASSERT_EQ(partly.size(), 2);
+    // The first two children are the name and the frames, whatever their names say.
+    EXPECT_EQ(partly[0].Name, QStringLiteral("walk"));
+    EXPECT_EQ(partly[0].Motion, (TMotion{{}, {}, TFacing::Left, {}, {}}));
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->startsWith(QStringLiteral("entry 1: <Weight> \"much\""))) << failure->toStdString();
+}

@@ -171,6 +171,22 @@ TEST_F(EngineTest, StepsComeOnTheBeatAndMissedFramesAreNotOwed)
     EXPECT_EQ((engine.Due() - start) / milliseconds(1), 480 + 1040);
 }
 
+// An action with a frame time of its own keeps it for each of its frames; the pause after the
+// action stays 80 ms.
+TEST_F(EngineTest, AnActionsOwnFrameTimeSpacesItsFrames)
+{
+    using std::chrono::milliseconds;
+    TZvk zvk = MakePackage({1, 2});
+    zvk.Actions[1].Motion.Interval = 120;
+    TPlaybackEngine engine(state_, &zvk, {});
+    std::vector<long> dues;
+    for (int step = 0; step < 5; ++step) {
+        engine.Step(engine.Due(), recorder_);
+        dues.push_back(static_cast<long>(engine.Due().time_since_epoch() / milliseconds(1)));
+    }
+    EXPECT_EQ(dues, (std::vector<long>{120, 240, 320, 400, 480}));
+}
+
 TEST_F(EngineTest, AfterProgramStartRepeatBeginsWithTheSecondAction)
 {
     const TZvk zvk = MakePackage({2, 1, 3});

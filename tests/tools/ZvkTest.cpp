@@ -399,18 +399,26 @@ TEST_F(ZvkTest, ImportAppendsAnActionThatBuilds)
     const ZvkRun sheet = Zvk({"import", Path(QStringLiteral("walk.png")), project, "--grid", "3x1"});
     ASSERT_EQ(sheet.code, 0) << sheet.err.toStdString();
     EXPECT_TRUE(sheet.out.contains(QStringLiteral("\"walk\" of 2 frame entries"))) << sheet.out.toStdString();
-    const ZvkRun plain = Zvk({"import", "--action", "Stand", Path(QStringLiteral("still.png")), project});
+    const ZvkRun plain = Zvk({"import", "--action", "Stand", Path(QStringLiteral("still.png")), project, "--role", "walk",
+                              "--move", "-4,0", "--interval", "120"});
     ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
     EXPECT_EQ(ReadAll(project).count("<Action>"), 2);
     ASSERT_EQ(Zvk({"build", project, Path(QStringLiteral("pet.zvk"))}).code, 0);
     const QString info = Zvk({"info", Path(QStringLiteral("pet.zvk"))}).out;
     EXPECT_TRUE(info.contains(QStringLiteral("walk")) && info.contains(QStringLiteral("Stand"))) << info.toStdString();
     EXPECT_EQ(info.count(QStringLiteral("width 8 height 8")), 2) << info.toStdString();
+    // How Stand moves goes through the project and the build; walk has no motion to show.
+    EXPECT_EQ(info.count(QStringLiteral("motion:")), 1) << info.toStdString();
+    EXPECT_TRUE(info.contains(QStringLiteral("  motion: role walk, move -4 0, interval 120\n"))) << info.toStdString();
 
     // Both ways of cutting at once, a grid that is no grid, and a project that is no project.
     for (const QStringList& args : {QStringList{"import", "walk.png", "p.zvp", "--grid", "3x1", "--cell", "8x8"},
                                     QStringList{"import", "walk.png", "p.zvp", "--grid", "3"},
-                                    QStringList{"import", "walk.png", "p.zvp", "--cell", "0x8"}})
+                                    QStringList{"import", "walk.png", "p.zvp", "--cell", "0x8"},
+                                    QStringList{"import", "walk.png", "p.zvp", "--role", "run"},
+                                    QStringList{"import", "walk.png", "p.zvp", "--move", "65,0"},
+                                    QStringList{"import", "walk.png", "p.zvp", "--facing", "up"},
+                                    QStringList{"import", "walk.png", "p.zvp", "--interval", "10"}})
         EXPECT_EQ(Zvk(args).code, 2) << args.join(u' ').toStdString();
     WriteAll(Path(QStringLiteral("text.zvp")), "not a project");
     const ZvkRun damaged = Zvk({"import", Path(QStringLiteral("still.png")), Path(QStringLiteral("text.zvp"))});

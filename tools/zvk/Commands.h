@@ -33,7 +33,9 @@ int BuildCommand(const TArguments& args);
 int ImportCommand(const TArguments& args);
 int CacheCommand(const TArguments& args);
 
-inline const QStringList kImportOptions{QStringLiteral("--action"), QStringLiteral("--grid"), QStringLiteral("--cell")};
+inline const QStringList kImportOptions{QStringLiteral("--action"), QStringLiteral("--grid"), QStringLiteral("--cell"),
+                                       QStringLiteral("--role"),   QStringLiteral("--move"), QStringLiteral("--facing"),
+                                       QStringLiteral("--interval")};
 
 // A name from a package, safe on a terminal: control characters come out as \n, \t or \xHH,
 // and a backslash as \\, so no name can forge a line or move the cursor.

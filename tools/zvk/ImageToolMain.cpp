@@ -22,7 +22,8 @@ int main(int argc, char* argv[])
         throw UsageError{};
     } catch (const UsageError&) {
         PrintErr(QStringLiteral("Usage: zvk build PROJECT PACKAGE\n       zvk import FILE PROJECT [--action NAME] "
-                                "[--grid COLSxROWS | --cell WxH]"));
+                                "[--grid COLSxROWS | --cell WxH] [--role ROLE] [--move DX,DY]\n"
+                                "       [--facing left|right] [--interval MS]"));
         return 2;
     } catch (const TError& error) {
         PrintErr(error.Text());

@@ -47,6 +47,26 @@ std::optional<TSheetGrid> GridOption(const TArguments& arguments)
     return grid;
 }
 
+// How the action moves, from --role, --move DX,DY, --facing and --interval; a value the
+// project could not keep is a usage error.
+TMotion MotionOptions(const TArguments& arguments)
+{
+    TMotion motion;
+    const auto option = [&](const char* name, auto parse, auto& into) {
+        const QString key = QString::fromLatin1(name);
+        if (!arguments.Options.contains(key))
+            return;
+        into = parse(arguments.Options.value(key));
+        if (!into)
+            throw UsageError{};
+    };
+    option("--role", ParseRole, motion.Role);
+    option("--move", [](const QString& text) { return ParseMove(QString(text).replace(u',', u' ')); }, motion.Move);
+    option("--facing", ParseFacing, motion.Facing);
+    option("--interval", ParseInterval, motion.Interval);
+    return motion;
+}
+
 // The frames of `file` as the packer's Add or Import Sprite Sheet would list them, at most
 // `room` entries.
 QStringList Frames(const QString& file, const QString& project, const std::optional<TSheetGrid>& grid, int room)
@@ -87,6 +107,7 @@ int ImportCommand(const TArguments& arguments)
 {
     const QStringList& args = arguments.Expect(2);
     const std::optional<TSheetGrid> grid = GridOption(arguments);
+    const TMotion motion = MotionOptions(arguments);
     const QString file = QFileInfo(args[0]).absoluteFilePath();
     // Through a link, the project is the file it leads to: its frames go beside that file.
     const QString project = ResolvedProjectPath(WithProjectExtension(QFileInfo(args[1]).absoluteFilePath()));
@@ -130,7 +151,7 @@ int ImportCommand(const TArguments& arguments)
         }
         throw;
     }
-    projectActions.append({name, frames, {}});
+    projectActions.append({name, frames, {}, motion});
     try {
         SaveProject(project, projectActions);
     } catch (const TError&) {

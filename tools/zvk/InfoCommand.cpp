@@ -26,6 +26,8 @@ int InfoCommand(const TArguments& arguments)
         }
         for (const QString& audio : action.AudioFiles)
             PrintOut(QStringLiteral("  audio: \"%1\"").arg(Printable(audio)));
+        if (action.Motion.IsSet())
+            PrintOut(QStringLiteral("  motion: ") + DescribeMotion(action.Motion));
     }
     // The player goes on with whatever the cache holds; a script wants to know.
     if (package.ManifestFailure) {

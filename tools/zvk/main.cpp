@@ -53,13 +53,18 @@ constexpr Command kCommands[] = {
      "standard output, an error on standard error. \".zvk\" is added to PACKAGE unless it\n"
      "ends so; the work folder is $APPDATA/Zuvo Packer/<name>.",
      BuildCommand},
-    {"import", "FILE PROJECT [--action NAME] [--grid COLSxROWS | --cell WxH]",
+    {"import",
+     "FILE PROJECT [--action NAME] [--grid COLSxROWS | --cell WxH] [--role ROLE] [--move DX,DY]\n"
+     "      [--facing left|right] [--interval MS]",
      "Append to PROJECT (a .zvp file, made when it does not exist) one action holding the\n"
      "frames of FILE, as the packer's Add does: an animation (GIF, APNG, WebP) becomes PNG\n"
      "frames in a new folder beside PROJECT, each repeated for its delay at 80 ms a frame.\n"
      "With --grid or --cell, FILE is a sprite sheet cut into cells in reading order, wholly\n"
-     "see-through cells left out. The action is named after FILE unless --action names it.",
-     ImportCommand, {"--action", "--grid", "--cell"}},
+     "see-through cells left out. The action is named after FILE unless --action names it.\n"
+     "How it moves a roaming pet: --role idle|walk|sit|fall|land|drag|climb, --move (pixels\n"
+     "a frame, -64 to 64 each), --facing (the way the art faces), --interval (20 to 1000 ms\n"
+     "a frame).",
+     ImportCommand, {"--action", "--grid", "--cell", "--role", "--move", "--facing", "--interval"}},
     {"cache", "[--prune]",
      "List the player's cache folders under $APPDATA/Zuvora, one tab-separated line each:\n"
      "folder name, bytes held, last played (YYYY-MM-DD HH:MM:SS, - when not known), state,\n"
