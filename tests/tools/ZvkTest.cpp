@@ -6,6 +6,7 @@
 #include "support/TestEnv.h"
 
 #include <QMap>
+#include <QSet>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -424,6 +425,44 @@ TEST_F(ZvkTest, ImportAppendsAnActionThatBuilds)
     const ZvkRun damaged = Zvk({"import", Path(QStringLiteral("still.png")), Path(QStringLiteral("text.zvp"))});
     EXPECT_EQ(damaged.code, 1);
     EXPECT_EQ(ReadAll(Path(QStringLiteral("text.zvp"))), QByteArray("not a project"));
+}
+
+// Roaming traced: refused without a walking action; with one, the same seed gives the same
+// lines, each with the window's place, mirroring and state, the window on the given screen.
+TEST_F(ZvkTest, TraceRoamsTheGivenScreensTheSameForTheSameSeed)
+{
+    QImage frame(20, 30, QImage::Format_ARGB32);
+    frame.fill(Qt::red);
+    ASSERT_TRUE(frame.save(Path(QStringLiteral("f.png"))));
+    const QString project = Path(QStringLiteral("roam.zvp"));
+    ASSERT_EQ(Zvk({"import", Path(QStringLiteral("f.png")), project, "--action", "Rest", "--role", "idle"}).code, 0);
+    ASSERT_EQ(Zvk({"build", project, Path(QStringLiteral("still.zvk"))}).code, 0);
+    const ZvkRun refused = Zvk({"trace", "--roam", "--instant", Path(QStringLiteral("still.zvk"))});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("cannot roam"))) << refused.err.toStdString();
+
+    ASSERT_EQ(Zvk({"import", Path(QStringLiteral("f.png")), project, "--action", "Go", "--role", "walk", "--move", "5,0"}).code, 0);
+    ASSERT_EQ(Zvk({"build", project, Path(QStringLiteral("roam.zvk"))}).code, 0);
+    const QStringList args{"trace", "--roam", "--instant", "--seed", "9", "--screen", "300x200+100+50", "--at", "250,100",
+                           "--frames", "200", Path(QStringLiteral("roam.zvk"))};
+    const ZvkRun first = Zvk(args);
+    ASSERT_EQ(first.code, 0) << first.err.toStdString();
+    EXPECT_EQ(Zvk(args).out, first.out);
+    const QStringList lines = first.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 200);
+    QSet<QString> states;
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+        ASSERT_EQ(fields.size(), 7) << line.toStdString();
+        EXPECT_TRUE(QRect(100, 50, 300, 200).contains(QRect(fields[3].toInt(), fields[4].toInt(), 20, 30))) << line.toStdString();
+        states.insert(fields[6]);
+    }
+    // Dropped at 250,100 it falls, then rests and walks.
+    EXPECT_EQ(lines[0].section(u' ', -1), QStringLiteral("fall"));
+    EXPECT_TRUE(states.contains(QStringLiteral("walk")) && states.contains(QStringLiteral("idle")));
+    QStringList otherSeed = args;
+    otherSeed[4] = QStringLiteral("10");
+    EXPECT_NE(Zvk(otherSeed).out, first.out);
 }
 
 TEST_F(ZvkTest, InfoOnAManifestReadInPartNamesTheReasonAndFails)

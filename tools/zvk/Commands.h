@@ -14,7 +14,7 @@ struct UsageError {};
 // and "--" makes everything after it an operand.
 struct TArguments {
     QStringList Operands;
-    QMap<QString, QString> Options;
+    QMultiMap<QString, QString> Options;  // an option given twice has both values
     QStringList Flags;  // options that take no value, as given
 
     // The operands, exactly `count` of them, or a UsageError.

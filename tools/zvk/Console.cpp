@@ -33,9 +33,9 @@ TArguments ParseArguments(const QStringList& args, const QStringList& knownOptio
         if (!knownOptions.contains(name))
             throw UsageError{};
         if (equals >= 0)
-            parsed.Options[name] = arg.mid(equals + 1);
+            parsed.Options.insert(name, arg.mid(equals + 1));
         else if (i + 1 < args.size())
-            parsed.Options[name] = args[++i];
+            parsed.Options.insert(name, args[++i]);
         else
             throw UsageError{};
     }

@@ -42,12 +42,18 @@ constexpr Command kCommands[] = {
      "Load PACKAGE as the player does (same cache folder under $APPDATA/Zuvora, same\n"
      "extraction) and print its actions: number, name, frames with their rectangles, audio.",
      InfoCommand},
-    {"trace", "[--mode repeat|single|random] [--frames N] [--instant] PACKAGE",
+    {"trace",
+     "[--mode repeat|single|random] [--frames N] [--instant] PACKAGE\n"
+     "      --roam [--seed N] [--screen WxH[+X+Y]]... [--at X,Y] [--instant] [--frames N] PACKAGE",
      "Play PACKAGE with the real playback engine at real speed, as right after the program\n"
      "starts (default: repeat, 100 frames), and print one line per frame request:\n"
      "milliseconds since start, action number, the 40-character request text. With\n"
-     "--instant the clock is simulated: no waiting, every time as it would be.",
-     TraceCommand, {"--mode", "--frames"}, {"--instant"}},
+     "--instant the clock is simulated: no waiting, every time as it would be.\n"
+     "With --roam the pet roams the given screens (default one 1920x1080 at 0,0) from its\n"
+     "foot at X,Y (default: centred on the first screen's floor), drawn by a generator\n"
+     "seeded with N (default: the clock); each line adds the window's left and top, 1 when\n"
+     "drawn mirrored (else 0), and the state.",
+     TraceCommand, {"--mode", "--frames", "--seed", "--screen", "--at"}, {"--instant", "--roam"}},
     {"build", "PROJECT PACKAGE",
      "Build PROJECT (a .zvp file) into PACKAGE as the packer does: the build's log on\n"
      "standard output, an error on standard error. \".zvk\" is added to PACKAGE unless it\n"

@@ -1,0 +1,142 @@
+#include "player/Roamer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// A pet of one 20x30 frame per role given, walking 4 px a frame with its art facing right.
+TZvk Pet(std::initializer_list<TRole> roles)
+{
+    TZvk zvk;
+    for (const TRole role : roles) {
+        TAction& action = zvk.Actions.emplace_back();
+        action.Index = static_cast<int>(zvk.Actions.size()) - 1;
+        action.Name = RoleName(role);
+        action.Fragments.push_back({0, 0, 0, 30, 20});
+        action.Motion.Role = role;
+        if (role == TRole::Walk)
+            action.Motion.Move = TMove{4, 0};
+        if (role == TRole::Climb)
+            action.Motion.Move = TMove{0, -6};
+    }
+    return zvk;
+}
+
+const TZvk kFullPet = Pet({TRole::Idle, TRole::Walk, TRole::Sit, TRole::Fall, TRole::Land, TRole::Drag, TRole::Climb});
+
+TRoamer::Drawer Seeded(std::mt19937& generator)
+{
+    return [&generator](std::int32_t last) { return std::uniform_int_distribution<std::int32_t>(0, last)(generator); };
+}
+
+QRect Window(const TRoamStep& step) { return QRect(step.TopLeft, QSize(20, 30)); }
+
+}  // namespace
+
+// Whatever the seed, the screens and the place it starts from, a roaming pet's window lies
+// wholly on one screen, and it comes down to a floor.
+TEST(Roamer, StaysOnAScreenAndComesDownWhateverTheLayout)
+{
+    const QList<QList<QRect>> layouts{
+        {QRect(0, 0, 1920, 1080)},
+        {QRect(0, 0, 1280, 1024), QRect(1280, 200, 800, 600)},  // side by side, different sizes
+        {QRect(0, 0, 640, 480), QRect(0, 480, 1024, 768)},       // stacked
+        {QRect(-800, 0, 800, 600), QRect(0, 0, 25, 40)},         // one hardly larger than the pet
+    };
+    for (int seed = 0; seed < 40; ++seed) {
+        for (const QList<QRect>& screens : layouts) {
+            std::mt19937 generator(static_cast<std::uint32_t>(seed));
+            TRoamer roamer(kFullPet, Seeded(generator));
+            const QRect first = screens[seed % screens.size()];
+            roamer.PlaceFoot(QPoint(first.left() + seed * 37 % first.width(), first.top() + 31));
+            roamer.SetScreens(screens);
+            bool landed = false;
+            for (int i = 0; i < 600; ++i) {
+                const TRoamStep step = roamer.Step();
+                ASSERT_NE(step.Frame, nullptr);
+                const bool onOne = std::any_of(screens.begin(), screens.end(),
+                                               [&](const QRect& area) { return area.contains(Window(step)); });
+                ASSERT_TRUE(onOne) << "seed " << seed << " step " << i << " at " << step.TopLeft.x() << ","
+                                   << step.TopLeft.y();
+                landed = landed || step.State == TRole::Land;
+            }
+            EXPECT_TRUE(landed) << "seed " << seed;
+        }
+    }
+}
+
+// A fall speeds up by the gravity up to its terminal speed and ends with the foot on the
+// floor (a window's top first, then the screen's bottom once that window is gone); a walk
+// moves by its Move and turns round at the side.
+TEST(Roamer, FallsOntoFloorsAndWalksToTheSide)
+{
+    std::mt19937 generator(7);
+    const TZvk pet = Pet({TRole::Walk, TRole::Fall, TRole::Land});
+    TRoamer roamer(pet, Seeded(generator));
+    roamer.SetScreens({QRect(0, 0, 200, 1000)});
+    roamer.SetLedges({TLedge{500, 50, 150}});
+    roamer.PlaceFoot(QPoint(100, 30));
+    std::vector<int> tops;
+    TRoamStep step;
+    while ((step = roamer.Step()).State == TRole::Fall)
+        tops.push_back(step.TopLeft.y());
+    EXPECT_EQ(step.State, TRole::Land);
+    EXPECT_EQ(roamer.Foot(), QPoint(100, 500));
+    ASSERT_GE(tops.size(), 3u);
+    EXPECT_EQ(tops[1] - tops[0], 4);
+    EXPECT_EQ(tops[2] - tops[1], 6);
+
+    roamer.SetLedges({});
+    while ((step = roamer.Step()).State != TRole::Land)
+        ASSERT_LT(roamer.Foot().y(), 1001);
+    EXPECT_EQ(roamer.Foot().y(), 1000);
+
+    // Only walking is left: 4 px a frame, turning at each side of the 200 px screen.
+    int last = roamer.Foot().x();
+    bool turned = false;
+    for (int i = 0; i < 200; ++i) {
+        step = roamer.Step();
+        const int x = roamer.Foot().x();
+        ASSERT_EQ(step.State, TRole::Walk);
+        EXPECT_TRUE(std::abs(x - last) == 4 || x == 10 || x == 190) << x;
+        turned = turned || x == 10 || x == 190;
+        last = x;
+    }
+    EXPECT_TRUE(turned);
+}
+
+// Held, the pet plays its drag action where the person holds it; let go, it flies with the
+// throw's speed, bounces off the side and lands.
+TEST(Roamer, HeldItDanglesAndThrownItFliesBouncesAndLands)
+{
+    std::mt19937 generator(1);
+    TRoamer roamer(kFullPet, Seeded(generator));
+    roamer.SetScreens({QRect(0, 0, 400, 300)});
+    roamer.PlaceFoot(QPoint(200, 300));
+    roamer.Hold(QPoint(300, 100));
+    EXPECT_EQ(roamer.Step().State, TRole::Drag);
+    EXPECT_EQ(roamer.Foot(), QPoint(300, 100));
+    roamer.Release(QPoint(500, -10));  // capped
+    TRoamStep step = roamer.Step();
+    EXPECT_EQ(step.State, TRole::Fall);
+    EXPECT_EQ(roamer.Foot().x(), 360);  // 60 px a frame at most
+    step = roamer.Step();
+    EXPECT_EQ(roamer.Foot().x(), 390);  // against the right side
+    step = roamer.Step();
+    EXPECT_EQ(roamer.Foot().x(), 360);  // and back at half the speed
+    for (int i = 0; i < 100 && step.State == TRole::Fall; ++i)
+        step = roamer.Step();
+    EXPECT_EQ(step.State, TRole::Land);
+    EXPECT_EQ(roamer.Foot().y(), 300);
+}
+
+TEST(Roamer, OnlyAPackageWithAWalkingActionRoams)
+{
+    EXPECT_TRUE(TRoamer::CanRoam(kFullPet));
+    EXPECT_FALSE(TRoamer::CanRoam(Pet({TRole::Idle, TRole::Fall})));
+    TZvk noFrames = Pet({TRole::Walk});
+    noFrames.Actions[0].Fragments.clear();
+    EXPECT_FALSE(TRoamer::CanRoam(noFrames));
+}
