@@ -2,11 +2,17 @@
 
 #include "common/Prompts.h"
 #include "common/Settings.h"
+#include "player/Desktop.h"
 #include "player/PetMenu.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
+
+#include <random>
 
 #include <algorithm>
 #include <climits>
@@ -17,7 +23,12 @@ TPetController::TPetController(Prompts& prompts, TPetView& view, TPetMenu& menu)
     : prompts_(prompts), view_(view), menu_(menu)
 {
     menu_.SetSound(PetSound());
-    connect(&menu_, &TPetMenu::ModeChosen, this, [this](std::int32_t mode) { SetPlayMode(state_, mode); });
+    connect(&menu_, &TPetMenu::ModeChosen, this, &TPetController::SetMode);
+    connect(&menu_, &TPetMenu::ChaseChosen, this, [this](bool on) {
+        chase_ = on;
+        if (roamer_ && !on)
+            roamer_->SetChase(std::nullopt);
+    });
     connect(&menu_, &TPetMenu::SizeChosen, this, &TPetController::SetScale);
     connect(&menu_, &TPetMenu::ActionChosen, this, [this](int action) { PickAction(state_, action); });
     connect(&menu_, &TPetMenu::SoundChosen, this, [this](bool on) {
@@ -47,6 +58,8 @@ void TPetController::Start()
     menu_.SetSound(PetSound());
     scale_ = PetScale(packagePath_);
     menu_.MarkSize(scale_);
+    roamAtStart_ = true;
+    mirrored_ = false;
     // Nothing of the last package stays: no action items, none marked, no frame.
     pendingAction_ = -1;
     menu_.SetActions({});
@@ -90,6 +103,19 @@ void TPetController::PackageReady(const std::shared_ptr<const TLoadedPackage>& p
     // On the beat of the pets playing already, so that they share the clock's wake-ups.
     engine_ = std::make_unique<TPlaybackEngine>(state_, &package_->Model, PetClock().Beat(std::chrono::steady_clock::now()));
     PetClock().Add(this);
+    if (TRoamer::CanRoam(package_->Model)) {
+        std::random_device seed;
+        roamer_ = std::make_unique<TRoamer>(package_->Model, [generator = std::mt19937(seed())](std::int32_t last) mutable {
+            return std::uniform_int_distribution<std::int32_t>(0, last)(generator);
+        });
+        menu_.SetCanRoam(true);
+        if (roamAtStart_)
+            SetMode(kPlayRoam);
+        else if (Roaming())
+            StartRoaming();
+    } else if (state_.PlayMode == kPlayRoam) {
+        SetMode(kPlayRepeat);
+    }
     view_.PackageCame();
     // Extraction, manifest and decoding leave freed buffers in the heap; hand them back, so
     // a playing pet costs little more than its sheet.
@@ -108,6 +134,8 @@ void TPetController::Stop(const QRect& geometry)
     StopPlayback(state_);
     PetClock().Remove(this);
     engine_.reset();
+    roamer_.reset();
+    menu_.SetCanRoam(false);
     package_.reset();
     resting_ = true;
     started_ = false;
@@ -129,13 +157,104 @@ void TPetController::Moved()
 
 TPetClock::TTime TPetController::Due() const
 {
-    return engine_ && !resting_ && !engine_->Finished() ? engine_->Due() : TPetClock::TTime::max();
+    if (resting_)
+        return TPetClock::TTime::max();
+    if (Roaming())
+        return roamDue_;
+    return engine_ && !engine_->Finished() ? engine_->Due() : TPetClock::TTime::max();
 }
 
 void TPetController::Tick(TPetClock::TTime now)
 {
+    if (Roaming()) {
+        if (chase_) {
+            const QPoint pointer = QCursor::pos();
+            roamer_->SetChase(pointer);
+        }
+        const TRoamStep step = roamer_->Step();
+        // On the beat like the engine: a late step skips what it missed.
+        const std::chrono::milliseconds pause(step.PauseMs);
+        roamDue_ += pause;
+        if (roamDue_ <= now)
+            roamDue_ += pause * ((now - roamDue_) / pause + 1);
+        if (step.Frame != nullptr)
+            ShowRoamStep(step);
+        return;
+    }
     if (engine_ && engine_->Step(now, *this) == TPause::Ended)
         PetClock().Remove(this);
+}
+
+void TPetController::SetMode(std::int32_t mode)
+{
+    const bool wasRoaming = Roaming();
+    SetPlayMode(state_, mode);
+    menu_.MarkMode(mode);
+    roamAtStart_ = false;
+    if (Roaming() && !wasRoaming)
+        StartRoaming();
+    if (!Roaming())
+        mirrored_ = false;
+    PetClock().Reschedule();
+}
+
+void TPetController::SetDesktop(const TDesktop* desktop)
+{
+    desktop_ = desktop;
+    if (desktop_ != nullptr)
+        connect(desktop_, &TDesktop::WorkAreasChanged, this, &TPetController::UpdateScreens);
+}
+
+void TPetController::UpdateScreens()
+{
+    if (!roamer_)
+        return;
+    QList<QRect> areas;
+    if (desktop_ != nullptr) {
+        areas = desktop_->WorkAreas();
+    } else {
+        for (const QScreen* screen : QGuiApplication::screens())
+            areas.append(screen->availableGeometry());
+    }
+    roamer_->SetScreens(areas);
+}
+
+void TPetController::StartRoaming()
+{
+    // It roams on from where it stands.
+    const QRect now = view_.Geometry();
+    roamer_->SetScale(scale_);
+    roamer_->PlaceFoot(QPoint(now.x() + now.width() / 2, now.y() + now.height()));
+    UpdateScreens();
+    roamDue_ = PetClock().Beat(std::chrono::steady_clock::now());
+}
+
+void TPetController::Hold(QPoint foot)
+{
+    if (Roaming())
+        roamer_->Hold(foot);
+}
+
+void TPetController::Release(QPoint velocity)
+{
+    if (Roaming())
+        roamer_->Release(velocity);
+}
+
+void TPetController::ShowRoamStep(const TRoamStep& step)
+{
+    frame_ = SheetRect(*step.Frame);
+    mirrored_ = step.Mirrored;
+    view_.ShowFrame(QRect(step.TopLeft, QSize(Side(step.Frame->Width, 1), Side(step.Frame->Height, 1))));
+}
+
+QRect TPetController::SheetRect(const TFragment& frame)
+{
+    // Negative values have no place in a sheet; right and bottom edges stay within int.
+    const int left = std::max(frame.Left, 0);
+    const int top = std::max(frame.Top, 0);
+    return QRect(left, top, std::min(std::max(frame.Width, 0), INT_MAX - left),
+                 std::min(std::max(frame.Height, 0), INT_MAX - top));
 }
 
 int TPetController::Side(std::int32_t frameSide, int now) const
@@ -151,15 +270,7 @@ void TPetController::ShowFrame(const TFragment& frame, int /*action*/)
     QRect geometry(now.topLeft(), QSize(Side(frame.Width, now.width()), Side(frame.Height, now.height())));
     if (!frame_.isNull())
         geometry.moveBottomLeft(QPoint(now.x() + (now.width() - geometry.width()) / 2, now.bottom()));
-    if (HasSheet()) {
-        // Negative values have no place in a sheet; right and bottom edges stay within int.
-        const int left = std::max(frame.Left, 0);
-        const int top = std::max(frame.Top, 0);
-        frame_ = QRect(left, top, std::min(std::max(frame.Width, 0), INT_MAX - left),
-                       std::min(std::max(frame.Height, 0), INT_MAX - top));
-    } else {
-        frame_ = QRect();
-    }
+    frame_ = HasSheet() ? SheetRect(frame) : QRect();
     view_.ShowFrame(geometry);
 }
 
@@ -194,9 +305,15 @@ TPetRecord TPetController::Record(const QPoint& place) const
 
 void TPetController::Resume(const TPetRecord& record)
 {
-    const std::int32_t mode = record.Mode == kPlaySingleRepeat || record.Mode == kPlayRandom ? record.Mode : kPlayRepeat;
-    menu_.MarkMode(mode);
-    SetPlayMode(state_, mode);
+    const std::int32_t mode = IsPlayMode(record.Mode) ? record.Mode : kPlayRepeat;
+    // A pet brought back plays as it did; Roam waits for a package that can.
+    if (mode == kPlayRoam && !roamer_) {
+        roamAtStart_ = true;
+        if (package_)
+            SetMode(kPlayRepeat);
+    } else {
+        SetMode(mode);
+    }
     if (record.Action < 0)
         return;
     // A pet whose package is still loading marks and picks it when the package comes.

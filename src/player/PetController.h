@@ -5,6 +5,7 @@
 #include "player/PetMemory.h"
 #include "player/PetSound.h"
 #include "player/PlaybackEngine.h"
+#include "player/Roamer.h"
 
 #include <QObject>
 #include <QRect>
@@ -13,6 +14,7 @@
 #include <memory>
 
 class Prompts;
+class TDesktop;
 class TPetMenu;
 
 // What the controller asks of the window that shows the pet.
@@ -55,6 +57,16 @@ public:
     // The window moved; its place is kept once it rests there.
     void Moved();
 
+    // Where a roaming pet finds its screens; none: the ones Qt knows.
+    void SetDesktop(const TDesktop* desktop);
+    // In Roam, the pet moves its window itself: the person holds it with its foot (the
+    // bottom centre) at `foot`, and lets go at `velocity` pixels a frame.
+    bool Roaming() const { return roamer_ != nullptr && state_.PlayMode == kPlayRoam; }
+    void Hold(QPoint foot);
+    void Release(QPoint velocity);
+    // The frame is drawn facing the other way than its art.
+    bool Mirrored() const { return mirrored_; }
+
     // The package this pet plays; none when stopped.
     const TLoadedPackage* Package() const { return package_.get(); }
     bool HasSheet() const { return package_ && package_->Sheet; }
@@ -78,6 +90,12 @@ public:
     void ActionStarts(int action) override;
 
 private:
+    void SetMode(std::int32_t mode);
+    void StartRoaming();
+    void UpdateScreens();
+    void ShowRoamStep(const TRoamStep& step);
+    // The sheet rectangle of `frame`, kept within the sheet's possible sides.
+    static QRect SheetRect(const TFragment& frame);
     void PackageReady(const std::shared_ptr<const TLoadedPackage>& package);
     // The first audio file of the action, when Sound is on.
     void PlayActionSound(int action);
@@ -101,4 +119,10 @@ private:
     int pendingAction_ = -1;  // to be marked and picked once the package has come
     QTimer placeTimer_;
     TPetSound sound_;
+    const TDesktop* desktop_ = nullptr;
+    std::unique_ptr<TRoamer> roamer_;  // for a package that can roam
+    TPetClock::TTime roamDue_{};
+    bool roamAtStart_ = true;  // a package that can roam starts roaming unless told otherwise
+    bool chase_ = false;
+    bool mirrored_ = false;
 };

@@ -10,6 +10,7 @@ TPetHerd::TPetHerd(Prompts& prompts, TDesktop* desktop)
       desktop_(desktop != nullptr ? *desktop : *ownDesktop_)
 {
     connect(&desktop_, &TDesktop::WorkAreasChanged, this, &TPetHerd::KeepPetsOnScreens);
+    playPet_.Controller().SetDesktop(&desktop_);
 }
 
 TPetHerd::~TPetHerd()
@@ -80,6 +81,7 @@ TFrmPlay* TPetHerd::StartAlongside(const QString& path, std::optional<QPoint> at
 {
     auto* pet = new TFrmPlay(prompts_);
     pet->setAttribute(Qt::WA_DeleteOnClose);
+    pet->Controller().SetDesktop(&desktop_);
     Place(*pet, path);
     if (at)
         pet->move(desktop_.KeepOnScreens(*at, pet->size()));

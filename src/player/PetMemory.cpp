@@ -109,7 +109,7 @@ QList<TPetRecord> LastPets()
         const int mode = map.value(QStringLiteral("Mode"), kPlayRepeat).toInt();
         pets.append({package, KeptPosition(map.value(QStringLiteral("Position")).toPoint()),
                      std::max(map.value(QStringLiteral("Action"), -1).toInt(), -1),
-                     mode == kPlaySingleRepeat || mode == kPlayRandom ? mode : kPlayRepeat});
+                     IsPlayMode(mode) ? mode : kPlayRepeat});
         if (pets.size() == kMaxRecords)
             break;
     }

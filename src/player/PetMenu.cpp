@@ -25,7 +25,8 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
         std::int32_t mode;
     } modeItems[] = {{"Repeat", "Repeat1", kPlayRepeat},
                      {"Single Repeat", "SingleRepeat1", kPlaySingleRepeat},
-                     {"Random", "Random1", kPlayRandom}};
+                     {"Random", "Random1", kPlayRandom},
+                     {"Roam", "Roam", kPlayRoam}};
     for (const auto& [caption, name, mode] : modeItems) {
         QAction* item = playMode->addAction(QLatin1String(caption), this, [this, mode = mode] { emit ModeChosen(mode); });
         item->setObjectName(QLatin1String(name));
@@ -34,6 +35,14 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
         modeItems_.append(item);
     }
     modeItems_[0]->setChecked(true);
+    roamItem_ = modeItems_.back();
+    roamItem_->setVisible(false);
+    playMode->addSeparator();
+    chase_ = playMode->addAction(QStringLiteral("Chase the Pointer"));
+    chase_->setObjectName(QStringLiteral("Chase"));
+    chase_->setCheckable(true);
+    chase_->setVisible(false);
+    connect(chase_, &QAction::triggered, this, &TPetMenu::ChaseChosen);
 
     QMenu* size = menu_->addMenu(QStringLiteral("Size"));
     size->menuAction()->setObjectName(QStringLiteral("Size"));
@@ -61,9 +70,17 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
 
 void TPetMenu::MarkMode(std::int32_t mode)
 {
-    const int index = mode == kPlaySingleRepeat ? 1 : mode == kPlayRandom ? 2 : 0;
-    modeItems_[index]->setChecked(true);
+    modeItems_[IsPlayMode(mode) ? mode - kPlayRepeat : 0]->setChecked(true);
+    chase_->setEnabled(mode == kPlayRoam);
 }
+
+void TPetMenu::SetCanRoam(bool can)
+{
+    roamItem_->setVisible(can);
+    chase_->setVisible(can);
+}
+
+void TPetMenu::SetChase(bool on) { chase_->setChecked(on); }
 
 void TPetMenu::MarkSize(int scale) { sizeItems_[std::clamp(scale, kMinPetScale, kMaxPetScale) - kMinPetScale]->setChecked(true); }
 

@@ -11,7 +11,8 @@ class QAction;
 class QMenu;
 class QWidget;
 
-// The pet's pop-up menu: Close, Minimize, Play Mode, Size, Sound, Transparent, then one item
+// The pet's pop-up menu: Close, Minimize, Play Mode (with Roam and Chase the Pointer for a
+// package that can roam), Size, Sound, Transparent, then one item
 // per action of its package, which marks that action (choosing the marked one again unmarks
 // it). It shows the pet's choices and says what the person chose; the pet decides what that
 // does.
@@ -36,6 +37,9 @@ public:
     void MarkAction(int action);
     int MarkedAction() const { return markedAction_; }
     void MarkMode(std::int32_t mode);
+    // Roam and Chase the Pointer are offered only for a package that can roam.
+    void SetCanRoam(bool can);
+    void SetChase(bool on);
     void MarkSize(int scale);
     void SetSound(bool on);
     bool Sound() const;
@@ -49,6 +53,7 @@ signals:
     void SizeChosen(int scale);
     void SoundChosen(bool on);
     void TransparentChosen(bool on);
+    void ChaseChosen(bool on);
     // An action's item was chosen: it is now the marked one, or, chosen while marked, none is.
     void ActionChosen(int action);
 
@@ -57,7 +62,9 @@ private:
     void ActionItemChosen(QAction* item);
 
     QMenu* menu_;
-    QList<QAction*> modeItems_;  // Repeat, Single Repeat, Random
+    QList<QAction*> modeItems_;  // Repeat, Single Repeat, Random, Roam
+    QAction* roamItem_ = nullptr;
+    QAction* chase_ = nullptr;
     QList<QAction*> sizeItems_;  // 1x to 4x
     QAction* sound_ = nullptr;
     QAction* transparent_ = nullptr;

@@ -7,8 +7,12 @@
 #include <cstdint>
 #include <functional>
 
-// Play modes as the menu sets them; any other value plays like Random.
-enum : std::int32_t { kPlayRepeat = 1, kPlaySingleRepeat = 2, kPlayRandom = 3 };
+// Play modes as the menu sets them; any other value plays like Random. Roam is the pet's
+// controller's own: the engine plays no part in it.
+enum : std::int32_t { kPlayRepeat = 1, kPlaySingleRepeat = 2, kPlayRandom = 3, kPlayRoam = 4 };
+
+// Whether `mode` is one the menu offers.
+inline bool IsPlayMode(std::int32_t mode) { return mode >= kPlayRepeat && mode <= kPlayRoam; }
 
 // A pet's playback state: what its menu and close change, what its engine reads before
 // each step. Everything runs on the UI thread.

@@ -168,6 +168,9 @@ void TFrmPlay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
+    // A pet walking the other way than its art faces is drawn mirrored, shape and all.
+    if (controller_.Mirrored())
+        painter.setTransform(QTransform(-1, 0, 0, 1, width(), 0));
     // Also when the system asks for a repaint: the last frame comes back at once. Only the
     // part of the rectangle that lies on the sheet is copied; the rest is background, or
     // clear where a compositor shows the window's alpha.
@@ -204,24 +207,52 @@ void TFrmPlay::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    // The window manager moves the window while the button is held; where it will not
-    // (some platforms refuse), the window follows the mouse itself.
-    if (windowHandle() != nullptr && windowHandle()->startSystemMove())
+    // A roaming pet is held by the person: it follows the mouse itself, so that it knows
+    // where it is held and how fast it is thrown. Else the window manager moves the window
+    // while the button is held; where it will not (some platforms refuse), the window
+    // follows the mouse itself too.
+    const bool roaming = controller_.Roaming();
+    if (!roaming && windowHandle() != nullptr && windowHandle()->startSystemMove())
         return;
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
+    dragTrail_.clear();
+    dragClock_.start();
+    FollowMouse(event->globalPosition().toPoint());
 }
 
 void TFrmPlay::mouseMoveEvent(QMouseEvent* event)
 {
     if (dragging_ && (event->buttons() & Qt::LeftButton))
-        move(event->globalPosition().toPoint() - dragOffset_);
+        FollowMouse(event->globalPosition().toPoint());
+}
+
+void TFrmPlay::FollowMouse(QPoint pointer)
+{
+    move(pointer - dragOffset_);
+    if (!controller_.Roaming())
+        return;
+    controller_.Hold(QPoint(x() + width() / 2, y() + height()));
+    // The throw's speed is the mouse's over its last 100 ms.
+    const qint64 now = dragClock_.elapsed();
+    dragTrail_.append({now, pointer});
+    while (dragTrail_.size() > 2 && now - dragTrail_[1].first >= 100)
+        dragTrail_.removeFirst();
 }
 
 void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
-        dragging_ = false;
+    if (event->button() != Qt::LeftButton || !dragging_)
+        return;
+    dragging_ = false;
+    QPoint velocity;
+    if (dragTrail_.size() >= 2) {
+        const auto& [then, from] = dragTrail_.first();
+        const qint64 took = std::max<qint64>(dragClock_.elapsed() - then, 1);
+        // Pixels a frame of 80 ms.
+        velocity = (event->globalPosition().toPoint() - from) * 80 / static_cast<int>(std::min<qint64>(took, 1000));
+    }
+    controller_.Release(velocity);
 }
 
 void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { menu_->Menu()->popup(event->globalPos()); }
@@ -240,6 +271,18 @@ void TFrmPlay::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
+namespace {
+
+QRegion Mirrored(const QRegion& region, int width)
+{
+    QRegion mirrored;
+    for (const QRect& rect : region)
+        mirrored += QRect(width - rect.x() - rect.width(), rect.y(), rect.width(), rect.height());
+    return mirrored;
+}
+
+}  // namespace
+
 void TFrmPlay::ApplyShape()
 {
     shape_ = menu_->Transparent() && controller_.HasSheet()
@@ -248,14 +291,15 @@ void TFrmPlay::ApplyShape()
     // Without a compositor the window's own shape leaves the see-through pixels out; with
     // one they are painted clear, and only the part that takes the mouse follows the
     // creature, so that clicks beside it reach the window below.
-    const QRegion bounding = composited_ ? QRegion() : shape_;
+    const QRegion shape = controller_.Mirrored() ? Mirrored(shape_, width()) : shape_;
+    const QRegion bounding = composited_ ? QRegion() : shape;
     if (bounding.isEmpty()) {
         if (!mask().isEmpty())
             clearMask();
     } else if (bounding != mask()) {
         setMask(bounding);
     }
-    const QRegion input = composited_ ? shape_ : QRegion();
+    const QRegion input = composited_ ? shape : QRegion();
     if (input != inputShape_ && windowHandle() != nullptr) {
         inputShape_ = input;
         SetX11InputShape(windowHandle(), input);

@@ -2,6 +2,7 @@
 
 #include "player/PetController.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRegion>
 #include <QTimer>
@@ -78,6 +79,11 @@ private:
     QRegion shape_;       // the creature's part of the window; empty: all of it
     QRegion inputShape_;  // as last given to the X server
 
-    bool dragging_ = false;  // a move the window manager would not do for us
+    // Moves the window after the mouse; a roaming pet is held there.
+    void FollowMouse(QPoint pointer);
+
+    bool dragging_ = false;  // a move the window manager would not do for us, or a roaming pet held
     QPoint dragOffset_;
+    QElapsedTimer dragClock_;
+    QList<QPair<qint64, QPoint>> dragTrail_;  // the mouse's last places, with their times
 };

@@ -9,6 +9,7 @@
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
+#include <QSet>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -233,13 +234,41 @@ TEST_F(FrmPlayTest, FirstShowPlacesTheWindowWithItsFirstFrameAndListsTheActions)
     EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Size", "Sound", "Transparent", "-", "Idle", "Walk", "\u732b"}));
     EXPECT_FALSE(Item(QStringLiteral("Sound"))->isChecked());
     QStringList modes;
-    for (QAction* mode : Item(QStringLiteral("PlayMode1"))->menu()->actions())
-        modes.append(mode->text());
+    for (QAction* mode : Item(QStringLiteral("PlayMode1"))->menu()->actions()) {
+        if (mode->isVisible() && !mode->isSeparator())
+            modes.append(mode->text());
+    }
+    // Roam and Chase the Pointer only for a package with a walking action.
     EXPECT_EQ(modes, (QStringList{"Repeat", "Single Repeat", "Random"}));
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
     for (QAction* item : ActionItems())
         EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
     EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+// A package with a walking action starts in Roam: dropped where it was placed, the pet falls
+// and walks on its own, always on the screen; another mode holds it in place.
+TEST_F(FrmPlayTest, APetThatCanRoamRoamsOnTheScreenUntilAnotherModeIsChosen)
+{
+    QByteArray manifest = Manifest({"Walk"});
+    manifest.replace("<ActionAudio/></Action>", "<ActionAudio/><Role>walk</Role><Move>4 0</Move></Action>");
+    Show(MakePackage(QStringLiteral("roam.zvk"), manifest, MakeSheet()));
+    EXPECT_TRUE(Item(QStringLiteral("Roam"))->isVisible());
+    EXPECT_TRUE(Item(QStringLiteral("Roam"))->isChecked());
+    const QRect area = desktop_.areas.value(0);
+    QSet<int> lefts;
+    for (int i = 0; i < 30; ++i) {
+        QTest::qWait(50);
+        EXPECT_TRUE(area.contains(player_->geometry())) << player_->x() << "," << player_->y();
+        lefts.insert(player_->x());
+    }
+    EXPECT_EQ(player_->geometry().bottom(), area.bottom());
+    EXPECT_GT(lefts.size(), 2);
+
+    Item(QStringLiteral("Repeat1"))->trigger();
+    const QPoint at = player_->pos();
+    QTest::qWait(300);
+    EXPECT_EQ(player_->pos(), at);
 }
 
 TEST_F(FrmPlayTest, ActionItemsToggleAndPickTheAction)
