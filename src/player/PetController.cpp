@@ -4,6 +4,7 @@
 #include "common/Settings.h"
 #include "player/Desktop.h"
 #include "player/PetMenu.h"
+#include "player/X11Ledges.h"
 
 #include <QCursor>
 #include <QDir>
@@ -217,6 +218,7 @@ void TPetController::UpdateScreens()
             areas.append(screen->availableGeometry());
     }
     roamer_->SetScreens(areas);
+    roamer_->SetLedges(WindowLedges().Ledges());
 }
 
 void TPetController::StartRoaming()
@@ -225,6 +227,8 @@ void TPetController::StartRoaming()
     const QRect now = view_.Geometry();
     roamer_->SetScale(scale_);
     roamer_->PlaceFoot(QPoint(now.x() + now.width() / 2, now.y() + now.height()));
+    // Other windows' tops are floors too.
+    connect(&WindowLedges(), &TWindowLedges::Changed, this, &TPetController::UpdateScreens, Qt::UniqueConnection);
     UpdateScreens();
     roamDue_ = PetClock().Beat(std::chrono::steady_clock::now());
 }

@@ -21,6 +21,10 @@ struct TLedge {
     bool operator==(const TLedge&) const = default;
 };
 
+// The top edges of `windows` (their frames, bottom of the stack first) that no window above
+// them covers: where a pet can stand on them.
+QList<TLedge> VisibleTops(const QList<QRect>& windows);
+
 // What one step of roaming shows, and where.
 struct TRoamStep {
     int Action = -1;                   // whose frame shows; -1: none has frames

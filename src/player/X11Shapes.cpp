@@ -1,5 +1,7 @@
 #include "player/X11Shapes.h"
 
+#include "player/X11Connection.h"
+
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -13,23 +15,8 @@
 
 namespace {
 
-xcb_connection_t* Connection()
-{
-    const auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 != nullptr ? x11->connection() : nullptr;
-}
-
 template <typename Reply>
-using TReply = std::unique_ptr<Reply, decltype(&std::free)>;
-
-xcb_atom_t Atom(xcb_connection_t* connection, const QByteArray& name)
-{
-    const TReply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.constData()),
-                              nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
+using TReply = TX11Reply<Reply>;
 
 // The compositing manager's selection for the screen Qt shows windows on.
 xcb_atom_t CompositorSelection(xcb_connection_t* connection)
@@ -37,7 +24,7 @@ xcb_atom_t CompositorSelection(xcb_connection_t* connection)
     const QByteArray display = qgetenv("DISPLAY");
     const qsizetype dot = display.lastIndexOf('.');
     const QByteArray screen = dot > display.lastIndexOf(':') ? display.mid(dot + 1) : QByteArray("0");
-    return Atom(connection, "_NET_WM_CM_S" + screen);
+    return X11Atom(connection, "_NET_WM_CM_S" + screen);
 }
 
 bool IsXWayland(xcb_connection_t* connection)
@@ -54,23 +41,17 @@ bool SelectionOwned(xcb_connection_t* connection, xcb_atom_t selection)
     return reply && reply->owner != XCB_NONE;
 }
 
-xcb_window_t RootWindow(xcb_connection_t* connection)
-{
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    return screen != nullptr ? screen->root : XCB_NONE;
-}
-
 }  // namespace
 
 bool X11CompositorRunning()
 {
-    xcb_connection_t* connection = Connection();
+    xcb_connection_t* connection = X11Connection();
     return connection != nullptr && (IsXWayland(connection) || SelectionOwned(connection, CompositorSelection(connection)));
 }
 
 void SetX11InputShape(QWindow* window, const QRegion& region)
 {
-    xcb_connection_t* connection = Connection();
+    xcb_connection_t* connection = X11Connection();
     if (connection == nullptr || window == nullptr)
         return;
     const auto id = static_cast<xcb_window_t>(window->winId());
@@ -91,7 +72,7 @@ void SetX11InputShape(QWindow* window, const QRegion& region)
 
 TCompositorWatch::TCompositorWatch(QObject* parent) : QObject(parent)
 {
-    xcb_connection_t* connection = Connection();
+    xcb_connection_t* connection = X11Connection();
     if (connection == nullptr)
         return;
     running_ = X11CompositorRunning();
@@ -100,7 +81,7 @@ TCompositorWatch::TCompositorWatch(QObject* parent) : QObject(parent)
         return;
     // XFixes answers only clients that said which version they speak.
     std::free(xcb_xfixes_query_version_reply(connection, xcb_xfixes_query_version(connection, 5, 0), nullptr));
-    xcb_xfixes_select_selection_input(connection, RootWindow(connection), CompositorSelection(connection),
+    xcb_xfixes_select_selection_input(connection, X11RootWindow(connection), CompositorSelection(connection),
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);

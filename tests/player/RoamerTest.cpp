@@ -140,3 +140,15 @@ TEST(Roamer, OnlyAPackageWithAWalkingActionRoams)
     noFrames.Actions[0].Fragments.clear();
     EXPECT_FALSE(TRoamer::CanRoam(noFrames));
 }
+
+// A window's top edge is a ledge where no window above it in the stack covers that row.
+TEST(Roamer, LedgesAreTheTopEdgesNoWindowAboveCovers)
+{
+    const QList<QRect> stack{QRect(100, 300, 400, 200),  // bottom
+                             QRect(200, 250, 100, 100),  // hides 200..299 of the first's edge
+                             QRect(0, 0, 50, 50),        // elsewhere
+                             QRect(250, 200, 300, 60)};  // hides 250..299 of the second's
+    EXPECT_EQ(VisibleTops(stack), (QList<TLedge>{{300, 100, 199}, {300, 300, 499}, {250, 200, 249}, {0, 0, 49},
+                                                 {200, 250, 549}}));
+    EXPECT_TRUE(VisibleTops({}).isEmpty());
+}

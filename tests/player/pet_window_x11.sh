@@ -3,7 +3,8 @@
 # picom: without one the window's bounding shape leaves the see-through pixels out; with one
 # the window has an alpha channel and no bounding shape. In both, a pointer over a
 # see-through pixel is over the window below, and over the creature it is over the pet; and a
-# compositor starting while the pet plays takes over from the bounding shape.
+# compositor starting while the pet plays takes over from the bounding shape. A roaming pet
+# stands on other windows.
 # Usage: pet_window_x11.sh ZUVORA PIP_PACKAGE
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
@@ -76,5 +77,33 @@ for desktop in plain composited; do
   fi
   stop
 done
+# A roaming pet dropped above another program's window lands on its top edge, and falls to
+# the bottom of the screen when that window closes. The pet: one 24x16 frame that walks on
+# the spot, so it stays where it lands.
+base64 -d >"$scratch/f.png" <<<'iVBORw0KGgoAAAANSUhEUgAAABgAAAAQAQMAAAA26i3WAAAABGdBTUEAALGPC/xhBQAAACBjSFJNAAB6JgAAgIQAAPoAAACA6AAAdTAAAOpgAAA6mAAAF3CculE8AAAABlBMVEUggED///+Ih3JEAAAAAWJLR0QB/wIt3gAAAAxJREFUCNdjYKAMAAAAQAABZhdjsAAAAABJRU5ErkJggg=='
+zvk=$(dirname "$program")/zvk
+"$zvk" import "$scratch/f.png" "$scratch/r.zvp" --action Stand --role walk --move 0,0 >/dev/null
+"$zvk" build "$scratch/r.zvp" "$scratch/Roamer.zvk" >/dev/null
+# Below where a new pet's foot starts (x 688, y 542), within the 800x600 screen.
+xmessage -geometry 300x60+540+560 ledge >/dev/null 2>&1 &
+ledge=$!
+started=($ledge)
+until xdotool search --onlyvisible --name '^xmessage$' >/dev/null 2>&1; do sleep 0.05; done
+ledge_top=$(xwininfo -id "$(toplevel "$(xdotool search --onlyvisible --name '^xmessage$' | head -1)")" |
+  awk '/Absolute upper-left Y/ { print $4 }')
+"$scratch/zuvora" "$scratch/Roamer.zvk" >"$scratch/log" 2>&1 &
+started+=($!)
+pet_bottom() {
+  local pet
+  pet=$(xdotool search --onlyvisible --name '^Roamer$' 2>/dev/null | head -1) || return 1
+  [ -n "$pet" ] || return 1
+  eval "$(xdotool getwindowgeometry --shell "$pet")"
+  echo $((Y + HEIGHT))
+}
+stands_at() { for _ in $(seq 50); do [ "$(pet_bottom)" = "$1" ] && return 0; sleep 0.1; done; return 1; }
+check "roaming: the pet lands on the top of the window below it" "stands_at $ledge_top"
+kill "$ledge"
+check "roaming: the window gone, it falls to the bottom of the screen" "stands_at 600"
+stop
 kill "$wm" 2>/dev/null || true
 [ "$failures" -eq 0 ]

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdlib>
+#include <memory>
+
+#include <xcb/xcb.h>
+
+// Qt's own connection to the X server, and the small things every request needs. Null
+// without one (another platform, the offscreen one).
+xcb_connection_t* X11Connection();
+
+// A reply, freed as xcb wants.
+template <typename Reply>
+using TX11Reply = std::unique_ptr<Reply, decltype(&std::free)>;
+
+xcb_atom_t X11Atom(xcb_connection_t* connection, const QByteArray& name);
+xcb_window_t X11RootWindow(xcb_connection_t* connection);
+// Adds `events` to those this client hears from `window`, keeping the ones it heard.
+void X11ListenTo(xcb_connection_t* connection, xcb_window_t window, uint32_t events);
