@@ -3,6 +3,7 @@
 #include "app/Autostart.h"
 #include "app/TFrmMain.h"
 #include "player/PetHerd.h"
+#include "player/PetMemory.h"
 
 #include <QApplication>
 
@@ -54,6 +55,9 @@ void TPetTray::Fill()
     menu_.addAction(hidden ? QStringLiteral("Show All Pets") : QStringLiteral("Hide All Pets"), &pets_,
                     [this, hidden] { pets_.SetPetsHidden(!hidden); })
         ->setEnabled(!pets_.Pets().isEmpty());
+    QAction* still = menu_.addAction(QStringLiteral("Hold Pets Still"), &pets_, [](bool on) { SetPetsHeldStill(on); });
+    still->setCheckable(true);
+    still->setChecked(PetsHeldStill());
     QAction* start = menu_.addAction(QStringLiteral("Start with the Desktop"), &library_,
                                      [this](bool on) { library_.SetStartWithDesktop(on); });
     start->setCheckable(true);

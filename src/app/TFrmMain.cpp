@@ -8,6 +8,7 @@
 #include "common/Error.h"
 #include "common/Prompts.h"
 #include "common/Settings.h"
+#include "player/PetMemory.h"
 #include "package/PackageLayout.h"
 #include "ui/FileListView.h"
 #include "ui/Panes.h"
@@ -149,8 +150,15 @@ void TFrmMain::BuildList()
                                            [this](bool on) { SetStartWithDesktop(on); });
     startWithDesktop_->setObjectName(QStringLiteral("miStartWithDesktop"));
     startWithDesktop_->setCheckable(true);
-    // The entry may have been removed by hand, or written by another Zuvora.
-    connect(pmList_, &QMenu::aboutToShow, startWithDesktop_, [this] { startWithDesktop_->setChecked(StartsWithDesktop()); });
+    holdStill_ = pmList_->addAction(QStringLiteral("Hold Pets Still"), this, [](bool on) { SetPetsHeldStill(on); });
+    holdStill_->setObjectName(QStringLiteral("miHoldPetsStill"));
+    holdStill_->setCheckable(true);
+    // The entry may have been removed by hand, or written by another Zuvora; the tray may
+    // have held the pets still.
+    connect(pmList_, &QMenu::aboutToShow, startWithDesktop_, [this] {
+        startWithDesktop_->setChecked(StartsWithDesktop());
+        holdStill_->setChecked(PetsHeldStill());
+    });
 }
 
 int TFrmMain::SelectedRow() const { return lvZvk_->SelectedRow(); }

@@ -84,6 +84,7 @@ private:
     QPlainTextEdit* memo_ = nullptr;
     QMenu* pmList_ = nullptr;
     QAction* startWithDesktop_ = nullptr;
+    QAction* holdStill_ = nullptr;
     QTimer playTimer_;
     QString pendingPlayPath_;
 };

@@ -45,6 +45,8 @@ signals:
     void TransparentPetChanged(bool on);
     // The pets' "Sound" choice, changed in one of them.
     void PetSoundChanged(bool on);
+    // Roaming pets held still, or let go again.
+    void PetsHeldStillChanged(bool still);
     // Once a run, the first time settings cannot be read or kept: the text for the log.
     void SettingsNotKept(const QString& text);
 };

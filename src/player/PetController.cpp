@@ -39,6 +39,10 @@ TPetController::TPetController(Prompts& prompts, TPetView& view, TPetMenu& menu)
         emit SettingsSignals().PetSoundChanged(on);
     });
     connect(&SettingsSignals(), &TSettingsSignals::PetSoundChanged, &menu_, &TPetMenu::SetSound);
+    connect(&SettingsSignals(), &TSettingsSignals::PetsHeldStillChanged, this, [this](bool still) {
+        if (roamer_)
+            roamer_->SetStill(still);
+    });
     // A drag moves the window many times; its place is kept once it rests.
     placeTimer_.setSingleShot(true);
     placeTimer_.setInterval(1000);
@@ -109,6 +113,7 @@ void TPetController::PackageReady(const std::shared_ptr<const TLoadedPackage>& p
         roamer_ = std::make_unique<TRoamer>(package_->Model, [generator = std::mt19937(seed())](std::int32_t last) mutable {
             return std::uniform_int_distribution<std::int32_t>(0, last)(generator);
         });
+        roamer_->SetStill(PetsHeldStill());
         menu_.SetCanRoam(true);
         if (roamAtStart_)
             SetMode(kPlayRoam);

@@ -25,6 +25,7 @@ QString PetKey(const QString& package, const char* name)
 }
 
 const QString kSoundKey = QStringLiteral("Player/Sound");
+const QString kHoldStillKey = QStringLiteral("Player/HoldStill");
 const QString kLastPetsKey = QStringLiteral("Session/Pets");
 constexpr int kMaxRecords = 32;
 
@@ -97,6 +98,14 @@ void SetPetScale(const QString& package, int scale)
 bool PetSound() { return ReadSetting(kSoundKey, false).toBool(); }
 
 void SetPetSound(bool on) { WriteSetting(kSoundKey, on); }
+
+bool PetsHeldStill() { return ReadSetting(kHoldStillKey, false).toBool(); }
+
+void SetPetsHeldStill(bool still)
+{
+    WriteSetting(kHoldStillKey, still);
+    emit SettingsSignals().PetsHeldStillChanged(still);
+}
 
 QList<TPetRecord> LastPets()
 {

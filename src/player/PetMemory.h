@@ -31,6 +31,10 @@ void SetPetScale(const QString& package, int scale);
 // Off unless turned on.
 bool PetSound();
 void SetPetSound(bool on);
+// Roaming pets only idle and sit while held still; off unless turned on. A change is told
+// to every pet of this process.
+bool PetsHeldStill();
+void SetPetsHeldStill(bool still);
 
 // A pet as it played when Zuvora closed.
 struct TPetRecord {

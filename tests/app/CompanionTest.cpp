@@ -2,6 +2,7 @@
 #include "app/PetTray.h"
 #include "app/TFrmMain.h"
 #include "player/PetHerd.h"
+#include "player/PetMemory.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
@@ -152,7 +153,8 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
     TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
     TPetHerd pets(prompts_);
     TPetTray tray(library, pets);
-    EXPECT_EQ(Texts(tray.Menu()), (QStringList{"Show Library", "", "Hide All Pets", "Start with the Desktop", "", "Quit"}));
+    EXPECT_EQ(Texts(tray.Menu()),
+              (QStringList{"Show Library", "", "Hide All Pets", "Hold Pets Still", "Start with the Desktop", "", "Quit"}));
     EXPECT_FALSE(tray.Menu().actions()[2]->isEnabled());
 
     ASSERT_TRUE(pets.PlayAlongside(cat));
@@ -162,7 +164,8 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
         ASSERT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 5000));
     tray.Fill();
     EXPECT_EQ(Texts(tray.Menu()),
-              (QStringList{"Show Library", "", "Cat", "Dog", "", "Hide All Pets", "Start with the Desktop", "", "Quit"}));
+              (QStringList{"Show Library", "", "Cat", "Dog", "", "Hide All Pets", "Hold Pets Still", "Start with the Desktop",
+                           "", "Quit"}));
     QMenu* dogMenu = tray.Menu().actions()[3]->menu();
     ASSERT_NE(dogMenu, nullptr);
     EXPECT_EQ(Texts(*dogMenu), (QStringList{"Show", "Close"}));
@@ -176,6 +179,12 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
     EXPECT_EQ(tray.Menu().actions()[5]->text(), QStringLiteral("Show All Pets"));
     tray.Menu().actions()[5]->trigger();
     EXPECT_TRUE(pets.Pets().at(0)->isVisible());
+    // Holding the pets still is kept, and the library's menu shows it.
+    tray.Menu().actions()[6]->trigger();
+    EXPECT_TRUE(PetsHeldStill());
+    QMenu* listMenu = library.findChild<QMenu*>(QStringLiteral("pmList"));
+    emit listMenu->aboutToShow();
+    EXPECT_TRUE(library.findChild<QAction*>(QStringLiteral("miHoldPetsStill"))->isChecked());
 
     dogMenu = (tray.Fill(), tray.Menu().actions()[3]->menu());
     dogMenu->actions()[1]->trigger();

@@ -152,3 +152,23 @@ TEST(Roamer, LedgesAreTheTopEdgesNoWindowAboveCovers)
                                                  {200, 250, 549}}));
     EXPECT_TRUE(VisibleTops({}).isEmpty());
 }
+
+// Held still, a pet only rests; a pet chasing the pointer walks to it and rests beside it.
+TEST(Roamer, HeldStillItRestsAndChasingItComesToThePointer)
+{
+    std::mt19937 generator(5);
+    TRoamer roamer(kFullPet, Seeded(generator));
+    roamer.SetScreens({QRect(0, 0, 1000, 500)});
+    roamer.PlaceFoot(QPoint(100, 500));
+    roamer.SetStill(true);
+    for (int i = 0; i < 300; ++i) {
+        const TRole state = roamer.Step().State;
+        ASSERT_TRUE(state == TRole::Idle || state == TRole::Sit) << RoleName(state).toStdString();
+    }
+    roamer.SetStill(false);
+    roamer.SetChase(QPoint(800, 300));
+    for (int i = 0; i < 400; ++i)
+        roamer.Step();
+    EXPECT_LE(std::abs(roamer.Foot().x() - 800), TRoamer::kNearPointer);
+    EXPECT_NE(roamer.State(), TRole::Walk);
+}
