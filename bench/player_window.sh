@@ -4,10 +4,11 @@
 #    library's designed 180 ms pause included; the figure beyond it is what counts);
 #  - CPU time while Pip plays for 20 s, and resident memory idle (library window only) and
 #    while playing, with "Transparent" off and on, one after the other in this run;
-#  - several pets: one Zuvora playing 1 and 7 Pips, beside the X11 desktop pets Debian
-#    packages (oneko, xpenguins with 7 penguins) on the same display, alternating: CPU of the
-#    program and of the X server over 30 s, its wake-ups a second, resident and proportional
-#    memory; on the plain desktop, then with picom compositing it.
+#  - several pets: one Zuvora playing 1 and 7 Pips held still, and 1 and 7 roaming, beside
+#    the X11 desktop pets Debian packages (oneko, xpenguins with 7 penguins) on the same
+#    display, alternating: CPU of the program and of the X server over 30 s, its wake-ups a
+#    second, resident and proportional memory; on the plain desktop, then with picom
+#    compositing it.
 # Needs xvfb-run, openbox, xdotool, xprop, xwininfo, oneko, xpenguins and picom:
 #   bench/player_window.sh [SECONDS] [PETS_SECONDS]
 set -euo pipefail
@@ -48,7 +49,8 @@ mkdir -p "$XDG_CONFIG_HOME/Zuvora"
 echo "decoded sheet ${sheet_kib} KiB; limits: CPU 1% of one core, memory idle + $((sheet_kib * 15 / 10)) KiB"
 for transparent in false true; do
   [ -n "$pid" ] && { kill "$pid"; wait "$pid" 2>/dev/null || true; }
-  printf '[Player]\nTransparent=%s\n' "$transparent" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+  # Pip held still: he plays in place, as a pet did before pets roamed.
+  printf '[Player]\nTransparent=%s\nHoldStill=true\n' "$transparent" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
   "$work/zuvora" >"$work/log" 2>&1 &
   pid=$!
   until xdotool search --onlyvisible --name '^Zuvora$' >/dev/null 2>&1; do
@@ -117,7 +119,8 @@ measure() {
   wait "$pid" 2>/dev/null || true
   pid=
 }
-printf '[Player]\nTransparent=true\n' > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+# Pips held still play in place; roaming ones move their windows every frame.
+hold_still() { printf '[Player]\nTransparent=true\nHoldStill=%s\n' "$1" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"; }
 # Pets of one package path are one pet: each of the seven is a copy under its own name.
 pips() { local n=$1 i; for i in $(seq "$n"); do cp "$work/Pip.zvk" "$work/Pip$i.zvk"; printf '%s ' "$work/Pip$i.zvk"; done; }
 compositor=
@@ -132,11 +135,17 @@ for desktop in plain picom; do
   echo "Several pets on the $desktop desktop, ${pets_seconds} s each (CPU as a share of one core; memory at the end):"
   echo "| program                      | CPU    | X server | wake-ups/s | resident   | proportional |"
   echo "|------------------------------|--------|----------|------------|------------|--------------|"
+  hold_still true
   # shellcheck disable=SC2046
   measure "zuvora, 1 Pip" "$work/zuvora" $(pips 1)
   measure "oneko" /usr/games/oneko
   # shellcheck disable=SC2046
   measure "zuvora, 7 Pips" "$work/zuvora" $(pips 7)
   measure "xpenguins, 7 penguins" xpenguins -q -n 7
+  hold_still false
+  # shellcheck disable=SC2046
+  measure "zuvora, 1 roaming Pip" "$work/zuvora" $(pips 1)
+  # shellcheck disable=SC2046
+  measure "zuvora, 7 roaming Pips" "$work/zuvora" $(pips 7)
 done
 [ -n "$compositor" ] && kill "$compositor"

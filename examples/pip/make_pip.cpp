@@ -1,9 +1,11 @@
 // Draws Pip, the sample pet, as PNG frames and a project naming them, and the program's
 // icon: make_pip FOLDER
 //
-// Pip is a small round chick, 128 by 128 pixels a frame, with four actions of eight frames:
-// Idle (breathing and a blink), Hop, Wave and Sleep. Every frame is drawn here with
-// QPainter on a white ground, which the sheet marks transparent.
+// Pip is a small round chick, 128 by 128 pixels a frame, with four actions of eight frames
+// to play in place: Idle (breathing and a blink), Hop, Wave and Sleep; and four that let him
+// live on the desktop: Waddle (walking 3 px a frame), Fall, Land and Dangle (held by the
+// person). Each action says its role for roaming. Every frame is drawn here with QPainter on
+// a white ground, which the sheet marks transparent.
 #include "common/Error.h"
 #include "packer/ProjectFile.h"
 
@@ -28,6 +30,10 @@ struct Pose {
     double wing = 0;        // right wing raised, 0..1
     bool eyesClosed = false;
     int sleepZ = -1;        // phase of the rising "z" marks, -1 for none
+    double tilt = 0;        // the whole chick leaning, degrees clockwise
+    double stride = 0;      // -1..1: the left foot forward, or the right
+    double leftWing = 0;    // left wing raised, 0..1
+    bool dangling = false;  // held from above: feet hang, no shadow
 };
 
 void DrawZ(QPainter& p, QPointF at, double size)
@@ -48,11 +54,16 @@ QImage DrawFrame(const Pose& pose)
     p.setRenderHint(QPainter::Antialiasing);
 
     const double ground = 118;
-    // Shadow shrinks as Pip rises.
-    const double shadow = 34 - pose.lift * 0.6;
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(200, 200, 210));
-    p.drawEllipse(QPointF(64, ground), shadow, 5);
+    // Shadow shrinks as Pip rises; held up, he has none.
+    if (!pose.dangling) {
+        const double shadow = 34 - pose.lift * 0.6;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 200, 210));
+        p.drawEllipse(QPointF(64, ground), shadow, 5);
+    }
+    p.translate(64, ground);
+    p.rotate(pose.tilt);
+    p.translate(-64, -ground);
 
     const double bodyH = 70 * pose.squash;
     const double bodyW = 74 / std::sqrt(pose.squash);
@@ -61,8 +72,9 @@ QImage DrawFrame(const Pose& pose)
     // Feet.
     p.setPen(QPen(QColor(230, 140, 40), 4, Qt::SolidLine, Qt::RoundCap));
     const double feetY = ground - 4 - pose.lift;
-    p.drawLine(QPointF(52, feetY - 6), QPointF(50, feetY));
-    p.drawLine(QPointF(76, feetY - 6), QPointF(78, feetY));
+    const double hang = pose.dangling ? 6 : 0;
+    p.drawLine(QPointF(52, feetY - 6), QPointF(50 - 4 * pose.stride, feetY - 3 * std::max(pose.stride, 0.0) + hang));
+    p.drawLine(QPointF(76, feetY - 6), QPointF(78 + 4 * pose.stride, feetY - 3 * std::max(-pose.stride, 0.0) + hang));
 
     // Body.
     p.setPen(QPen(QColor(200, 150, 20), 2));
@@ -76,7 +88,15 @@ QImage DrawFrame(const Pose& pose)
     // Wings: the left one rests, the right one can wave.
     p.setPen(QPen(QColor(200, 150, 20), 2));
     p.setBrush(QColor(250, 196, 40));
-    p.drawEllipse(centre + QPointF(-bodyW / 2 + 4, 6), 9, 16);
+    if (pose.leftWing > 0) {
+        p.save();
+        p.translate(centre + QPointF(-bodyW / 2 + 6, 0));
+        p.rotate(20 + pose.leftWing * 110);
+        p.drawEllipse(QPointF(0, 14), 9, 17);
+        p.restore();
+    } else {
+        p.drawEllipse(centre + QPointF(-bodyW / 2 + 4, 6), 9, 16);
+    }
     p.save();
     p.translate(centre + QPointF(bodyW / 2 - 6, 0));
     p.rotate(-20 - pose.wing * 110);
@@ -125,10 +145,16 @@ QImage DrawFrame(const Pose& pose)
     return frame;
 }
 
-std::vector<std::pair<QString, std::vector<QImage>>> DrawActions()
+struct TDrawnAction {
+    QString name;
+    std::vector<QImage> frames;
+    TMotion motion;
+};
+
+std::vector<TDrawnAction> DrawActions()
 {
-    std::vector<std::pair<QString, std::vector<QImage>>> actions;
-    std::vector<QImage> idle, hop, wave, sleep;
+    std::vector<TDrawnAction> actions;
+    std::vector<QImage> idle, hop, wave, sleep, waddle;
     for (int f = 0; f < kFrames; ++f) {
         const double phase = 2 * kPi * f / kFrames;
         Pose breathe;
@@ -151,11 +177,41 @@ std::vector<std::pair<QString, std::vector<QImage>>> DrawActions()
         rest.eyesClosed = true;
         rest.sleepZ = f;
         sleep.push_back(DrawFrame(rest));
+
+        Pose walk;
+        walk.stride = std::sin(phase);
+        walk.tilt = 5 * std::sin(phase);
+        walk.lift = 2 * std::abs(std::sin(phase));
+        waddle.push_back(DrawFrame(walk));
     }
-    actions.emplace_back(QStringLiteral("Idle"), idle);
-    actions.emplace_back(QStringLiteral("Hop"), hop);
-    actions.emplace_back(QStringLiteral("Wave"), wave);
-    actions.emplace_back(QStringLiteral("Sleep"), sleep);
+    std::vector<QImage> fall, land, dangle;
+    for (int f = 0; f < kFrames / 2; ++f) {
+        Pose flap;
+        flap.wing = flap.leftWing = f % 2 == 0 ? 1 : 0.7;
+        flap.squash = 1.06;
+        flap.dangling = true;
+        fall.push_back(DrawFrame(flap));
+
+        Pose touch;
+        touch.squash = 0.8 + 0.05 * f;
+        touch.eyesClosed = f < 2;
+        land.push_back(DrawFrame(touch));
+
+        Pose held;
+        held.dangling = true;
+        held.tilt = 10 * std::sin(2 * kPi * f / (kFrames / 2));
+        held.stride = 0.5 * std::sin(2 * kPi * f / (kFrames / 2));
+        dangle.push_back(DrawFrame(held));
+    }
+    const auto role = [](TRole r) { return TMotion{r, {}, {}, {}, {}}; };
+    actions.push_back({QStringLiteral("Idle"), idle, role(TRole::Idle)});
+    actions.push_back({QStringLiteral("Hop"), hop, role(TRole::Idle)});
+    actions.push_back({QStringLiteral("Wave"), wave, role(TRole::Idle)});
+    actions.push_back({QStringLiteral("Sleep"), sleep, role(TRole::Sit)});
+    actions.push_back({QStringLiteral("Waddle"), waddle, {TRole::Walk, TMove{3, 0}, {}, {}, {}}});
+    actions.push_back({QStringLiteral("Fall"), fall, role(TRole::Fall)});
+    actions.push_back({QStringLiteral("Land"), land, role(TRole::Land)});
+    actions.push_back({QStringLiteral("Dangle"), dangle, role(TRole::Drag)});
     return actions;
 }
 
@@ -167,8 +223,8 @@ void WriteProject(const QString& folder)
     if (!root.mkpath(QStringLiteral("frames")))
         throw TError(QStringLiteral("cannot make the folder ") + root.filePath(QStringLiteral("frames")));
     QList<TProjectAction> project;
-    for (const auto& [name, frames] : DrawActions()) {
-        TProjectAction action{name, {}, {}};
+    for (const auto& [name, frames, motion] : DrawActions()) {
+        TProjectAction action{name, {}, {}, motion};
         for (std::size_t f = 0; f < frames.size(); ++f) {
             const QString path = root.filePath(QStringLiteral("frames/%1-%2.png").arg(name.toLower()).arg(f));
             if (!frames[f].save(path, "PNG"))
@@ -187,7 +243,7 @@ void WriteIcons(const QString& folder)
     const QDir root(folder);
     if (!root.mkpath(QStringLiteral("icons")))
         throw TError(QStringLiteral("cannot make the folder ") + root.filePath(QStringLiteral("icons")));
-    QImage pip = DrawActions().front().second.front().convertToFormat(QImage::Format_ARGB32);
+    QImage pip = DrawActions().front().frames.front().convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < pip.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(pip.scanLine(y));
         for (int x = 0; x < pip.width(); ++x) {

@@ -15,7 +15,9 @@ scratch=$(mktemp -d)
 export APPDATA=$scratch/appdata XDG_CONFIG_HOME=$scratch/config XDG_RUNTIME_DIR=$scratch/run
 # The X server here, whatever platform the other tests choose.
 export QT_QPA_PLATFORM=xcb
-mkdir -p "$APPDATA" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+mkdir -p "$APPDATA" "$XDG_CONFIG_HOME/Zuvora" "$XDG_RUNTIME_DIR"
+# Pip roams: held still, he comes down and rests in place, where his shape can be looked at.
+printf '[Player]\nHoldStill=true\n' >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
 chmod 700 "$XDG_RUNTIME_DIR"
 cp "$program" "$package" "$scratch/"
 started=()
@@ -54,7 +56,7 @@ for desktop in plain composited; do
     sleep 0.1
   done
   [ -n "$pet" ] || { echo "no pet window ($desktop):" >&2; cat "$scratch/log" >&2; exit 1; }
-  sleep 1
+  sleep 1.5
   eval "$(xdotool getwindowgeometry --shell "$pet")"
   info=$(xwininfo -id "$pet")
   shape=$(xwininfo -id "$pet" -shape)
@@ -84,6 +86,7 @@ base64 -d >"$scratch/f.png" <<<'iVBORw0KGgoAAAANSUhEUgAAABgAAAAQAQMAAAA26i3WAAAA
 zvk=$(dirname "$program")/zvk
 "$zvk" import "$scratch/f.png" "$scratch/r.zvp" --action Stand --role walk --move 0,0 >/dev/null
 "$zvk" build "$scratch/r.zvp" "$scratch/Roamer.zvk" >/dev/null
+printf '[Player]\nHoldStill=false\n' >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
 # Below where a new pet's foot starts (x 688, y 542), within the 800x600 screen.
 xmessage -geometry 300x60+540+560 ledge >/dev/null 2>&1 &
 ledge=$!
