@@ -94,6 +94,17 @@ void TPackerEditor::ActionChanged(const QModelIndex& current)
         audio_.AppendFiles(Split(node->Record->AudioPaths, u';'));
     }
     shown_ = node;
+    emit MotionShown(ShownMotion());
+}
+
+TMotion TPackerEditor::ShownMotion() const { return shown_ != nullptr && shown_->Record ? shown_->Record->Motion : TMotion{}; }
+
+void TPackerEditor::SetMotion(const TMotion& motion)
+{
+    TActionNode* node = actions_.Node(SelectedAction());
+    if (node == nullptr || ShownMotion() == motion)
+        return;
+    Edit(QStringLiteral("Change Motion"), [&] { node->EnsureRecord().Motion = motion; });
 }
 
 bool TPackerEditor::IsModified() const { return CurrentProject() != saved_; }

@@ -55,6 +55,11 @@ public:
     // ("Undo NAME"); nothing when the project stays as it was.
     void Edit(const QString& name, const std::function<void()>& change);
 
+    // How the shown action moves a roaming pet; nothing set when no action is shown.
+    TMotion ShownMotion() const;
+    // Sets how the selected action moves, as one step of history.
+    void SetMotion(const TMotion& motion);
+
     void NewAction();
     void DeleteAction();
     void MoveActionUp() { MoveAction(-1); }
@@ -121,6 +126,8 @@ signals:
     void ProjectCleared();
     // The project changed: an edit, an undo or redo, a save, an open.
     void ProjectChanged();
+    // Another action is shown (none: nothing set), or the shown one's motion came back.
+    void MotionShown(const TMotion& motion);
 
 private:
     friend class TEditStep;

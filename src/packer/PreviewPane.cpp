@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kChequer = 8;
@@ -56,6 +58,37 @@ void TPreviewPane::Forget()
     Refresh();
 }
 
+void TPreviewPane::SetMotion(const TMotion& motion)
+{
+    motion_ = motion;
+    slide_ = QPoint();
+    heading_ = QPoint(1, 1);
+    mirrored_ = false;
+    timer_.setInterval(motion.FrameMs());
+    update();
+}
+
+void TPreviewPane::SlideOn(QSize frame)
+{
+    const TMove move = motion_.MoveOrStill();
+    if (move.Dx == 0 && move.Dy == 0)
+        return;
+    const int roomX = std::max(0, (width() - frame.width()) / 2);
+    const int roomY = std::max(0, (height() - frame.height()) / 2);
+    QPoint next = slide_ + QPoint(move.Dx * heading_.x(), move.Dy * heading_.y());
+    // At a side the walk turns round, drawn the other way than its art faces.
+    if (std::abs(next.x()) > roomX) {
+        heading_.rx() = -heading_.x();
+        mirrored_ = heading_.x() < 0;
+        next.setX(std::clamp(next.x(), -roomX, roomX));
+    }
+    if (std::abs(next.y()) > roomY) {
+        heading_.ry() = -heading_.y();
+        next.setY(std::clamp(next.y(), -roomY, roomY));
+    }
+    slide_ = next;
+}
+
 void TPreviewPane::Refresh()
 {
     paths_ = fragments_.Paths();
@@ -88,6 +121,8 @@ void TPreviewPane::Step()
     if (frames_.Find(paths_[next]) == nullptr)
         return;
     shown_ = next;
+    const TPreviewDecoder::Frame* frame = frames_.Find(paths_[next]);
+    SlideOn(frame->Image.isNull() ? kPlaceholderSize : frame->Image.size());
     update();
 }
 
@@ -157,7 +192,7 @@ void TPreviewPane::paintEvent(QPaintEvent*)
     // At the pet's own size, made smaller only when the pane is.
     const QSize size = frame->Image.isNull() ? kPlaceholderSize : frame->Image.size();
     const QSize shown = size.boundedTo(this->size()) == size ? size : size.scaled(this->size(), Qt::KeepAspectRatio);
-    const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2) + slide_, shown);
     if (frame->Image.isNull()) {
         painter.fillRect(target, Qt::white);
         painter.setPen(QPen(Qt::red, 2));
@@ -168,5 +203,7 @@ void TPreviewPane::paintEvent(QPaintEvent*)
     }
     if (!transparent_)
         painter.fillRect(target, Qt::white);
+    if (mirrored_)
+        painter.setTransform(QTransform(-1, 0, 0, 1, 2 * target.left() + target.width(), 0));
     painter.drawImage(target, frame->Image);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "package/Motion.h"
 #include "packer/PreviewDecoder.h"
 
 #include <QBrush>
@@ -9,7 +10,8 @@
 class TFileListModel;
 
 // The packer's preview pane: plays the frames of a fragment list, in its order as it stands,
-// at the pet's 80 ms a frame, drawn as the pet will show them. A frame still being decoded
+// at the action's frame time (80 ms unless it sets another), drawn as the pet will show them;
+// an action that moves slides by its move each frame, turning round at the pane's sides. A frame still being decoded
 // is waited for; one that cannot be decoded shows as a marked placeholder, and the pane's
 // tooltip gives the reasons. Plays only while shown.
 class TPreviewPane : public QWidget {
@@ -23,6 +25,11 @@ public:
     bool Transparent() const { return transparent_; }
     // Drops every decoded frame: the project they came from is gone.
     void Forget();
+    // How the shown action moves: its frame time, and the slide of a walk.
+    void SetMotion(const TMotion& motion);
+    // Where the frame is drawn from the pane's middle, and whether it is turned round.
+    QPoint Slide() const { return slide_; }
+    bool Mirrored() const { return mirrored_; }
 
     const QStringList& Frames() const { return paths_; }
     // The frame on show: its number in Frames(), -1 for none.
@@ -45,6 +52,8 @@ private:
     void FrameDecoded(const QString& path);
     void Step();
     void UpdateTimer();
+    // Moves the frame by the action's move, turning round where it would leave the pane.
+    void SlideOn(QSize frame);
 
     const TFileListModel& fragments_;
     const QBrush chequer_;
@@ -54,4 +63,8 @@ private:
     bool transparent_ = true;
     bool hidden_ = true;  // between a hide event and the next show event
     QTimer timer_;
+    TMotion motion_;
+    QPoint slide_;
+    QPoint heading_{1, 1};  // the way each axis of the move goes now
+    bool mirrored_ = false;
 };

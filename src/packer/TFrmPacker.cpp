@@ -8,6 +8,7 @@
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "packer/ActionTree.h"
+#include "packer/MotionPane.h"
 #include "packer/PreviewPane.h"
 #include "packer/SheetGridDialog.h"
 #include "ui/FileListView.h"
@@ -278,6 +279,23 @@ QWidget* TFrmPacker::ActionPane()
                             {{QStringLiteral("New Action"), &TFrmPacker::NewAction1Click},
                              {QStringLiteral("Rename Action"), &TFrmPacker::RenameAction1Click},
                              {QStringLiteral("Delete Action"), &TFrmPacker::DeleteAction1Click}});
+    // Below the list, how the shown action moves a roaming pet.
+    motion_ = new TMotionPane;
+    motion_->setEnabled(false);
+    connect(motion_, &TMotionPane::MotionEdited, &editor_, &TPackerEditor::SetMotion);
+    connect(&editor_, &TPackerEditor::MotionShown, motion_, [this](const TMotion& motion) {
+        motion_->SetMotion(motion);
+        motion_->setEnabled(editor_.ShownAction() != nullptr);
+        if (preview_ != nullptr)
+            preview_->SetMotion(motion);
+    });
+    connect(motion_, &TMotionPane::MotionEdited, this, [this] { preview_->SetMotion(editor_.ShownMotion()); });
+    auto* actions = new QWidget;
+    auto* layout = new QVBoxLayout(actions);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(tv1_, 1);
+    layout->addWidget(motion_);
     return Pane(QStringLiteral("Action"),
                 ToolBar<TFrmPacker>(QStringLiteral("tbAction"), 47, this,
                                     {{QStringLiteral("New"), &TFrmPacker::NewAction1Click},
@@ -285,7 +303,7 @@ QWidget* TFrmPacker::ActionPane()
                                      {QStringLiteral("Delete"), &TFrmPacker::DeleteAction1Click},
                                      {QStringLiteral("Up"), &TFrmPacker::btn20Click},
                                      {QStringLiteral("Down"), &TFrmPacker::btn24Click}}),
-                tv1_);
+                actions);
 }
 
 // Right: the shown action's frames, the audio panel that stays hidden, and beside them the

@@ -13,6 +13,7 @@ class TFileListModel;
 class QPlainTextEdit;
 class TActionTree;
 class TFileListView;
+class TMotionPane;
 class TPreviewPane;
 
 // The packer window: a pet's actions on the left, the frames of the shown action on the
@@ -102,5 +103,6 @@ private:
     TFileListView* lv2_ = nullptr;  // audio
     QPlainTextEdit* memo_ = nullptr;
     TPreviewPane* preview_ = nullptr;
+    TMotionPane* motion_ = nullptr;
     QCheckBox* cbTransparent_ = nullptr;
 };

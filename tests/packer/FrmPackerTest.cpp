@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -24,6 +25,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -297,6 +299,46 @@ TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown
     box->click();
     EXPECT_FALSE(TransparentPet());
     EXPECT_FALSE(preview->Transparent());
+}
+
+// How an action moves is edited beside the list, as a step of history; the preview slides a
+// walk by its move and turns it round at the pane's sides.
+TEST_F(FrmPackerTest, MotionFieldsAreEditsAndThePreviewWalks)
+{
+    QImage frame(20, 20, QImage::Format_RGB32);
+    frame.fill(Qt::red);
+    ASSERT_TRUE(frame.save(Path(QStringLiteral("w.png"))));
+    auto* motion = window_->findChild<QWidget*>(QStringLiteral("motion"));
+    ASSERT_NE(motion, nullptr);
+    EXPECT_FALSE(motion->isEnabled());
+    Editor().NewAction();
+    Editor().SelectAction(0);
+    Editor().DropFiles(TPackerEditor::List::Fragments, {Path(QStringLiteral("w.png"))});
+    EXPECT_TRUE(motion->isEnabled());
+    auto* role = motion->findChild<QComboBox*>(QStringLiteral("cbRole"));
+    auto* dx = motion->findChild<QSpinBox*>(QStringLiteral("seMoveX"));
+    role->setCurrentText(QStringLiteral("walk"));
+    emit role->activated(role->currentIndex());
+    dx->setValue(30);
+    emit dx->editingFinished();
+    EXPECT_EQ(Editor().ShownMotion(), (TMotion{TRole::Walk, TMove{30, 0}, {}, {}, {}}));
+    EXPECT_EQ(Editor().History().undoText(), QStringLiteral("Change Motion"));
+
+    TPreviewPane* preview = window_->Preview();
+    bool turned = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        EXPECT_LE(std::abs(preview->Slide().x()), (preview->width() - 20) / 2);
+        turned = turned || preview->Mirrored();
+        return turned;
+    }, 5000));
+
+    // Each field's change is a step of its own, and the fields follow the steps back.
+    Editor().History().undo();
+    EXPECT_EQ(dx->value(), 0);
+    EXPECT_EQ(role->currentText(), QStringLiteral("walk"));
+    Editor().History().undo();
+    EXPECT_EQ(Editor().ShownMotion(), TMotion{});
+    EXPECT_EQ(role->currentIndex(), 0);
 }
 
 TEST_F(FrmPackerTest, PreviewShowsAFrameThatCannotBeDecodedAsAPlaceholderWithoutABox)

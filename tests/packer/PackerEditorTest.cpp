@@ -438,6 +438,7 @@ TEST_F(PackerEditorTest, EveryEditUndoesToTheBytesBeforeItAndRedoesToTheBytesAft
         {"Delete Frames", [&] { select(0), editor_.Edit(QStringLiteral("Delete Frames"), [&] { editor_.Fragments().Delete(1); }); }},
         {"Move Frames", [&] { select(0), editor_.Edit(QStringLiteral("Move Frames"), [&] { editor_.Fragments().MoveUp(1); }); }},
         {"Clear Frames", [&] { select(2), editor_.Edit(QStringLiteral("Clear Frames"), [&] { editor_.Fragments().Clear(); }); }},
+        {"Change Motion", [&] { select(1), editor_.SetMotion({TRole::Walk, TMove{3, 0}, {}, {}, 100}); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
