@@ -183,6 +183,8 @@ void TPetController::Tick(TPetClock::TTime now)
         roamDue_ += pause;
         if (roamDue_ <= now)
             roamDue_ += pause * ((now - roamDue_) / pause + 1);
+        if (step.Starts)
+            PlayActionSound(step.Action);
         if (step.Frame != nullptr)
             ShowRoamStep(step);
         return;

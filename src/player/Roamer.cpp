@@ -262,6 +262,7 @@ TRoamStep TRoamer::Step()
     }
     const TAction& action = model_.Actions[static_cast<std::size_t>(action_)];
     step.Action = action_;
+    step.Starts = next_ == 0;
     step.Frame = &action.Fragments[next_++];
     step.Mirrored = facing_ != ArtFacing(action);
     step.PauseMs = action.Motion.FrameMs();

@@ -31,6 +31,7 @@ struct TRoamStep {
     const TFragment* Frame = nullptr;  // the frame of that action
     QPoint TopLeft;                    // the window's place for it
     bool Mirrored = false;             // drawn facing the other way than the art
+    bool Starts = false;               // the action's first frame: it begins (again)
     TRole State = TRole::Idle;
     std::int32_t PauseMs = 0;          // until the next step
 };

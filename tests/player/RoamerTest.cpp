@@ -172,3 +172,20 @@ TEST(Roamer, HeldStillItRestsAndChasingItComesToThePointer)
     EXPECT_LE(std::abs(roamer.Foot().x() - 800), TRoamer::kNearPointer);
     EXPECT_NE(roamer.State(), TRole::Walk);
 }
+
+// A pet on a screen that goes is put on the one that remains, and comes down to its floor.
+TEST(Roamer, APetWhoseScreenWentFallsOntoOneThatRemains)
+{
+    std::mt19937 generator(3);
+    TRoamer roamer(kFullPet, Seeded(generator));
+    roamer.SetScreens({QRect(0, 0, 800, 600), QRect(800, 0, 1024, 768)});
+    roamer.PlaceFoot(QPoint(1500, 768));
+    roamer.Step();
+    roamer.SetScreens({QRect(0, 0, 800, 600)});
+    TRoamStep step;
+    for (int i = 0; i < 100; ++i) {
+        step = roamer.Step();
+        ASSERT_TRUE(QRect(0, 0, 800, 600).contains(Window(step))) << i;
+    }
+    EXPECT_EQ(roamer.Foot().y(), 600);
+}
