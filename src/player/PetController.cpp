@@ -31,7 +31,11 @@ TPetController::TPetController(Prompts& prompts, TPetView& view, TPetMenu& menu)
             roamer_->SetChase(std::nullopt);
     });
     connect(&menu_, &TPetMenu::SizeChosen, this, &TPetController::SetScale);
-    connect(&menu_, &TPetMenu::ActionChosen, this, [this](int action) { PickAction(state_, action); });
+    connect(&menu_, &TPetMenu::ActionChosen, this, [this](int action) {
+        PickAction(state_, action);
+        if (Roaming())
+            roamer_->Play(action);
+    });
     connect(&menu_, &TPetMenu::SoundChosen, this, [this](bool on) {
         if (!on)
             sound_.Stop();
@@ -157,7 +161,8 @@ void TPetController::SetResting(bool resting)
 
 void TPetController::Moved()
 {
-    if (started_)
+    // A roaming pet moves all the time: its place is kept when it closes.
+    if (started_ && !Roaming())
         placeTimer_.start();
 }
 

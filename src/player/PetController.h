@@ -54,7 +54,7 @@ public:
     // Resting: hidden or minimized, so not stepped, and owing nothing when it plays again.
     void SetResting(bool resting);
     bool Resting() const { return resting_; }
-    // The window moved; its place is kept once it rests there.
+    // The window moved; its place is kept once it rests there (a roaming pet's at its close).
     void Moved();
 
     // Where a roaming pet finds its screens; none: the ones Qt knows.

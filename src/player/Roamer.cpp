@@ -56,7 +56,7 @@ QList<TLedge> VisibleTops(const QList<QRect>& windows)
 bool TRoamer::CanRoam(const TZvk& model)
 {
     return std::any_of(model.Actions.begin(), model.Actions.end(), [](const TAction& action) {
-        return action.Motion.Role == TRole::Walk && !action.Fragments.empty();
+        return action.Motion.Role == TRole::Walk && !action.Fragments.empty() && action.Motion.WeightOrOne() > 0;
     });
 }
 
@@ -246,6 +246,18 @@ void TRoamer::ChooseNext()
         const auto length = static_cast<std::int64_t>(chosen.Fragments.size()) * chosen.Motion.FrameMs();
         cycles_ = static_cast<int>(std::min<std::int64_t>(1000 / length + 1, 50)) * (1 + draw_(2));
     }
+}
+
+void TRoamer::Play(int action)
+{
+    if (action < 0 || action >= static_cast<int>(model_.Actions.size()) ||
+        model_.Actions[static_cast<std::size_t>(action)].Fragments.empty() || held_ || !OnFloor())
+        return;
+    const TRole role = model_.Actions[static_cast<std::size_t>(action)].Motion.Role.value_or(TRole::Idle);
+    state_ = role == TRole::Walk || role == TRole::Sit ? role : TRole::Idle;
+    action_ = action;
+    next_ = 0;
+    cycles_ = 1;
 }
 
 TRoamStep TRoamer::Step()

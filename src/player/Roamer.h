@@ -50,7 +50,8 @@ public:
     static constexpr int kMaxThrowSpeed = 60;   // pixels a frame
     static constexpr int kNearPointer = 48;     // pixels: a chasing pet rests this close
 
-    // Whether a package can roam: it has an action with frames in the walk role.
+    // Whether a package can roam: it has an action with frames in the walk role that
+    // roaming may pick (a weight above 0).
     static bool CanRoam(const TZvk& model);
 
     // The model must outlive the roamer.
@@ -74,6 +75,10 @@ public:
     // Only idle and sit while still; a chasing pet walks toward `pointer` while it is given.
     void SetStill(bool still) { still_ = still; }
     void SetChase(std::optional<QPoint> pointer) { chase_ = pointer; }
+
+    // Plays the action once, as chosen in the menu (a weight of 0 too), where the pet stands;
+    // then roaming goes on. Nothing while it is held or in the air.
+    void Play(int action);
 
     TRoamStep Step();
 

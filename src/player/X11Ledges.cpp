@@ -143,16 +143,11 @@ bool TWindowLedges::nativeEventFilter(const QByteArray& eventType, void* message
         break;
     }
     case XCB_CONFIGURE_NOTIFY:
-        changed = windows_.contains(reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window);
-        break;
     case XCB_UNMAP_NOTIFY:
-        changed = windows_.contains(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window);
-        break;
     case XCB_MAP_NOTIFY:
-        changed = windows_.contains(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window);
-        break;
     case XCB_DESTROY_NOTIFY:
-        changed = windows_.contains(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
+        // These four notices name the window that changed in the same place.
+        changed = windows_.contains(reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window);
         break;
     default:
         break;

@@ -139,6 +139,9 @@ TEST(Roamer, OnlyAPackageWithAWalkingActionRoams)
     TZvk noFrames = Pet({TRole::Walk});
     noFrames.Actions[0].Fragments.clear();
     EXPECT_FALSE(TRoamer::CanRoam(noFrames));
+    TZvk menuOnly = Pet({TRole::Walk});
+    menuOnly.Actions[0].Motion.Weight = 0;
+    EXPECT_FALSE(TRoamer::CanRoam(menuOnly));
 }
 
 // A window's top edge is a ledge where no window above it in the stack covers that row.
@@ -154,6 +157,7 @@ TEST(Roamer, LedgesAreTheTopEdgesNoWindowAboveCovers)
 }
 
 // Held still, a pet only rests; a pet chasing the pointer walks to it and rests beside it.
+// The menu's choice plays where it stands.
 TEST(Roamer, HeldStillItRestsAndChasingItComesToThePointer)
 {
     std::mt19937 generator(5);
@@ -165,6 +169,16 @@ TEST(Roamer, HeldStillItRestsAndChasingItComesToThePointer)
         const TRole state = roamer.Step().State;
         ASSERT_TRUE(state == TRole::Idle || state == TRole::Sit) << RoleName(state).toStdString();
     }
+    // An action chosen in the menu plays where the pet rests, a weight of 0 too.
+    TZvk withMenuOnly = kFullPet;
+    withMenuOnly.Actions[0].Motion.Weight = 0;
+    TRoamer chooser(withMenuOnly, Seeded(generator));
+    chooser.SetScreens({QRect(0, 0, 1000, 500)});
+    chooser.PlaceFoot(QPoint(100, 500));
+    chooser.Step();
+    chooser.Play(0);
+    EXPECT_EQ(chooser.Step().Action, 0);
+
     roamer.SetStill(false);
     roamer.SetChase(QPoint(800, 300));
     for (int i = 0; i < 400; ++i)
