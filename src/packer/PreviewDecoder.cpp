@@ -177,8 +177,10 @@ void TPreviewDecoder::Run()
             continue;
         done_.push_back({job.path, std::move(*frame), stamp});
         // One wake-up collects everything that is done by then.
+        // By name: a slot object made here would be freed on this thread while the UI thread
+        // may still call it, a hand-over the thread sanitizer cannot see through Qt.
         if (done_.size() == 1)
-            QMetaObject::invokeMethod(this, &TPreviewDecoder::Collect, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, "Collect", Qt::QueuedConnection);
     }
 }
 

@@ -84,7 +84,8 @@ private:
     // Decodes until done or until `generation` moves on from `expected`.
     static Frame Decode(const QString& path, const std::atomic<std::uint64_t>* generation, std::uint64_t expected);
     void Run();
-    void Collect();
+    // Called by name from the decoding thread (see Run).
+    Q_INVOKABLE void Collect();
     void Keep(Result result);
 
     // The UI thread's.

@@ -152,7 +152,10 @@ void TFrmPacker::RunImport(const QString& what, const std::function<void(const T
             failure = std::current_exception();
         }
         finished = true;
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.exit(); }, Qt::QueuedConnection);
+        // By the slot's name: a functor posted from here would be freed on this thread while
+        // the window's thread may still hold it, a hand-over the thread sanitizer cannot see
+        // through Qt.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
     QTimer bar;
     connect(&bar, &QTimer::timeout, &dialog, [&] { dialog.Show(done, total); });
