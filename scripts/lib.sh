@@ -5,13 +5,14 @@
 ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins
   zlib1g-dev libpng-dev libjpeg-dev libgif-dev libwebp-dev libgtest-dev libbenchmark-dev
   qt6-multimedia-dev libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  libxcb1-dev libxcb-shape0-dev libxcb-xfixes0-dev fonts-dejavu-core unzip zip)
+  libxcb1-dev libxcb-shape0-dev libxcb-xfixes0-dev libwayland-dev libwayland-bin wayland-protocols
+  fonts-dejavu-core unzip zip)
 # What the tests need beyond them: clang's libFuzzer for the fuzz targets, the freedesktop
 # validators for the install tree, dpkg-dev and lintian for the Debian package, a virtual X
 # desktop with and without a compositor for the pet window, and ccache, so that a repeated
 # run compiles only what changed.
 ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream shared-mime-info
-  dpkg-dev lintian xvfb xauth openbox picom xdotool x11-utils ccache)
+  dpkg-dev lintian xvfb xauth openbox picom xdotool x11-utils ccache sway grim)
 # And what running the program needs beyond them: a virtual display for machines without one.
 ZUVORA_RUN_PACKAGES=(xvfb xauth)
 

@@ -58,6 +58,10 @@ void TPetTray::Fill()
     QAction* still = menu_.addAction(QStringLiteral("Hold Pets Still"), &pets_, [](bool on) { SetPetsHeldStill(on); });
     still->setCheckable(true);
     still->setChecked(PetsHeldStill());
+    QAction* above = menu_.addAction(QStringLiteral("Stay Above Fullscreen Windows"), &pets_,
+                                     [](bool on) { SetPetsAboveFullscreen(on); });
+    above->setCheckable(true);
+    above->setChecked(PetsAboveFullscreen());
     QAction* start = menu_.addAction(QStringLiteral("Start with the Desktop"), &library_,
                                      [this](bool on) { library_.SetStartWithDesktop(on); });
     start->setCheckable(true);

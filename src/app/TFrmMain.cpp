@@ -153,11 +153,16 @@ void TFrmMain::BuildList()
     holdStill_ = pmList_->addAction(QStringLiteral("Hold Pets Still"), this, [](bool on) { SetPetsHeldStill(on); });
     holdStill_->setObjectName(QStringLiteral("miHoldPetsStill"));
     holdStill_->setCheckable(true);
+    aboveFullscreen_ = pmList_->addAction(QStringLiteral("Stay Above Fullscreen Windows"), this,
+                                          [](bool on) { SetPetsAboveFullscreen(on); });
+    aboveFullscreen_->setObjectName(QStringLiteral("miAboveFullscreen"));
+    aboveFullscreen_->setCheckable(true);
     // The entry may have been removed by hand, or written by another Zuvora; the tray may
     // have held the pets still.
     connect(pmList_, &QMenu::aboutToShow, startWithDesktop_, [this] {
         startWithDesktop_->setChecked(StartsWithDesktop());
         holdStill_->setChecked(PetsHeldStill());
+        aboveFullscreen_->setChecked(PetsAboveFullscreen());
     });
 }
 

@@ -85,6 +85,7 @@ private:
     QMenu* pmList_ = nullptr;
     QAction* startWithDesktop_ = nullptr;
     QAction* holdStill_ = nullptr;
+    QAction* aboveFullscreen_ = nullptr;
     QTimer playTimer_;
     QString pendingPlayPath_;
 };

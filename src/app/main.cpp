@@ -8,6 +8,7 @@
 #include "common/AppDirs.h"
 #include "packer/TFrmPacker.h"
 #include "player/PetHerd.h"
+#include "player/PetOutput.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include <malloc.h>
@@ -165,6 +167,21 @@ int main(int argc, char* argv[])
                           qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"));
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform.toUtf8());
+    // --platform x11|layer-shell says where pets are drawn, over the settings' choice. Qt
+    // would take it for its own platform option: it is taken out before Qt sees it.
+    std::optional<QString> chosenOutput;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--platform") != 0)
+            continue;
+        chosenOutput = QString::fromLocal8Bit(argv[i + 1]);
+        if (*chosenOutput != kX11Output && *chosenOutput != kLayerShellOutput) {
+            std::fprintf(stderr, "zuvora: --platform takes x11 or layer-shell\n");
+            return 2;
+        }
+        std::copy(argv + i + 2, argv + argc + 1, argv + i);
+        argc -= 2;
+        break;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
@@ -175,6 +192,7 @@ int main(int argc, char* argv[])
     const QString libraryFile = LibraryFilePath(ExecutableFolder(), AppDataFolder());
     // --restore (from the desktop session's start) brings back the pets of the last run.
     bool restore = false;
+    QString output = chosenOutput.value_or(PetOutputSetting());
     QStringList files;
     for (const QString& argument : QApplication::arguments().mid(1)) {
         if (argument == u"--restore")
@@ -191,7 +209,8 @@ int main(int argc, char* argv[])
     const bool firstRun = !QFileInfo::exists(libraryFile);
     TFrmMain main(prompts, libraryFile);
     prompts.SetParent(&main);
-    TPetHerd pets(prompts);
+    ChoosePetOutput(output);
+    TPetHerd pets(prompts, PetDesktop());
     main.SetPlayer(&pets);
     TPetTray tray(main, pets);
     const bool inTray = tray.Show();

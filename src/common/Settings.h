@@ -47,6 +47,7 @@ signals:
     void PetSoundChanged(bool on);
     // Roaming pets held still, or let go again.
     void PetsHeldStillChanged(bool still);
+    void PetsAboveFullscreenChanged(bool above);
     // Once a run, the first time settings cannot be read or kept: the text for the log.
     void SettingsNotKept(const QString& text);
 };

@@ -4,6 +4,7 @@
 #include "common/Settings.h"
 #include "player/Desktop.h"
 #include "player/PetMenu.h"
+#include "player/PetOutput.h"
 #include "player/X11Ledges.h"
 
 #include <QCursor>
@@ -51,7 +52,7 @@ TPetController::TPetController(Prompts& prompts, TPetView& view, TPetMenu& menu)
     placeTimer_.setSingleShot(true);
     placeTimer_.setInterval(1000);
     connect(&placeTimer_, &QTimer::timeout, this, [this] {
-        if (started_ && !packagePath_.isEmpty())
+        if (started_ && !packagePath_.isEmpty() && PetPlacesKnown())
             SetPetPlace(packagePath_, view_.Geometry());
     });
 }
@@ -136,7 +137,8 @@ void TPetController::Stop(const QRect& geometry)
 {
     // A package still loading is no longer wanted.
     ticket_.reset();
-    if (package_) {
+    // Where the platform cannot tell a window's place, the one remembered stays.
+    if (package_ && PetPlacesKnown()) {
         placeTimer_.stop();
         SetPetPlace(packagePath_, geometry);
     }

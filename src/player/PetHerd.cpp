@@ -2,6 +2,7 @@
 
 #include "common/Prompts.h"
 #include "common/Settings.h"
+#include "player/PetOutput.h"
 
 #include <algorithm>
 
@@ -137,8 +138,13 @@ void TPetHerd::CloseAll()
     // Every pet keeps its place as it closes: one write of the file for them all.
     const TSettingsBatch batch;
     QList<TPetRecord> records;
-    for (const TFrmPlay* pet : Pets())
-        records.append(pet->Record());
+    for (const TFrmPlay* pet : Pets()) {
+        TPetRecord record = pet->Record();
+        // Where the platform cannot tell a window's place, the one remembered stands for it.
+        if (!PetPlacesKnown())
+            record.Position = PetPlace(record.Package).value_or(QRect(record.Position, QSize())).topLeft();
+        records.append(record);
+    }
     SetLastPets(records);
     for (TFrmPlay* pet : Pets())
         pet->RestoreAndClose();

@@ -26,6 +26,7 @@ QString PetKey(const QString& package, const char* name)
 
 const QString kSoundKey = QStringLiteral("Player/Sound");
 const QString kHoldStillKey = QStringLiteral("Player/HoldStill");
+const QString kAboveFullscreenKey = QStringLiteral("Player/AboveFullscreen");
 const QString kLastPetsKey = QStringLiteral("Session/Pets");
 constexpr int kMaxRecords = 32;
 
@@ -105,6 +106,14 @@ void SetPetsHeldStill(bool still)
 {
     WriteSetting(kHoldStillKey, still);
     emit SettingsSignals().PetsHeldStillChanged(still);
+}
+
+bool PetsAboveFullscreen() { return ReadSetting(kAboveFullscreenKey, false).toBool(); }
+
+void SetPetsAboveFullscreen(bool above)
+{
+    WriteSetting(kAboveFullscreenKey, above);
+    emit SettingsSignals().PetsAboveFullscreenChanged(above);
 }
 
 QList<TPetRecord> LastPets()

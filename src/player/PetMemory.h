@@ -35,6 +35,10 @@ void SetPetSound(bool on);
 // to every pet of this process.
 bool PetsHeldStill();
 void SetPetsHeldStill(bool still);
+// Pets stay above fullscreen windows (games, videos) too; off unless turned on. A change is
+// told to every pet of this process.
+bool PetsAboveFullscreen();
+void SetPetsAboveFullscreen(bool above);
 
 // A pet as it played when Zuvora closed.
 struct TPetRecord {

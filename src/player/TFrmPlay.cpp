@@ -2,7 +2,10 @@
 
 #include "common/Settings.h"
 #include "package/SpriteSheet.h"
+#include "player/LayerSurface.h"
+#include "player/PetMemory.h"
 #include "player/PetMenu.h"
+#include "player/PetOutput.h"
 #include "player/X11Shapes.h"
 
 #include <QCloseEvent>
@@ -14,6 +17,18 @@
 #include <QWindow>
 
 #include <algorithm>
+
+namespace {
+
+QRegion Mirrored(const QRegion& region, int width)
+{
+    QRegion mirrored;
+    for (const QRect& rect : region)
+        mirrored += QRect(width - rect.x() - rect.width(), rect.y(), rect.width(), rect.height());
+    return mirrored;
+}
+
+}  // namespace
 
 TFrmPlay::TFrmPlay(Prompts& prompts)
     : QWidget(nullptr), menu_(new TPetMenu(this)), controller_(prompts, *this, *menu_)
@@ -28,7 +43,9 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
     setAttribute(Qt::WA_NoSystemBackground);
     // A window with an alpha channel on X11, whether a compositor shows it now or later: the
     // choice of painting follows the compositor, the window stays.
-    if (QGuiApplication::platformName() == u"xcb") {
+    if (PetOutput() == TPetOutput::LayerShell && PetWayland() != nullptr) {
+        UseLayerSurface(*PetWayland());
+    } else if (QGuiApplication::platformName() == u"xcb") {
         setAttribute(Qt::WA_TranslucentBackground);
         composited_ = CompositorWatch().Running();
         connect(&CompositorWatch(), &TCompositorWatch::Changed, this, &TFrmPlay::SetComposited);
@@ -111,9 +128,10 @@ void TFrmPlay::showEvent(QShowEvent* event)
 {
     controller_.SetResting(isMinimized());
     // A shape given before the window was made reaches it now.
-    if (composited_)
+    if (composited_ && !layer_)
         SetX11InputShape(windowHandle(), inputShape_);
     QWidget::showEvent(event);
+    PushToLayer();
 }
 
 void TFrmPlay::hideEvent(QHideEvent* event)
@@ -121,6 +139,7 @@ void TFrmPlay::hideEvent(QHideEvent* event)
     // A hidden pet, like a minimized one, is seen by nobody.
     controller_.SetResting(true);
     QWidget::hideEvent(event);
+    PushToLayer();
 }
 
 void TFrmPlay::PackageCame() { firstFrameTimer_.start(); }
@@ -148,6 +167,7 @@ void TFrmPlay::ShowFrame(const QRect& geometry)
         setGeometry(geometry);
     ApplyShape();
     update();
+    PushToLayer();
     if (!firstFrame_)
         ShowFirstFrame();
 }
@@ -214,11 +234,16 @@ void TFrmPlay::mousePressEvent(QMouseEvent* event)
     const bool roaming = controller_.Roaming();
     if (!roaming && windowHandle() != nullptr && windowHandle()->startSystemMove())
         return;
+    BeginDrag(event->globalPosition().toPoint());
+}
+
+void TFrmPlay::BeginDrag(QPoint pointer)
+{
     dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - pos();
+    dragOffset_ = pointer - pos();
     dragTrail_.clear();
     dragClock_.start();
-    FollowMouse(event->globalPosition().toPoint());
+    FollowMouse(pointer);
 }
 
 void TFrmPlay::mouseMoveEvent(QMouseEvent* event)
@@ -242,7 +267,13 @@ void TFrmPlay::FollowMouse(QPoint pointer)
 
 void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton || !dragging_)
+    if (event->button() == Qt::LeftButton)
+        EndDrag(event->globalPosition().toPoint());
+}
+
+void TFrmPlay::EndDrag(QPoint pointer)
+{
+    if (!dragging_)
         return;
     dragging_ = false;
     QPoint velocity;
@@ -250,7 +281,7 @@ void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
         const auto& [then, from] = dragTrail_.first();
         const qint64 took = std::max<qint64>(dragClock_.elapsed() - then, 1);
         // Pixels a frame of 80 ms.
-        velocity = (event->globalPosition().toPoint() - from) * 80 / static_cast<int>(std::min<qint64>(took, 1000));
+        velocity = (pointer - from) * 80 / static_cast<int>(std::min<qint64>(took, 1000));
     }
     controller_.Release(velocity);
 }
@@ -260,28 +291,59 @@ void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { menu_->Menu()->popup
 void TFrmPlay::moveEvent(QMoveEvent* event)
 {
     controller_.Moved();
+    PushToLayer();
     QWidget::moveEvent(event);
+}
+
+void TFrmPlay::UseLayerSurface(TWaylandConnection& connection)
+{
+    // The widget keeps its life (shown, hidden, placed, painted on request) off screen; what
+    // it paints goes to the compositor as a layer surface.
+    setAttribute(Qt::WA_DontShowOnScreen);
+    composited_ = true;
+    // The overlay layer covers fullscreen windows too; the top one stays below them.
+    const auto layer = [](bool above) { return above ? TLayerSurface::Layer::Overlay : TLayerSurface::Layer::Top; };
+    layer_ = std::make_unique<TLayerSurface>(connection, layer(PetsAboveFullscreen()));
+    connect(&SettingsSignals(), &TSettingsSignals::PetsAboveFullscreenChanged, this,
+            [this, layer](bool above) { layer_->SetLayer(layer(above)); });
+    connect(layer_.get(), &TLayerSurface::PointerMoved, this, [this](QPoint global) {
+        if (dragging_)
+            FollowMouse(global);
+    });
+    connect(layer_.get(), &TLayerSurface::PointerButton, this, [this](Qt::MouseButton button, bool pressed, QPoint global) {
+        if (button == Qt::RightButton && pressed)
+            menu_->Menu()->popup(global);
+        else if (button == Qt::LeftButton && pressed)
+            BeginDrag(global);
+        else if (button == Qt::LeftButton)
+            EndDrag(global);
+    });
+}
+
+void TFrmPlay::PushToLayer()
+{
+    if (!layer_)
+        return;
+    if (!isVisible() || isMinimized() || controller_.CurrentFrame().isNull()) {
+        layer_->Hide();
+        return;
+    }
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    render(&image);
+    layer_->Show(image, pos(), controller_.Mirrored() ? Mirrored(shape_, width()) : shape_);
 }
 
 void TFrmPlay::changeEvent(QEvent* event)
 {
     // A minimized pet is seen by nobody: it rests until it is restored.
-    if (event->type() == QEvent::WindowStateChange)
+    if (event->type() == QEvent::WindowStateChange) {
         controller_.SetResting(isMinimized());
+        PushToLayer();
+    }
     QWidget::changeEvent(event);
 }
 
-namespace {
-
-QRegion Mirrored(const QRegion& region, int width)
-{
-    QRegion mirrored;
-    for (const QRect& rect : region)
-        mirrored += QRect(width - rect.x() - rect.width(), rect.y(), rect.width(), rect.height());
-    return mirrored;
-}
-
-}  // namespace
 
 void TFrmPlay::ApplyShape()
 {
@@ -300,7 +362,8 @@ void TFrmPlay::ApplyShape()
         setMask(bounding);
     }
     const QRegion input = composited_ ? shape : QRegion();
-    if (input != inputShape_ && windowHandle() != nullptr) {
+    // A layer surface takes its input region with each picture.
+    if (input != inputShape_ && windowHandle() != nullptr && !layer_) {
         inputShape_ = input;
         SetX11InputShape(windowHandle(), input);
     }

@@ -11,7 +11,9 @@
 class Prompts;
 class QAction;
 class QMenu;
+class TLayerSurface;
 class TPetMenu;
+class TWaylandConnection;
 
 // The pet on the desktop: a borderless, always-on-top window exactly as large as the current
 // frame, moved by dragging anywhere in it and controlled through its pop-up menu. What it
@@ -79,8 +81,17 @@ private:
     QRegion shape_;       // the creature's part of the window; empty: all of it
     QRegion inputShape_;  // as last given to the X server
 
-    // Moves the window after the mouse; a roaming pet is held there.
+    // A drag begun and ended at the pointer's place on the screen; between them the window
+    // follows the mouse, and a roaming pet is held there.
+    void BeginDrag(QPoint pointer);
     void FollowMouse(QPoint pointer);
+    void EndDrag(QPoint pointer);
+    // Draws the pet as a layer surface of `connection` instead of a window of its own.
+    void UseLayerSurface(TWaylandConnection& connection);
+    // The frame as painted, to the layer surface; nothing without one.
+    void PushToLayer();
+
+    std::unique_ptr<TLayerSurface> layer_;
 
     bool dragging_ = false;  // a move the window manager would not do for us, or a roaming pet held
     QPoint dragOffset_;

@@ -154,7 +154,8 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
     TPetHerd pets(prompts_);
     TPetTray tray(library, pets);
     EXPECT_EQ(Texts(tray.Menu()),
-              (QStringList{"Show Library", "", "Hide All Pets", "Hold Pets Still", "Start with the Desktop", "", "Quit"}));
+              (QStringList{"Show Library", "", "Hide All Pets", "Hold Pets Still", "Stay Above Fullscreen Windows",
+                           "Start with the Desktop", "", "Quit"}));
     EXPECT_FALSE(tray.Menu().actions()[2]->isEnabled());
 
     ASSERT_TRUE(pets.PlayAlongside(cat));
@@ -164,8 +165,8 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
         ASSERT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 5000));
     tray.Fill();
     EXPECT_EQ(Texts(tray.Menu()),
-              (QStringList{"Show Library", "", "Cat", "Dog", "", "Hide All Pets", "Hold Pets Still", "Start with the Desktop",
-                           "", "Quit"}));
+              (QStringList{"Show Library", "", "Cat", "Dog", "", "Hide All Pets", "Hold Pets Still",
+                           "Stay Above Fullscreen Windows", "Start with the Desktop", "", "Quit"}));
     QMenu* dogMenu = tray.Menu().actions()[3]->menu();
     ASSERT_NE(dogMenu, nullptr);
     EXPECT_EQ(Texts(*dogMenu), (QStringList{"Show", "Close"}));

@@ -164,7 +164,7 @@ TEST_F(FrmMainTest, LayoutCaptionsAndOrder)
     for (QAction* action : window_->findChild<QMenu*>(QStringLiteral("pmList"))->actions())
         items.append(action->text());
     EXPECT_EQ(items, (QStringList{"Play", "Play Alongside", "Open Containing Folder", "Add", "Delete", "Up", "Down", "Clear", "",
-                                  "Start with the Desktop", "Hold Pets Still"}));
+                                  "Start with the Desktop", "Hold Pets Still", "Stay Above Fullscreen Windows"}));
 
     QTableView* list = List();
     EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Zuvo"));

@@ -1,0 +1,173 @@
+#include "player/LayerSurface.h"
+
+#include "player/WaylandConnection.h"
+#include "wlr-layer-shell-unstable-v1-client.h"
+
+#include <cstring>
+
+#include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+namespace {
+
+// A buffer's memory, unmapped when the compositor releases the buffer.
+struct TShmBuffer {
+    void* memory = MAP_FAILED;
+    std::size_t size = 0;
+};
+
+void Released(void* data, wl_buffer* buffer)
+{
+    auto* shm = static_cast<TShmBuffer*>(data);
+    if (shm->memory != MAP_FAILED)
+        ::munmap(shm->memory, shm->size);
+    delete shm;
+    wl_buffer_destroy(buffer);
+}
+
+const wl_buffer_listener kBufferListener{&Released};
+
+}  // namespace
+
+TLayerSurface::TLayerSurface(TWaylandConnection& connection, Layer layer, QObject* parent)
+    : QObject(parent), connection_(connection)
+{
+    static const zwlr_layer_surface_v1_listener listener{&TLayerSurface::Configure, &TLayerSurface::Close};
+    surface_ = wl_compositor_create_surface(connection_.Compositor());
+    layer_ = zwlr_layer_shell_v1_get_layer_surface(connection_.LayerShell(), surface_, nullptr,
+                                                   static_cast<uint32_t>(layer), "zuvora-pet");
+    zwlr_layer_surface_v1_add_listener(layer_, &listener, this);
+    // Placed by its margins from the top-left corner, over other surfaces' reserved room
+    // (-1), reserving none and never taking the keyboard.
+    zwlr_layer_surface_v1_set_anchor(layer_, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT);
+    zwlr_layer_surface_v1_set_exclusive_zone(layer_, -1);
+    zwlr_layer_surface_v1_set_keyboard_interactivity(layer_, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+    const auto global = [this](QPointF local) { return place_ + local.toPoint(); };
+    // While a button is held the surface may move under the pointer: the pointer's place
+    // follows its own motion then, where the compositor tells it.
+    connect(&connection_, &TWaylandConnection::PointerMoved, this, [this, global](const void* surface, QPointF local) {
+        if (surface != surface_)
+            return;
+        if (!held_ || !connection_.HasRelativePointer())
+            pointer_ = QPointF(global(local));
+        emit PointerMoved(pointer_.toPoint());
+    });
+    connect(&connection_, &TWaylandConnection::PointerDelta, this, [this](QPointF delta) {
+        if (held_)
+            pointer_ += delta;
+    });
+    connect(&connection_, &TWaylandConnection::PointerButton, this,
+            [this, global](const void* surface, QPointF local, uint32_t button, bool pressed) {
+                if (surface != surface_)
+                    return;
+                const Qt::MouseButton which = button == BTN_LEFT    ? Qt::LeftButton
+                                              : button == BTN_RIGHT ? Qt::RightButton
+                                                                    : Qt::NoButton;
+                if (which == Qt::NoButton)
+                    return;
+                if (!held_)
+                    pointer_ = QPointF(global(local));
+                held_ = pressed;
+                emit PointerButton(which, pressed, pointer_.toPoint());
+            });
+}
+
+TLayerSurface::~TLayerSurface()
+{
+    zwlr_layer_surface_v1_destroy(layer_);
+    wl_surface_destroy(surface_);
+    connection_.Flush();
+}
+
+void TLayerSurface::Configure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial, uint32_t, uint32_t)
+{
+    auto* self = static_cast<TLayerSurface*>(data);
+    zwlr_layer_surface_v1_ack_configure(layer, serial);
+    const bool first = !self->configured_;
+    self->configured_ = true;
+    if (first && !self->pending_.isNull())
+        self->Commit();
+}
+
+void TLayerSurface::Close(void* data, zwlr_layer_surface_v1*) { emit static_cast<TLayerSurface*>(data)->Closed(); }
+
+void TLayerSurface::Hide()
+{
+    if (!configured_)
+        return;
+    // A null buffer unmaps the surface; showing it again starts with a configure.
+    wl_surface_attach(surface_, nullptr, 0, 0);
+    wl_surface_commit(surface_);
+    configured_ = false;
+    connection_.Flush();
+}
+
+void TLayerSurface::SetLayer(Layer layer)
+{
+    zwlr_layer_surface_v1_set_layer(layer_, static_cast<uint32_t>(layer));
+    wl_surface_commit(surface_);
+}
+
+void TLayerSurface::Show(const QImage& image, QPoint place, const QRegion& input)
+{
+    pending_ = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    place_ = place;
+    input_ = input;
+    zwlr_layer_surface_v1_set_size(layer_, static_cast<uint32_t>(pending_.width()), static_cast<uint32_t>(pending_.height()));
+    zwlr_layer_surface_v1_set_margin(layer_, place.y(), 0, 0, place.x());
+    if (!configured_) {
+        // The first commit carries no buffer; the picture follows the compositor's answer.
+        wl_surface_commit(surface_);
+        connection_.Flush();
+        return;
+    }
+    Commit();
+}
+
+wl_buffer* TLayerSurface::Buffer(const QImage& image)
+{
+    const auto stride = static_cast<std::size_t>(image.bytesPerLine());
+    const std::size_t size = stride * static_cast<std::size_t>(image.height());
+    const int fd = ::memfd_create("zuvora-pet", MFD_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    auto* shm = new TShmBuffer{MAP_FAILED, size};
+    if (::ftruncate(fd, static_cast<off_t>(size)) == 0)
+        shm->memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (shm->memory == MAP_FAILED) {
+        ::close(fd);
+        delete shm;
+        return nullptr;
+    }
+    std::memcpy(shm->memory, image.constBits(), size);
+    wl_shm_pool* pool = wl_shm_create_pool(connection_.Shm(), fd, static_cast<int32_t>(size));
+    // Qt's premultiplied ARGB32 is wl_shm's ARGB8888 on a little-endian machine.
+    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, image.width(), image.height(), static_cast<int32_t>(stride),
+                                                  WL_SHM_FORMAT_ARGB8888);
+    wl_shm_pool_destroy(pool);
+    ::close(fd);
+    wl_buffer_add_listener(buffer, &kBufferListener, shm);
+    return buffer;
+}
+
+void TLayerSurface::Commit()
+{
+    wl_buffer* buffer = Buffer(pending_);
+    if (buffer == nullptr)
+        return;
+    wl_region* region = nullptr;
+    if (!input_.isEmpty()) {
+        region = wl_compositor_create_region(connection_.Compositor());
+        for (const QRect& rect : input_)
+            wl_region_add(region, rect.x(), rect.y(), rect.width(), rect.height());
+    }
+    wl_surface_set_input_region(surface_, region);
+    if (region != nullptr)
+        wl_region_destroy(region);
+    wl_surface_attach(surface_, buffer, 0, 0);
+    wl_surface_damage_buffer(surface_, 0, 0, pending_.width(), pending_.height());
+    wl_surface_commit(surface_);
+    connection_.Flush();
+}
