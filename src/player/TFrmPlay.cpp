@@ -255,6 +255,8 @@ void TFrmPlay::mouseMoveEvent(QMouseEvent* event)
 void TFrmPlay::FollowMouse(QPoint pointer)
 {
     move(pointer - dragOffset_);
+    // A frame's own moves reach the layer surface with the frame; a drag's go now.
+    PushToLayer();
     if (!controller_.Roaming())
         return;
     controller_.Hold(QPoint(x() + width() / 2, y() + height()));
@@ -291,7 +293,6 @@ void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { menu_->Menu()->popup
 void TFrmPlay::moveEvent(QMoveEvent* event)
 {
     controller_.Moved();
-    PushToLayer();
     QWidget::moveEvent(event);
 }
 

@@ -69,23 +69,21 @@ stop
 play still.zvk 3
 check "started again: the pet where it was left" 676 377 "255 214 64"
 # A fullscreen window covers the pet, unless the pets are to stay above those too.
-as_sway_user "$probe" fullscreen 3000 &
-window=$!
-sleep 1
-shot=$scratch/fullscreen.png
-sway_shot "$shot"
-check "a fullscreen window covers the pet" 676 377 "0 192 0"
-wait "$window"
+# over_fullscreen NAME COLOUR: what shows at the pet's body with a fullscreen window up.
+over_fullscreen() {
+  as_sway_user "$probe" fullscreen 3000 &
+  local window=$!
+  sleep 1
+  shot=$scratch/fullscreen.png
+  sway_shot "$shot"
+  check "$1" 676 377 "$2"
+  wait "$window"
+}
+over_fullscreen "a fullscreen window covers the pet" "0 192 0"
 stop
 printf '\n[Player]\nAboveFullscreen=true\n' >>"$home/config/Zuvora/Zuvora.conf"
 play still.zvk 3
-as_sway_user "$probe" fullscreen 3000 &
-window=$!
-sleep 1
-shot=$scratch/above.png
-sway_shot "$shot"
-check "Stay Above Fullscreen Windows: the pet over a fullscreen window" 676 377 "255 214 64"
-wait "$window"
+over_fullscreen "Stay Above Fullscreen Windows: the pet over a fullscreen window" "255 214 64"
 stop
 # A roaming pet falls from where it started to the bottom of the output (1280x720).
 play roaming.zvk 5
