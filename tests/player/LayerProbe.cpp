@@ -5,6 +5,8 @@
 //   layer_probe listen X Y W H MS  shows a grey rectangle on the top layer, below pets, and
 //                                  prints "click X Y" for each press of a button on it
 //   layer_probe fullscreen MS      shows a green window, fullscreen
+//   layer_probe window MS          shows a green 640x480 window (app id "layer_probe"), as
+//                                  the compositor places it
 //   layer_probe pixel FILE X Y     prints the pixel's red, green and blue
 //   layer_probe drawn FILE X Y W H prints how many pixels of the rectangle are not the
 //                                  background (#336699)
@@ -25,9 +27,9 @@
 
 namespace {
 
-// A green fullscreen window, as a game or a video would be: xdg-shell on a connection of
-// its own, its buffer filled at whatever size the compositor asks.
-int ShowFullscreen(int milliseconds)
+// A green window, fullscreen as a game or a video would be or an ordinary one: xdg-shell on
+// a connection of its own, its buffer filled at whatever size the compositor asks.
+int ShowWindow(int milliseconds, bool fullscreen)
 {
     wl_display* display = wl_display_connect(nullptr);
     if (display == nullptr)
@@ -76,7 +78,9 @@ int ShowFullscreen(int milliseconds)
         [](void*, xdg_toplevel*, int32_t, int32_t) {},
         [](void*, xdg_toplevel*, wl_array*) {}};
     xdg_toplevel_add_listener(toplevel, &toplevelListener, &g);
-    xdg_toplevel_set_fullscreen(toplevel, nullptr);
+    xdg_toplevel_set_app_id(toplevel, "layer_probe");
+    if (fullscreen)
+        xdg_toplevel_set_fullscreen(toplevel, nullptr);
     wl_surface_commit(surface);
     // The first configure may leave the size to the client: the headless output's size is
     // the fullscreen one, and the window becomes fullscreen once it shows.
@@ -85,12 +89,12 @@ int ShowFullscreen(int milliseconds)
             return 1;
     xdg_surface_ack_configure(shell, g.serial);
     if (g.width == 0) {
-        g.width = 1280;
-        g.height = 720;
+        g.width = fullscreen ? 1280 : 640;
+        g.height = fullscreen ? 720 : 480;
     }
     const int stride = g.width * 4;
     const int size = stride * g.height;
-    const int fd = memfd_create("fullscreen", MFD_CLOEXEC);
+    const int fd = memfd_create("window", MFD_CLOEXEC);
     if (fd < 0 || ftruncate(fd, size) != 0)
         return 1;
     auto* pixels = static_cast<uint32_t*>(mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
@@ -144,8 +148,8 @@ int main(int argc, char* argv[])
         std::printf("%d\n", drawn);
         return 0;
     }
-    if (args.size() == 2 && args[0] == u"fullscreen")
-        return ShowFullscreen(args[1].toInt());
+    if (args.size() == 2 && (args[0] == u"fullscreen" || args[0] == u"window"))
+        return ShowWindow(args[1].toInt(), args[0] == u"fullscreen");
     const bool listen = args.size() == 6 && args[0] == u"listen";
     if (!listen && (args.size() != 5 || args[0] != u"show"))
         return 2;

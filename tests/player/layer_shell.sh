@@ -9,7 +9,7 @@ probe=$1 pointer=$2 zuvora=$3 package=$4 roaming=$5
 source "$(dirname "$0")/../support/sway_session.sh"
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
-sway_start >"$scratch/why" || { echo "skipped: $(cat "$scratch/why")"; rm -rf "$scratch"; exit 77; }
+sway_start 'for_window [app_id="layer_probe"] floating enable, move position 400 200' >"$scratch/why" || { echo "skipped: $(cat "$scratch/why")"; rm -rf "$scratch"; exit 77; }
 trap 'sway_stop; rm -rf "$scratch"' EXIT
 "$probe" make "$scratch/half.png" || exit 1
 as_sway_user "$probe" show "$scratch/half.png" 200 100 3000 &
@@ -68,22 +68,25 @@ fi
 stop
 play still.zvk 3
 check "started again: the pet where it was left" 676 377 "255 214 64"
-# A fullscreen window covers the pet, unless the pets are to stay above those too.
-# over_fullscreen NAME COLOUR: what shows at the pet's body with a fullscreen window up.
-over_fullscreen() {
-  as_sway_user "$probe" fullscreen 3000 &
+# A focused floating window does not cover the pet; a fullscreen window does, unless the
+# pets are to stay above those too.
+# over_window KIND NAME COLOUR: what shows at the pet's body with a window of KIND up.
+over_window() {
+  as_sway_user "$probe" "$1" 3000 &
   local window=$!
   sleep 1
-  shot=$scratch/fullscreen.png
+  shot=$scratch/$1.png
   sway_shot "$shot"
-  check "$1" 676 377 "$2"
+  check "$2" 676 377 "$3"
   wait "$window"
 }
-over_fullscreen "a fullscreen window covers the pet" "0 192 0"
+over_window window "a focused floating window under the pet" "255 214 64"
+check "the floating window beside it" 1000 600 "0 192 0"
+over_window fullscreen "a fullscreen window covers the pet" "0 192 0"
 stop
 printf '\n[Player]\nAboveFullscreen=true\n' >>"$home/config/Zuvora/Zuvora.conf"
 play still.zvk 3
-over_fullscreen "Stay Above Fullscreen Windows: the pet over a fullscreen window" "255 214 64"
+over_window fullscreen "Stay Above Fullscreen Windows: the pet over a fullscreen window" "255 214 64"
 stop
 # A roaming pet falls from where it started to the bottom of the output (1280x720).
 play roaming.zvk 5
