@@ -12,7 +12,7 @@ ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plu
 # desktop with and without a compositor for the pet window, and ccache, so that a repeated
 # run compiles only what changed.
 ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream shared-mime-info
-  dpkg-dev lintian xvfb xauth openbox picom xdotool x11-utils ccache sway grim)
+  dpkg-dev lintian xvfb xauth openbox picom xdotool x11-utils wmctrl ccache sway grim)
 # And what running the program needs beyond them: a virtual display for machines without one.
 ZUVORA_RUN_PACKAGES=(xvfb xauth)
 

@@ -6,6 +6,7 @@
 #include "player/PetMemory.h"
 #include "player/PetMenu.h"
 #include "player/PetOutput.h"
+#include "player/X11Fullscreen.h"
 #include "player/X11Shapes.h"
 
 #include <QCloseEvent>
@@ -49,6 +50,9 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
         setAttribute(Qt::WA_TranslucentBackground);
         composited_ = CompositorWatch().Running();
         connect(&CompositorWatch(), &TCompositorWatch::Changed, this, &TFrmPlay::SetComposited);
+        x11_ = true;
+        connect(&FullscreenWatch(), &TFullscreenWatch::Changed, this, &TFrmPlay::FollowCover);
+        connect(&SettingsSignals(), &TSettingsSignals::PetsAboveFullscreenChanged, this, &TFrmPlay::FollowCover);
     }
     move(kFirstPosition);
     resize(kFirstSize);
@@ -118,10 +122,30 @@ void TFrmPlay::setVisible(bool visible)
     }
     if (!visible) {
         wantVisible_ = false;
+        coveredHidden_ = false;
         // Also before its first frame, when no hide event comes: it rests from the start.
         controller_.SetResting(true);
+    } else if (Covered()) {
+        coveredHidden_ = true;
+        return;
     }
     QWidget::setVisible(visible);
+}
+
+bool TFrmPlay::Covered() const { return x11_ && FullscreenWatch().Active() && !PetsAboveFullscreen(); }
+
+void TFrmPlay::FollowCover()
+{
+    // It comes back as it was when the fullscreen window goes; hidden meanwhile, it rests.
+    const bool covered = Covered();
+    if (covered && isVisible()) {
+        coveredHidden_ = true;
+        QWidget::setVisible(false);
+    } else if (!covered && coveredHidden_) {
+        coveredHidden_ = false;
+        QWidget::setVisible(true);
+        raise();
+    }
 }
 
 void TFrmPlay::showEvent(QShowEvent* event)

@@ -70,6 +70,9 @@ private:
     void SetComposited(bool composited);
     // Shows the window, if it is to be seen, once it has something to show.
     void ShowFirstFrame();
+    // On X11 a pet hides while a fullscreen window is active, unless pets stay above those.
+    bool Covered() const;
+    void FollowCover();
 
     TPetMenu* menu_ = nullptr;
     TPetController controller_;
@@ -78,6 +81,8 @@ private:
     QTimer firstFrameTimer_;        // shows the pet when no frame comes
 
     bool composited_ = false;
+    bool x11_ = false;
+    bool coveredHidden_ = false;  // hidden by a fullscreen window, not by the person
     QRegion shape_;       // the creature's part of the window; empty: all of it
     QRegion inputShape_;  // as last given to the X server
 

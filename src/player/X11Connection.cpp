@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
+
 xcb_connection_t* X11Connection()
 {
     const auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -26,11 +28,27 @@ xcb_window_t X11RootWindow(xcb_connection_t* connection)
 void X11ListenTo(xcb_connection_t* connection, xcb_window_t window, uint32_t events)
 {
     // Each client has one event mask per window: setting it replaces what Qt asked for.
+    // Another program's window may be gone by now: that is no error worth a line in the log.
+    xcb_generic_error_t* error = nullptr;
     const TX11Reply<xcb_get_window_attributes_reply_t> now(
-        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr), &std::free);
+        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), &error), &std::free);
+    std::free(error);
     if (!now)
         return;
     const uint32_t mask = now->your_event_mask | events;
     if (mask != now->your_event_mask)
         xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);
+}
+
+std::vector<uint32_t> X11Cardinals(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property, uint32_t most)
+{
+    const TX11Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, most),
+                               nullptr),
+        &std::free);
+    if (!reply || reply->format != 32)
+        return {};
+    const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / 4;
+    return std::vector<uint32_t>(values, values + std::min<std::size_t>(count, most));
 }

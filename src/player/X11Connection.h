@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include <xcb/xcb.h>
 
@@ -19,3 +20,5 @@ xcb_atom_t X11Atom(xcb_connection_t* connection, const QByteArray& name);
 xcb_window_t X11RootWindow(xcb_connection_t* connection);
 // Adds `events` to those this client hears from `window`, keeping the ones it heard.
 void X11ListenTo(xcb_connection_t* connection, xcb_window_t window, uint32_t events);
+// A window's property as 32-bit values, at most `most` of them; empty when it has none.
+std::vector<uint32_t> X11Cardinals(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property, uint32_t most);

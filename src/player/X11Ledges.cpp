@@ -6,27 +6,8 @@
 #include <QGuiApplication>
 
 #include <algorithm>
-#include <vector>
 
 #include <unistd.h>
-
-namespace {
-
-// A window's property as 32-bit values, at most `most` of them.
-std::vector<uint32_t> Cardinals(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property, uint32_t most)
-{
-    const TX11Reply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, most),
-                               nullptr),
-        &std::free);
-    if (!reply || reply->format != 32)
-        return {};
-    const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-    const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / 4;
-    return std::vector<uint32_t>(values, values + std::min<std::size_t>(count, most));
-}
-
-}  // namespace
 
 struct TWindowLedges::TAtoms {
     xcb_atom_t stacking, frame, gtkFrame, state, hidden, desktop, current, pid;
@@ -38,7 +19,7 @@ using TAtoms = TWindowLedges::TAtoms;
 
 bool IsOwn(xcb_connection_t* connection, xcb_window_t window, const TAtoms& atoms)
 {
-    const std::vector<uint32_t> pid = Cardinals(connection, window, atoms.pid, 1);
+    const std::vector<uint32_t> pid = X11Cardinals(connection, window, atoms.pid, 1);
     return !pid.empty() && pid[0] == static_cast<uint32_t>(::getpid());
 }
 
@@ -46,10 +27,10 @@ bool IsOwn(xcb_connection_t* connection, xcb_window_t window, const TAtoms& atom
 // stood on.
 QRect Frame(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window, const TAtoms& atoms, uint32_t current)
 {
-    const std::vector<uint32_t> state = Cardinals(connection, window, atoms.state, 64);
+    const std::vector<uint32_t> state = X11Cardinals(connection, window, atoms.state, 64);
     if (std::find(state.begin(), state.end(), atoms.hidden) != state.end())
         return {};
-    const std::vector<uint32_t> desktop = Cardinals(connection, window, atoms.desktop, 1);
+    const std::vector<uint32_t> desktop = X11Cardinals(connection, window, atoms.desktop, 1);
     if (!desktop.empty() && desktop[0] != 0xFFFFFFFFu && desktop[0] != current)
         return {};
     const TX11Reply<xcb_get_geometry_reply_t> geometry(
@@ -61,10 +42,10 @@ QRect Frame(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window
         return {};
     QRect frame(at->dst_x, at->dst_y, geometry->width, geometry->height);
     // The window manager's frame around it, and less the shadows a window draws itself.
-    if (const std::vector<uint32_t> e = Cardinals(connection, window, atoms.frame, 4); e.size() == 4)
+    if (const std::vector<uint32_t> e = X11Cardinals(connection, window, atoms.frame, 4); e.size() == 4)
         frame.adjust(-static_cast<int>(std::min(e[0], 4096u)), -static_cast<int>(std::min(e[2], 4096u)),
                      static_cast<int>(std::min(e[1], 4096u)), static_cast<int>(std::min(e[3], 4096u)));
-    if (const std::vector<uint32_t> e = Cardinals(connection, window, atoms.gtkFrame, 4); e.size() == 4)
+    if (const std::vector<uint32_t> e = X11Cardinals(connection, window, atoms.gtkFrame, 4); e.size() == 4)
         frame.adjust(static_cast<int>(std::min(e[0], 4096u)), static_cast<int>(std::min(e[2], 4096u)),
                      -static_cast<int>(std::min(e[1], 4096u)), -static_cast<int>(std::min(e[3], 4096u)));
     return frame;
@@ -104,9 +85,9 @@ void TWindowLedges::Read()
         return;
     const xcb_window_t root = X11RootWindow(connection);
     const TAtoms& atoms = *atoms_;
-    const std::vector<uint32_t> current = Cardinals(connection, root, atoms.current, 1);
+    const std::vector<uint32_t> current = X11Cardinals(connection, root, atoms.current, 1);
     // A desktop holds a few hundred windows at the very most; the list is read that far.
-    const std::vector<uint32_t> stack = Cardinals(connection, root, atoms.stacking, 1024);
+    const std::vector<uint32_t> stack = X11Cardinals(connection, root, atoms.stacking, 1024);
     QList<QRect> frames;
     QList<quint32> others;
     for (const uint32_t window : stack) {

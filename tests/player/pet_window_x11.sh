@@ -79,6 +79,41 @@ for desktop in plain composited; do
   fi
   stop
 done
+# While a fullscreen window is active the pet hides, and comes back when it is no longer
+# fullscreen; unless pets are to stay above fullscreen windows.
+pip_shown() {
+  local shown
+  for _ in $(seq 30); do
+    shown=false
+    xdotool search --onlyvisible --name '^Pip$' >/dev/null 2>&1 && shown=true
+    [ "$shown" = "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+xmessage -geometry 300x60+100+100 game >/dev/null 2>&1 &
+started=($!)
+until game=$(xdotool search --onlyvisible --name '^xmessage$' 2>/dev/null | head -1) && [ -n "$game" ]; do sleep 0.05; done
+for above in false true; do
+  printf '[Player]\nHoldStill=true\nAboveFullscreen=%s\n' "$above" >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+  "$scratch/zuvora" "$scratch/Pip.zvk" >"$scratch/log" 2>&1 &
+  zuvora=$!
+  check "fullscreen: the pet shows first" "pip_shown true"
+  wmctrl -i -r "$game" -b add,fullscreen
+  wmctrl -i -a "$game"
+  if [ "$above" = false ]; then
+    check "fullscreen: the pet hides while a fullscreen window is active" "pip_shown false"
+    wmctrl -i -r "$game" -b remove,fullscreen
+    check "fullscreen: it comes back when that window is no longer fullscreen" "pip_shown true"
+  else
+    sleep 1
+    check "fullscreen: staying above fullscreen windows, the pet shows" "pip_shown true"
+    wmctrl -i -r "$game" -b remove,fullscreen
+  fi
+  kill "$zuvora"
+  wait "$zuvora" || true
+done
+stop
 # A roaming pet dropped above another program's window lands on its top edge, and falls to
 # the bottom of the screen when that window closes. The pet: one 24x16 frame that walks on
 # the spot, so it stays where it lands.
