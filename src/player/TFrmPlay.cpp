@@ -6,6 +6,7 @@
 #include "player/PetMemory.h"
 #include "player/PetMenu.h"
 #include "player/PetOutput.h"
+#include "player/X11Connection.h"
 #include "player/X11Fullscreen.h"
 #include "player/X11Shapes.h"
 
@@ -51,6 +52,11 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
         composited_ = CompositorWatch().Running();
         connect(&CompositorWatch(), &TCompositorWatch::Changed, this, &TFrmPlay::SetComposited);
         x11_ = true;
+        // The X window manager of wlroots compositors (sway and its kin) tiles an X window,
+        // or centres it when it floats, wherever it asks to be: there the pet places itself,
+        // as menus do.
+        if (X11WindowManagerName(X11Connection()) == "wlroots wm")
+            setWindowFlag(Qt::X11BypassWindowManagerHint);
         connect(&FullscreenWatch(), &TFullscreenWatch::Changed, this, &TFrmPlay::FollowCover);
         connect(&SettingsSignals(), &TSettingsSignals::PetsAboveFullscreenChanged, this, &TFrmPlay::FollowCover);
     }

@@ -18,6 +18,11 @@ using TX11Reply = std::unique_ptr<Reply, decltype(&std::free)>;
 
 xcb_atom_t X11Atom(xcb_connection_t* connection, const QByteArray& name);
 xcb_window_t X11RootWindow(xcb_connection_t* connection);
+// Whether the X server is XWayland, a Wayland compositor's X server.
+bool X11IsXWayland(xcb_connection_t* connection);
+// The window manager's name as it gives it (_NET_WM_NAME of its check window); empty when
+// none says.
+QByteArray X11WindowManagerName(xcb_connection_t* connection);
 // Adds `events` to those this client hears from `window`, keeping the ones it heard.
 void X11ListenTo(xcb_connection_t* connection, xcb_window_t window, uint32_t events);
 // A window's property as 32-bit values, at most `most` of them; empty when it has none.

@@ -27,13 +27,6 @@ xcb_atom_t CompositorSelection(xcb_connection_t* connection)
     return X11Atom(connection, "_NET_WM_CM_S" + screen);
 }
 
-bool IsXWayland(xcb_connection_t* connection)
-{
-    const TReply<xcb_query_extension_reply_t> reply(
-        xcb_query_extension_reply(connection, xcb_query_extension(connection, 9, "XWAYLAND"), nullptr), &std::free);
-    return reply && reply->present;
-}
-
 bool SelectionOwned(xcb_connection_t* connection, xcb_atom_t selection)
 {
     const TReply<xcb_get_selection_owner_reply_t> reply(
@@ -46,7 +39,7 @@ bool SelectionOwned(xcb_connection_t* connection, xcb_atom_t selection)
 bool X11CompositorRunning()
 {
     xcb_connection_t* connection = X11Connection();
-    return connection != nullptr && (IsXWayland(connection) || SelectionOwned(connection, CompositorSelection(connection)));
+    return connection != nullptr && (X11IsXWayland(connection) || SelectionOwned(connection, CompositorSelection(connection)));
 }
 
 void SetX11InputShape(QWindow* window, const QRegion& region)
@@ -77,7 +70,7 @@ TCompositorWatch::TCompositorWatch(QObject* parent) : QObject(parent)
         return;
     running_ = X11CompositorRunning();
     const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(connection, &xcb_xfixes_id);
-    if (xfixes == nullptr || !xfixes->present || IsXWayland(connection))
+    if (xfixes == nullptr || !xfixes->present || X11IsXWayland(connection))
         return;
     // XFixes answers only clients that said which version they speak.
     std::free(xcb_xfixes_query_version_reply(connection, xcb_xfixes_query_version(connection, 5, 0), nullptr));
