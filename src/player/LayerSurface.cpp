@@ -32,18 +32,13 @@ const wl_buffer_listener kBufferListener{&Released};
 }  // namespace
 
 TLayerSurface::TLayerSurface(TWaylandConnection& connection, Layer layer, QObject* parent)
-    : QObject(parent), connection_(connection)
+    : QObject(parent), connection_(connection), layer_(layer)
 {
-    static const zwlr_layer_surface_v1_listener listener{&TLayerSurface::Configure, &TLayerSurface::Close};
-    surface_ = wl_compositor_create_surface(connection_.Compositor());
-    layer_ = zwlr_layer_shell_v1_get_layer_surface(connection_.LayerShell(), surface_, nullptr,
-                                                   static_cast<uint32_t>(layer), "zuvora-pet");
-    zwlr_layer_surface_v1_add_listener(layer_, &listener, this);
-    // Placed by its margins from the top-left corner, over other surfaces' reserved room
-    // (-1), reserving none and never taking the keyboard.
-    zwlr_layer_surface_v1_set_anchor(layer_, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT);
-    zwlr_layer_surface_v1_set_exclusive_zone(layer_, -1);
-    zwlr_layer_surface_v1_set_keyboard_interactivity(layer_, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+    // Its output gone, the picture comes back on one that is there.
+    connect(&connection_, &TWaylandConnection::OutputsChanged, this, [this] {
+        if (shown_ && surface_ == nullptr)
+            Show(pending_, place_, input_);
+    });
     const auto global = [this](QPointF local) { return place_ + local.toPoint(); };
     // While a button is held the surface may move under the pointer: the pointer's place
     // follows its own motion then, where the compositor tells it.
@@ -76,9 +71,35 @@ TLayerSurface::TLayerSurface(TWaylandConnection& connection, Layer layer, QObjec
 
 TLayerSurface::~TLayerSurface()
 {
-    zwlr_layer_surface_v1_destroy(layer_);
-    wl_surface_destroy(surface_);
+    Unmake();
     connection_.Flush();
+}
+
+void TLayerSurface::Make(wl_output* output)
+{
+    static const zwlr_layer_surface_v1_listener listener{&TLayerSurface::Configure, &TLayerSurface::Close};
+    output_ = output;
+    surface_ = wl_compositor_create_surface(connection_.Compositor());
+    layerSurface_ = zwlr_layer_shell_v1_get_layer_surface(connection_.LayerShell(), surface_, output,
+                                                          static_cast<uint32_t>(layer_), "zuvora-pet");
+    zwlr_layer_surface_v1_add_listener(layerSurface_, &listener, this);
+    // Placed by its margins from the top-left corner, over other surfaces' reserved room
+    // (-1), reserving none and never taking the keyboard.
+    zwlr_layer_surface_v1_set_anchor(layerSurface_, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT);
+    zwlr_layer_surface_v1_set_exclusive_zone(layerSurface_, -1);
+    zwlr_layer_surface_v1_set_keyboard_interactivity(layerSurface_, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+}
+
+void TLayerSurface::Unmake()
+{
+    if (layerSurface_ != nullptr)
+        zwlr_layer_surface_v1_destroy(layerSurface_);
+    if (surface_ != nullptr)
+        wl_surface_destroy(surface_);
+    layerSurface_ = nullptr;
+    surface_ = nullptr;
+    output_ = nullptr;
+    configured_ = false;
 }
 
 void TLayerSurface::Configure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial, uint32_t, uint32_t)
@@ -91,11 +112,12 @@ void TLayerSurface::Configure(void* data, zwlr_layer_surface_v1* layer, uint32_t
         self->Commit();
 }
 
-void TLayerSurface::Close(void* data, zwlr_layer_surface_v1*) { emit static_cast<TLayerSurface*>(data)->Closed(); }
+void TLayerSurface::Close(void* data, zwlr_layer_surface_v1*) { static_cast<TLayerSurface*>(data)->Unmake(); }
 
 void TLayerSurface::Hide()
 {
-    if (!configured_)
+    shown_ = false;
+    if (!configured_ || surface_ == nullptr)
         return;
     // A null buffer unmaps the surface; showing it again starts with a configure.
     wl_surface_attach(surface_, nullptr, 0, 0);
@@ -106,17 +128,28 @@ void TLayerSurface::Hide()
 
 void TLayerSurface::SetLayer(Layer layer)
 {
-    zwlr_layer_surface_v1_set_layer(layer_, static_cast<uint32_t>(layer));
+    layer_ = layer;
+    if (layerSurface_ == nullptr)
+        return;
+    zwlr_layer_surface_v1_set_layer(layerSurface_, static_cast<uint32_t>(layer));
     wl_surface_commit(surface_);
 }
 
 void TLayerSurface::Show(const QImage& image, QPoint place, const QRegion& input)
 {
+    shown_ = true;
     pending_ = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     place_ = place;
     input_ = input;
-    zwlr_layer_surface_v1_set_size(layer_, static_cast<uint32_t>(pending_.width()), static_cast<uint32_t>(pending_.height()));
-    zwlr_layer_surface_v1_set_margin(layer_, place.y(), 0, 0, place.x());
+    const auto [output, area] = connection_.OutputAt(QRect(place, pending_.size()).center());
+    if (surface_ == nullptr || output != output_) {
+        Unmake();
+        Make(output);
+    }
+    zwlr_layer_surface_v1_set_size(layerSurface_, static_cast<uint32_t>(pending_.width()),
+                                   static_cast<uint32_t>(pending_.height()));
+    const QPoint margin = place - area.topLeft();
+    zwlr_layer_surface_v1_set_margin(layerSurface_, margin.y(), 0, 0, margin.x());
     if (!configured_) {
         // The first commit carries no buffer; the picture follows the compositor's answer.
         wl_surface_commit(surface_);

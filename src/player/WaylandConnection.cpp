@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include <wayland-client.h>
 
@@ -213,6 +214,24 @@ QList<QRect> TWaylandConnection::Outputs() const
             areas.append(output->area);
     }
     return areas;
+}
+
+std::pair<wl_output*, QRect> TWaylandConnection::OutputAt(QPoint point) const
+{
+    std::pair<wl_output*, QRect> nearest{nullptr, QRect()};
+    qint64 nearestDistance = std::numeric_limits<qint64>::max();
+    for (const auto& output : outputs_) {
+        if (output->area.isEmpty())
+            continue;
+        const QRect& area = output->area;
+        const qint64 dx = std::max({qint64{area.left()} - point.x(), qint64{point.x()} - area.right(), qint64{0}});
+        const qint64 dy = std::max({qint64{area.top()} - point.y(), qint64{point.y()} - area.bottom(), qint64{0}});
+        if (dx * dx + dy * dy < nearestDistance) {
+            nearestDistance = dx * dx + dy * dy;
+            nearest = {output->output, area};
+        }
+    }
+    return nearest;
 }
 
 void TWaylandConnection::Flush()

@@ -6,6 +6,7 @@
 #include <QRect>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct wl_compositor;
@@ -46,6 +47,9 @@ public:
     zwlr_layer_shell_v1* LayerShell() const { return layerShell_; }
     // Every output's place and size in the desktop's coordinates, as the compositor says.
     QList<QRect> Outputs() const;
+    // The output showing `point`, or the one nearest to it, with its place and size; null
+    // before any output is described (the compositor then chooses).
+    std::pair<wl_output*, QRect> OutputAt(QPoint point) const;
     // Sends what was asked; requests wait in the connection until then.
     void Flush();
     // Sends and waits until the compositor has answered everything asked so far.

@@ -9,7 +9,10 @@ probe=$1 pointer=$2 zuvora=$3 package=$4 roaming=$5
 source "$(dirname "$0")/../support/sway_session.sh"
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
-sway_start 'for_window [app_id="layer_probe"] floating enable, move position 400 200' >"$scratch/why" || { echo "skipped: $(cat "$scratch/why")"; rm -rf "$scratch"; exit 77; }
+# Two outputs, the second right of the first: the pictures below are on the first.
+SWAY_OUTPUTS=2 sway_start 'for_window [app_id="layer_probe"] floating enable, move position 400 200
+output HEADLESS-1 position 0 0
+output HEADLESS-2 position 1280 0' >"$scratch/why" || { echo "skipped: $(cat "$scratch/why")"; rm -rf "$scratch"; exit 77; }
 trap 'sway_stop; rm -rf "$scratch"' EXIT
 "$probe" make "$scratch/half.png" || exit 1
 as_sway_user "$probe" show "$scratch/half.png" 200 100 3000 &
@@ -23,6 +26,14 @@ check "the picture's opaque half at its place" 210 110 "255 0 0"
 check "its clear half shows the background" 250 110 "51 102 153"
 check "nothing left of its place" 195 110 "51 102 153"
 check "nothing above its place" 210 95 "51 102 153"
+wait "$shown"
+# On the second output, placed by its margins from that output's corner.
+as_sway_user "$probe" show "$scratch/half.png" 1480 100 3000 &
+shown=$!
+sleep 1.5
+sway_shot "$shot"
+check "on the second output, at its place" 1490 110 "255 0 0"
+check "not on the first output" 210 110 "51 102 153"
 wait "$shown"
 
 # Zuvora, its windows on Qt's offscreen platform, its pet a layer surface: the first frame
@@ -47,7 +58,7 @@ check "the pet's corner is see-through" 414 209 "51 102 153"
 check "the pet's body at its place" 476 277 "255 214 64"
 # Dragged by its body 200 px right and 100 down, it follows the pointer; and it comes back
 # there when Zuvora starts again.
-as_sway_user "$pointer" 1280 720 476,277 down 676,377 up wait:300
+as_sway_user "$pointer" 2560 720 476,277 down 676,377 up wait:300
 shot=$scratch/dragged.png
 sway_shot "$shot"
 check "dragged: the pet's body where the pointer let go" 676 377 "255 214 64"
@@ -57,7 +68,7 @@ check "dragged: its old place empty" 476 277 "51 102 153"
 as_sway_user "$probe" listen 500 200 500 400 4000 >"$scratch/clicks" &
 listener=$!
 sleep 1
-as_sway_user "$pointer" 1280 720 614,309 down up 676,377 down up wait:300
+as_sway_user "$pointer" 2560 720 614,309 down up 676,377 down up wait:300
 wait "$listener"
 if grep -qx "click 614 309" "$scratch/clicks" && ! grep -q "click 676 377" "$scratch/clicks"; then
   echo "ok: a click beside the creature reaches the window below, one on it does not"

@@ -1,8 +1,10 @@
 # A headless sway for the Wayland tests, sourced by them. sway will not run as root: as
 # root, it and every client of it run as an ordinary user (nobody) in a runtime folder of
 # that user's own. Functions:
-#   sway_start [CONFIG_LINES]  starts it; sets sway_pid, sway_run (its XDG_RUNTIME_DIR) and
-#                              WAYLAND_DISPLAY, or returns 1 saying why it cannot start
+#   sway_start [CONFIG_LINES]  starts it, with $SWAY_OUTPUTS outputs of 1280x720 (one unless
+#                              said), side by side; sets sway_pid, sway_run (its
+#                              XDG_RUNTIME_DIR) and WAYLAND_DISPLAY, or returns 1 saying why
+#                              it cannot start
 #   as_sway_user COMMAND...    runs COMMAND as sway's user, on its display
 #   sway_shot FILE             a screenshot of the whole output (grim)
 #   sway_stop                  stops the sway it started, by its id
@@ -16,7 +18,8 @@ sway_start() {
   fi
   chmod 700 "$sway_run"
   printf 'output * bg #336699 solid_color\n%s\n' "${1:-}" >"$sway_run/config"
-  as_sway_user env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 HOME="$sway_run" \
+  as_sway_user env WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS="${SWAY_OUTPUTS:-1}" WLR_RENDERER=pixman \
+    WLR_LIBINPUT_NO_DEVICES=1 HOME="$sway_run" \
     sway -c "$sway_run/config" >"$sway_run/sway.log" 2>&1 &
   sway_pid=$!
   for _ in $(seq 100); do
