@@ -9,6 +9,7 @@
 #include "packer/TFrmPacker.h"
 #include "player/PetHerd.h"
 #include "player/PetOutput.h"
+#include "player/WaylandConnection.h"
 
 #include <QApplication>
 #include <QDir>
@@ -241,6 +242,9 @@ int main(int argc, char* argv[])
         pets.RestoreLastPets();
     }
     QObject::connect(&termination, &TTerminationSignal::Requested, &main, &QWidget::close);
+    // So does the compositor's going away, which ends the session the pets were drawn in.
+    if (TWaylandConnection* wayland = PetWayland())
+        QObject::connect(wayland, &TWaylandConnection::Lost, &main, &QWidget::close);
     ServeLaterStarts(instance, main, packer);
     if (firstRun)
         AddSamplePet(main, files);

@@ -104,5 +104,17 @@ play roaming.zvk 5
 drawn() { local got; got=$("$probe" drawn "$shot" "$2" "$3" "$4" "$5"); if [ "$got" "$6" "$7" ]; then echo "ok: $1"; else echo "FAILED: $1 ($got pixels)" >&2; failures=$((failures + 1)); fi; }
 drawn "roaming: nothing left in the air" 0 0 1280 560 -eq 0
 drawn "roaming: the pet on the output's bottom" 0 600 1280 120 -gt 1000
-stop
+# The compositor gone, as at a session's end, Zuvora ends as when told to.
+kill "$sway_pid"
+for _ in $(seq 50); do kill -0 "$pet" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pet" 2>/dev/null; then
+  echo "FAILED: Zuvora still runs with its compositor gone" >&2
+  failures=$((failures + 1))
+  stop
+elif wait "$pet"; then
+  echo "ok: Zuvora ends with its compositor"
+else
+  echo "FAILED: Zuvora ended with its compositor, but with status $?: $(cat "$home/log")" >&2
+  failures=$((failures + 1))
+fi
 [ "$failures" -eq 0 ]
