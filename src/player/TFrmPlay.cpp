@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QWindow>
 
 #include <algorithm>
@@ -343,12 +344,28 @@ void TFrmPlay::UseLayerSurface(TWaylandConnection& connection)
     });
     connect(layer_.get(), &TLayerSurface::PointerButton, this, [this](Qt::MouseButton button, bool pressed, QPoint global) {
         if (button == Qt::RightButton && pressed)
-            menu_->Menu()->popup(global);
+            PopUpBeside(global);
         else if (button == Qt::LeftButton && pressed)
             BeginDrag(global);
         else if (button == Qt::LeftButton)
             EndDrag(global);
     });
+}
+
+void TFrmPlay::PopUpBeside(QPoint pointer)
+{
+    // The menu is one of Qt's windows (an X one, through XWayland), which compositors draw
+    // under layer surfaces: at the pointer, the creature would cover it. Beside the pet it
+    // is whole: on its right, or on its left where the screen ends.
+    QMenu* menu = menu_->Menu();
+    const QScreen* screen = QGuiApplication::screenAt(pointer);
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    const int width = menu->sizeHint().width();
+    const QRect pet = geometry();
+    int x = pet.right() + 1;
+    if (available.isValid() && x + width > available.right() + 1 && pet.left() - width >= available.left())
+        x = pet.left() - width;
+    menu->popup(QPoint(x, pointer.y()));
 }
 
 void TFrmPlay::PushToLayer()

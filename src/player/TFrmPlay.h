@@ -95,6 +95,8 @@ private:
     void UseLayerSurface(TWaylandConnection& connection);
     // The frame as painted, to the layer surface; nothing without one.
     void PushToLayer();
+    // Opens the pet's menu at the pointer's height, beside the pet.
+    void PopUpBeside(QPoint pointer);
 
     std::unique_ptr<TLayerSurface> layer_;
 
