@@ -114,7 +114,7 @@ void BM_SwitchActions(benchmark::State& state)
     TFrmPacker window(prompts);
     window.show();
     window.Editor().FileOpen();
-    auto* list = window.findChild<QTableView*>(QStringLiteral("lv1"));
+    auto* list = window.findChild<QTableView*>(QStringLiteral("frameList"));
     int next = 0;
     for (auto _ : state) {
         window.Editor().SelectAction(next);
@@ -206,7 +206,7 @@ void BM_Thumbnails(benchmark::State& state)
     TFrmPacker window(prompts);
     window.show();
     window.Editor().FileOpen();
-    auto* list = window.findChild<QTableView*>(QStringLiteral("lv1"));
+    auto* list = window.findChild<QTableView*>(QStringLiteral("frameList"));
     auto* thumbnails = dynamic_cast<TFrameThumbnails*>(list->itemDelegateForColumn(0));
     double longestStall = 0;
     for (auto _ : state) {

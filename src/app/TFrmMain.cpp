@@ -65,12 +65,12 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
     BuildList();
     ForgetCachesOfRemovedRows(editor_.Model(), this);
 
-    memo_ = LogPane(QStringLiteral("memo"));
-    connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, memo_, &QPlainTextEdit::appendPlainText);
+    log_ = LogPane(QStringLiteral("log"));
+    connect(&SettingsSignals(), &TSettingsSignals::SettingsNotKept, log_, &QPlainTextEdit::appendPlainText);
 
     auto* splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(lvZvk_);
-    splitter->addWidget(memo_);
+    splitter->addWidget(packageList_);
+    splitter->addWidget(log_);
     splitter->setStretchFactor(0, 1);
     splitter->setSizes({340, 80});
     setCentralWidget(splitter);
@@ -88,87 +88,87 @@ TFrmMain::TFrmMain(Prompts& prompts, QString libraryFile, QWidget* parent)
 
 void TFrmMain::BuildToolBar()
 {
-    tbMain_ = addToolBar(QStringLiteral("Library"));
-    tbMain_->setObjectName(QStringLiteral("tbMain"));
-    tbMain_->setMovable(false);
-    tbMain_->setFloatable(false);
-    tbMain_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    tbMain_->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar_ = addToolBar(QStringLiteral("Library"));
+    toolBar_->setObjectName(QStringLiteral("tbMain"));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
 
     const auto button = [this](const QString& caption, void (TFrmMain::*handler)(), bool visible = true) {
-        if (!tbMain_->actions().isEmpty())
-            tbMain_->addSeparator()->setVisible(visible);
-        QAction* action = tbMain_->addAction(caption, this, handler);
+        if (!toolBar_->actions().isEmpty())
+            toolBar_->addSeparator()->setVisible(visible);
+        QAction* action = toolBar_->addAction(caption, this, handler);
         action->setObjectName(QStringLiteral("btn") + QString(caption).remove(u' '));
         action->setVisible(visible);
     };
-    button(QStringLiteral("Add"), &TFrmMain::btnAddClick);
-    button(QStringLiteral("Delete"), &TFrmMain::btnDeleteClick);
-    button(QStringLiteral("Up"), &TFrmMain::btnUpClick);
-    button(QStringLiteral("Down"), &TFrmMain::btnDownClick);
+    button(QStringLiteral("Add"), &TFrmMain::OnAddClicked);
+    button(QStringLiteral("Delete"), &TFrmMain::OnDeleteClicked);
+    button(QStringLiteral("Up"), &TFrmMain::OnMoveUpClicked);
+    button(QStringLiteral("Down"), &TFrmMain::OnMoveDownClicked);
     // "Clear" empties the library without asking, so it is kept off the tool bar and
     // reached through the list's pop-up menu only.
-    button(QStringLiteral("Clear"), &TFrmMain::btnClearClick, false);
-    button(QStringLiteral("Play"), &TFrmMain::btnPlayClick);
-    button(QStringLiteral("Play Alongside"), &TFrmMain::btnPlayAlongsideClick);
-    button(QStringLiteral("Packer"), &TFrmMain::btnPackerClick);
-    button(QStringLiteral("About"), &TFrmMain::btnAboutClick);
+    button(QStringLiteral("Clear"), &TFrmMain::OnClearClicked, false);
+    button(QStringLiteral("Play"), &TFrmMain::OnPlayClicked);
+    button(QStringLiteral("Play Alongside"), &TFrmMain::OnPlayAlongsideClicked);
+    button(QStringLiteral("Packer"), &TFrmMain::OnPackerClicked);
+    button(QStringLiteral("About"), &TFrmMain::OnAboutClicked);
 }
 
 void TFrmMain::BuildList()
 {
-    lvZvk_ = new TFileListView(QStringLiteral("lvZvk"));
-    lvZvk_->setModel(&editor_.Model());
+    packageList_ = new TFileListView(QStringLiteral("packageList"));
+    packageList_->setModel(&editor_.Model());
     // With Shift held, a double click or Enter starts one more pet instead of replacing one.
-    connect(lvZvk_, &QTableView::doubleClicked, this, [this] {
+    connect(packageList_, &QTableView::doubleClicked, this, [this] {
         if (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier)
-            btnPlayAlongsideClick();
+            OnPlayAlongsideClicked();
         else
-            btnPlayClick();
+            OnPlayClicked();
     });
     const auto key = [this](QKeyCombination combination, void (TFrmMain::*handler)()) {
-        auto* shortcut = new QShortcut(QKeySequence(combination), lvZvk_, nullptr, nullptr, Qt::WidgetShortcut);
+        auto* shortcut = new QShortcut(QKeySequence(combination), packageList_, nullptr, nullptr, Qt::WidgetShortcut);
         connect(shortcut, &QShortcut::activated, this, handler);
     };
-    key(Qt::Key_Return, &TFrmMain::btnPlayClick);
-    key(Qt::Key_Enter, &TFrmMain::btnPlayClick);
-    key(Qt::SHIFT | Qt::Key_Return, &TFrmMain::btnPlayAlongsideClick);
-    key(Qt::SHIFT | Qt::Key_Enter, &TFrmMain::btnPlayAlongsideClick);
-    key(Qt::Key_Delete, &TFrmMain::btnDeleteClick);
+    key(Qt::Key_Return, &TFrmMain::OnPlayClicked);
+    key(Qt::Key_Enter, &TFrmMain::OnPlayClicked);
+    key(Qt::SHIFT | Qt::Key_Return, &TFrmMain::OnPlayAlongsideClicked);
+    key(Qt::SHIFT | Qt::Key_Enter, &TFrmMain::OnPlayAlongsideClicked);
+    key(Qt::Key_Delete, &TFrmMain::OnDeleteClicked);
 
-    pmList_ = ContextMenu<TFrmMain>(lvZvk_, QStringLiteral("pmList"), this,
-                                    {{QStringLiteral("Play"), &TFrmMain::btnPlayClick},
-                                     {QStringLiteral("Play Alongside"), &TFrmMain::btnPlayAlongsideClick},
-                                     {QStringLiteral("Open Containing Folder"), &TFrmMain::miOpenFolderClick},
-                                     {QStringLiteral("Add"), &TFrmMain::btnAddClick},
-                                     {QStringLiteral("Delete"), &TFrmMain::btnDeleteClick},
-                                     {QStringLiteral("Up"), &TFrmMain::btnUpClick},
-                                     {QStringLiteral("Down"), &TFrmMain::btnDownClick},
-                                     {QStringLiteral("Clear"), &TFrmMain::btnClearClick}});
-    pmList_->addSeparator();
-    startWithDesktop_ = pmList_->addAction(QStringLiteral("Start with the Desktop"), this,
+    listMenu_ = ContextMenu<TFrmMain>(packageList_, QStringLiteral("pmList"), this,
+                                    {{QStringLiteral("Play"), &TFrmMain::OnPlayClicked},
+                                     {QStringLiteral("Play Alongside"), &TFrmMain::OnPlayAlongsideClicked},
+                                     {QStringLiteral("Open Containing Folder"), &TFrmMain::OnOpenFolderClicked},
+                                     {QStringLiteral("Add"), &TFrmMain::OnAddClicked},
+                                     {QStringLiteral("Delete"), &TFrmMain::OnDeleteClicked},
+                                     {QStringLiteral("Up"), &TFrmMain::OnMoveUpClicked},
+                                     {QStringLiteral("Down"), &TFrmMain::OnMoveDownClicked},
+                                     {QStringLiteral("Clear"), &TFrmMain::OnClearClicked}});
+    listMenu_->addSeparator();
+    startWithDesktop_ = listMenu_->addAction(QStringLiteral("Start with the Desktop"), this,
                                            [this](bool on) { SetStartWithDesktop(on); });
     startWithDesktop_->setObjectName(QStringLiteral("miStartWithDesktop"));
     startWithDesktop_->setCheckable(true);
-    holdStill_ = pmList_->addAction(QStringLiteral("Hold Pets Still"), this, [](bool on) { SetPetsHeldStill(on); });
+    holdStill_ = listMenu_->addAction(QStringLiteral("Hold Pets Still"), this, [](bool on) { SetPetsHeldStill(on); });
     holdStill_->setObjectName(QStringLiteral("miHoldPetsStill"));
     holdStill_->setCheckable(true);
-    aboveFullscreen_ = pmList_->addAction(QStringLiteral("Stay Above Fullscreen Windows"), this,
+    aboveFullscreen_ = listMenu_->addAction(QStringLiteral("Stay Above Fullscreen Windows"), this,
                                           [](bool on) { SetPetsAboveFullscreen(on); });
     aboveFullscreen_->setObjectName(QStringLiteral("miAboveFullscreen"));
     aboveFullscreen_->setCheckable(true);
     // The entry may have been removed by hand, or written by another Zuvora; the tray may
     // have held the pets still.
-    connect(pmList_, &QMenu::aboutToShow, startWithDesktop_, [this] {
+    connect(listMenu_, &QMenu::aboutToShow, startWithDesktop_, [this] {
         startWithDesktop_->setChecked(StartsWithDesktop());
         holdStill_->setChecked(PetsHeldStill());
         aboveFullscreen_->setChecked(PetsAboveFullscreen());
     });
 }
 
-int TFrmMain::SelectedRow() const { return lvZvk_->SelectedRow(); }
+int TFrmMain::SelectedRow() const { return packageList_->SelectedRow(); }
 
-void TFrmMain::SelectRow(int row) { lvZvk_->SelectRow(row); }
+void TFrmMain::SelectRow(int row) { packageList_->SelectRow(row); }
 
 void TFrmMain::showEvent(QShowEvent* event)
 {
@@ -180,7 +180,7 @@ void TFrmMain::EnsureLoaded()
 {
     if (std::exchange(loaded_, true))
         return;
-    lvZvk_->SetStartingColumnWidths();
+    packageList_->SetStartingColumnWidths();
     editor_.Load();
     // Caches of packages in no library that were not played for a week.
     PackageShelf().PruneCaches(editor_.Model().Paths());
@@ -216,7 +216,7 @@ void TFrmMain::FormCloseQuery()
         editor_.Save();
 }
 
-void TFrmMain::btnAddClick() { AppendPackages(prompts_.OpenFiles(kPackageFilter)); }
+void TFrmMain::OnAddClicked() { AppendPackages(prompts_.OpenFiles(kPackageFilter)); }
 
 void TFrmMain::OpenPackages(const QStringList& nativePaths)
 {
@@ -272,20 +272,20 @@ void TFrmMain::PlayPackage(const QString& nativePath)
             return;  // a path the library cannot keep, named
     }
     SelectRow(static_cast<int>(listed - rows.begin()));
-    btnPlayClick();
+    OnPlayClicked();
 }
 
-void TFrmMain::btnDeleteClick() { lvZvk_->EditSelected(&TFileListModel::Delete); }
+void TFrmMain::OnDeleteClicked() { packageList_->EditSelected(&TFileListModel::Delete); }
 
-void TFrmMain::btnUpClick() { lvZvk_->EditSelected(&TFileListModel::MoveUp); }
+void TFrmMain::OnMoveUpClicked() { packageList_->EditSelected(&TFileListModel::MoveUp); }
 
-void TFrmMain::btnDownClick() { lvZvk_->EditSelected(&TFileListModel::MoveDown); }
+void TFrmMain::OnMoveDownClicked() { packageList_->EditSelected(&TFileListModel::MoveDown); }
 
-void TFrmMain::btnClearClick() { editor_.Model().Clear(); }
+void TFrmMain::OnClearClicked() { editor_.Model().Clear(); }
 
 QString TFrmMain::SelectedExistingPath() { return editor_.ExistingPath(SelectedRow()); }
 
-void TFrmMain::btnPlayClick()
+void TFrmMain::OnPlayClicked()
 {
     const QString path = SelectedExistingPath();
     if (path.isEmpty())
@@ -298,14 +298,14 @@ void TFrmMain::btnPlayClick()
     playTimer_.start();
 }
 
-void TFrmMain::btnPlayAlongsideClick()
+void TFrmMain::OnPlayAlongsideClicked()
 {
     const QString path = SelectedExistingPath();
     if (!path.isEmpty() && player_ != nullptr)
         player_->PlayAlongside(path);
 }
 
-void TFrmMain::btnPackerClick()
+void TFrmMain::OnPackerClicked()
 {
     if (packer_ == nullptr)
         return;
@@ -314,9 +314,9 @@ void TFrmMain::btnPackerClick()
     packer_->activateWindow();
 }
 
-void TFrmMain::btnAboutClick() { ShowAbout(prompts_); }
+void TFrmMain::OnAboutClicked() { ShowAbout(prompts_); }
 
-void TFrmMain::miOpenFolderClick()
+void TFrmMain::OnOpenFolderClicked()
 {
     const QString path = SelectedExistingPath();
     if (!path.isEmpty())

@@ -50,16 +50,16 @@ signals:
     void Closed();
 
 public slots:
-    void btnAddClick();
-    void btnDeleteClick();
-    void btnUpClick();
-    void btnDownClick();
-    void btnClearClick();
-    void btnPlayClick();
-    void btnPlayAlongsideClick();
-    void btnPackerClick();
-    void btnAboutClick();
-    void miOpenFolderClick();
+    void OnAddClicked();
+    void OnDeleteClicked();
+    void OnMoveUpClicked();
+    void OnMoveDownClicked();
+    void OnClearClicked();
+    void OnPlayClicked();
+    void OnPlayAlongsideClicked();
+    void OnPackerClicked();
+    void OnAboutClicked();
+    void OnOpenFolderClicked();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -79,10 +79,10 @@ private:
     QWidget* packer_ = nullptr;
     bool loaded_ = false;
 
-    QToolBar* tbMain_ = nullptr;
-    TFileListView* lvZvk_ = nullptr;
-    QPlainTextEdit* memo_ = nullptr;
-    QMenu* pmList_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    TFileListView* packageList_ = nullptr;
+    QPlainTextEdit* log_ = nullptr;
+    QMenu* listMenu_ = nullptr;
     QAction* startWithDesktop_ = nullptr;
     QAction* holdStill_ = nullptr;
     QAction* aboveFullscreen_ = nullptr;

@@ -49,7 +49,7 @@ void OpenFiles(TFrmMain& main, TFrmPacker& packer, const QStringList& absolutePa
     if (!packages.isEmpty())
         main.OpenPackages(packages);
     if (!project.isEmpty()) {
-        main.btnPackerClick();
+        main.OnPackerClicked();
         packer.Editor().OpenProject(project);
     }
 }

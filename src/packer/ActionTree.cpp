@@ -31,7 +31,7 @@ private:
 
 TActionTree::TActionTree(QWidget* parent) : QTreeView(parent)
 {
-    setObjectName(QStringLiteral("tv1"));
+    setObjectName(QStringLiteral("actionTree"));
     setHeaderHidden(true);
     setRootIsDecorated(false);
     setUniformRowHeights(true);

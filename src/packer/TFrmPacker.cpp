@@ -101,12 +101,12 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     BuildMenus();
 
     // Bottom: the build's log.
-    memo_ = LogPane(QStringLiteral("memo"));
-    QWidget* bottom = Pane(QStringLiteral("debug"), nullptr, memo_);
+    log_ = LogPane(QStringLiteral("log"));
+    QWidget* bottom = Pane(QStringLiteral("debug"), nullptr, log_);
 
     auto* panes = new QSplitter(Qt::Horizontal);
     panes->addWidget(ActionPane());
-    panes->addWidget(FragmentPane());
+    panes->addWidget(FramePane());
     panes->setStretchFactor(1, 1);
     panes->setSizes({304, 1041 - 304});
     auto* outer = new QSplitter(Qt::Vertical);
@@ -118,12 +118,12 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     outer->setSizes({676, 77});
     setCentralWidget(outer);
 
-    pnlStatus1_ = new QLabel;
-    pnlStatus1_->setFixedWidth(150);
-    pnlStatus2_ = new QLabel;
-    pnlStatus2_->setFixedWidth(500);
-    statusBar()->addWidget(pnlStatus1_);
-    statusBar()->addWidget(pnlStatus2_);
+    projectStatus_ = new QLabel;
+    projectStatus_->setFixedWidth(150);
+    buildStatus_ = new QLabel;
+    buildStatus_->setFixedWidth(500);
+    statusBar()->addWidget(projectStatus_);
+    statusBar()->addWidget(buildStatus_);
 
     editor_.SetImportRunner([this](const QString& what, const std::function<void(const TImportProgress&)>& work) {
         RunImport(what, work);
@@ -184,24 +184,24 @@ void TFrmPacker::RunImport(const QString& what, const std::function<void(const T
 void TFrmPacker::BuildMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(QStringLiteral("&New"), QKeySequence::New, this, &TFrmPacker::New1Click);
-    file->addAction(QStringLiteral("&Open"), QKeySequence::Open, this, &TFrmPacker::miFileOpenClick);
+    file->addAction(QStringLiteral("&New"), QKeySequence::New, this, &TFrmPacker::OnNewClicked);
+    file->addAction(QStringLiteral("&Open"), QKeySequence::Open, this, &TFrmPacker::OnOpenClicked);
     QMenu* recent = file->addMenu(QStringLiteral("Open &Recent"));
     recent->setObjectName(QStringLiteral("miOpenRecent"));
     connect(recent, &QMenu::aboutToShow, this, [this, recent] { FillRecentMenu(recent); });
-    miFileSave_ = file->addAction(QStringLiteral("&Save"), QKeySequence::Save, this, &TFrmPacker::miFileSaveClick);
-    miFileSaveAs_ = file->addAction(QStringLiteral("Save &As"), QKeySequence::SaveAs, this, &TFrmPacker::miFileSaveAsClick);
-    miFileClose_ = file->addAction(QStringLiteral("&Close"), QKeySequence::Close, this, &TFrmPacker::miFileCloseClick);
+    saveItem_ = file->addAction(QStringLiteral("&Save"), QKeySequence::Save, this, &TFrmPacker::OnSaveClicked);
+    saveAsItem_ = file->addAction(QStringLiteral("Save &As"), QKeySequence::SaveAs, this, &TFrmPacker::OnSaveAsClicked);
+    closeItem_ = file->addAction(QStringLiteral("&Close"), QKeySequence::Close, this, &TFrmPacker::OnCloseClicked);
     file->addSeparator();
-    file->addAction(QStringLiteral("E&xit"), this, &TFrmPacker::miFileExitClick);
+    file->addAction(QStringLiteral("E&xit"), this, &TFrmPacker::OnExitClicked);
     menuBar()->addMenu(EditMenu());
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
-    miBuild_ = project->addAction(QStringLiteral("&Build Zuvo Package"), QKeySequence(Qt::CTRL | Qt::Key_B), this,
-                                  &TFrmPacker::miBuildClick);
+    buildItem_ = project->addAction(QStringLiteral("&Build Zuvo Package"), QKeySequence(Qt::CTRL | Qt::Key_B), this,
+                                  &TFrmPacker::OnBuildClicked);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(QStringLiteral("&About"), this, &TFrmPacker::miHelpAboutClick);
+    help->addAction(QStringLiteral("&About"), this, &TFrmPacker::OnAboutClicked);
     connect(&editor_, &TPackerEditor::FileCommandsEnabledChanged, this, [this](bool enabled) {
-        for (QAction* item : {miFileSave_, miFileSaveAs_, miFileClose_})
+        for (QAction* item : {saveItem_, saveAsItem_, closeItem_})
             item->setEnabled(enabled);
     });
     connect(&editor_, &TPackerEditor::ProjectChanged, this, &TFrmPacker::ShowTitle);
@@ -221,7 +221,7 @@ QMenu* TFrmPacker::EditMenu()
     edit->addAction(redo);
     edit->addSeparator();
     edit->addAction(QStringLiteral("&Delete"), QKeySequence::Delete, this, &TFrmPacker::DeleteSelected);
-    edit->addAction(QStringLiteral("Re&name Action"), QKeySequence(Qt::Key_F2), this, &TFrmPacker::RenameAction1Click);
+    edit->addAction(QStringLiteral("Re&name Action"), QKeySequence(Qt::Key_F2), this, &TFrmPacker::OnRenameActionClicked);
     edit->addAction(QStringLiteral("Move &Up"), QKeySequence(Qt::ALT | Qt::Key_Up), this, [this] { MoveSelected(-1); });
     edit->addAction(QStringLiteral("Move Do&wn"), QKeySequence(Qt::ALT | Qt::Key_Down), this, [this] { MoveSelected(+1); });
     return edit;
@@ -248,22 +248,22 @@ void TFrmPacker::ShowTitle()
 
 void TFrmPacker::DeleteSelected()
 {
-    if (lv1_->hasFocus())
-        DeleteFragmentClick();
-    else if (lv2_->hasFocus())
-        btn11Click();
-    else if (tv1_->hasFocus())
-        DeleteAction1Click();
+    if (frameList_->hasFocus())
+        OnDeleteFramesClicked();
+    else if (audioList_->hasFocus())
+        OnDeleteAudioClicked();
+    else if (actionTree_->hasFocus())
+        OnDeleteActionClicked();
 }
 
 void TFrmPacker::MoveSelected(int offset)
 {
-    if (lv1_->hasFocus())
-        offset < 0 ? btn26Click() : btn27Click();
-    else if (lv2_->hasFocus())
-        offset < 0 ? btn29Click() : btn30Click();
-    else if (tv1_->hasFocus())
-        offset < 0 ? btn20Click() : btn24Click();
+    if (frameList_->hasFocus())
+        offset < 0 ? OnMoveFramesUpClicked() : OnMoveFramesDownClicked();
+    else if (audioList_->hasFocus())
+        offset < 0 ? OnMoveAudioUpClicked() : OnMoveAudioDownClicked();
+    else if (actionTree_->hasFocus())
+        offset < 0 ? OnMoveActionUpClicked() : OnMoveActionDownClicked();
 }
 
 void TFrmPacker::EditList(TFileListView* list, const QString& name, int (TFileListModel::*edit)(int))
@@ -274,14 +274,14 @@ void TFrmPacker::EditList(TFileListView* list, const QString& name, int (TFileLi
 // Left: the actions.
 QWidget* TFrmPacker::ActionPane()
 {
-    tv1_ = new TActionTree;
-    tv1_->setModel(&editor_.Actions());
-    tv1_->setSelectionModel(&editor_.ActionSelection());
-    tv1_->SetDropHandler([this](int target) { editor_.DropAction(target); });
-    ContextMenu<TFrmPacker>(tv1_, QStringLiteral("pmAction"), this,
-                            {{QStringLiteral("New Action"), &TFrmPacker::NewAction1Click},
-                             {QStringLiteral("Rename Action"), &TFrmPacker::RenameAction1Click},
-                             {QStringLiteral("Delete Action"), &TFrmPacker::DeleteAction1Click}});
+    actionTree_ = new TActionTree;
+    actionTree_->setModel(&editor_.Actions());
+    actionTree_->setSelectionModel(&editor_.ActionSelection());
+    actionTree_->SetDropHandler([this](int target) { editor_.DropAction(target); });
+    ContextMenu<TFrmPacker>(actionTree_, QStringLiteral("pmAction"), this,
+                            {{QStringLiteral("New Action"), &TFrmPacker::OnNewActionClicked},
+                             {QStringLiteral("Rename Action"), &TFrmPacker::OnRenameActionClicked},
+                             {QStringLiteral("Delete Action"), &TFrmPacker::OnDeleteActionClicked}});
     // Below the list, how the shown action moves a roaming pet.
     motion_ = new TMotionPane;
     motion_->setEnabled(false);
@@ -297,75 +297,75 @@ QWidget* TFrmPacker::ActionPane()
     auto* layout = new QVBoxLayout(actions);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(tv1_, 1);
+    layout->addWidget(actionTree_, 1);
     layout->addWidget(motion_);
     return Pane(QStringLiteral("Action"),
                 ToolBar<TFrmPacker>(QStringLiteral("tbAction"), 47, this,
-                                    {{QStringLiteral("New"), &TFrmPacker::NewAction1Click},
-                                     {QStringLiteral("Rename"), &TFrmPacker::RenameAction1Click},
-                                     {QStringLiteral("Delete"), &TFrmPacker::DeleteAction1Click},
-                                     {QStringLiteral("Up"), &TFrmPacker::btn20Click},
-                                     {QStringLiteral("Down"), &TFrmPacker::btn24Click}}),
+                                    {{QStringLiteral("New"), &TFrmPacker::OnNewActionClicked},
+                                     {QStringLiteral("Rename"), &TFrmPacker::OnRenameActionClicked},
+                                     {QStringLiteral("Delete"), &TFrmPacker::OnDeleteActionClicked},
+                                     {QStringLiteral("Up"), &TFrmPacker::OnMoveActionUpClicked},
+                                     {QStringLiteral("Down"), &TFrmPacker::OnMoveActionDownClicked}}),
                 actions);
 }
 
 // Right: the shown action's frames, the audio panel that stays hidden, and beside them the
 // preview.
-QWidget* TFrmPacker::FragmentPane()
+QWidget* TFrmPacker::FramePane()
 {
-    lv1_ = new TFileListView(QStringLiteral("lv1"));
-    lv1_->setModel(&editor_.Fragments());
-    lv1_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Fragments, files); });
-    ContextMenu<TFrmPacker>(lv1_, QStringLiteral("pmFragment"), this,
-                            {{QStringLiteral("Add Fragment"), &TFrmPacker::AddFragmentClick},
-                             {QStringLiteral("Delete Fragment"), &TFrmPacker::DeleteFragmentClick},
-                             {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick},
-                             {QStringLiteral("Open Containing Folder"), &TFrmPacker::OpenContainingFolder1Click}});
+    frameList_ = new TFileListView(QStringLiteral("frameList"));
+    frameList_->setModel(&editor_.Fragments());
+    frameList_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Fragments, files); });
+    ContextMenu<TFrmPacker>(frameList_, QStringLiteral("pmFragment"), this,
+                            {{QStringLiteral("Add Fragment"), &TFrmPacker::OnAddFramesClicked},
+                             {QStringLiteral("Delete Fragment"), &TFrmPacker::OnDeleteFramesClicked},
+                             {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::OnImportSpriteSheetClicked},
+                             {QStringLiteral("Open Containing Folder"), &TFrmPacker::OnOpenFrameFolderClicked}});
 
     auto* fragmentsAndAudio = new QWidget;
     auto* rightLayout = new QVBoxLayout(fragmentsAndAudio);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->setSpacing(0);
-    rightLayout->addWidget(lv1_, 1);
+    rightLayout->addWidget(frameList_, 1);
     rightLayout->addWidget(AudioPane());
     auto* fragmentsAndPreview = new QSplitter(Qt::Horizontal);
     fragmentsAndPreview->addWidget(fragmentsAndAudio);
     fragmentsAndPreview->addWidget(PreviewPane());
     fragmentsAndPreview->setStretchFactor(0, 1);
     // Each frame's name with a small picture of it, from the preview's decoder.
-    lv1_->setItemDelegateForColumn(0, new TFrameThumbnails(preview_->Decoded(), lv1_));
-    lv1_->verticalHeader()->setDefaultSectionSize(TFrameThumbnails::kSide + 4);
+    frameList_->setItemDelegateForColumn(0, new TFrameThumbnails(preview_->Decoded(), frameList_));
+    frameList_->verticalHeader()->setDefaultSectionSize(TFrameThumbnails::kSide + 4);
     fragmentsAndPreview->setSizes({1041 - 304 - 260, 260});
 
     return Pane(QStringLiteral("Action Fragment"),
                 ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
-                                    {{QStringLiteral("Add"), &TFrmPacker::AddFragmentClick},
-                                     {QStringLiteral("Delete"), &TFrmPacker::DeleteFragmentClick},
-                                     {QStringLiteral("Up"), &TFrmPacker::btn26Click},
-                                     {QStringLiteral("Down"), &TFrmPacker::btn27Click},
-                                     {QStringLiteral("Clear"), &TFrmPacker::btn3Click},
-                                     {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::ImportSpriteSheetClick}}),
+                                    {{QStringLiteral("Add"), &TFrmPacker::OnAddFramesClicked},
+                                     {QStringLiteral("Delete"), &TFrmPacker::OnDeleteFramesClicked},
+                                     {QStringLiteral("Up"), &TFrmPacker::OnMoveFramesUpClicked},
+                                     {QStringLiteral("Down"), &TFrmPacker::OnMoveFramesDownClicked},
+                                     {QStringLiteral("Clear"), &TFrmPacker::OnClearFramesClicked},
+                                     {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::OnImportSpriteSheetClicked}}),
                 fragmentsAndPreview);
 }
 
 QWidget* TFrmPacker::AudioPane()
 {
-    lv2_ = new TFileListView(QStringLiteral("lv2"));
-    lv2_->setModel(&editor_.Audio());
-    lv2_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Audio, files); });
+    audioList_ = new TFileListView(QStringLiteral("audioList"));
+    audioList_->setModel(&editor_.Audio());
+    audioList_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Audio, files); });
     // These items do nothing.
-    ContextMenu<TFrmPacker>(lv2_, QStringLiteral("pmAudio"), this,
+    ContextMenu<TFrmPacker>(audioList_, QStringLiteral("pmAudio"), this,
                             {{QStringLiteral("Add Audio"), nullptr},
                              {QStringLiteral("Rename Audio"), nullptr},
                              {QStringLiteral("Delete Audio"), nullptr}});
     QWidget* audio = Pane(QStringLiteral("Audio"),
                           ToolBar<TFrmPacker>(QStringLiteral("tbAudio"), 38, this,
-                                              {{QStringLiteral("Add"), &TFrmPacker::btn7Click},
-                                               {QStringLiteral("Delete"), &TFrmPacker::btn11Click},
-                                               {QStringLiteral("Up"), &TFrmPacker::btn29Click},
-                                               {QStringLiteral("Down"), &TFrmPacker::btn30Click},
-                                               {QStringLiteral("Clear"), &TFrmPacker::btn10Click}}),
-                          lv2_);
+                                              {{QStringLiteral("Add"), &TFrmPacker::OnAddAudioClicked},
+                                               {QStringLiteral("Delete"), &TFrmPacker::OnDeleteAudioClicked},
+                                               {QStringLiteral("Up"), &TFrmPacker::OnMoveAudioUpClicked},
+                                               {QStringLiteral("Down"), &TFrmPacker::OnMoveAudioDownClicked},
+                                               {QStringLiteral("Clear"), &TFrmPacker::OnClearAudioClicked}}),
+                          audioList_);
     audio->setObjectName(QStringLiteral("pnlAudio"));
     audio->setFixedHeight(121);
     audio->hide();
@@ -377,15 +377,15 @@ QWidget* TFrmPacker::PreviewPane()
 {
     preview_ = new TPreviewPane(editor_.Fragments());
     connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TPreviewPane::Forget);
-    cbTransparent_ = new QCheckBox(QStringLiteral("Transparent"));
-    cbTransparent_->setObjectName(QStringLiteral("cbTransparent"));
-    connect(cbTransparent_, &QCheckBox::toggled, this, [](bool on) { SetTransparentPet(on); });
+    transparentBox_ = new QCheckBox(QStringLiteral("Transparent"));
+    transparentBox_->setObjectName(QStringLiteral("cbTransparent"));
+    connect(transparentBox_, &QCheckBox::toggled, this, [](bool on) { SetTransparentPet(on); });
     connect(&SettingsSignals(), &TSettingsSignals::TransparentPetChanged, this, [this](bool on) {
-        cbTransparent_->setChecked(on);
+        transparentBox_->setChecked(on);
         preview_->SetTransparent(on);
     });
     auto* previewBar = new QToolBar;
-    previewBar->addWidget(cbTransparent_);
+    previewBar->addWidget(transparentBox_);
     return Pane(QStringLiteral("Preview"), previewBar, preview_);
 }
 
@@ -394,11 +394,11 @@ void TFrmPacker::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     // Another Zuvora may have changed it since.
     const bool transparent = TransparentPet();
-    cbTransparent_->setChecked(transparent);
+    transparentBox_->setChecked(transparent);
     preview_->SetTransparent(transparent);
     if (!shown_) {
         shown_ = true;
-        lv1_->SetStartingColumnWidths();
+        frameList_->SetStartingColumnWidths();
     }
 }
 
@@ -411,46 +411,46 @@ void TFrmPacker::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
-void TFrmPacker::NewAction1Click()
+void TFrmPacker::OnNewActionClicked()
 {
     // The new action is selected, ready to be named.
     editor_.NewAction();
-    RenameAction1Click();
+    OnRenameActionClicked();
 }
 
-void TFrmPacker::RenameAction1Click()
+void TFrmPacker::OnRenameActionClicked()
 {
     const QModelIndex current = editor_.ActionSelection().currentIndex();
     if (current.isValid())
-        tv1_->edit(current);
+        actionTree_->edit(current);
 }
 
-void TFrmPacker::DeleteAction1Click() { editor_.DeleteAction(); }
+void TFrmPacker::OnDeleteActionClicked() { editor_.DeleteAction(); }
 
 void TFrmPacker::MoveAction(void (TPackerEditor::*step)())
 {
-    tv1_->CancelEdit();
+    actionTree_->CancelEdit();
     (editor_.*step)();
 }
 
-void TFrmPacker::btn20Click() { MoveAction(&TPackerEditor::MoveActionUp); }
+void TFrmPacker::OnMoveActionUpClicked() { MoveAction(&TPackerEditor::MoveActionUp); }
 
-void TFrmPacker::btn24Click() { MoveAction(&TPackerEditor::MoveActionDown); }
+void TFrmPacker::OnMoveActionDownClicked() { MoveAction(&TPackerEditor::MoveActionDown); }
 
-void TFrmPacker::AddFragmentClick() { editor_.AddFiles(TPackerEditor::List::Fragments); }
+void TFrmPacker::OnAddFramesClicked() { editor_.AddFiles(TPackerEditor::List::Fragments); }
 
-void TFrmPacker::DeleteFragmentClick() { EditList(lv1_, QStringLiteral("Delete Frames"), &TFileListModel::Delete); }
+void TFrmPacker::OnDeleteFramesClicked() { EditList(frameList_, QStringLiteral("Delete Frames"), &TFileListModel::Delete); }
 
-void TFrmPacker::btn26Click() { EditList(lv1_, QStringLiteral("Move Frames"), &TFileListModel::MoveUp); }
+void TFrmPacker::OnMoveFramesUpClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveUp); }
 
-void TFrmPacker::btn27Click() { EditList(lv1_, QStringLiteral("Move Frames"), &TFileListModel::MoveDown); }
+void TFrmPacker::OnMoveFramesDownClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveDown); }
 
-void TFrmPacker::btn3Click()
+void TFrmPacker::OnClearFramesClicked()
 {
     editor_.Edit(QStringLiteral("Clear Frames"), [this] { editor_.Fragments().Clear(); });
 }
 
-void TFrmPacker::ImportSpriteSheetClick()
+void TFrmPacker::OnImportSpriteSheetClicked()
 {
     const QString path = editor_.ChooseSpriteSheet();
     if (path.isEmpty())
@@ -463,34 +463,34 @@ void TFrmPacker::ImportSpriteSheetClick()
         editor_.ImportSpriteSheet(*sheet, path, dialog.Grid());
 }
 
-void TFrmPacker::OpenContainingFolder1Click() { editor_.OpenContainingFolder(lv1_->SelectedRow()); }
+void TFrmPacker::OnOpenFrameFolderClicked() { editor_.OpenContainingFolder(frameList_->SelectedRow()); }
 
-void TFrmPacker::btn7Click() { editor_.AddFiles(TPackerEditor::List::Audio); }
+void TFrmPacker::OnAddAudioClicked() { editor_.AddFiles(TPackerEditor::List::Audio); }
 
-void TFrmPacker::btn11Click() { EditList(lv2_, QStringLiteral("Delete Audio"), &TFileListModel::Delete); }
+void TFrmPacker::OnDeleteAudioClicked() { EditList(audioList_, QStringLiteral("Delete Audio"), &TFileListModel::Delete); }
 
-void TFrmPacker::btn29Click() { EditList(lv2_, QStringLiteral("Move Audio"), &TFileListModel::MoveUp); }
+void TFrmPacker::OnMoveAudioUpClicked() { EditList(audioList_, QStringLiteral("Move Audio"), &TFileListModel::MoveUp); }
 
-void TFrmPacker::btn30Click() { EditList(lv2_, QStringLiteral("Move Audio"), &TFileListModel::MoveDown); }
+void TFrmPacker::OnMoveAudioDownClicked() { EditList(audioList_, QStringLiteral("Move Audio"), &TFileListModel::MoveDown); }
 
-void TFrmPacker::btn10Click()
+void TFrmPacker::OnClearAudioClicked()
 {
     editor_.Edit(QStringLiteral("Clear Audio"), [this] { editor_.Audio().Clear(); });
 }
 
-void TFrmPacker::New1Click() { editor_.FileNew(); }
+void TFrmPacker::OnNewClicked() { editor_.FileNew(); }
 
-void TFrmPacker::miFileOpenClick() { editor_.FileOpen(); }
+void TFrmPacker::OnOpenClicked() { editor_.FileOpen(); }
 
-void TFrmPacker::miFileSaveClick() { editor_.FileSave(); }
+void TFrmPacker::OnSaveClicked() { editor_.FileSave(); }
 
-void TFrmPacker::miFileSaveAsClick() { editor_.FileSaveAs(); }
+void TFrmPacker::OnSaveAsClicked() { editor_.FileSaveAs(); }
 
-void TFrmPacker::miFileCloseClick() { editor_.FileClose(); }
+void TFrmPacker::OnCloseClicked() { editor_.FileClose(); }
 
-void TFrmPacker::miFileExitClick() { close(); }
+void TFrmPacker::OnExitClicked() { close(); }
 
-void TFrmPacker::miBuildClick()
+void TFrmPacker::OnBuildClicked()
 {
     if (editor_.IsBuilding())
         return;
@@ -498,20 +498,20 @@ void TFrmPacker::miBuildClick()
     if (chosen.isEmpty())
         return;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    miBuild_->setEnabled(false);
+    buildItem_->setEnabled(false);
     const auto restore = qScopeGuard([this] {
         QGuiApplication::restoreOverrideCursor();
-        miBuild_->setEnabled(true);
+        buildItem_->setEnabled(true);
     });
-    memo_->clear();
+    log_->clear();
     // Composing keeps the event loop waiting, so progress is painted at once.
     const auto status = [this](const QString& first, const QString& second) {
-        pnlStatus1_->setText(first);
-        pnlStatus2_->setText(second);
+        projectStatus_->setText(first);
+        buildStatus_->setText(second);
         statusBar()->repaint();
     };
     TBuildHooks hooks;
-    hooks.Memo = [this](const QString& line) { memo_->appendPlainText(line); };
+    hooks.Memo = [this](const QString& line) { log_->appendPlainText(line); };
     hooks.FramesComposed = [status, shown = QElapsedTimer()](int done, int total) mutable {
         if (shown.isValid() && shown.elapsed() < 50 && done < total)
             return;
@@ -528,4 +528,4 @@ void TFrmPacker::miBuildClick()
     editor_.BuildPackage(chosen, hooks);
 }
 
-void TFrmPacker::miHelpAboutClick() { ShowAbout(prompts_); }
+void TFrmPacker::OnAboutClicked() { ShowAbout(prompts_); }

@@ -24,9 +24,9 @@ public:
     explicit TFrmPacker(Prompts& prompts, QWidget* parent = nullptr);
 
     TPackerEditor& Editor() { return editor_; }
-    QPlainTextEdit* DebugMemo() const { return memo_; }
+    QPlainTextEdit* Log() const { return log_; }
     TPreviewPane* Preview() const { return preview_; }
-    QCheckBox* TransparentBox() const { return cbTransparent_; }
+    QCheckBox* TransparentBox() const { return transparentBox_; }
 
 signals:
     // "Play" in the box of a build that went through.
@@ -34,34 +34,34 @@ signals:
 
 public slots:
     // Actions: tool bar and the tree's pop-up menu.
-    void NewAction1Click();
-    void RenameAction1Click();
-    void DeleteAction1Click();
-    void btn20Click();  // Up
-    void btn24Click();  // Down
-    // Fragments: tool bar and the list's pop-up menu.
-    void AddFragmentClick();
-    void DeleteFragmentClick();
-    void btn26Click();  // Up
-    void btn27Click();  // Down
-    void btn3Click();   // Clear
-    void ImportSpriteSheetClick();
-    void OpenContainingFolder1Click();
+    void OnNewActionClicked();
+    void OnRenameActionClicked();
+    void OnDeleteActionClicked();
+    void OnMoveActionUpClicked();
+    void OnMoveActionDownClicked();
+    // Frames: tool bar and the list's pop-up menu.
+    void OnAddFramesClicked();
+    void OnDeleteFramesClicked();
+    void OnMoveFramesUpClicked();
+    void OnMoveFramesDownClicked();
+    void OnClearFramesClicked();
+    void OnImportSpriteSheetClicked();
+    void OnOpenFrameFolderClicked();
     // The hidden audio panel's tool bar.
-    void btn7Click();   // Add
-    void btn11Click();  // Delete
-    void btn29Click();  // Up
-    void btn30Click();  // Down
-    void btn10Click();  // Clear
+    void OnAddAudioClicked();
+    void OnDeleteAudioClicked();
+    void OnMoveAudioUpClicked();
+    void OnMoveAudioDownClicked();
+    void OnClearAudioClicked();
     // Menus.
-    void New1Click();
-    void miFileOpenClick();
-    void miFileSaveClick();
-    void miFileSaveAsClick();
-    void miFileCloseClick();
-    void miFileExitClick();
-    void miBuildClick();
-    void miHelpAboutClick();
+    void OnNewClicked();
+    void OnOpenClicked();
+    void OnSaveClicked();
+    void OnSaveAsClicked();
+    void OnCloseClicked();
+    void OnExitClicked();
+    void OnBuildClicked();
+    void OnAboutClicked();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -70,7 +70,7 @@ protected:
 private:
     void BuildMenus();
     QWidget* ActionPane();
-    QWidget* FragmentPane();
+    QWidget* FramePane();
     QWidget* AudioPane();
     QWidget* PreviewPane();
     void MoveAction(void (TPackerEditor::*step)());
@@ -92,17 +92,17 @@ private:
     TPackerEditor editor_;
     bool shown_ = false;
 
-    QAction* miFileSave_ = nullptr;
-    QAction* miFileSaveAs_ = nullptr;
-    QAction* miFileClose_ = nullptr;
-    QAction* miBuild_ = nullptr;
-    QLabel* pnlStatus1_ = nullptr;
-    QLabel* pnlStatus2_ = nullptr;
-    TActionTree* tv1_ = nullptr;
-    TFileListView* lv1_ = nullptr;  // fragments
-    TFileListView* lv2_ = nullptr;  // audio
-    QPlainTextEdit* memo_ = nullptr;
+    QAction* saveItem_ = nullptr;
+    QAction* saveAsItem_ = nullptr;
+    QAction* closeItem_ = nullptr;
+    QAction* buildItem_ = nullptr;
+    QLabel* projectStatus_ = nullptr;
+    QLabel* buildStatus_ = nullptr;
+    TActionTree* actionTree_ = nullptr;
+    TFileListView* frameList_ = nullptr;  // fragments
+    TFileListView* audioList_ = nullptr;  // audio
+    QPlainTextEdit* log_ = nullptr;
     TPreviewPane* preview_ = nullptr;
     TMotionPane* motion_ = nullptr;
-    QCheckBox* cbTransparent_ = nullptr;
+    QCheckBox* transparentBox_ = nullptr;
 };

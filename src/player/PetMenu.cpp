@@ -12,9 +12,9 @@
 
 TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
 {
-    menu_->setObjectName(QStringLiteral("pm1"));
+    menu_->setObjectName(QStringLiteral("petMenu"));
     menu_->addAction(QStringLiteral("Close"), this, &TPetMenu::CloseChosen)->setObjectName(QStringLiteral("play1"));
-    menu_->addAction(QStringLiteral("Minimize"), this, &TPetMenu::MinimizeChosen)->setObjectName(QStringLiteral("N11"));
+    menu_->addAction(QStringLiteral("Minimize"), this, &TPetMenu::MinimizeChosen)->setObjectName(QStringLiteral("minimizeItem"));
 
     QMenu* playMode = menu_->addMenu(QStringLiteral("Play Mode"));
     playMode->menuAction()->setObjectName(QStringLiteral("PlayMode1"));
@@ -65,7 +65,7 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
     transparent_->setObjectName(QStringLiteral("Transparent"));
     transparent_->setCheckable(true);
     connect(transparent_, &QAction::triggered, this, &TPetMenu::TransparentChosen);
-    menu_->addSeparator()->setObjectName(QStringLiteral("N1"));
+    menu_->addSeparator()->setObjectName(QStringLiteral("actionsSeparator"));
 }
 
 void TPetMenu::MarkMode(std::int32_t mode)

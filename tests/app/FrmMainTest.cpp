@@ -134,7 +134,7 @@ protected:
         return captions;
     }
 
-    QTableView* List() const { return window_->findChild<QTableView*>(QStringLiteral("lvZvk")); }
+    QTableView* List() const { return window_->findChild<QTableView*>(QStringLiteral("packageList")); }
 
     ScriptedPrompts prompts_;
     RecordingPlayer player_;
@@ -175,9 +175,9 @@ TEST_F(FrmMainTest, LayoutCaptionsAndOrder)
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
-    auto* memo = window_->findChild<QPlainTextEdit*>(QStringLiteral("memo"));
-    ASSERT_NE(memo, nullptr);
-    EXPECT_TRUE(memo->toPlainText().isEmpty());
+    auto* log = window_->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    ASSERT_NE(log, nullptr);
+    EXPECT_TRUE(log->toPlainText().isEmpty());
 }
 
 TEST_F(FrmMainTest, AddAppendsFilesInDialogOrderAndCancelChangesNothing)
@@ -442,8 +442,8 @@ TEST(SessionPlatform, WaylandWithX11BesideItRunsOnX11UnlessChosen)
 TEST_F(FrmMainTest, SettingsThatCannotBeKeptAreSaidOnceAndHoldForTheRun)
 {
     Open();
-    auto* memo = window_->findChild<QPlainTextEdit*>(QStringLiteral("memo"));
-    ASSERT_NE(memo, nullptr);
+    auto* log = window_->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    ASSERT_NE(log, nullptr);
     // A pipe in place of the file would block the first read for ever.
     const QString pipe = SettingsFilePath();
     ASSERT_TRUE(QDir().mkpath(QFileInfo(pipe).absolutePath()));
@@ -455,7 +455,7 @@ TEST_F(FrmMainTest, SettingsThatCannotBeKeptAreSaidOnceAndHoldForTheRun)
     SetTransparentPet(false);
     EXPECT_FALSE(TransparentPet());
     QCoreApplication::processEvents();
-    const QStringList lines = memo->toPlainText().split(u'\n');
+    const QStringList lines = log->toPlainText().split(u'\n');
     ASSERT_EQ(lines.size(), 1);
     EXPECT_EQ(lines[0], QStringLiteral("Settings cannot be kept: %1 is not a regular file. Choices hold until Zuvora ends.").arg(pipe));
     SetTransparentPet(true);

@@ -88,8 +88,8 @@ protected:
         return nullptr;
     }
 
-    TFileListView* Fragments() const { return window_->findChild<TFileListView*>(QStringLiteral("lv1")); }
-    QTreeView* Tree() const { return window_->findChild<QTreeView*>(QStringLiteral("tv1")); }
+    TFileListView* Fragments() const { return window_->findChild<TFileListView*>(QStringLiteral("frameList")); }
+    QTreeView* Tree() const { return window_->findChild<QTreeView*>(QStringLiteral("actionTree")); }
 
     ScriptedPrompts prompts_;
     std::unique_ptr<TFrmPacker> window_;
@@ -206,7 +206,7 @@ TEST_F(FrmPackerTest, LibraryOpensThePackerAndWaitsForItsAnswerBeforeEnding)
     TFrmMain main(prompts_, Path(QStringLiteral("Zuvora.Dat")));
     main.SetPacker(window_.get());
     main.show();
-    main.btnPackerClick();
+    main.OnPackerClicked();
     EXPECT_TRUE(window_->isVisible());
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     prompts_.saveChoices = {Prompts::SaveChoice::Cancel};
@@ -238,7 +238,7 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     prompts_.saveFileAnswers = {Path("pet")};
     build->trigger();
     const QString success = QStringLiteral("Success : ") + Path("pet.zvk") + QStringLiteral(" has been built!");
-    EXPECT_EQ(window_->DebugMemo()->toPlainText(), Path("f.png") + u'\n' + success);
+    EXPECT_EQ(window_->Log()->toPlainText(), Path("f.png") + u'\n' + success);
     EXPECT_EQ(prompts_.messages.last(), (ScriptedPrompts::Shown{kPackerTitle, success + QStringLiteral(" [Play]")}));
     EXPECT_TRUE(busyDuringBuild);
     // The outcome, not the last step, is in sight when the box comes up.

@@ -508,7 +508,7 @@ TEST_F(FrmPlayTest, AMinimizedPetWaitsAndPlaysOnWhenRestored)
 {
     Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B"}), MakeSheet()));
     ASSERT_TRUE(WaitForFrame());
-    Item(QStringLiteral("N11"))->trigger();
+    Item(QStringLiteral("minimizeItem"))->trigger();
     ASSERT_TRUE(player_->isMinimized());
     EXPECT_TRUE(player_->Controller().Resting());
     // At most the frame in flight is drawn after the minimize.
@@ -533,16 +533,16 @@ TEST_F(FrmPlayTest, LibraryPlaySwitchesAShowingPetToTheNewPackage)
     library.SetPlayer(herd_.get());
     library.show();
     prompts_.openFilesAnswers.append({first, second});
-    library.btnAddClick();
+    library.OnAddClicked();
 
     library.SelectRow(0);
-    library.btnPlayClick();
+    library.OnPlayClicked();
     ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 2000));
     EXPECT_EQ(ActionItems().size(), 2);
     ASSERT_TRUE(WaitForFrame());
 
     library.SelectRow(1);
-    library.btnPlayClick();
+    library.OnPlayClicked();
     EXPECT_FALSE(player_->isVisible());  // closed at once, shown again after the pause
     ASSERT_TRUE(QTest::qWaitFor([this] { return player_->isVisible(); }, 2000));
     EXPECT_EQ(MenuTexts().mid(7), QStringList{"Three"});
@@ -568,14 +568,14 @@ TEST_F(FrmPlayTest, APackageThatLeavesTheLibraryTakesItsCacheAlong)
     TFrmMain library(prompts_, Path(QStringLiteral("Zuvora.Dat")));
     library.show();
     prompts_.openFilesAnswers.append({a, a, b, c});
-    library.btnAddClick();
+    library.OnAddClicked();
     library.SelectRow(0);
-    library.btnDeleteClick();
+    library.OnDeleteClicked();
     EXPECT_TRUE(cached(a));  // listed still
     library.SelectRow(0);
-    library.btnDeleteClick();
+    library.OnDeleteClicked();
     EXPECT_FALSE(cached(a));
-    library.btnClearClick();
+    library.OnClearClicked();
     EXPECT_FALSE(cached(b));
     EXPECT_FALSE(cached(c));
     EXPECT_TRUE(prompts_.messages.isEmpty());
