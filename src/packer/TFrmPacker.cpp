@@ -353,7 +353,7 @@ QWidget* TFrmPacker::AudioPane()
     audioList_ = new TFileListView(QStringLiteral("audioList"));
     audioList_->setModel(&editor_.Audio());
     audioList_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Audio, files); });
-    // These items do nothing.
+    // The audio panel stays hidden, as designed; its menu's items are there but inert.
     ContextMenu<TFrmPacker>(audioList_, QStringLiteral("pmAudio"), this,
                             {{QStringLiteral("Add Audio"), nullptr},
                              {QStringLiteral("Rename Audio"), nullptr},

@@ -65,7 +65,14 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
     transparent_->setObjectName(QStringLiteral("Transparent"));
     transparent_->setCheckable(true);
     connect(transparent_, &QAction::triggered, this, &TPetMenu::TransparentChosen);
-    menu_->addSeparator()->setObjectName(QStringLiteral("actionsSeparator"));
+    actionsSeparator_ = menu_->addSeparator();
+    actionsSeparator_->setObjectName(QStringLiteral("actionsSeparator"));
+}
+
+QList<QAction*> TPetMenu::ActionItems() const
+{
+    const QList<QAction*> items = menu_->actions();
+    return items.mid(items.indexOf(actionsSeparator_) + 1);
 }
 
 void TPetMenu::MarkMode(std::int32_t mode)
@@ -99,13 +106,13 @@ void TPetMenu::SetActions(const QStringList& names)
     names_ = names;
     markedItem_ = nullptr;
     markedAction_ = -1;
-    const QList<QAction*> items = menu_->actions();
-    for (qsizetype i = items.size() - 1; i >= kFirstActionItem; --i) {
-        menu_->removeAction(items[i]);
-        if (QMenu* chunk = items[i]->menu())
+    const QList<QAction*> items = ActionItems();
+    for (auto item = items.rbegin(); item != items.rend(); ++item) {
+        menu_->removeAction(*item);
+        if (QMenu* chunk = (*item)->menu())
             delete chunk;
         else
-            delete items[i];
+            delete *item;
     }
     const auto count = static_cast<int>(names_.size());
     if (count <= kActionsPerMenu) {
@@ -144,7 +151,7 @@ void TPetMenu::MarkAction(int action)
         markedItem_->setChecked(false);
     markedItem_ = nullptr;
     markedAction_ = action;
-    for (QAction* item : menu_->actions().mid(kFirstActionItem)) {
+    for (QAction* item : ActionItems()) {
         if (!item->menu() && item->data().toInt() == action) {
             item->setChecked(true);
             markedItem_ = item;

@@ -19,8 +19,6 @@ class QWidget;
 class TPetMenu : public QObject {
     Q_OBJECT
 public:
-    // The items before the first action's.
-    static constexpr int kFirstActionItem = 7;
     // Up to this many actions have their items in the menu itself; more come in groups of
     // this many, each filled when first opened.
     static constexpr int kActionsPerMenu = 1000;
@@ -62,6 +60,9 @@ private:
     void ActionItemChosen(QAction* item);
 
     QMenu* menu_;
+    QAction* actionsSeparator_ = nullptr;  // the actions' items come after it
+    // The menu's items from the first action's on.
+    QList<QAction*> ActionItems() const;
     QList<QAction*> modeItems_;  // Repeat, Single Repeat, Random, Roam
     QAction* roamItem_ = nullptr;
     QAction* chase_ = nullptr;
