@@ -5,7 +5,9 @@
 #include "player/PlaybackEngine.h"
 
 #include <QActionGroup>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
@@ -67,6 +69,17 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
     connect(transparent_, &QAction::triggered, this, &TPetMenu::TransparentChosen);
     actionsSeparator_ = menu_->addSeparator();
     actionsSeparator_->setObjectName(QStringLiteral("actionsSeparator"));
+}
+
+void TPetMenu::PopUpBeside(const QRect& pet, QPoint pointer)
+{
+    const QScreen* screen = QGuiApplication::screenAt(pointer);
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    const int width = menu_->sizeHint().width();
+    int x = pet.right() + 1;
+    if (available.isValid() && x + width > available.right() + 1 && pet.left() - width >= available.left())
+        x = pet.left() - width;
+    menu_->popup(QPoint(x, pointer.y()));
 }
 
 QList<QAction*> TPetMenu::ActionItems() const

@@ -8,6 +8,8 @@
 #include <cstdint>
 
 class QAction;
+class QPoint;
+class QRect;
 class QMenu;
 class QWidget;
 
@@ -26,6 +28,10 @@ public:
     explicit TPetMenu(QWidget* owner);
 
     QMenu* Menu() const { return menu_; }
+    // Opens the menu at the pointer's height beside `pet` (its window's place and size):
+    // on its right, or on its left where the screen ends. Compositors draw Qt's windows
+    // under layer surfaces, so at the pointer the creature would cover the menu.
+    void PopUpBeside(const QRect& pet, QPoint pointer);
     QAction* TransparentItem() const { return transparent_; }
 
     // The items of the actions named `names`, in order, none marked.

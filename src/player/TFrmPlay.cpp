@@ -16,7 +16,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QWindow>
 
 #include <algorithm>
@@ -270,32 +269,23 @@ void TFrmPlay::mousePressEvent(QMouseEvent* event)
 
 void TFrmPlay::BeginDrag(QPoint pointer)
 {
-    dragging_ = true;
-    dragOffset_ = pointer - pos();
-    dragTrail_.clear();
-    dragClock_.start();
+    drag_.Begin(pointer, pos());
     FollowMouse(pointer);
 }
 
 void TFrmPlay::mouseMoveEvent(QMouseEvent* event)
 {
-    if (dragging_ && (event->buttons() & Qt::LeftButton))
+    if (drag_.Active() && (event->buttons() & Qt::LeftButton))
         FollowMouse(event->globalPosition().toPoint());
 }
 
 void TFrmPlay::FollowMouse(QPoint pointer)
 {
-    move(pointer - dragOffset_);
+    move(drag_.Follow(pointer));
     // A frame's own moves reach the layer surface with the frame; a drag's go now.
     PushToLayer();
-    if (!controller_.Roaming())
-        return;
-    controller_.Hold(QPoint(x() + width() / 2, y() + height()));
-    // The throw's speed is the mouse's over its last 100 ms.
-    const qint64 now = dragClock_.elapsed();
-    dragTrail_.append({now, pointer});
-    while (dragTrail_.size() > 2 && now - dragTrail_[1].first >= 100)
-        dragTrail_.removeFirst();
+    if (controller_.Roaming())
+        controller_.Hold(QPoint(x() + width() / 2, y() + height()));
 }
 
 void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
@@ -306,17 +296,8 @@ void TFrmPlay::mouseReleaseEvent(QMouseEvent* event)
 
 void TFrmPlay::EndDrag(QPoint pointer)
 {
-    if (!dragging_)
-        return;
-    dragging_ = false;
-    QPoint velocity;
-    if (dragTrail_.size() >= 2) {
-        const auto& [then, from] = dragTrail_.first();
-        const qint64 took = std::max<qint64>(dragClock_.elapsed() - then, 1);
-        // Pixels a frame of 80 ms.
-        velocity = (pointer - from) * 80 / static_cast<int>(std::min<qint64>(took, 1000));
-    }
-    controller_.Release(velocity);
+    if (drag_.Active())
+        controller_.Release(drag_.End(pointer));
 }
 
 void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { menu_->Menu()->popup(event->globalPos()); }
@@ -339,33 +320,17 @@ void TFrmPlay::UseLayerSurface(TWaylandConnection& connection)
     connect(&SettingsSignals(), &TSettingsSignals::PetsAboveFullscreenChanged, this,
             [this, layer](bool above) { layer_->SetLayer(layer(above)); });
     connect(layer_.get(), &TLayerSurface::PointerMoved, this, [this](QPoint global) {
-        if (dragging_)
+        if (drag_.Active())
             FollowMouse(global);
     });
     connect(layer_.get(), &TLayerSurface::PointerButton, this, [this](Qt::MouseButton button, bool pressed, QPoint global) {
         if (button == Qt::RightButton && pressed)
-            PopUpBeside(global);
+            menu_->PopUpBeside(geometry(), global);
         else if (button == Qt::LeftButton && pressed)
             BeginDrag(global);
         else if (button == Qt::LeftButton)
             EndDrag(global);
     });
-}
-
-void TFrmPlay::PopUpBeside(QPoint pointer)
-{
-    // The menu is one of Qt's windows (an X one, through XWayland), which compositors draw
-    // under layer surfaces: at the pointer, the creature would cover it. Beside the pet it
-    // is whole: on its right, or on its left where the screen ends.
-    QMenu* menu = menu_->Menu();
-    const QScreen* screen = QGuiApplication::screenAt(pointer);
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
-    const int width = menu->sizeHint().width();
-    const QRect pet = geometry();
-    int x = pet.right() + 1;
-    if (available.isValid() && x + width > available.right() + 1 && pet.left() - width >= available.left())
-        x = pet.left() - width;
-    menu->popup(QPoint(x, pointer.y()));
 }
 
 void TFrmPlay::PushToLayer()

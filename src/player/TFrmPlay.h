@@ -1,8 +1,8 @@
 #pragma once
 
 #include "player/PetController.h"
+#include "player/PetDrag.h"
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QRegion>
 #include <QTimer>
@@ -95,13 +95,8 @@ private:
     void UseLayerSurface(TWaylandConnection& connection);
     // The frame as painted, to the layer surface; nothing without one.
     void PushToLayer();
-    // Opens the pet's menu at the pointer's height, beside the pet.
-    void PopUpBeside(QPoint pointer);
 
     std::unique_ptr<TLayerSurface> layer_;
 
-    bool dragging_ = false;  // a move the window manager would not do for us, or a roaming pet held
-    QPoint dragOffset_;
-    QElapsedTimer dragClock_;
-    QList<QPair<qint64, QPoint>> dragTrail_;  // the mouse's last places, with their times
+    TPetDrag drag_;  // a move the window manager would not do for us, or a roaming pet held
 };

@@ -1,6 +1,7 @@
 #include "common/Settings.h"
 #include "player/Cascade.h"
 #include "player/PackageCache.h"
+#include "player/PetDrag.h"
 #include "player/PetMemory.h"
 #include "player/PlaybackEngine.h"
 #include "player/ShapeCache.h"
@@ -111,6 +112,32 @@ TEST(CascadeTest, ANewPetGoesBesideTheLastWhollyOnTheScreenAndOnNoOtherPet)
         EXPECT_FALSE(crowd.contains(last));
         EXPECT_TRUE(screen.contains(QRect(last, QSize(100, 100))));
         crowd.append(last);
+    }
+}
+
+// The window keeps the pointer where it was held; a throw's speed is the pointer's over its
+// last 100 ms, in pixels a frame of 80 ms: a rest before the fling does not slow it, and a
+// pet let go at rest is not thrown.
+TEST(PetDragTest, TheWindowFollowsThePointerAndAThrowTakesItsLastSpeed)
+{
+    const struct {
+        std::vector<std::pair<qint64, QPoint>> moves;  // after the press at 0, (100,100)
+        qint64 releasedAt;
+        QPoint released, speed;
+    } cases[] = {
+        {{{40, {140, 100}}}, 80, {180, 100}, {80, 0}},
+        // At rest for half a second, then 50 px right and 20 down within the last 100 ms.
+        {{{500, {110, 100}}, {560, {130, 110}}}, 580, {150, 120}, {40, 16}},
+        {{{40, {160, 100}}}, 900, {160, 100}, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        TPetDrag drag;
+        drag.Begin({100, 100}, {90, 80}, 0);
+        EXPECT_EQ(drag.Follow({100, 100}, 0), QPoint(90, 80));
+        for (const auto& [at, pointer] : c.moves)
+            EXPECT_EQ(drag.Follow(pointer, at), pointer - QPoint(10, 20));
+        EXPECT_EQ(drag.End(c.released, c.releasedAt), c.speed);
+        EXPECT_FALSE(drag.Active());
     }
 }
 
