@@ -1,57 +1,14 @@
 #include "xml/XmlDocument.h"
 
+#include "xml/XmlTree.h"
+#include "xml/XmlTreeBuilder.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <cerrno>
-
-struct TXmlNodeData {
-    TXmlNode::Kind kind = TXmlNode::Kind::Element;
-    QString name;
-    QString value;
-    std::vector<std::pair<QString, QString>> attributes;
-    // Children as a linked list: no allocation per node beyond the node itself.
-    TXmlNodeData* firstChild = nullptr;
-    TXmlNodeData* lastChild = nullptr;
-    TXmlNodeData* nextSibling = nullptr;
-    int childCount = 0;
-    TXmlDocumentData* owner = nullptr;
-
-    void Append(TXmlNodeData* child)
-    {
-        (lastChild != nullptr ? lastChild->nextSibling : firstChild) = child;
-        lastChild = child;
-        ++childCount;
-    }
-};
-
-struct TXmlDocumentData {
-    static constexpr std::size_t kBlockSize = 1024;
-
-    QString version;
-    QString encoding = QStringLiteral("UTF-8");
-    // Nodes live in blocks that never move, so handles stay valid and a large document
-    // costs a few allocations rather than one per node.
-    std::vector<std::unique_ptr<TXmlNodeData[]>> blocks;
-    std::size_t usedInLastBlock = kBlockSize;
-    TXmlNodeData* root = nullptr;
-
-    TXmlNodeData* NewNode(TXmlNode::Kind kind, QString name, QString value = {})
-    {
-        if (usedInLastBlock == kBlockSize) {
-            blocks.push_back(std::make_unique<TXmlNodeData[]>(kBlockSize));
-            usedInLastBlock = 0;
-        }
-        TXmlNodeData& node = blocks.back()[usedInLastBlock++];
-        node.kind = kind;
-        node.name = std::move(name);
-        node.value = std::move(value);
-        node.owner = this;
-        return &node;
-    }
-};
 
 namespace {
 
@@ -160,109 +117,11 @@ TXmlDocument TXmlDocument::Load(const QString& path, const TXmlLimits& limits)
     return Parse(bytes, path, limits);
 }
 
-namespace {
-
-// Builds the tree from the reader's tokens.
-class TreeBuilder {
-public:
-    explicit TreeBuilder(TXmlDocumentData& data) : data_(data) {}
-
-    int Depth() const { return static_cast<int>(open_.size()); }
-    void Take(QXmlStreamReader& reader, QXmlStreamReader::TokenType token);
-
-private:
-    void Append(TXmlNodeData* node)
-    {
-        if (!open_.empty())
-            open_.back()->Append(node);
-    }
-    void StartElement(const QXmlStreamReader& reader);
-    void Characters(const QXmlStreamReader& reader);
-    QString NameOf(QStringView name);
-
-    TXmlDocumentData& data_;
-    std::vector<TXmlNodeData*> open_;  // the elements from the root to the current one
-    std::vector<QString> names_;       // element names seen so far, shared between elements
-};
-
-void TreeBuilder::Take(QXmlStreamReader& reader, QXmlStreamReader::TokenType token)
-{
-    switch (token) {
-    case QXmlStreamReader::StartDocument:
-        data_.version = reader.documentVersion().toString();
-        break;
-    case QXmlStreamReader::StartElement:
-        StartElement(reader);
-        break;
-    case QXmlStreamReader::EndElement:
-        open_.pop_back();
-        break;
-    case QXmlStreamReader::Characters:
-        Characters(reader);
-        break;
-    case QXmlStreamReader::Comment:
-        Append(data_.NewNode(TXmlNode::Kind::Comment, {}, reader.text().toString()));
-        break;
-    case QXmlStreamReader::ProcessingInstruction:
-        Append(data_.NewNode(TXmlNode::Kind::ProcessingInstruction, reader.processingInstructionTarget().toString(),
-                             reader.processingInstructionData().toString()));
-        break;
-    case QXmlStreamReader::EntityReference:
-        // Entities beyond the five predefined ones are not supported.
-        reader.raiseError(QStringLiteral("Unsupported entity &%1;").arg(reader.name()));
-        break;
-    default:
-        break;
-    }
-}
-
-void TreeBuilder::StartElement(const QXmlStreamReader& reader)
-{
-    TXmlNodeData* element = data_.NewNode(TXmlNode::Kind::Element, NameOf(reader.name()));
-    const QXmlStreamAttributes attributes = reader.attributes();
-    element->attributes.reserve(static_cast<std::size_t>(attributes.size()));
-    for (const QXmlStreamAttribute& attribute : attributes)
-        element->attributes.emplace_back(attribute.qualifiedName().toString(), attribute.value().toString());
-    if (open_.empty())
-        data_.root = element;
-    Append(element);
-    open_.push_back(element);
-}
-
-void TreeBuilder::Characters(const QXmlStreamReader& reader)
-{
-    if (reader.isCDATA()) {
-        Append(data_.NewNode(TXmlNode::Kind::CData, {}, reader.text().toString()));
-    } else if (!reader.isWhitespace() && !open_.empty()) {
-        // The reader may hand one run of text over in pieces; it is one node.
-        TXmlNodeData* current = open_.back();
-        if (current->lastChild != nullptr && current->lastChild->kind == TXmlNode::Kind::Text)
-            current->lastChild->value += reader.text();
-        else
-            Append(data_.NewNode(TXmlNode::Kind::Text, {}, reader.text().toString()));
-    }
-}
-
-// Elements mostly repeat a few names; sharing their strings saves an allocation each.
-QString TreeBuilder::NameOf(QStringView name)
-{
-    for (const QString& known : names_) {
-        if (known == name)
-            return known;
-    }
-    QString added = name.toString();
-    if (names_.size() < 64)
-        names_.push_back(added);
-    return added;
-}
-
-}  // namespace
-
 TXmlDocument TXmlDocument::Parse(const QByteArray& bytes, const QString& source, const TXmlLimits& limits)
 {
     CheckXmlInput(bytes, source, limits);
     TXmlDocument document(QString{});
-    TreeBuilder builder(*document.data_);
+    TXmlTreeBuilder builder(*document.data_);
     TXmlReadBudget budget(limits);
     QXmlStreamReader reader(bytes);
     while (!reader.atEnd()) {

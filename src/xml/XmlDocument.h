@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/Error.h"
+#include "xml/XmlError.h"
 #include "xml/XmlLimits.h"
 
 #include <QString>
@@ -12,10 +12,6 @@
 // A small tree of our own built with QXmlStreamReader: several times faster to load than a
 // QDomDocument, which matters for manifests with thousands of frames. Every failure raises
 // TXmlError; the readers of our own files decide whether to swallow it.
-class TXmlError : public TError {
-public:
-    using TError::TError;
-};
 
 struct TXmlNodeData;
 struct TXmlDocumentData;

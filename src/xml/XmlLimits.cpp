@@ -1,6 +1,6 @@
 #include "xml/XmlLimits.h"
 
-#include "xml/XmlDocument.h"
+#include "xml/XmlError.h"
 
 #include <QByteArrayView>
 
