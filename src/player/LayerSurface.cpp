@@ -10,24 +10,31 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
-namespace {
-
-// A buffer's memory, unmapped when the compositor releases the buffer.
-struct TShmBuffer {
+// A buffer's memory, unmapped when the compositor releases the buffer or, should it never
+// (it went away), when the surface goes.
+struct TLayerSurface::TShmBuffer {
+    TLayerSurface* owner = nullptr;
     void* memory = MAP_FAILED;
     std::size_t size = 0;
+
+    static void Free(wl_buffer* buffer)
+    {
+        auto* shm = static_cast<TShmBuffer*>(wl_buffer_get_user_data(buffer));
+        if (shm->memory != MAP_FAILED)
+            ::munmap(shm->memory, shm->size);
+        delete shm;
+        wl_buffer_destroy(buffer);
+    }
+    static void Released(void* data, wl_buffer* buffer)
+    {
+        std::erase(static_cast<TShmBuffer*>(data)->owner->buffers_, buffer);
+        Free(buffer);
+    }
 };
 
-void Released(void* data, wl_buffer* buffer)
-{
-    auto* shm = static_cast<TShmBuffer*>(data);
-    if (shm->memory != MAP_FAILED)
-        ::munmap(shm->memory, shm->size);
-    delete shm;
-    wl_buffer_destroy(buffer);
-}
+namespace {
 
-const wl_buffer_listener kBufferListener{&Released};
+const wl_buffer_listener kBufferListener{&TLayerSurface::TShmBuffer::Released};
 
 }  // namespace
 
@@ -71,6 +78,8 @@ TLayerSurface::TLayerSurface(TWaylandConnection& connection, Layer layer, QObjec
 
 TLayerSurface::~TLayerSurface()
 {
+    for (wl_buffer* buffer : buffers_)
+        TShmBuffer::Free(buffer);
     Unmake();
     connection_.Flush();
 }
@@ -166,7 +175,7 @@ wl_buffer* TLayerSurface::Buffer(const QImage& image)
     const int fd = ::memfd_create("zuvora-pet", MFD_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    auto* shm = new TShmBuffer{MAP_FAILED, size};
+    auto* shm = new TShmBuffer{this, MAP_FAILED, size};
     if (::ftruncate(fd, static_cast<off_t>(size)) == 0)
         shm->memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (shm->memory == MAP_FAILED) {
@@ -182,6 +191,7 @@ wl_buffer* TLayerSurface::Buffer(const QImage& image)
     wl_shm_pool_destroy(pool);
     ::close(fd);
     wl_buffer_add_listener(buffer, &kBufferListener, shm);
+    buffers_.push_back(buffer);
     return buffer;
 }
 

@@ -5,6 +5,8 @@
 #include <QPoint>
 #include <QRegion>
 
+#include <vector>
+
 struct wl_buffer;
 struct wl_output;
 struct wl_surface;
@@ -33,6 +35,8 @@ public:
     wl_surface* Surface() const { return surface_; }
     bool Configured() const { return configured_; }
 
+    struct TShmBuffer;
+
 signals:
     // The pointer over the surface, at `global` on the desktop (its place plus where in it).
     void PointerMoved(QPoint global);
@@ -49,6 +53,7 @@ private:
     void Commit();
 
     TWaylandConnection& connection_;
+    std::vector<wl_buffer*> buffers_;  // sent and not yet released
     Layer layer_;
     wl_output* output_ = nullptr;
     wl_surface* surface_ = nullptr;

@@ -39,10 +39,17 @@ exec env >$XDG_RUNTIME_DIR/env' >"$home/why" || { echo "skipped: $(cat "$home/wh
   display=$(sed -n 's/^DISPLAY=//p' "$sway_run/env")
   [ -n "$display" ] || { echo "skipped: sway started no XWayland"; exit 77; }
   chown -R "${sway_user:-$(id -u)}" "$home"
-  play x11 as_sway_user env DISPLAY="$display"
-  sleep 4
-  sway_shot "$home/shot.png" || { echo "no screenshot"; exit 1; }
   pixel() { [ "$("$probe" pixel "$home/shot.png" "$1" "$2")" = "$3" ]; }
+  # Screenshots until the pet's body shows at its place (a sanitizer build takes its time).
+  body_shown() {
+    for _ in $(seq 40); do
+      sway_shot "$home/shot.png" && pixel 476 277 '255 214 64' && return 0
+      sleep 0.5
+    done
+    return 1
+  }
+  play x11 as_sway_user env DISPLAY="$display"
+  body_shown
   check "the pet's corner is see-through" "pixel 414 209 '51 102 153'"
   check "the pet's body at its place" "pixel 476 277 '255 214 64'"
   check "nothing left of or above its place" "pixel 410 277 '51 102 153' && pixel 476 205 '51 102 153'"
@@ -52,7 +59,7 @@ exec env >$XDG_RUNTIME_DIR/env' >"$home/why" || { echo "skipped: $(cat "$home/wh
   # on it opens its menu, an X popup, which sway draws under layer surfaces: at the pointer's
   # height, right of the pet (which ends at x 539).
   play layer-shell as_sway_user env DISPLAY="$display"
-  sleep 4
+  body_shown
   as_sway_user "$pointer" 1280 720 476,277 rdown rup wait:1000
   sway_shot "$home/shot.png"
   drawn() { "$probe" drawn "$home/shot.png" "$@"; }
