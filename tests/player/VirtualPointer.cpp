@@ -44,7 +44,8 @@ int main(int argc, char* argv[])
     if (display == nullptr)
         return 1;
     static const wl_registry_listener listener{&Global, &GlobalRemove};
-    wl_registry_add_listener(wl_display_get_registry(display), &listener, nullptr);
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, nullptr);
     wl_display_roundtrip(display);
     if (gManager == nullptr) {
         std::fprintf(stderr, "virtual_pointer: the compositor offers no virtual pointer\n");
@@ -90,6 +91,8 @@ int main(int argc, char* argv[])
     }
     zwlr_virtual_pointer_v1_destroy(pointer);
     wl_display_roundtrip(display);
+    zwlr_virtual_pointer_manager_v1_destroy(gManager);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
