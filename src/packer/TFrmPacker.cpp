@@ -8,6 +8,7 @@
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "packer/ActionTree.h"
+#include "packer/ImportDialog.h"
 #include "packer/MotionPane.h"
 #include "packer/PreviewPane.h"
 #include "packer/SheetGridDialog.h"
@@ -16,13 +17,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -37,61 +32,6 @@
 #include <QKeySequence>
 #include <QFileInfo>
 
-#include <atomic>
-#include <exception>
-#include <thread>
-
-namespace {
-
-// An import is shown only once it has taken this long, so a small one shows nothing.
-constexpr int kImportDialogDelayMs = 300;
-
-// The progress of an import over the packer window. It stays until the import has stopped:
-// Esc and the close button ask to cancel, as Cancel does.
-class TImportDialog : public QDialog {
-public:
-    TImportDialog(const QString& what, QWidget* parent) : QDialog(parent)
-    {
-        setObjectName(QStringLiteral("dlgImport"));
-        setWindowTitle(kPackerTitle);
-        setWindowModality(Qt::WindowModal);
-        label_ = new QLabel(what + QStringLiteral("\u2026"));
-        bar_ = new QProgressBar;
-        bar_->setRange(0, 0);
-        buttons_ = new QDialogButtonBox(QDialogButtonBox::Cancel);
-        connect(buttons_, &QDialogButtonBox::rejected, this, &TImportDialog::reject);
-        auto* layout = new QVBoxLayout(this);
-        layout->addWidget(label_);
-        layout->addWidget(bar_);
-        layout->addWidget(buttons_);
-        setMinimumWidth(360);
-    }
-
-    std::atomic<bool> Cancel{false};
-
-    // Steps done of a total; none known yet shows a bar that only moves.
-    void Show(int done, int total)
-    {
-        bar_->setRange(0, std::max(total, 0));
-        if (total > 0)
-            bar_->setValue(std::clamp(done, 0, total));
-    }
-
-    void reject() override
-    {
-        if (Cancel.exchange(true))
-            return;
-        label_->setText(QStringLiteral("Cancelling\u2026"));
-        buttons_->setEnabled(false);
-    }
-
-private:
-    QLabel* label_ = nullptr;
-    QProgressBar* bar_ = nullptr;
-    QDialogButtonBox* buttons_ = nullptr;
-};
-
-}  // namespace
 
 TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), editor_(prompts)
@@ -126,59 +66,8 @@ TFrmPacker::TFrmPacker(Prompts& prompts, QWidget* parent)
     statusBar()->addWidget(buildStatus_);
 
     editor_.SetImportRunner([this](const QString& what, const std::function<void(const TImportProgress&)>& work) {
-        RunImport(what, work);
+        TImportDialog::Run(this, what, work);
     });
-}
-
-void TFrmPacker::RunImport(const QString& what, const std::function<void(const TImportProgress&)>& work)
-{
-    TImportDialog dialog(what, this);
-    std::atomic<int> done{0};
-    std::atomic<int> total{0};
-    std::atomic<bool> finished{false};
-    TImportProgress progress;
-    progress.Step = [&](int stepsDone, int steps) {
-        total = steps;
-        done = stepsDone;
-    };
-    progress.Cancelled = [&dialog] { return dialog.Cancel.load(); };
-
-    QEventLoop loop;
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            work(progress);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        finished = true;
-        // By the slot's name: a functor posted from here would be freed on this thread while
-        // the window's thread may still hold it, a hand-over the thread sanitizer cannot see
-        // through Qt.
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
-    QTimer bar;
-    connect(&bar, &QTimer::timeout, &dialog, [&] { dialog.Show(done, total); });
-    bar.start(50);
-    // Until the dialog is up, the person's clicks and keys wait rather than reach a window
-    // in the middle of a command; drawing goes on.
-    bool showing = false;
-    QTimer::singleShot(kImportDialogDelayMs, &loop, [&] {
-        showing = true;
-        loop.exit();
-    });
-    if (!finished)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!finished && showing) {
-        dialog.show();
-        loop.exec();
-    }
-    // Only the program closing ends the loops early: the import is stopped, as by Cancel.
-    if (!finished)
-        dialog.Cancel = true;
-    worker.join();
-    if (failure)
-        std::rethrow_exception(failure);
 }
 
 void TFrmPacker::BuildMenus()
@@ -425,25 +314,11 @@ void TFrmPacker::OnRenameActionClicked()
         actionTree_->edit(current);
 }
 
-void TFrmPacker::OnDeleteActionClicked() { editor_.DeleteAction(); }
-
 void TFrmPacker::MoveAction(void (TPackerEditor::*step)())
 {
     actionTree_->CancelEdit();
     (editor_.*step)();
 }
-
-void TFrmPacker::OnMoveActionUpClicked() { MoveAction(&TPackerEditor::MoveActionUp); }
-
-void TFrmPacker::OnMoveActionDownClicked() { MoveAction(&TPackerEditor::MoveActionDown); }
-
-void TFrmPacker::OnAddFramesClicked() { editor_.AddFiles(TPackerEditor::List::Fragments); }
-
-void TFrmPacker::OnDeleteFramesClicked() { EditList(frameList_, QStringLiteral("Delete Frames"), &TFileListModel::Delete); }
-
-void TFrmPacker::OnMoveFramesUpClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveUp); }
-
-void TFrmPacker::OnMoveFramesDownClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveDown); }
 
 void TFrmPacker::OnClearFramesClicked()
 {
@@ -463,32 +338,10 @@ void TFrmPacker::OnImportSpriteSheetClicked()
         editor_.ImportSpriteSheet(*sheet, path, dialog.Grid());
 }
 
-void TFrmPacker::OnOpenFrameFolderClicked() { editor_.OpenContainingFolder(frameList_->SelectedRow()); }
-
-void TFrmPacker::OnAddAudioClicked() { editor_.AddFiles(TPackerEditor::List::Audio); }
-
-void TFrmPacker::OnDeleteAudioClicked() { EditList(audioList_, QStringLiteral("Delete Audio"), &TFileListModel::Delete); }
-
-void TFrmPacker::OnMoveAudioUpClicked() { EditList(audioList_, QStringLiteral("Move Audio"), &TFileListModel::MoveUp); }
-
-void TFrmPacker::OnMoveAudioDownClicked() { EditList(audioList_, QStringLiteral("Move Audio"), &TFileListModel::MoveDown); }
-
 void TFrmPacker::OnClearAudioClicked()
 {
     editor_.Edit(QStringLiteral("Clear Audio"), [this] { editor_.Audio().Clear(); });
 }
-
-void TFrmPacker::OnNewClicked() { editor_.FileNew(); }
-
-void TFrmPacker::OnOpenClicked() { editor_.FileOpen(); }
-
-void TFrmPacker::OnSaveClicked() { editor_.FileSave(); }
-
-void TFrmPacker::OnSaveAsClicked() { editor_.FileSaveAs(); }
-
-void TFrmPacker::OnCloseClicked() { editor_.FileClose(); }
-
-void TFrmPacker::OnExitClicked() { close(); }
 
 void TFrmPacker::OnBuildClicked()
 {
@@ -527,5 +380,7 @@ void TFrmPacker::OnBuildClicked()
     };
     editor_.BuildPackage(chosen, hooks);
 }
+
+void TFrmPacker::OnOpenFrameFolderClicked() { editor_.OpenContainingFolder(frameList_->SelectedRow()); }
 
 void TFrmPacker::OnAboutClicked() { ShowAbout(prompts_); }

@@ -36,30 +36,30 @@ public slots:
     // Actions: tool bar and the tree's pop-up menu.
     void OnNewActionClicked();
     void OnRenameActionClicked();
-    void OnDeleteActionClicked();
-    void OnMoveActionUpClicked();
-    void OnMoveActionDownClicked();
+    void OnDeleteActionClicked() { editor_.DeleteAction(); }
+    void OnMoveActionUpClicked() { MoveAction(&TPackerEditor::MoveActionUp); }
+    void OnMoveActionDownClicked() { MoveAction(&TPackerEditor::MoveActionDown); }
     // Frames: tool bar and the list's pop-up menu.
-    void OnAddFramesClicked();
-    void OnDeleteFramesClicked();
-    void OnMoveFramesUpClicked();
-    void OnMoveFramesDownClicked();
+    void OnAddFramesClicked() { editor_.AddFiles(TPackerEditor::List::Fragments); }
+    void OnDeleteFramesClicked() { EditList(frameList_, QStringLiteral("Delete Frames"), &TFileListModel::Delete); }
+    void OnMoveFramesUpClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveUp); }
+    void OnMoveFramesDownClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveDown); }
     void OnClearFramesClicked();
     void OnImportSpriteSheetClicked();
     void OnOpenFrameFolderClicked();
     // The hidden audio panel's tool bar.
-    void OnAddAudioClicked();
-    void OnDeleteAudioClicked();
-    void OnMoveAudioUpClicked();
-    void OnMoveAudioDownClicked();
+    void OnAddAudioClicked() { editor_.AddFiles(TPackerEditor::List::Audio); }
+    void OnDeleteAudioClicked() { EditList(audioList_, QStringLiteral("Delete Audio"), &TFileListModel::Delete); }
+    void OnMoveAudioUpClicked() { EditList(audioList_, QStringLiteral("Move Audio"), &TFileListModel::MoveUp); }
+    void OnMoveAudioDownClicked() { EditList(audioList_, QStringLiteral("Move Audio"), &TFileListModel::MoveDown); }
     void OnClearAudioClicked();
     // Menus.
-    void OnNewClicked();
-    void OnOpenClicked();
-    void OnSaveClicked();
-    void OnSaveAsClicked();
-    void OnCloseClicked();
-    void OnExitClicked();
+    void OnNewClicked() { editor_.FileNew(); }
+    void OnOpenClicked() { editor_.FileOpen(); }
+    void OnSaveClicked() { editor_.FileSave(); }
+    void OnSaveAsClicked() { editor_.FileSaveAs(); }
+    void OnCloseClicked() { editor_.FileClose(); }
+    void OnExitClicked() { close(); }
     void OnBuildClicked();
     void OnAboutClicked();
 
@@ -84,9 +84,6 @@ private:
     void EditList(TFileListView* list, const QString& name, int (TFileListModel::*edit)(int));
     // "NAME.zvp – Zuvo Packer", marked while the project differs from its file.
     void ShowTitle();
-    // The editor's import runner: the work runs on a thread of its own while the window
-    // keeps drawing; after a moment a progress bar with Cancel comes up over the window.
-    void RunImport(const QString& what, const std::function<void(const TImportProgress&)>& work);
 
     Prompts& prompts_;
     TPackerEditor editor_;
