@@ -3,6 +3,7 @@
 #include "archive/TZipWriter.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
+#include "common/FileCalls.h"
 #include "common/Paths.h"
 #include "common/Prompts.h"
 #include "common/SaveTarget.h"
@@ -89,9 +90,8 @@ void ClearFolder(const QString& folder)
         const QFileInfo entry = entries.fileInfo();
         if (entry.isDir() && !entry.isSymLink())
             continue;
-        QFile file(path);
-        if (!file.remove())
-            throw TError(QStringLiteral("%1 cannot be deleted from the work folder: %2").arg(path, file.errorString()));
+        if (QString why; !FileCalls().Remove(path, why))
+            throw TError(QStringLiteral("%1 cannot be deleted from the work folder: %2").arg(path, why));
     }
 }
 
