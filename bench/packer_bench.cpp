@@ -8,7 +8,7 @@
 #include "packer/PackerEditor.h"
 #include "packer/ProjectFile.h"
 #include "packer/PreviewPane.h"
-#include "packer/TFrmPacker.h"
+#include "packer/FrmPacker.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

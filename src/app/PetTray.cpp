@@ -1,7 +1,7 @@
 #include "app/PetTray.h"
 
 #include "app/Autostart.h"
-#include "app/TFrmMain.h"
+#include "app/FrmMain.h"
 #include "player/PetHerd.h"
 #include "player/PetMemory.h"
 

@@ -5,7 +5,7 @@
 #include "player/Desktop.h"
 #include "player/PetMenu.h"
 #include "player/PetOutput.h"
-#include "player/X11Ledges.h"
+#include "player/WindowLedges.h"
 
 #include <QCursor>
 #include <QDir>

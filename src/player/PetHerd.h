@@ -2,7 +2,7 @@
 
 #include "player/Desktop.h"
 #include "player/PlayerHost.h"
-#include "player/TFrmPlay.h"
+#include "player/FrmPlay.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "app/Autostart.h"
 #include "app/PetTray.h"
-#include "app/TFrmMain.h"
+#include "app/FrmMain.h"
 #include "player/PetHerd.h"
 #include "player/PetMemory.h"
 #include "support/ScriptedPrompts.h"

@@ -2,7 +2,7 @@
 #include "app/LibraryFile.h"
 #include "player/PlayerHost.h"
 #include "app/SessionPlatform.h"
-#include "app/TFrmMain.h"
+#include "app/FrmMain.h"
 #include "app/QtPrompts.h"
 #include "common/Paths.h"
 #include "common/Settings.h"

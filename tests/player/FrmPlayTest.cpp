@@ -1,11 +1,11 @@
-#include "app/TFrmMain.h"
+#include "app/FrmMain.h"
 #include "archive/TZipWriter.h"
 #include "common/Settings.h"
 #include "player/PackageCache.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
 #include "player/PetHerd.h"
-#include "player/TFrmPlay.h"
+#include "player/FrmPlay.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 

@@ -1,4 +1,4 @@
-#include "player/TFrmPlay.h"
+#include "player/FrmPlay.h"
 
 #include "common/Settings.h"
 #include "package/SpriteSheet.h"
@@ -7,7 +7,7 @@
 #include "player/PetMenu.h"
 #include "player/PetOutput.h"
 #include "player/X11Connection.h"
-#include "player/X11Fullscreen.h"
+#include "player/FullscreenWatch.h"
 #include "player/X11Shapes.h"
 
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "packer/TFrmPacker.h"
+#include "packer/FrmPacker.h"
 
 #include "packer/FrameThumbnails.h"
 #include "packer/RecentProjects.h"

@@ -1,4 +1,4 @@
-#include "app/TFrmMain.h"
+#include "app/FrmMain.h"
 
 #include "app/Autostart.h"
 #include "app/LibraryEditor.h"

@@ -1,4 +1,4 @@
-#include "player/X11Ledges.h"
+#include "player/WindowLedges.h"
 
 #include "player/X11Connection.h"
 

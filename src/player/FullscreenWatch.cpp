@@ -1,4 +1,4 @@
-#include "player/X11Fullscreen.h"
+#include "player/FullscreenWatch.h"
 
 #include "player/X11Connection.h"
 
