@@ -150,9 +150,8 @@ void AddSamplePet(TFrmMain& main, const QStringList& given)
     }
 }
 
-}  // namespace
-
-int main(int argc, char* argv[])
+// What the process needs set before Qt starts: its heap, its X11 transport and its platform.
+void PrepareProcess()
 {
     // One heap for all threads: the shelf's thread decodes a sheet now and then, which is no
     // reason for it to keep a heap of its own in memory.
@@ -168,21 +167,36 @@ int main(int argc, char* argv[])
                           qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"));
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform.toUtf8());
-    // --platform x11|layer-shell says where pets are drawn, over the settings' choice. Qt
-    // would take it for its own platform option: it is taken out before Qt sees it.
-    std::optional<QString> chosenOutput;
+}
+
+// --platform x11|layer-shell says where pets are drawn, over the settings' choice. Qt would
+// take it for its own platform option: it is taken out of argv before Qt sees it. False for
+// a choice that is neither.
+bool TakePetOutputOption(int& argc, char* argv[], std::optional<QString>& chosen)
+{
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--platform") != 0)
             continue;
-        chosenOutput = QString::fromLocal8Bit(argv[i + 1]);
-        if (*chosenOutput != kX11Output && *chosenOutput != kLayerShellOutput) {
+        chosen = QString::fromLocal8Bit(argv[i + 1]);
+        if (*chosen != kX11Output && *chosen != kLayerShellOutput) {
             std::fprintf(stderr, "zuvora: --platform takes x11 or layer-shell\n");
-            return 2;
+            return false;
         }
         std::copy(argv + i + 2, argv + argc + 1, argv + i);
         argc -= 2;
         break;
     }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    PrepareProcess();
+    std::optional<QString> chosenOutput;
+    if (!TakePetOutputOption(argc, argv, chosenOutput))
+        return 2;
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
