@@ -1,6 +1,6 @@
 #include "archive/ZipDirectory.h"
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "archive/Cp437.h"
 #include "archive/ZipError.h"
 #include "archive/ZipFormat.h"
