@@ -17,7 +17,6 @@
 #include <QSaveFile>
 #include <QSet>
 
-#include <algorithm>
 #include <utility>
 
 #include <sys/stat.h>
