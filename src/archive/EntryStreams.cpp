@@ -1,6 +1,6 @@
 #include "archive/EntryStreams.h"
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "archive/LegacyDecoders.h"
 #include "archive/ZipDirectory.h"
 #include "archive/ZipFormat.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "archive/TZipEntry.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -20,23 +22,6 @@ enum class PathKind;
 // What to do when an entry's output file exists already.
 enum class TOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
 
-// One entry of the archive's directory, as read from its central-directory header (or, for
-// a damaged directory, from its local header).
-struct TZipEntry {
-    QString FolderPart;  // stored folder with "\" separators and a trailing "\"; may be empty
-    QString FileName;    // empty for a folder entry
-    std::uint16_t VersionMadeBy = 0;
-    std::uint16_t Flags = 0;   // general-purpose bit flag
-    std::uint16_t Method = 0;  // compression method
-    std::uint16_t DosTime = 0;
-    std::uint16_t DosDate = 0;
-    std::uint32_t Crc32 = 0;
-    std::uint64_t CompressedSize = 0;
-    std::uint64_t UncompressedSize = 0;
-    std::uint32_t ExternalAttributes = 0;
-    std::uint64_t LocalHeaderOffset = 0;
-};
-
 // Reads a ZIP archive's directory and extracts the selected entries. Created, given its
 // properties, run once and released by its caller. Raised errors are TZipError with the
 // extractor's own texts; entries that cannot be written are passed over, each reported to
@@ -44,7 +29,6 @@ struct TZipEntry {
 class TZipExtractor {
 public:
     TZipExtractor() = default;
-    virtual ~TZipExtractor() = default;
     TZipExtractor(const TZipExtractor&) = delete;
     TZipExtractor& operator=(const TZipExtractor&) = delete;
 
@@ -52,7 +36,7 @@ public:
     QString ZipName;      // the archive (native path)
     QIODevice* Source = nullptr;  // when set, the archive is read from here instead: open,
                                   // seekable, not owned
-    QStringList FilesList;  // wildcards selecting entries (extracting) or masks of files (writing)
+    QStringList FilesList;  // wildcards selecting the entries to extract
     bool DoAll = false;
     QString DestDir;      // native path
     TOverwriteMode OverwriteMode = TOverwriteMode::Prompt;
@@ -79,16 +63,13 @@ public:
 
     const std::vector<TZipEntry>& Entries() const { return entries_; }
 
-protected:
+private:
     void PumpMessages() const
     {
         if (DoProcessMessages && ProcessMessages)
             ProcessMessages();
     }
 
-    std::vector<TZipEntry> entries_;
-
-private:
     QIODevice& OpenSource(QFile& file) const;
     bool ExtractEntry(QIODevice& archive, std::uint64_t archiveSize, const TZipEntry& entry, const QString& root,
                       std::uint64_t& dataEnd, std::uint64_t& budget);
@@ -108,6 +89,7 @@ private:
         std::int64_t size, seconds, nanoseconds;
         bool operator==(const DirectoryKey&) const = default;
     };
+    std::vector<TZipEntry> entries_;
     std::optional<DirectoryKey> directoryKey_;
     // The output folder of the entry before, and its stored components.
     std::optional<QString> lastFolder_;

@@ -4,6 +4,7 @@
 #include "archive/ZipFileSearch.h"
 #include "archive/ZipError.h"
 #include "archive/ZipFormat.h"
+#include "archive/ZipHeaders.h"
 #include "common/SaveTarget.h"
 
 #include <QFile>
@@ -22,59 +23,10 @@
 namespace {
 
 using namespace zipformat;
-
-// A 16-bit count holding this value says "look in the Zip64 end record".
-constexpr std::uint16_t kMarker16 = 0xFFFF;
-// Size of the Zip64 end record after its signature and size field.
-constexpr std::uint64_t kZip64EndRemainder = kZip64EndOfDirectorySize - 12;
-
-// APPNOTE 4.5; high byte 0 says the host is MS-DOS, so external attributes are MS-DOS bits.
-constexpr std::uint16_t kVersionMadeBy = 45;
-constexpr std::uint16_t kVersionNeeded = 20;       // deflate
-constexpr std::uint16_t kVersionNeededZip64 = 45;  // Zip64 records
+using namespace zipwrite;
 
 constexpr qint64 kReadChunk = 65535;
 constexpr qint64 kWriteChunk = 65536;
-
-// Little-endian record builder.
-class Record {
-public:
-    Record& U16(std::uint16_t v) { return Put(v, 2); }
-    Record& U32(std::uint32_t v) { return Put(v, 4); }
-    Record& U64(std::uint64_t v) { return Put(v, 8); }
-    Record& Bytes(const QByteArray& bytes)
-    {
-        data.append(bytes);
-        return *this;
-    }
-
-    QByteArray data;
-
-private:
-    Record& Put(std::uint64_t v, int size)
-    {
-        for (int i = 0; i < size; ++i)
-            data.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-        return *this;
-    }
-};
-
-std::uint32_t Low32(std::uint64_t value, bool zip64) { return zip64 ? kZip64Marker : static_cast<std::uint32_t>(value); }
-
-// The fields that local and central headers share, in the same order: from "version needed
-// to extract" up to the uncompressed size. A size flagged big holds the Zip64 marker.
-void PutSharedFields(Record& r, const TZipEntry& entry, std::uint16_t versionNeeded, bool bigCompressed,
-                     bool bigOriginal)
-{
-    r.U16(versionNeeded)
-        .U16(entry.Flags)
-        .U16(entry.Method)
-        .U16(entry.DosTime)
-        .U16(entry.DosDate)
-        .U32(entry.Crc32)
-        .U32(Low32(entry.CompressedSize, bigCompressed))
-        .U32(Low32(entry.UncompressedSize, bigOriginal));
-}
 
 // Names compare without regard to ASCII letter case, as on the file systems the format
 // grew up on; other characters compare exactly.
@@ -99,7 +51,7 @@ QByteArray EncodeName(const QString& name, std::uint16_t& flags)
 }
 
 // Files and folders alike carry the time they were last written and their attributes.
-void TakeStampAndAttributes(TZipEntry& entry, const QString& path)
+void TakeStampAndAttributes(TZipRecord& entry, const QString& path)
 {
     const TDosDateTime stamp = ToDosDateTime(QFileInfo(path).lastModified());
     entry.DosTime = stamp.Time;
@@ -153,13 +105,6 @@ private:
 };
 
 }  // namespace
-
-// An entry as it goes into both headers. The stored name is kept as its bytes, so the
-// extractor's FolderPart and FileName stay empty.
-struct TZipWriter::Written : TZipEntry {
-    QByteArray storedName;
-    std::uint16_t versionNeeded = kVersionNeeded;
-};
 
 // The archive being written, with the compressor and read buffer shared by all entries.
 class TZipWriter::Session {
@@ -223,8 +168,6 @@ private:
 
 int TZipWriter::WriteArchive()
 {
-    if (!Password.isEmpty())
-        throw TZipError(QStringLiteral("Encrypted archives are not supported"));
     RefuseLinkAsSaveTarget(ZipName);
 
     // The search runs to its end before the archive is opened, so the temporary file can
@@ -347,57 +290,13 @@ void TZipWriter::AddFolder(Session& session, const TFoundEntry& folder, Written&
     session.Write(LocalHeader(entry, false));
 }
 
-QByteArray TZipWriter::LocalHeader(const Written& entry, bool zip64) const
-{
-    Record r;
-    r.U32(kLocalHeaderSignature);
-    PutSharedFields(r, entry, entry.versionNeeded, zip64, zip64);
-    r.U16(static_cast<std::uint16_t>(entry.storedName.size()))
-        .U16(zip64 ? 20 : 0)
-        .Bytes(entry.storedName);
-    // In the local header the Zip64 field always holds both sizes, uncompressed first.
-    if (zip64)
-        r.U16(kZip64ExtraId).U16(16).U64(entry.UncompressedSize).U64(entry.CompressedSize);
-    return r.data;
-}
-
-QByteArray TZipWriter::CentralHeader(const Written& entry) const
-{
-    const bool bigOriginal = entry.UncompressedSize >= zip64SizeLimit_;
-    const bool bigCompressed = entry.CompressedSize >= zip64SizeLimit_;
-    const bool bigOffset = entry.LocalHeaderOffset >= zip64SizeLimit_;
-    // Only the values whose classic field holds the marker are in the Zip64 field, in this order.
-    Record extra;
-    if (bigOriginal || bigCompressed || bigOffset) {
-        extra.U16(kZip64ExtraId).U16(static_cast<std::uint16_t>(8 * (int{bigOriginal} + bigCompressed + bigOffset)));
-        if (bigOriginal)
-            extra.U64(entry.UncompressedSize);
-        if (bigCompressed)
-            extra.U64(entry.CompressedSize);
-        if (bigOffset)
-            extra.U64(entry.LocalHeaderOffset);
-    }
-    Record r;
-    r.U32(kCentralHeaderSignature).U16(kVersionMadeBy);
-    PutSharedFields(r, entry, entry.versionNeeded, bigCompressed, bigOriginal);
-    r.U16(static_cast<std::uint16_t>(entry.storedName.size()))
-        .U16(static_cast<std::uint16_t>(extra.data.size()))
-        .U16(0)  // comment length
-        .U16(0)  // disk number start
-        .U16(0)  // internal attributes
-        .U32(entry.ExternalAttributes)
-        .U32(Low32(entry.LocalHeaderOffset, bigOffset))
-        .Bytes(entry.storedName)
-        .Bytes(extra.data);
-    return r.data;
-}
-
 void TZipWriter::WriteCentralDirectory(Session& session, const std::vector<Written>& entries) const
 {
+    const Zip64Limits limits{zip64SizeLimit_, zip64CountLimit_};
     const std::uint64_t directoryOffset = session.Pos();
     QByteArray pending;
     for (const Written& entry : entries) {
-        pending.append(CentralHeader(entry));
+        pending.append(CentralHeader(entry, limits));
         if (pending.size() >= kWriteChunk) {
             session.Write(pending);
             pending.clear();
@@ -405,37 +304,5 @@ void TZipWriter::WriteCentralDirectory(Session& session, const std::vector<Writt
     }
     session.Write(pending);
     const std::uint64_t directorySize = session.Pos() - directoryOffset;
-    const std::uint64_t count = entries.size();
-
-    const bool manyEntries = count >= zip64CountLimit_;
-    const bool bigSize = directorySize >= zip64SizeLimit_;
-    const bool bigOffset = directoryOffset >= zip64SizeLimit_;
-    Record r;
-    if (manyEntries || bigSize || bigOffset) {
-        const std::uint64_t zip64End = session.Pos();
-        r.U32(kZip64EndOfDirectorySignature)
-            .U64(kZip64EndRemainder)
-            .U16(kVersionMadeBy)
-            .U16(kVersionNeededZip64)
-            .U32(0)  // this disk
-            .U32(0)  // disk with the central directory
-            .U64(count)
-            .U64(count)
-            .U64(directorySize)
-            .U64(directoryOffset);
-        r.U32(kZip64LocatorSignature)
-            .U32(0)  // disk with the Zip64 end record
-            .U64(zip64End)
-            .U32(1);  // total disks
-    }
-    const std::uint16_t count16 = manyEntries ? kMarker16 : static_cast<std::uint16_t>(count);
-    r.U32(kEndOfDirectorySignature)
-        .U16(0)  // this disk
-        .U16(0)  // disk with the central directory
-        .U16(count16)
-        .U16(count16)
-        .U32(Low32(directorySize, bigSize))
-        .U32(Low32(directoryOffset, bigOffset))
-        .U16(0);  // comment length
-    session.Write(r.data);
+    session.Write(EndRecords(entries.size(), directorySize, directoryOffset, session.Pos(), limits));
 }

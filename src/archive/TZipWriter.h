@@ -1,35 +1,46 @@
 #pragma once
 
-#include "archive/TZipExtractor.h"
 #include "archive/ZipFileSearch.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class QFile;
+namespace zipwrite {
+struct WrittenEntry;
+}  // namespace zipwrite
 
 // An archive is never updated in place: every write makes a new one, replacing ZipName.
 
 // Writes a ZIP archive of the files that the masks of FilesList name. Created, given its
-// properties, run once and released by its caller, like the extractor it derives from
-// (ZipName, FilesList, DoProcessMessages and ProcessMessages are shared; RecreateDirs
-// changes nothing here, and a Password is refused since entries are never encrypted).
+// properties, run once and released by its caller. The extractor's sibling: both work on
+// the entry record of TZipRecord.h; the writer has no destination folder and no password,
+// since it never encrypts.
 //
 // Entries are deflated (or stored with PackLevel 0 and for NoCompressList matches), carry
 // MS-DOS time stamps and attributes, and use Zip64 only where a size, an offset or the
 // entry count does not fit the classic fields. The archive is written to a temporary file
 // beside ZipName and renamed into place at the end, so a failed write leaves nothing behind.
-class TZipWriter : public TZipExtractor, public TZipSearchSettings {
+class TZipWriter : public TZipSearchSettings {
 public:
-    // --- properties (ZipName, FilesList and the message pump come from the extractor; Recurse,
-    // StorePaths, the Include settings, ExcludeList and AddDirEntriesOnRecurse from the search) ---
+    TZipWriter() = default;
+    TZipWriter(const TZipWriter&) = delete;
+    TZipWriter& operator=(const TZipWriter&) = delete;
+
+    // --- properties (Recurse, StorePaths, the Include settings, ExcludeList and
+    // AddDirEntriesOnRecurse come from the search) ---
+    QString ZipName;                    // the archive to write (native path)
+    QStringList FilesList;              // masks of the files to add
     int PackLevel = 6;                  // deflate level 1-9, 0 stores; others are clamped to 0-9
     QStringList NoCompressList;         // masks of files to store uncompressed
+    bool DoProcessMessages = true;
+    // Called to let the windows process pending messages between entries; may be empty.
+    std::function<void()> ProcessMessages;
 
     // Writes the archive and returns the number of files added. Raises TZipError when the
     // archive cannot be written, and TError when ZipName is a link, which is never written
@@ -44,9 +55,14 @@ protected:
     std::uint64_t zip64CountLimit_ = 0xFFFF;
 
 private:
-    struct Written;
+    using Written = zipwrite::WrittenEntry;
     class Session;
 
+    void PumpMessages() const
+    {
+        if (DoProcessMessages && ProcessMessages)
+            ProcessMessages();
+    }
     bool AddFile(Session& session, const TFoundEntry& file, Written& entry) const;
     void AddFolder(Session& session, const TFoundEntry& folder, Written& entry) const;
     bool WriteProvisionalHeader(Session& session, Written& entry, qint64 fileSize) const;
@@ -54,6 +70,4 @@ private:
     bool FitsLocalHeader(const Written& entry, bool zip64) const;
     void CompleteLocalHeader(Session& session, const Written& entry, bool zip64) const;
     void WriteCentralDirectory(Session& session, const std::vector<Written>& entries) const;
-    QByteArray LocalHeader(const Written& entry, bool zip64) const;
-    QByteArray CentralHeader(const Written& entry) const;
 };

@@ -1,6 +1,6 @@
 #include "archive/ZipDirectory.h"
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "archive/Cp437.h"
 #include "archive/ZipError.h"
 #include "archive/ZipFormat.h"
@@ -91,20 +91,6 @@ void ApplyZip64Extra(TZipEntry& entry, const QByteArray& extra, bool hasOffset)
     }
 }
 
-// The fields that local and central headers share, in the same order: from "version needed
-// to extract" up to the uncompressed size.
-void ReadSharedFields(ByteReader& header, TZipEntry& entry)
-{
-    header.Skip(2);  // version needed to extract
-    entry.Flags = header.U16();
-    entry.Method = header.U16();
-    entry.DosTime = header.U16();
-    entry.DosDate = header.U16();
-    entry.Crc32 = header.U32();
-    entry.CompressedSize = header.U32();
-    entry.UncompressedSize = header.U32();
-}
-
 // Reads `count` central-directory headers from [start, start + size), which must lie
 // before `end`. Every header has to sit wholly inside that range, so a forged count or
 // size cannot make the loop run longer than the bytes that are really there.
@@ -132,7 +118,7 @@ std::optional<std::vector<TZipEntry>> ReadCentralHeaders(QIODevice& file, std::u
         }
         TZipEntry entry;
         entry.VersionMadeBy = header.U16();
-        ReadSharedFields(header, entry);
+        entry.ReadSharedFields(header);
         const std::uint16_t nameLength = header.U16();
         const std::uint16_t extraLength = header.U16();
         const std::uint16_t commentLength = header.U16();
@@ -241,7 +227,7 @@ std::vector<TZipEntry> ScanLocalHeaders(QIODevice& file)
         ByteReader header(fixed.constData(), static_cast<std::size_t>(fixed.size()));
         header.Skip(4);  // signature
         TZipEntry entry;
-        ReadSharedFields(header, entry);
+        entry.ReadSharedFields(header);
         const std::uint16_t nameLength = header.U16();
         const std::uint16_t extraLength = header.U16();
         if (!header.Ok())

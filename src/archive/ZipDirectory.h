@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/TZipExtractor.h"
+#include "archive/TZipEntry.h"
 
 #include <QByteArray>
 #include <QIODevice>

@@ -1,7 +1,7 @@
 // Animated PNG: the chunks are walked here, each frame is rebuilt as a still PNG in memory
 // and decoded by the PNG decoder, and the frames are composed onto the canvas.
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "common/Error.h"
 #include "image/Animation.h"
 #include "image/ImageDecoders.h"

@@ -1,6 +1,6 @@
 #include "image/DecoderSupport.h"
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "common/Error.h"
 
 #include <QFile>

@@ -12,7 +12,7 @@
 
 #include "image/Animation.h"
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "common/Error.h"
 
 #include <gif_lib.h>

@@ -8,7 +8,7 @@
 
 #include "image/Animation.h"
 
-#include "archive/ByteReader.h"
+#include "common/ByteReader.h"
 #include "common/Error.h"
 
 #include <webp/decode.h>

@@ -1,6 +1,5 @@
 #include "packer/PackageBuild.h"
 
-#include "archive/TZipWriter.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/FileCalls.h"
@@ -9,6 +8,7 @@
 #include "common/SaveTarget.h"
 #include "package/Manifest.h"
 #include "package/PackageLayout.h"
+#include "package/PackageWriter.h"
 #include "package/SpriteSheet.h"
 #include "packer/SheetComposer.h"
 
@@ -153,7 +153,7 @@ bool TPackageBuilder::BuildUnguarded(const QList<TProjectAction>& project, const
     if (!ComposePackage(project, QDir(work).filePath(QFileInfo(packagePath).fileName())))
         return false;
     // The old package stays until the new one is complete: the writer renames it into place.
-    if (!ZipFolder(QDir(work).filePath(QStringLiteral("*.*")), packagePath))
+    if (!ZipFolder(work, packagePath))
         return false;
     const QString success = QStringLiteral("Success : ") + packagePath + QStringLiteral(" has been built!");
     if (hooks_.Memo)
@@ -216,20 +216,14 @@ void TPackageBuilder::ReportMissing(const QString& message)
     ShowError(message);
 }
 
-bool TPackageBuilder::ZipFolder(const QString& mask, const QString& packagePath)
+bool TPackageBuilder::ZipFolder(const QString& folder, const QString& packagePath)
 {
     if (hooks_.Zipping)
         hooks_.Zipping();
     try {
-        TZipWriter writer;
-        writer.ZipName = packagePath;
-        writer.FilesList = {mask};
-        writer.Recurse = true;
-        writer.StorePaths = false;
-        writer.IncludeHiddenFiles = true;
-        writer.IncludeReadOnlyFiles = true;
+        TPackageWriter writer;
         writer.ProcessMessages = hooks_.ProcessMessages;
-        writer.WriteArchive();
+        writer.Write(folder, packagePath);
     } catch (const TError& error) {
         Fail(QStringLiteral("Error : %1 could not be written: %2").arg(packagePath, error.Text()));
         return false;

@@ -61,7 +61,8 @@ public:
     // Writes "zvk.xml", "zvk.png" and the audio copies into the folder of `target`.
     bool ComposePackage(const QList<TProjectAction>& project, const QString& target);
     bool RequireFile(const QString& path, const QString& message);
-    bool ZipFolder(const QString& mask, const QString& packagePath);
+    // Packs every file of the folder, at any depth, into the package.
+    bool ZipFolder(const QString& folder, const QString& packagePath);
 
 private:
     // The work folder's lock, held while its descriptor is open.

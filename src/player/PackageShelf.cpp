@@ -3,9 +3,9 @@
 #include "common/Error.h"
 #include "common/Prompts.h"
 #include "package/Manifest.h"
+#include "package/PackageCache.h"
 #include "package/PackageLayout.h"
 #include "package/SpriteSheet.h"
-#include "player/PackageCache.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "package/PackageCache.h"
 #include "package/Zvk.h"
-#include "player/PackageCache.h"
 #include "player/ShapeCache.h"
 
 #include <QImage>

@@ -1,7 +1,7 @@
 #include "player/PetMemory.h"
 
 #include "common/Settings.h"
-#include "player/PackageCache.h"
+#include "package/PackageCache.h"
 #include "player/PlaybackEngine.h"
 
 #include <QDateTime>

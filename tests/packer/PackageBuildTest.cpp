@@ -9,7 +9,7 @@
 #include "packer/PackageBuild.h"
 #include "packer/PreviewDecoder.h"
 #include "package/Manifest.h"
-#include "player/PackageCache.h"
+#include "package/PackageCache.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
 #include "support/ScriptedPrompts.h"

@@ -1,7 +1,7 @@
 #include "app/FrmMain.h"
 #include "archive/TZipWriter.h"
 #include "common/Settings.h"
-#include "player/PackageCache.h"
+#include "package/PackageCache.h"
 #include "player/PlaybackEngine.h"
 #include "package/SpriteSheet.h"
 #include "player/PetHerd.h"

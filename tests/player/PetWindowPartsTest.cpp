@@ -1,6 +1,6 @@
 #include "common/Settings.h"
+#include "package/PackageCache.h"
 #include "player/Cascade.h"
-#include "player/PackageCache.h"
 #include "player/PetDrag.h"
 #include "player/PetMemory.h"
 #include "player/PlaybackEngine.h"

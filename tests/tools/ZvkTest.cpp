@@ -2,7 +2,7 @@
 #include "archive/ZipBuilder.h"
 #include "common/AppDirs.h"
 #include "package/PackageLayout.h"
-#include "player/PackageCache.h"
+#include "package/PackageCache.h"
 #include "support/TestEnv.h"
 
 #include <QMap>

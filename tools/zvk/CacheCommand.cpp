@@ -3,7 +3,7 @@
 #include "app/LibraryFile.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
-#include "player/PackageCache.h"
+#include "package/PackageCache.h"
 
 #include <QDir>
 #include <QSet>

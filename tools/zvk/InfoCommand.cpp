@@ -5,7 +5,7 @@
 int InfoCommand(const TArguments& arguments)
 {
     const QStringList& args = arguments.Expect(1);
-    const TLoadedPackage package = LoadPackage(args[0]);
+    const TExtractedPackage package = LoadPackage(args[0]);
     PrintOut(QStringLiteral("package: %1").arg(package.Path));
     PrintOut(QStringLiteral("cache: %1").arg(package.Cache.Folder));
     PrintOut(QStringLiteral("actions: %1").arg(package.Zvk.Actions.size()));

@@ -1,7 +1,6 @@
 #include "Commands.h"
 
-#include "archive/DosTime.h"
-#include "archive/TZipExtractor.h"
+#include "package/PackageReader.h"
 
 namespace {
 
@@ -24,19 +23,15 @@ QString MethodName(std::uint16_t method)
 int ListCommand(const TArguments& arguments)
 {
     const QStringList& args = arguments.Expect(1);
-    TZipExtractor zip;
-    zip.ZipName = args[0];
-    zip.ReadDirectory();
-    for (const TZipEntry& entry : zip.Entries()) {
-        QString name = entry.FolderPart + entry.FileName;
-        name.replace(u'\\', u'/');
-        const QDateTime stamp = FromDosDateTime({entry.DosTime, entry.DosDate});
+    TPackageReader package(args[0]);
+    package.ReadDirectory();
+    for (const TPackageMember& member : package.Members()) {
         PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6")
-                     .arg(name, MethodName(entry.Method))
-                     .arg(entry.CompressedSize)
-                     .arg(entry.UncompressedSize)
-                     .arg(entry.Crc32, 8, 16, QChar(u'0'))
-                     .arg(stamp.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+                     .arg(member.Name, MethodName(member.Method))
+                     .arg(member.CompressedSize)
+                     .arg(member.Size)
+                     .arg(member.Crc32, 8, 16, QChar(u'0'))
+                     .arg(member.Modified.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     }
     return 0;
 }

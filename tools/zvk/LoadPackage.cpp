@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-TLoadedPackage LoadPackage(const QString& argument)
+TExtractedPackage LoadPackage(const QString& argument)
 {
-    TLoadedPackage loaded;
+    TExtractedPackage loaded;
     loaded.Path = QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
     ConsolePrompts prompts;
     loaded.Cache = PrepareCache(loaded.Path, prompts);

@@ -1,8 +1,7 @@
 #include "Commands.h"
 
-#include "archive/TZipWriter.h"
+#include "package/PackageWriter.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 // Packs a folder as the packer packs its work folder: every file at any depth, hidden and
@@ -15,14 +14,7 @@ int PackCommand(const TArguments& arguments)
         PrintErr(folder + QStringLiteral(" does not exist!"));
         return 1;
     }
-    TZipWriter zip;
-    zip.ZipName = args[1];
-    zip.FilesList = QStringList{QDir::toNativeSeparators(QDir::cleanPath(folder) + QStringLiteral("/*.*"))};
-    zip.Recurse = true;
-    zip.StorePaths = false;
-    zip.IncludeHiddenFiles = true;
-    zip.IncludeReadOnlyFiles = true;
-    const int count = zip.WriteArchive();
+    const int count = TPackageWriter().Write(folder, args[1]);
     PrintOut(QStringLiteral("%1 files added").arg(count));
     return 0;
 }

@@ -53,7 +53,7 @@ QRect ParseScreen(const QString& text)
 
 // Roaming on the given screens, from the given place: each frame with the window's place, whether
 // it is drawn mirrored, and the state.
-int RoamTrace(const TArguments& arguments, const TLoadedPackage& package, long frames, bool instant)
+int RoamTrace(const TArguments& arguments, const TExtractedPackage& package, long frames, bool instant)
 {
     if (!TRoamer::CanRoam(package.Zvk)) {
         PrintErr(QStringLiteral("%1: no action with the walk role has frames; it cannot roam").arg(package.Path));
@@ -126,7 +126,7 @@ int TraceCommand(const TArguments& arguments)
     if (!ok || frames < 1)
         throw UsageError{};
 
-    const TLoadedPackage package = LoadPackage(path);
+    const TExtractedPackage package = LoadPackage(path);
     if (package.Zvk.Actions.empty()) {
         PrintErr(QStringLiteral("%1: the package has no actions; nothing plays").arg(package.Path));
         return 1;

@@ -1,10 +1,10 @@
-#include "player/PackageCache.h"
+#include "package/PackageCache.h"
 
-#include "archive/TZipExtractor.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/Prompts.h"
 #include "package/PackageLayout.h"
+#include "package/PackageReader.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -17,7 +17,6 @@
 #include <QSaveFile>
 #include <QSet>
 
-#include <algorithm>
 #include <utility>
 
 #include <sys/stat.h>
@@ -26,25 +25,6 @@ namespace {
 
 // A marker is a few hundred bytes; a larger file in its place is not ours.
 constexpr qint64 kMaxMarkerSize = 64 * 1024;
-
-QString DirectoryDigest(const std::vector<TZipEntry>& entries)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    for (const TZipEntry& entry : entries) {
-        hash.addData((entry.FolderPart + entry.FileName).toUtf8());
-        hash.addData(QStringLiteral("\n%1 %2 %3 %4 %5 %6 %7 %8\n")
-                         .arg(entry.Method)
-                         .arg(entry.DosDate)
-                         .arg(entry.DosTime)
-                         .arg(entry.Crc32)
-                         .arg(entry.CompressedSize)
-                         .arg(entry.UncompressedSize)
-                         .arg(entry.ExternalAttributes)
-                         .arg(entry.LocalHeaderOffset)
-                         .toLatin1());
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
 
 bool IsRealFolder(const QString& path)
 {
@@ -142,14 +122,13 @@ TCacheResult PrepareCache(const QString& packagePath, Prompts& prompts,
     // A fresh extraction goes here first, so that a failed one leaves the folder as it was.
     QString staging;
     try {
-        TZipExtractor extractor;
-        extractor.ProcessMessages = processMessages;
-        extractor.UserPrompts = &prompts;
-        extractor.ZipName = packagePath;
+        TPackageReader reader(packagePath);
+        reader.ProcessMessages = processMessages;
+        reader.UserPrompts = &prompts;
         // Taken before reading: a file replaced meanwhile differs from it next time.
         result.Stamp = FileStamp(packagePath);
-        extractor.ReadDirectory();
-        result.Stamp.Directory = DirectoryDigest(extractor.Entries());
+        reader.ReadDirectory();
+        result.Stamp.Directory = reader.DirectoryDigest();
         // A replaced package may carry older members, or fewer: nothing of the old one may
         // stay. An unchanged one only gets back what has gone from the folder.
         const bool fresh = !marker || marker->Package != packagePath || marker->Stamp != result.Stamp;
@@ -157,18 +136,10 @@ TCacheResult PrepareCache(const QString& packagePath, Prompts& prompts,
             staging = result.Folder + QStringLiteral(".new");
             RemoveCacheFolder(staging);  // left by an extraction that never ended
         }
-        extractor.FilesList = {QStringLiteral("*.*")};
-        extractor.DoAll = false;
-        extractor.DestDir = fresh ? staging : result.Folder;
-        extractor.OverwriteMode = TOverwriteMode::ifNewer;
-        extractor.RecreateDirs = true;
-        extractor.RetainAttributes = true;
-        extractor.ExtractSelected();
+        reader.ExtractInto(fresh ? staging : result.Folder);
         if (fresh)
             ReplaceFolder(result.Folder, std::exchange(staging, QString()));
-        result.HoldsSheet = std::any_of(extractor.Entries().begin(), extractor.Entries().end(), [](const TZipEntry& entry) {
-            return entry.FolderPart.isEmpty() && entry.FileName == kSheetMember;
-        });
+        result.HoldsSheet = reader.HoldsMember(kSheetMember);
         result.Extracted = true;
     } catch (const TError& error) {
         prompts.ErrorWithDetail(QStringLiteral("UnComPress File Error!"), packagePath + u'\n' + error.Text());
