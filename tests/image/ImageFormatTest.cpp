@@ -111,6 +111,5 @@ TEST(ImageFormatTest, EachUseOffersTheFormatsItTakes)
         EXPECT_EQ(format.Kind == TImageKind::Still, format.Decode != nullptr) << format.Name;
         EXPECT_EQ(format.Kind == TImageKind::Animation, format.Read != nullptr && format.Decode == nullptr) << format.Name;
     }
-    tags.removeDuplicates();
-    EXPECT_EQ(tags.size(), 9);
+    EXPECT_EQ(tags.removeDuplicates(), 0) << tags.join(u' ').toStdString();
 }
