@@ -49,8 +49,9 @@ TEST(ImageFormatTest, AFileIsCheckedForItsUseWithOneSetOfMessages)
     const QString path = dir.filePath(QStringLiteral("f.png"));
     const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR");
     const QByteArray webp("RIFF\x10\0\0\0WEBPVP8L", 16);
-    const QString stills = path + QStringLiteral(": not a PNG, JPEG or BMP image");
-    const QString sheets = path + QStringLiteral(": not a PNG, JPEG, BMP, GIF or WebP image");
+    // The lists of names are pinned below, where each use's offer is.
+    const QString stills = QStringLiteral("%1: not a %2 image").arg(path, ImageFormatNames(TImageUse::Frame));
+    const QString sheets = QStringLiteral("%1: not a %2 image").arg(path, ImageFormatNames(TImageUse::Sheet));
     const struct {
         std::optional<QByteArray> bytes;  // none: no file
         TImageUse use;
@@ -104,6 +105,7 @@ TEST(ImageFormatTest, EachUseOffersTheFormatsItTakes)
     EXPECT_EQ(ImageExtensions(TImageUse::Import), (QStringList{".gif", ".apng", ".webp"}));
     EXPECT_EQ(ImageFormatNames(TImageUse::Import), QStringLiteral("GIF, APNG or WebP"));
     EXPECT_EQ(ImageFormatNames(TImageUse::Frame), QStringLiteral("PNG, JPEG or BMP"));
+    EXPECT_EQ(ImageFormatNames(TImageUse::Sheet), QStringLiteral("PNG, JPEG, BMP, GIF or WebP"));
     QStringList tags;
     for (const TImageFormat& format : ImageFormats()) {
         if (format.NamedByTwoBytes)
