@@ -59,9 +59,10 @@ std::span<const TImageFormat> ImageFormats();
 // The entry of a detected name, or null.
 const TImageFormat* FindImageFormat(QStringView name);
 
-// The format of an image file by its first two bytes alone, never by its name: "BMP",
-// "JPEG", "GIF", "PCX", "PNG", "PSD", "RAS", "SGI" or "TIFF"; "0" for an empty file (shown
-// in a plain box first when `prompts` is given); the empty text for anything else.
+// The format of an image file by its first two bytes alone, never by its name: the name of
+// the format those bytes name ("BMP", "JPEG", "GIF", "PCX", "PNG", "PSD", "RAS", "SGI" or
+// "TIFF"); "0" for an empty file (shown in a plain box first when `prompts` is given); the
+// empty text for anything else.
 // Raises TError when the file cannot be opened, and "Stream read error" for a one-byte file.
 QString DetectImageFormat(const QString& path, Prompts* prompts = nullptr);
 
@@ -80,8 +81,8 @@ QStringList ImageExtensions(TImageUse use);
 // A dialog filter offering the formats taken for a use: "Label (*.png;*.jpg)|*.png;*.jpg".
 QString ImageFilter(const QString& label, TImageUse use);
 
-// The entry for an animation format whose signature starts these bytes, among the formats
-// with a reader; null for none.
+// The format whose reader takes these bytes into frames: the first with a reader whose
+// signature they start with (a PNG's, animated or not); null for none.
 const TImageFormat* AnimationFormatOf(const QByteArray& head);
 
 enum class TImageProblem { None, Missing, Empty, Unsupported, Unreadable };

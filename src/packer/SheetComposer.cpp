@@ -7,7 +7,6 @@
 #include "package/SheetRule.h"
 #include "package/SpriteSheet.h"
 
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
