@@ -44,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const QString path = WriteFuzzInput(data, size, QStringLiteral("frame"));
     try {
-        const QString format = DetectImageFormat(path);
-        if (!IsDecodableFormat(format))
+        const TImageCheck check = CheckImageFile(path, TImageUse::Frame);
+        if (check.Format == nullptr)
             return 0;
-        const TImageInfo info = ReadImageInfo(path, format);
+        const TImageInfo info = ReadImageInfo(path, check.Name);
         CheckingSink sink;
-        DecodeImage(path, format, sink);
+        DecodeImage(path, check.Name, sink);
         (void)info;
     } catch (const TError&) {
         // Damaged images are expected; only crashes and runaway costs are faults.

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "image/DecoderSupport.h"
+#include "image/ImageFormat.h"
 
 #include <cstdint>
 #include <cstring>
@@ -10,14 +11,10 @@ namespace {
 
 void Decode(const QString& path, const QString& format, TImageSink* sink, TImageInfo* info)
 {
-    if (format == u"PNG")
-        decoders::DecodePngFile(path, sink, info);
-    else if (format == u"JPEG")
-        decoders::DecodeJpegFile(path, sink, info);
-    else if (format == u"BMP")
-        decoders::DecodeBmpFile(path, sink, info);
-    else
+    const TImageFormat* found = FindImageFormat(format);
+    if (found == nullptr || found->Decode == nullptr)
         throw TError(QStringLiteral("%1: no decoder for the format \"%2\"").arg(path, format));
+    found->Decode(path, sink, info);
 }
 
 // Keeps the whole image, refusing one beyond a size.

@@ -4,8 +4,8 @@
 #include <QImage>
 #include <QString>
 
-// Decoders for frame images, chosen by the detected format name ("BMP", "JPEG", "PNG"),
-// never by the file's name. Each hands its rows, top to bottom, to a sink as 32-bit ARGB
+// Decoders for frame images, chosen by the detected format name through the format
+// registry (ImageFormat.h), never by the file's name. Each hands its rows, top to bottom, to a sink as 32-bit ARGB
 // with straight alpha, so a caller can place them without holding a whole copy.
 
 // How a PNG marks transparency; BMP and JPEG frames are opaque as far as the sheet goes.

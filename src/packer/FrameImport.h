@@ -65,8 +65,8 @@ struct TSheetImage {
     TTransparency Transparency = TTransparency::None;
 };
 
-// Reads a PNG, JPEG, BMP, GIF or WebP file (of an animation, its first frame). Raises TError
-// naming the file and the reason.
+// Reads a file of a format taken as a sprite sheet (of an animation, its first frame).
+// Raises TError naming the file and the reason.
 TSheetImage LoadSheetImage(const QString& path, const TImportProgress& progress = {});
 // The size of that picture, read from the file's header (for a GIF, its structure) without
 // decoding any pixels. Raises TError as LoadSheetImage does.
@@ -76,8 +76,9 @@ QSize SheetImageSize(const QString& path);
 bool IsClearCell(const TSheetImage& sheet, const QRect& cell);
 
 // Whether a file chosen for a frame list is imported into frames rather than listed as it
-// is: a GIF, APNG or WebP file by its name, or a PNG that holds an animation. Other files
-// are listed, and their content decides at the build, as always.
+// is: a file named as an animation format (GIF, APNG, WebP), or a still's file that holds
+// an animation (a PNG can). Other files are listed, and their content decides at the build,
+// as always.
 bool IsImportedImage(const QString& path);
 
 // Imports the frames of an animation file (a still GIF or WebP gives one frame). Returns the

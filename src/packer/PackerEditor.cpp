@@ -258,9 +258,7 @@ void TPackerEditor::AppendToList(List list, const QStringList& files)
 
 void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
 {
-    static const QStringList kImageExtensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg"), QStringLiteral(".png"),
-                                              QStringLiteral(".bmp"), QStringLiteral(".gif"), QStringLiteral(".apng"),
-                                              QStringLiteral(".webp")};
+    static const QStringList kImageExtensions = ImageExtensions(TImageUse::List);
     static const QStringList kAudioExtensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".aac"),
                                               QStringLiteral(".ogg")};
     const QStringList& accepted = list == List::Fragments ? kImageExtensions : kAudioExtensions;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/FileListModel.h"
+#include "image/ImageFormat.h"
 #include "packer/ActionModel.h"
 #include "packer/FrameImport.h"
 #include "packer/PackageBuild.h"
@@ -190,8 +191,6 @@ private:
     int editing_ = 0;        // inside Edit
 };
 
-inline const QString kFragmentFilter = QStringLiteral(
-    "Fragment (*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.apng;*.webp)|*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.apng;*.webp");
-inline const QString kSpriteSheetFilter =
-    QStringLiteral("Sprite Sheet (*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.webp)|*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.webp");
+inline const QString kFragmentFilter = ImageFilter(QStringLiteral("Fragment"), TImageUse::List);
+inline const QString kSpriteSheetFilter = ImageFilter(QStringLiteral("Sprite Sheet"), TImageUse::Sheet);
 inline const QString kAudioFilter = QStringLiteral("Audio (*.mp3;*.wav;*.aac;*.ogg)|*.mp3;*.wav;*.aac;*.ogg");

@@ -136,16 +136,9 @@ TPreviewDecoder::Frame TPreviewDecoder::Decode(const QString& path, const std::a
                                              std::uint64_t expected)
 {
     try {
-        if (!QFileInfo(path).isFile())
-            throw TError(path + QStringLiteral(": the file does not exist"));
-        const QString format = DetectImageFormat(path);
-        if (format == u"0")
-            throw TError(path + QStringLiteral(": the file is empty"));
-        if (!IsDecodableFormat(format))
-            throw TError(path + QStringLiteral(": not a BMP, JPEG or PNG image") +
-                         (format.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(format)));
+        const TImageFormat& format = CheckImageFile(path, TImageUse::Frame).Usable();
         PreviewSink sink(path, generation, expected);
-        DecodeImage(path, format, sink);
+        DecodeImage(path, QString::fromLatin1(format.Name), sink);
         return {std::move(sink.image), {}};
     } catch (const TError& error) {
         return {{}, error.Text()};

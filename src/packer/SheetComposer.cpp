@@ -7,8 +7,6 @@
 #include "package/SheetRule.h"
 #include "package/SpriteSheet.h"
 
-#include <QFileInfo>
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -56,6 +54,24 @@ private:
     TTransparency transparency_ = TTransparency::None;
 };
 
+TSheetComposer::Frame::Problem ProblemOf(TImageProblem problem)
+{
+    using Problem = TSheetComposer::Frame::Problem;
+    switch (problem) {
+    case TImageProblem::None:
+        return Problem::None;
+    case TImageProblem::Missing:
+        return Problem::Missing;
+    case TImageProblem::Empty:
+        return Problem::Empty;
+    case TImageProblem::Unsupported:
+        return Problem::Unsupported;
+    case TImageProblem::Unreadable:
+        break;
+    }
+    return Problem::Unreadable;
+}
+
 }  // namespace
 
 TSheetComposer::TSheetComposer(const QList<TProjectAction>& project)
@@ -66,21 +82,20 @@ TSheetComposer::TSheetComposer(const QList<TProjectAction>& project)
     for (const TProjectAction& action : project) {
         for (const QString& path : action.Fragments) {
             Frame frame{path, {}, static_cast<int>(height), 0, 0, Frame::Problem::None, {}};
-            try {
-                if (!QFileInfo(path).isFile()) {
-                    frame.problem = Frame::Problem::Missing;
-                } else if ((frame.format = DetectImageFormat(path)) == u"0") {
-                    frame.problem = Frame::Problem::Empty;
-                } else if (!IsDecodableFormat(frame.format)) {
-                    frame.problem = Frame::Problem::Unsupported;
-                } else {
+            const TImageCheck check = CheckImageFile(path, TImageUse::Frame);
+            frame.format = check.Name;
+            frame.problem = ProblemOf(check.Problem);
+            if (check.Problem == TImageProblem::Unreadable)
+                frame.error = check.Error;
+            if (check.Format != nullptr) {
+                try {
                     const TImageInfo info = ReadImageInfo(path, frame.format);
                     frame.width = info.Width;
                     frame.height = info.Height;
+                } catch (const TError& error) {
+                    frame.problem = Frame::Problem::Unreadable;
+                    frame.error = error.Text();
                 }
-            } catch (const TError& error) {
-                frame.problem = Frame::Problem::Unreadable;
-                frame.error = error.Text();
             }
             if (frame.problem == Frame::Problem::None) {
                 const std::int64_t newWidth = std::max<std::int64_t>(width, frame.width);

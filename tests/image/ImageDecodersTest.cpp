@@ -1,9 +1,7 @@
-#include "common/AppDirs.h"
 #include "common/Error.h"
 #include "image/ImageDecoders.h"
 #include "image/ImageFormat.h"
 #include "package/SpriteSheet.h"
-#include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -110,37 +108,6 @@ protected:
         ASSERT_FALSE(TestDataFolder().isEmpty()) << "conformance data not found: " ZUVORA_TESTDATA;
     }
 };
-
-TEST(ImageFormatTest, TheFirstTwoBytesDecide)
-{
-    QTemporaryDir dir;
-    const struct {
-        QByteArray bytes;
-        QString format;
-    } cases[] = {
-        {"BM....", "BMP"},   {"\xFF\xD8\xFF", "JPEG"}, {"GIF89a", "GIF"}, {"\x0A\x05\x01", "PCX"},
-        {"\x89PNG", "PNG"},  {"8BPS", "PSD"},          {"\x59\xA6", "RAS"}, {"\x01\xDA", "SGI"},
-        {"II*\0", "TIFF"},   {"MM\0*", ""},            {"\x0A\x03", ""},  {"text file", ""},
-    };
-    for (const auto& c : cases) {
-        const QString path = dir.filePath(QStringLiteral("f"));
-        WriteAll(path, c.bytes);
-        EXPECT_EQ(DetectImageFormat(path), c.format) << c.bytes.toHex().toStdString();
-    }
-
-    ScriptedPrompts prompts;
-    WriteAll(dir.filePath(QStringLiteral("empty.png")), {});
-    EXPECT_EQ(DetectImageFormat(dir.filePath(QStringLiteral("empty.png")), &prompts), QStringLiteral("0"));
-    EXPECT_EQ(prompts.messages, (QList<ScriptedPrompts::Shown>{{kAppTitle, "0"}}));
-    WriteAll(dir.filePath(QStringLiteral("one.png")), "B");
-    try {
-        DetectImageFormat(dir.filePath(QStringLiteral("one.png")));
-        ADD_FAILURE() << "a one-byte file was read";
-    } catch (const TError& error) {
-        EXPECT_EQ(error.Text(), QStringLiteral("Stream read error"));
-    }
-    EXPECT_THROW(DetectImageFormat(dir.filePath(QStringLiteral("missing.png"))), TError);
-}
 
 TEST_F(ImageDecodersTest, PngSuiteMatchesQtsReaderWithTheRightTransparencyKinds)
 {

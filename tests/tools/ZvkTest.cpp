@@ -485,6 +485,7 @@ TEST_F(ZvkTest, ImportRefusesWhatTheProjectCannotKeepBeforeWritingAnything)
         ASSERT_TRUE(still.save(Path(QLatin1String(name)), "PNG"));
     // Seven frames of 655.35 s: 57,344 entries at 80 ms each.
     WriteAll(Path(QStringLiteral("slow.gif")), Gif(4, 7, 65535));
+    WriteAll(Path(QStringLiteral("empty.png")), {});
     QByteArray full;
     for (int i = 0; i < kMaxPackageFrames; ++i)
         full += "still.png;";
@@ -498,6 +499,7 @@ TEST_F(ZvkTest, ImportRefusesWhatTheProjectCannotKeepBeforeWritingAnything)
         QString error;
     } cases[] = {
         {"a\\b.png", "pet.zvp", {}, Path("a\\b.png") + ": its path contains \";\", \"\\\", a control character"},
+        {"empty.png", "pet.zvp", {}, Path("empty.png") + ": the file is empty"},
         {"still.png", "pet.zvp", {"--action", "a\x01" "b"}, "The action's name holds a control character (code 1)"},
         {"still.png", "pet.zvp", {"--action", "   "}, "The action's name is only blanks"},
         {"slow.gif", "pet.zvp", {}, Path("slow.gif") + ": its frames would take at least 57344 entries of the frame list "

@@ -75,9 +75,7 @@ QStringList Frames(const QString& file, const QString& project, const std::optio
         return ImportSpriteSheet(file, project, *grid, room);
     if (IsImportedImage(file))
         return ImportAnimation(file, project, room);
-    const QString format = DetectImageFormat(file);
-    if (!IsDecodableFormat(format))
-        throw TError(file + QStringLiteral(": not an image the packer takes (PNG, JPEG, BMP, GIF, APNG or WebP)"));
+    CheckImageFile(file, TImageUse::Frame).Usable();
     if (!IsStorablePath(file))
         throw TError(QStringLiteral("%1: its path %2").arg(file, kUnstorablePath));
     return {file};
