@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a package, read and extracted with everything selected.
 // Besides crashes, hangs and leaks it catches files written outside the destination.
 
-#include "archive/TZipExtractor.h"
+#include "archive/ZipExtractor.h"
 #include "archive/ZipError.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "archive/OutputPaths.h"
-#include "archive/TZipEntry.h"
+#include "archive/ZipEntry.h"
 #include "archive/ZipError.h"
 
 #include <QIODevice>

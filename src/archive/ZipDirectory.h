@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/TZipEntry.h"
+#include "archive/ZipEntry.h"
 
 #include <QByteArray>
 #include <QIODevice>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/TZipRecord.h"
+#include "archive/ZipRecord.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #include "package/PackageReader.h"
 
 #include "archive/DosTime.h"
-#include "archive/TZipExtractor.h"
+#include "archive/ZipExtractor.h"
 
 #include <QCryptographicHash>
 

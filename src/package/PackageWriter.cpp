@@ -1,6 +1,6 @@
 #include "package/PackageWriter.h"
 
-#include "archive/TZipWriter.h"
+#include "archive/ZipWriter.h"
 
 #include <QDir>
 

@@ -1,5 +1,5 @@
 #include "archive/DosTime.h"
-#include "archive/TZipExtractor.h"
+#include "archive/ZipExtractor.h"
 #include "archive/ZipError.h"
 #include "archive/ZipBuilder.h"
 #include "support/ScriptedPrompts.h"

@@ -1,6 +1,6 @@
 #include "archive/DosTime.h"
-#include "archive/TZipExtractor.h"
-#include "archive/TZipWriter.h"
+#include "archive/ZipExtractor.h"
+#include "archive/ZipWriter.h"
 #include "archive/ZipError.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"

@@ -1,4 +1,4 @@
-#include "archive/TZipExtractor.h"
+#include "archive/ZipExtractor.h"
 #include "common/AppDirs.h"
 #include "common/Error.h"
 #include "common/FileCalls.h"

@@ -1,5 +1,5 @@
 #include "app/FrmMain.h"
-#include "archive/TZipWriter.h"
+#include "archive/ZipWriter.h"
 #include "common/Settings.h"
 #include "package/PackageCache.h"
 #include "player/PlaybackEngine.h"

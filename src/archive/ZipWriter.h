@@ -19,7 +19,7 @@ struct WrittenEntry;
 
 // Writes a ZIP archive of the files that the masks of FilesList name. Created, given its
 // properties, run once and released by its caller. The extractor's sibling: both work on
-// the entry record of TZipRecord.h; the writer has no destination folder and no password,
+// the entry record of ZipRecord.h; the writer has no destination folder and no password,
 // since it never encrypts.
 //
 // Entries are deflated (or stored with PackLevel 0 and for NoCompressList matches), carry

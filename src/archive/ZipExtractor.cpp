@@ -1,4 +1,4 @@
-#include "archive/TZipExtractor.h"
+#include "archive/ZipExtractor.h"
 
 #include "archive/DosTime.h"
 #include "archive/EntryStreams.h"

@@ -1,4 +1,4 @@
-#include "archive/TZipRecord.h"
+#include "archive/ZipRecord.h"
 
 #include "archive/ZipFormat.h"
 #include "common/ByteReader.h"

@@ -1,4 +1,4 @@
-#include "archive/TZipWriter.h"
+#include "archive/ZipWriter.h"
 
 #include "archive/DosTime.h"
 #include "archive/ZipFileSearch.h"
