@@ -48,7 +48,7 @@ QString WriteProject(const QTemporaryDir& dir, int actions, int frames)
     for (int a = 0; a < actions; ++a) {
         TProjectAction action{QStringLiteral("Action %1").arg(a), {}, {}};
         for (int f = 0; f < frames; ++f)
-            action.Fragments.append(dir.filePath(QStringLiteral("frames/action%1/frame%2.png").arg(a).arg(f)));
+            action.Frames.append(dir.filePath(QStringLiteral("frames/action%1/frame%2.png").arg(a).arg(f)));
         project.append(action);
     }
     const QString path = dir.filePath(QStringLiteral("pet.zvp"));
@@ -69,8 +69,8 @@ QList<TProjectAction> WriteDrawnProject(const QTemporaryDir& dir, int frames, QS
         painter.setBrush(QColor(255, 200, 40));
         painter.drawEllipse(QRectF(20 + f % 10, 30, 88, 80));
         painter.end();
-        project[0].Fragments.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
-        frame.save(project[0].Fragments.last());
+        project[0].Frames.append(dir.filePath(QStringLiteral("frame%1.png").arg(f)));
+        frame.save(project[0].Frames.last());
     }
     file = dir.filePath(QStringLiteral("pet.zvp"));
     SaveProject(file, project);
@@ -121,7 +121,7 @@ void BM_SwitchActions(benchmark::State& state)
         list->viewport()->repaint();
         next = 1 - next;
     }
-    if (window.Editor().Fragments().rowCount() != state.range(0))
+    if (window.Editor().Frames().rowCount() != state.range(0))
         state.SkipWithError("list not filled");
 }
 BENCHMARK(BM_SwitchActions)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -185,7 +185,7 @@ void BM_UndoFrameMoves(benchmark::State& state)
     editor.SelectAction(0);
     const long before = ResidentKiB();
     for (int step = 0; step < 1000; ++step)
-        editor.Edit(QStringLiteral("Move Frames"), [&] { editor.Fragments().MoveDown(step * 7 % 9000); });
+        editor.Edit(QStringLiteral("Move Frames"), [&] { editor.Frames().MoveDown(step * 7 % 9000); });
     state.counters["history_KiB"] = static_cast<double>(ResidentKiB() - before);
     for (auto _ : state) {
         editor.History().undo();
@@ -223,7 +223,7 @@ void BM_Thumbnails(benchmark::State& state)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
             longestStall = std::max(longestStall, static_cast<double>(sinceEvents.nsecsElapsed()) / 1e6);
             sinceEvents.start();
-            while (row < state.range(0) && !thumbnails->Thumbnail(project[0].Fragments[row]).isNull())
+            while (row < state.range(0) && !thumbnails->Thumbnail(project[0].Frames[row]).isNull())
                 ++row;
         }
     }

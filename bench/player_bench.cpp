@@ -15,7 +15,7 @@ public:
     std::size_t checksum = 0;
     long shown = 0;
 
-    void ShowFrame(const TFragment& frame, int action) override
+    void ShowFrame(const TFrame& frame, int action) override
     {
         checksum += static_cast<std::size_t>(frame.Width + frame.Height + action);
         ++shown;
@@ -30,7 +30,7 @@ TZvk MakePackage(int actions, int framesPerAction)
         TAction action;
         action.Index = a;
         for (int f = 0; f < framesPerAction; ++f, ++index)
-            action.Fragments.push_back({index, index * 64, 0, 64 + f, 64});
+            action.Frames.push_back({index, index * 64, 0, 64 + f, 64});
         zvk.Actions.push_back(std::move(action));
     }
     return zvk;

@@ -229,7 +229,7 @@ void WriteProject(const QString& folder)
             const QString path = root.filePath(QStringLiteral("frames/%1-%2.png").arg(name.toLower()).arg(f));
             if (!frames[f].save(path, "PNG"))
                 throw TError(QStringLiteral("cannot write ") + path);
-            action.Fragments.append(path);
+            action.Frames.append(path);
         }
         project.append(action);
     }

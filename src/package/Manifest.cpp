@@ -89,13 +89,13 @@ std::optional<QString> ReadManifest(const QString& manifestPath, TZvk& zvk)
                 throw TXmlError(QStringLiteral("the manifest holds more than %1 frames").arg(kMaxPackageFrames));
             for (int f = 0; f < frames.count(); ++f) {
                 TXmlNode frameNode = TXmlDocument::ChildByIndex(frames, f);
-                TFragment frame;
+                TFrame frame;
                 frame.Index = IntegerOf(frameNode, kIndexElement);
                 frame.Top = IntegerOf(frameNode, kTopElement);
                 frame.Left = IntegerOf(frameNode, kLeftElement);
                 frame.Width = IntegerOf(frameNode, kWidthElement);
                 frame.Height = IntegerOf(frameNode, kHeightElement);
-                action.Fragments.push_back(frame);
+                action.Frames.push_back(frame);
             }
 
             const TXmlNodeList audios = TXmlDocument::ChildNodes(TXmlDocument::ChildByName(node, kAudiosElement));
@@ -136,14 +136,14 @@ void WriteManifest(const TZvk& zvk, const QString& manifestPath)
     for (const TAction& action : zvk.Actions) {
         TXmlNode element = TXmlDocument::AddChild(root, kActionElement);
         addText(element, kNameElement, action.Name);
-        TXmlNode fragments = TXmlDocument::AddChild(element, kFragmentsElement);
-        for (const TFragment& frame : action.Fragments) {
-            TXmlNode fragment = TXmlDocument::AddChild(fragments, kFragmentElement);
-            addText(fragment, kIndexElement, QString::number(frame.Index));
-            addText(fragment, kTopElement, QString::number(frame.Top));
-            addText(fragment, kLeftElement, QString::number(frame.Left));
-            addText(fragment, kWidthElement, QString::number(frame.Width));
-            addText(fragment, kHeightElement, QString::number(frame.Height));
+        TXmlNode framesNode = TXmlDocument::AddChild(element, kFragmentsElement);
+        for (const TFrame& frame : action.Frames) {
+            TXmlNode frameNode = TXmlDocument::AddChild(framesNode, kFragmentElement);
+            addText(frameNode, kIndexElement, QString::number(frame.Index));
+            addText(frameNode, kTopElement, QString::number(frame.Top));
+            addText(frameNode, kLeftElement, QString::number(frame.Left));
+            addText(frameNode, kWidthElement, QString::number(frame.Width));
+            addText(frameNode, kHeightElement, QString::number(frame.Height));
         }
         TXmlNode audios = TXmlDocument::AddChild(element, kAudiosElement);
         for (const QString& audio : action.AudioFiles)

@@ -10,7 +10,7 @@
 
 // The loaded package: plain data, read by the pet only after loading has finished.
 
-class TFragment {
+class TFrame {
 public:
     std::int32_t Index = 0;  // as read; plays no part in locating the frame
     std::int32_t Top = 0;
@@ -23,7 +23,7 @@ class TAction {
 public:
     std::int32_t Index = 0;  // position among the manifest root's children
     QString Name;
-    std::vector<TFragment> Fragments;
+    std::vector<TFrame> Frames;
     QStringList AudioFiles;
     TMotion Motion;
 };

@@ -133,7 +133,7 @@ QList<TProjectAction> TActionModel::Read() const
     for (const auto& node : nodes_) {
         TProjectAction action{node->Name, {}, {}};
         if (node->Record) {
-            action.Fragments = Split(node->Record->FragmentPaths, u';');
+            action.Frames = Split(node->Record->FramePaths, u';');
             action.Audio = Split(node->Record->AudioPaths, u';');
             action.Motion = node->Record->Motion;
         }

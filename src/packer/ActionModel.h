@@ -12,7 +12,7 @@
 
 // An action's two path lists, each in the form JoinPaths gives (every path followed by ";").
 struct TActionData {
-    QString FragmentPaths;  // the frame images, in frame order
+    QString FramePaths;  // the frame images, in frame order
     QString AudioPaths;     // the audio files
     TMotion Motion;
 };
@@ -30,13 +30,13 @@ struct TActionNode {
 // An action as the project file and the package build take it: name and full paths.
 struct TProjectAction {
     // Without a motion unless one is given: most actions have none.
-    TProjectAction(QString name = {}, QStringList fragments = {}, QStringList audio = {}, TMotion motion = {})
-        : Name(std::move(name)), Fragments(std::move(fragments)), Audio(std::move(audio)), Motion(std::move(motion))
+    TProjectAction(QString name = {}, QStringList frames = {}, QStringList audio = {}, TMotion motion = {})
+        : Name(std::move(name)), Frames(std::move(frames)), Audio(std::move(audio)), Motion(std::move(motion))
     {
     }
 
     QString Name;
-    QStringList Fragments;
+    QStringList Frames;
     QStringList Audio;
     TMotion Motion;
 

@@ -203,28 +203,28 @@ QWidget* TFrmPacker::ActionPane()
 QWidget* TFrmPacker::FramePane()
 {
     frameList_ = new TFileListView(QStringLiteral("frameList"));
-    frameList_->setModel(&editor_.Fragments());
-    frameList_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Fragments, files); });
+    frameList_->setModel(&editor_.Frames());
+    frameList_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Frames, files); });
     ContextMenu<TFrmPacker>(frameList_, QStringLiteral("pmFragment"), this,
                             {{QStringLiteral("Add Fragment"), &TFrmPacker::OnAddFramesClicked},
                              {QStringLiteral("Delete Fragment"), &TFrmPacker::OnDeleteFramesClicked},
                              {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::OnImportSpriteSheetClicked},
                              {QStringLiteral("Open Containing Folder"), &TFrmPacker::OnOpenFrameFolderClicked}});
 
-    auto* fragmentsAndAudio = new QWidget;
-    auto* rightLayout = new QVBoxLayout(fragmentsAndAudio);
+    auto* framesAndAudio = new QWidget;
+    auto* rightLayout = new QVBoxLayout(framesAndAudio);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->setSpacing(0);
     rightLayout->addWidget(frameList_, 1);
     rightLayout->addWidget(AudioPane());
-    auto* fragmentsAndPreview = new QSplitter(Qt::Horizontal);
-    fragmentsAndPreview->addWidget(fragmentsAndAudio);
-    fragmentsAndPreview->addWidget(PreviewPane());
-    fragmentsAndPreview->setStretchFactor(0, 1);
+    auto* framesAndPreview = new QSplitter(Qt::Horizontal);
+    framesAndPreview->addWidget(framesAndAudio);
+    framesAndPreview->addWidget(PreviewPane());
+    framesAndPreview->setStretchFactor(0, 1);
     // Each frame's name with a small picture of it, from the preview's decoder.
     frameList_->setItemDelegateForColumn(0, new TFrameThumbnails(preview_->Decoded(), frameList_));
     frameList_->verticalHeader()->setDefaultSectionSize(TFrameThumbnails::kSide + 4);
-    fragmentsAndPreview->setSizes({1041 - 304 - 260, 260});
+    framesAndPreview->setSizes({1041 - 304 - 260, 260});
 
     return Pane(QStringLiteral("Action Fragment"),
                 ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
@@ -234,7 +234,7 @@ QWidget* TFrmPacker::FramePane()
                                      {QStringLiteral("Down"), &TFrmPacker::OnMoveFramesDownClicked},
                                      {QStringLiteral("Clear"), &TFrmPacker::OnClearFramesClicked},
                                      {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::OnImportSpriteSheetClicked}}),
-                fragmentsAndPreview);
+                framesAndPreview);
 }
 
 QWidget* TFrmPacker::AudioPane()
@@ -264,7 +264,7 @@ QWidget* TFrmPacker::AudioPane()
 // The shown action playing as the pet will play it.
 QWidget* TFrmPacker::PreviewPane()
 {
-    preview_ = new TPreviewPane(editor_.Fragments());
+    preview_ = new TPreviewPane(editor_.Frames());
     connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TPreviewPane::Forget);
     transparentBox_ = new QCheckBox(QStringLiteral("Transparent"));
     transparentBox_->setObjectName(QStringLiteral("cbTransparent"));
@@ -322,7 +322,7 @@ void TFrmPacker::MoveAction(void (TPackerEditor::*step)())
 
 void TFrmPacker::OnClearFramesClicked()
 {
-    editor_.Edit(QStringLiteral("Clear Frames"), [this] { editor_.Fragments().Clear(); });
+    editor_.Edit(QStringLiteral("Clear Frames"), [this] { editor_.Frames().Clear(); });
 }
 
 void TFrmPacker::OnImportSpriteSheetClicked()

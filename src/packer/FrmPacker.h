@@ -40,7 +40,7 @@ public slots:
     void OnMoveActionUpClicked() { MoveAction(&TPackerEditor::MoveActionUp); }
     void OnMoveActionDownClicked() { MoveAction(&TPackerEditor::MoveActionDown); }
     // Frames: tool bar and the list's pop-up menu.
-    void OnAddFramesClicked() { editor_.AddFiles(TPackerEditor::List::Fragments); }
+    void OnAddFramesClicked() { editor_.AddFiles(TPackerEditor::List::Frames); }
     void OnDeleteFramesClicked() { EditList(frameList_, QStringLiteral("Delete Frames"), &TFileListModel::Delete); }
     void OnMoveFramesUpClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveUp); }
     void OnMoveFramesDownClicked() { EditList(frameList_, QStringLiteral("Move Frames"), &TFileListModel::MoveDown); }
@@ -96,7 +96,7 @@ private:
     QLabel* projectStatus_ = nullptr;
     QLabel* buildStatus_ = nullptr;
     TActionTree* actionTree_ = nullptr;
-    TFileListView* frameList_ = nullptr;  // fragments
+    TFileListView* frameList_ = nullptr;  // frames
     TFileListView* audioList_ = nullptr;  // audio
     QPlainTextEdit* log_ = nullptr;
     TPreviewPane* preview_ = nullptr;

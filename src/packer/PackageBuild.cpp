@@ -49,7 +49,7 @@ QString UsedFile(const QList<TProjectAction>& project, const QString& projectFil
     if (!projectFile.isEmpty() && same(projectFile))
         return projectFile;
     for (const TProjectAction& action : project) {
-        for (const QStringList* list : {&action.Fragments, &action.Audio}) {
+        for (const QStringList* list : {&action.Frames, &action.Audio}) {
             for (const QString& path : *list) {
                 if (same(path))
                     return path;
@@ -235,7 +235,7 @@ bool TPackageBuilder::WithinPackageLimits(const QList<TProjectAction>& project)
 {
     qsizetype frameCount = 0;
     for (const TProjectAction& action : project)
-        frameCount += action.Fragments.size();
+        frameCount += action.Frames.size();
     if (project.size() <= kMaxPackageActions && frameCount <= kMaxPackageFrames)
         return true;
     Fail(QStringLiteral("Error : the project holds %1 actions and %2 frames; a package holds at most %3 actions and "
@@ -331,11 +331,11 @@ bool TPackageBuilder::ComposePackage(const QList<TProjectAction>& project, const
         built.Index = static_cast<std::int32_t>(package.Actions.size() - 1);
         built.Name = action.Name;
         built.Motion = action.Motion;
-        for (const QString& path : action.Fragments) {
+        for (const QString& path : action.Frames) {
             const TSheetComposer::Frame& frame = composer.Frames()[frameCounter];
             if (!ReportFrame(frame, action.Name, path))
                 return false;
-            built.Fragments.push_back({static_cast<std::int32_t>(frameCounter), frame.top, 0, frame.height, frame.width});
+            built.Frames.push_back({static_cast<std::int32_t>(frameCounter), frame.top, 0, frame.height, frame.width});
             ++frameCounter;
         }
         if (!CopyAudio(action, work, audioCounter, built))

@@ -90,7 +90,7 @@ void TPackerEditor::ActionChanged(const QModelIndex& current)
     ClearLists();
     TActionNode* node = actions_.Node(current.isValid() ? current.row() : -1);
     if (node != nullptr && node->Record) {
-        fragments_.AppendFiles(Split(node->Record->FragmentPaths, u';'));
+        frames_.AppendFiles(Split(node->Record->FramePaths, u';'));
         audio_.AppendFiles(Split(node->Record->AudioPaths, u';'));
     }
     shown_ = node;
@@ -146,7 +146,7 @@ void TPackerEditor::Restore(const QList<TProjectAction>& actions, int selected)
         auto node = std::make_unique<TActionNode>();
         node->Name = action.Name;
         node->Record = std::make_unique<TActionData>(
-            TActionData{JoinPaths(action.Fragments), JoinPaths(action.Audio), action.Motion});
+            TActionData{JoinPaths(action.Frames), JoinPaths(action.Audio), action.Motion});
         nodes.push_back(std::move(node));
     }
     actions_.Append(std::move(nodes));
@@ -242,15 +242,15 @@ void TPackerEditor::AddFiles(List list)
         prompts_.Error(QStringLiteral("There must be one action!"));
         return;
     }
-    const QStringList files = Listable(prompts_.OpenFiles(list == List::Fragments ? kFragmentFilter : kAudioFilter));
+    const QStringList files = Listable(prompts_.OpenFiles(list == List::Frames ? kFrameFilter : kAudioFilter));
     AppendToList(list, files);
 }
 
 void TPackerEditor::AppendToList(List list, const QStringList& files)
 {
-    Edit(list == List::Fragments ? QStringLiteral("Add Frames") : QStringLiteral("Add Audio"), [&] {
-        if (list == List::Fragments)
-            AppendFragments(files);
+    Edit(list == List::Frames ? QStringLiteral("Add Frames") : QStringLiteral("Add Audio"), [&] {
+        if (list == List::Frames)
+            AppendFrames(files);
         else
             audio_.AppendFiles(files);
     });
@@ -261,7 +261,7 @@ void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
     static const QStringList kImageExtensions = ImageExtensions(TImageUse::List);
     static const QStringList kAudioExtensions{QStringLiteral(".mp3"), QStringLiteral(".wav"), QStringLiteral(".aac"),
                                               QStringLiteral(".ogg")};
-    const QStringList& accepted = list == List::Fragments ? kImageExtensions : kAudioExtensions;
+    const QStringList& accepted = list == List::Frames ? kImageExtensions : kAudioExtensions;
     QStringList files;
     for (const QString& path : nativePaths) {
         if (accepted.contains(ExtractFileExt(path).toLower()))
@@ -270,7 +270,7 @@ void TPackerEditor::DropFiles(List list, const QStringList& nativePaths)
     AppendToList(list, Listable(files));
 }
 
-void TPackerEditor::AppendFragments(const QStringList& nativePaths)
+void TPackerEditor::AppendFrames(const QStringList& nativePaths)
 {
     if (importing_)
         return;
@@ -285,7 +285,7 @@ void TPackerEditor::AppendFragments(const QStringList& nativePaths)
         canImport = canImport && EnsureProjectFile(path);
         if (!canImport)
             continue;
-        fragments_.AppendFiles(std::exchange(listed, {}));
+        frames_.AppendFiles(std::exchange(listed, {}));
         const QString project = projectFileName_;
         const int room = FrameRoom();
         QStringList frames;
@@ -296,9 +296,9 @@ void TPackerEditor::AppendFragments(const QStringList& nativePaths)
         // Cancel stops the whole command: the files after this one are left out too.
         if (outcome == TImportOutcome::Cancelled)
             return;
-        fragments_.AppendFiles(frames);
+        frames_.AppendFiles(frames);
     }
-    fragments_.AppendFiles(listed);
+    frames_.AppendFiles(listed);
 }
 
 TPackerEditor::TImportOutcome TPackerEditor::RunImport(const QString& what, const QString& outOfMemory,
@@ -367,15 +367,15 @@ bool TPackerEditor::ImportSpriteSheet(const TSheetImage& sheet, const QString& p
     if (RunImport(QStringLiteral("Writing the frames of %1").arg(QFileInfo(path).fileName()),
                   path + QStringLiteral(": there is not enough memory to import its frames"), work) != TImportOutcome::Done)
         return false;
-    Edit(QStringLiteral("Import Sprite Sheet"), [&] { fragments_.AppendFiles(frames); });
+    Edit(QStringLiteral("Import Sprite Sheet"), [&] { frames_.AppendFiles(frames); });
     return true;
 }
 
-void TPackerEditor::OpenContainingFolder(int fragmentRow)
+void TPackerEditor::OpenContainingFolder(int frameRow)
 {
-    if (fragmentRow < 0 || fragmentRow >= fragments_.rowCount())
+    if (frameRow < 0 || frameRow >= frames_.rowCount())
         return;
-    const QString path = fragments_.Rows()[fragmentRow].Path;
+    const QString path = frames_.Rows()[frameRow].Path;
     if (!QFileInfo(path).isFile()) {
         prompts_.Error(path + QStringLiteral(" does not exist!"));
         return;
@@ -388,13 +388,13 @@ void TPackerEditor::StoreLists(TActionNode* action)
     if (action == nullptr)
         return;
     TActionData& record = action->EnsureRecord();
-    record.FragmentPaths = JoinPaths(fragments_.Paths());
+    record.FramePaths = JoinPaths(frames_.Paths());
     record.AudioPaths = JoinPaths(audio_.Paths());
 }
 
 void TPackerEditor::ClearLists()
 {
-    fragments_.Clear();
+    frames_.Clear();
     audio_.Clear();
 }
 
@@ -402,7 +402,7 @@ int TPackerEditor::FrameRoom() const
 {
     qsizetype frames = 0;
     for (const TProjectAction& action : CurrentProject())
-        frames += action.Fragments.size();
+        frames += action.Frames.size();
     return static_cast<int>(std::max<qsizetype>(0, kMaxPackageFrames - frames));
 }
 
@@ -411,7 +411,7 @@ QList<TProjectAction> TPackerEditor::CurrentProject() const
     QList<TProjectAction> project = actions_.Read();
     const int selected = SelectedAction();
     if (selected >= 0 && selected < project.size()) {
-        project[selected].Fragments = Split(JoinPaths(fragments_.Paths()), u';');
+        project[selected].Frames = Split(JoinPaths(frames_.Paths()), u';');
         project[selected].Audio = Split(JoinPaths(audio_.Paths()), u';');
     }
     return project;

@@ -25,17 +25,17 @@ class Prompts;
 class TPackerEditor : public QObject {
     Q_OBJECT
 public:
-    enum class List { Fragments, Audio };
+    enum class List { Frames, Audio };
 
     explicit TPackerEditor(Prompts& prompts, QObject* parent = nullptr);
 
     TActionModel& Actions() { return actions_; }
     const TActionModel& Actions() const { return actions_; }
     QItemSelectionModel& ActionSelection() { return selection_; }
-    TFileListModel& Fragments() { return fragments_; }
-    const TFileListModel& Fragments() const { return fragments_; }
+    TFileListModel& Frames() { return frames_; }
+    const TFileListModel& Frames() const { return frames_; }
     TFileListModel& Audio() { return audio_; }
-    TFileListModel& WorkingList(List list) { return list == List::Fragments ? fragments_ : audio_; }
+    TFileListModel& WorkingList(List list) { return list == List::Frames ? frames_ : audio_; }
 
     // The selected action's row; -1 for none.
     int SelectedAction() const;
@@ -75,7 +75,7 @@ public:
     // Frames: an animation (GIF, APNG, WebP) is imported into frame files beside the project
     // file, which is saved first when it has no file yet (declined, animations are left
     // out); other images are listed as they are.
-    void AppendFragments(const QStringList& nativePaths);
+    void AppendFrames(const QStringList& nativePaths);
 
     // The first steps of "Import Sprite Sheet": the image chosen in the dialog, with an action
     // to take the frames and a project file to keep them beside. Empty when cancelled.
@@ -94,7 +94,7 @@ public:
         std::function<void(const QString& what, const std::function<void(const TImportProgress&)>& work)>;
     void SetImportRunner(TImportRunner runner) { importRunner_ = std::move(runner); }
     bool IsImporting() const { return importing_; }
-    void OpenContainingFolder(int fragmentRow);
+    void OpenContainingFolder(int frameRow);
 
     // Writes the working lists into the action's record (nothing for null).
     void StoreLists(TActionNode* action);
@@ -173,7 +173,7 @@ private:
     Prompts& prompts_;
     TActionModel actions_;
     QItemSelectionModel selection_{&actions_};
-    TFileListModel fragments_{QStringLiteral("Fragment")};
+    TFileListModel frames_{QStringLiteral("Fragment")};
     TFileListModel audio_{QStringLiteral("Audio")};
     TActionNode* shown_ = nullptr;
     // Set while the project is emptied, so that nothing is written into dying actions.
@@ -191,6 +191,6 @@ private:
     int editing_ = 0;        // inside Edit
 };
 
-inline const QString kFragmentFilter = ImageFilter(QStringLiteral("Fragment"), TImageUse::List);
+inline const QString kFrameFilter = ImageFilter(QStringLiteral("Fragment"), TImageUse::List);
 inline const QString kSpriteSheetFilter = ImageFilter(QStringLiteral("Sprite Sheet"), TImageUse::Sheet);
 inline const QString kAudioFilter = QStringLiteral("Audio (*.mp3;*.wav;*.aac;*.ogg)|*.mp3;*.wav;*.aac;*.ogg");

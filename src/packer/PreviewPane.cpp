@@ -27,8 +27,8 @@ QBrush Chequer()
 
 }  // namespace
 
-TPreviewPane::TPreviewPane(const TFileListModel& fragments, QWidget* parent)
-    : QWidget(parent), fragments_(fragments), chequer_(Chequer())
+TPreviewPane::TPreviewPane(const TFileListModel& frames, QWidget* parent)
+    : QWidget(parent), frameList_(frames), chequer_(Chequer())
 {
     setObjectName(QStringLiteral("pbPreview"));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -36,12 +36,12 @@ TPreviewPane::TPreviewPane(const TFileListModel& fragments, QWidget* parent)
     connect(&timer_, &QTimer::timeout, this, &TPreviewPane::Step);
     connect(&frames_, &TPreviewDecoder::Decoded, this, &TPreviewPane::FrameDecoded);
     // Every edit of the list shows at once.
-    connect(&fragments_, &QAbstractItemModel::rowsInserted, this, &TPreviewPane::Refresh);
-    connect(&fragments_, &QAbstractItemModel::rowsRemoved, this, &TPreviewPane::Refresh);
-    connect(&fragments_, &QAbstractItemModel::rowsMoved, this, &TPreviewPane::Refresh);
-    connect(&fragments_, &QAbstractItemModel::modelReset, this, &TPreviewPane::Refresh);
-    connect(&fragments_, &QAbstractItemModel::layoutChanged, this, &TPreviewPane::Refresh);
-    connect(&fragments_, &QAbstractItemModel::dataChanged, this, &TPreviewPane::Refresh);
+    connect(&frameList_, &QAbstractItemModel::rowsInserted, this, &TPreviewPane::Refresh);
+    connect(&frameList_, &QAbstractItemModel::rowsRemoved, this, &TPreviewPane::Refresh);
+    connect(&frameList_, &QAbstractItemModel::rowsMoved, this, &TPreviewPane::Refresh);
+    connect(&frameList_, &QAbstractItemModel::modelReset, this, &TPreviewPane::Refresh);
+    connect(&frameList_, &QAbstractItemModel::layoutChanged, this, &TPreviewPane::Refresh);
+    connect(&frameList_, &QAbstractItemModel::dataChanged, this, &TPreviewPane::Refresh);
     Refresh();
 }
 
@@ -91,7 +91,7 @@ void TPreviewPane::SlideOn(QSize frame)
 
 void TPreviewPane::Refresh()
 {
-    paths_ = fragments_.Paths();
+    paths_ = frameList_.Paths();
     if (shown_ >= paths_.size())
         shown_ = -1;
     frames_.Request(paths_);

@@ -9,7 +9,7 @@
 
 class TFileListModel;
 
-// The packer's preview pane: plays the frames of a fragment list, in its order as it stands,
+// The packer's preview pane: plays the frames of a frame list, in its order as it stands,
 // at the action's frame time (80 ms unless it sets another), drawn as the pet will show them;
 // an action that moves slides by its move each frame, turning round at the pane's sides. A frame still being decoded
 // is waited for; one that cannot be decoded shows as a marked placeholder, and the pane's
@@ -17,7 +17,7 @@ class TFileListModel;
 class TPreviewPane : public QWidget {
     Q_OBJECT
 public:
-    explicit TPreviewPane(const TFileListModel& fragments, QWidget* parent = nullptr);
+    explicit TPreviewPane(const TFileListModel& frames, QWidget* parent = nullptr);
 
     // With see-through on, the pixels the pet leaves out show the pane's chequered ground;
     // off, they are white, as in a pet without it.
@@ -55,7 +55,7 @@ private:
     // Moves the frame by the action's move, turning round where it would leave the pane.
     void SlideOn(QSize frame);
 
-    const TFileListModel& fragments_;
+    const TFileListModel& frameList_;
     const QBrush chequer_;
     TPreviewDecoder frames_;
     QStringList paths_;

@@ -47,11 +47,11 @@ TProjectDelta TProjectDelta::Between(const QList<TProjectAction>& before, const 
         const TProjectAction& is = actions.inserted[0];
         const bool same = was.Name == is.Name && was.Motion == is.Motion;
         const bool framesOnly = same && was.Audio == is.Audio;
-        const bool audioOnly = same && was.Fragments == is.Fragments;
+        const bool audioOnly = same && was.Frames == is.Frames;
         if (framesOnly || audioOnly) {
             const Run<QStringList> paths =
-                framesOnly ? DifferingRun(was.Fragments, is.Fragments) : DifferingRun(was.Audio, is.Audio);
-            delta.part_ = framesOnly ? Part::Fragments : Part::Audio;
+                framesOnly ? DifferingRun(was.Frames, is.Frames) : DifferingRun(was.Audio, is.Audio);
+            delta.part_ = framesOnly ? Part::Frames : Part::Audio;
             delta.action_ = static_cast<int>(actions.start);
             delta.start_ = static_cast<int>(paths.start);
             delta.removedPaths_ = paths.removed;
@@ -72,6 +72,6 @@ void TProjectDelta::Apply(QList<TProjectAction>& project, bool forward) const
                 forward ? insertedActions_ : removedActions_);
         return;
     }
-    QStringList& paths = part_ == Part::Fragments ? project[action_].Fragments : project[action_].Audio;
+    QStringList& paths = part_ == Part::Frames ? project[action_].Frames : project[action_].Audio;
     Replace(paths, start_, forward ? removedPaths_ : insertedPaths_, forward ? insertedPaths_ : removedPaths_);
 }

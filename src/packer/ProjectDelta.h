@@ -18,7 +18,7 @@ public:
     void Undo(QList<TProjectAction>& project) const { Apply(project, false); }
 
 private:
-    enum class Part { Actions, Fragments, Audio };
+    enum class Part { Actions, Frames, Audio };
 
     void Apply(QList<TProjectAction>& project, bool forward) const;
 

@@ -28,13 +28,13 @@ void SaveProject(const QString& path, const QList<TProjectAction>& actions)
     for (const TProjectAction& action : actions) {
         TXmlNode element = TXmlDocument::AddChild(root, QStringLiteral("Action"));
         TXmlDocument::SetText(TXmlDocument::AddChild(element, QStringLiteral("Name")), action.Name);
-        TXmlNode fragments = TXmlDocument::AddChild(element, QStringLiteral("ActionFragment"));
-        if (!action.Fragments.isEmpty()) {
+        TXmlNode frames = TXmlDocument::AddChild(element, QStringLiteral("ActionFragment"));
+        if (!action.Frames.isEmpty()) {
             QStringList stored;
-            stored.reserve(action.Fragments.size());
-            for (const QString& fragment : action.Fragments)
-                stored.append(RelativePath(base, NativeToStored(fragment)));
-            TXmlDocument::SetText(fragments, JoinPaths(stored));
+            stored.reserve(action.Frames.size());
+            for (const QString& frame : action.Frames)
+                stored.append(RelativePath(base, NativeToStored(frame)));
+            TXmlDocument::SetText(frames, JoinPaths(stored));
         }
         WriteMotion(action.Motion, [&](const QString& name, const QString& text) {
             TXmlDocument::SetText(TXmlDocument::AddChild(element, name), text);
@@ -152,14 +152,14 @@ std::optional<QString> LoadProject(const QString& path, TActionModel& actions)
             if (tooMany)
                 pieces.resize(kMaxPackageFrames - frames);
             frames += static_cast<int>(pieces.size());
-            QStringList fragments;
+            QStringList paths;
             for (const QString& piece : pieces) {
                 const QString full = CombinePath(folder, piece);
                 if (full.isEmpty() && !piece.isEmpty())
                     throw TError(QStringLiteral("The path of a frame is too long: ") + piece);
-                fragments.append(StoredToNative(full));
+                paths.append(StoredToNative(full));
             }
-            read.back()->EnsureRecord().FragmentPaths = JoinPaths(fragments);
+            read.back()->EnsureRecord().FramePaths = JoinPaths(paths);
             if (tooMany)
                 throw TError(QStringLiteral("the project holds more than %1 frames").arg(kMaxPackageFrames));
         }

@@ -80,7 +80,7 @@ TSheetComposer::TSheetComposer(const QList<TProjectAction>& project)
     std::int64_t width = 0;
     std::int64_t height = 0;
     for (const TProjectAction& action : project) {
-        for (const QString& path : action.Fragments) {
+        for (const QString& path : action.Frames) {
             Frame frame{path, {}, static_cast<int>(height), 0, 0, Frame::Problem::None, {}};
             const TImageCheck check = CheckImageFile(path, TImageUse::Frame);
             frame.format = check.Name;

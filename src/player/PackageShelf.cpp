@@ -151,7 +151,7 @@ std::shared_ptr<const TLoadedPackage> Load(const QString& path, const QString& c
     QString reason;
     QString refusal;
     const bool anyFrame = std::any_of(package->Model.Actions.begin(), package->Model.Actions.end(),
-                                      [](const TAction& action) { return !action.Fragments.empty(); });
+                                      [](const TAction& action) { return !action.Frames.empty(); });
     if (cache.Extracted && !cache.HoldsSheet) {
         reason = QStringLiteral("the package holds no ") + kSheetMember;
     } else if (!anyFrame) {

@@ -266,7 +266,7 @@ void TPetController::ShowRoamStep(const TRoamStep& step)
     view_.ShowFrame(QRect(step.TopLeft, QSize(Side(step.Frame->Width, 1), Side(step.Frame->Height, 1))));
 }
 
-QRect TPetController::SheetRect(const TFragment& frame)
+QRect TPetController::SheetRect(const TFrame& frame)
 {
     // Negative values have no place in a sheet; right and bottom edges stay within int.
     const int left = std::max(frame.Left, 0);
@@ -280,7 +280,7 @@ int TPetController::Side(std::int32_t frameSide, int now) const
     return frameSide >= 0 ? static_cast<int>(std::min<qint64>(qint64{frameSide} * scale_, kMaxPetSide)) : now;
 }
 
-void TPetController::ShowFrame(const TFragment& frame, int /*action*/)
+void TPetController::ShowFrame(const TFrame& frame, int /*action*/)
 {
     // A new size keeps the pet's foot (the bottom centre) where it stands, once it stands
     // somewhere: its first frame goes where the pet was placed.

@@ -86,7 +86,7 @@ public:
     TPetClock::TTime Due() const override;
     void Tick(TPetClock::TTime now) override;
     // The engine's side: the frame shown, the action begun.
-    void ShowFrame(const TFragment& frame, int action) override;
+    void ShowFrame(const TFrame& frame, int action) override;
     void ActionStarts(int action) override;
 
 private:
@@ -95,7 +95,7 @@ private:
     void UpdateScreens();
     void ShowRoamStep(const TRoamStep& step);
     // The sheet rectangle of `frame`, kept within the sheet's possible sides.
-    static QRect SheetRect(const TFragment& frame);
+    static QRect SheetRect(const TFrame& frame);
     void PackageReady(const std::shared_ptr<const TLoadedPackage>& package);
     // The first audio file of the action, when Sound is on.
     void PlayActionSound(int action);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <random>
 
-void FormatFrameRequest(const TFragment& frame, char (&text)[41])
+void FormatFrameRequest(const TFrame& frame, char (&text)[41])
 {
     const auto field = [](std::int32_t value) { return value < 0 ? 0 : value; };
     std::snprintf(text, sizeof text, "%.10d%.10d%.10d%.10d", field(frame.Left), field(frame.Top),
@@ -79,11 +79,11 @@ TPause TPlaybackEngine::Step(TTime now, FrameTarget& target)
             finished_ = true;
             return TPause::Ended;
         }
-        if (action_ >= 0 && !state_.Interrupt && !model_->Actions[static_cast<std::size_t>(action_)].Fragments.empty())
+        if (action_ >= 0 && !state_.Interrupt && !model_->Actions[static_cast<std::size_t>(action_)].Frames.empty())
             target.ActionStarts(action_);
     }
-    const std::vector<TFragment>* frames =
-        action_ >= 0 ? &model_->Actions[static_cast<std::size_t>(action_)].Fragments : nullptr;
+    const std::vector<TFrame>* frames =
+        action_ >= 0 ? &model_->Actions[static_cast<std::size_t>(action_)].Frames : nullptr;
     // A pick or a mode change ends the action before its next frame.
     if (frames == nullptr || next_ >= frames->size() || state_.Interrupt) {
         choosing_ = true;

@@ -35,7 +35,7 @@ public:
     virtual ~FrameTarget() = default;
     // The frame's rectangle of the sprite sheet, as the manifest gives it, and the number of
     // the action it belongs to.
-    virtual void ShowFrame(const TFragment& frame, int action) = 0;
+    virtual void ShowFrame(const TFrame& frame, int action) = 0;
     // An action with frames begins; its first frame follows in the same step.
     virtual void ActionStarts(int /*action*/) {}
 };
@@ -46,7 +46,7 @@ enum class TPause { AfterFrame, AfterAction, Ended };
 
 // The 40-character frame request text (Left, Top, Width, Height, ten digits each), as the
 // trace tool prints it. A negative value has no place in a ten-digit field and reads as 0.
-void FormatFrameRequest(const TFragment& frame, char (&text)[41]);
+void FormatFrameRequest(const TFrame& frame, char (&text)[41]);
 
 // Plays a loaded package a step at a time: each step does what is due at its time (the next
 // frame, or the choice of the next action) and sets when the next one is due. The caller

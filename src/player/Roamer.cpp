@@ -56,7 +56,7 @@ QList<TLedge> VisibleTops(const QList<QRect>& windows)
 bool TRoamer::CanRoam(const TZvk& model)
 {
     return std::any_of(model.Actions.begin(), model.Actions.end(), [](const TAction& action) {
-        return action.Motion.Role == TRole::Walk && !action.Fragments.empty() && action.Motion.WeightOrOne() > 0;
+        return action.Motion.Role == TRole::Walk && !action.Frames.empty() && action.Motion.WeightOrOne() > 0;
     });
 }
 
@@ -64,7 +64,7 @@ TRoamer::TRoamer(const TZvk& model, Drawer draw) : model_(model), draw_(std::mov
 {
     for (std::size_t i = 0; i < model_.Actions.size(); ++i) {
         const TAction& action = model_.Actions[i];
-        if (!action.Motion.Role || action.Fragments.empty())
+        if (!action.Motion.Role || action.Frames.empty())
             continue;
         const TRole role = *action.Motion.Role;
         // What roaming chooses by chance a weight of 0 keeps for the menu alone.
@@ -142,7 +142,7 @@ std::optional<int> TRoamer::FloorAt(int x, int from, int to) const
 
 bool TRoamer::OnFloor() const { return FloorAt(foot_.x(), foot_.y(), foot_.y()).has_value(); }
 
-QSize TRoamer::SizeOf(const TFragment& frame) const
+QSize TRoamer::SizeOf(const TFrame& frame) const
 {
     return QSize(std::clamp(frame.Width, 1, 16384) * scale_, std::clamp(frame.Height, 1, 16384) * scale_);
 }
@@ -243,7 +243,7 @@ void TRoamer::ChooseNext()
     }
     if (action_ >= 0) {
         const TAction& chosen = model_.Actions[static_cast<std::size_t>(action_)];
-        const auto length = static_cast<std::int64_t>(chosen.Fragments.size()) * chosen.Motion.FrameMs();
+        const auto length = static_cast<std::int64_t>(chosen.Frames.size()) * chosen.Motion.FrameMs();
         cycles_ = static_cast<int>(std::min<std::int64_t>(1000 / length + 1, 50)) * (1 + draw_(2));
     }
 }
@@ -251,7 +251,7 @@ void TRoamer::ChooseNext()
 void TRoamer::Play(int action)
 {
     if (action < 0 || action >= static_cast<int>(model_.Actions.size()) ||
-        model_.Actions[static_cast<std::size_t>(action)].Fragments.empty() || held_ || !OnFloor())
+        model_.Actions[static_cast<std::size_t>(action)].Frames.empty() || held_ || !OnFloor())
         return;
     const TRole role = model_.Actions[static_cast<std::size_t>(action)].Motion.Role.value_or(TRole::Idle);
     state_ = role == TRole::Walk || role == TRole::Sit ? role : TRole::Idle;
@@ -262,7 +262,7 @@ void TRoamer::Play(int action)
 
 TRoamStep TRoamer::Step()
 {
-    const auto frames = [this] { return action_ >= 0 ? model_.Actions[static_cast<std::size_t>(action_)].Fragments.size() : 0; };
+    const auto frames = [this] { return action_ >= 0 ? model_.Actions[static_cast<std::size_t>(action_)].Frames.size() : 0; };
     if (action_ < 0 || next_ >= frames())
         ChooseNext();
     TRoamStep step;
@@ -275,7 +275,7 @@ TRoamStep TRoamer::Step()
     const TAction& action = model_.Actions[static_cast<std::size_t>(action_)];
     step.Action = action_;
     step.Starts = next_ == 0;
-    step.Frame = &action.Fragments[next_++];
+    step.Frame = &action.Frames[next_++];
     step.Mirrored = facing_ != ArtFacing(action);
     step.PauseMs = action.Motion.FrameMs();
     size_ = SizeOf(*step.Frame);
@@ -298,7 +298,7 @@ void TRoamer::Move(const TAction& action, QSize size)
         // At the top of its screen it lets go.
         if (foot_.y() - size.height() <= Screen().top()) {
             cycles_ = 1;
-            next_ = action.Fragments.size();
+            next_ = action.Frames.size();
         }
         break;
     }
@@ -337,7 +337,7 @@ void TRoamer::Walk(const TAction& action, QSize size)
     foot_.setX(x);
     // A chasing pet rests once it is near the pointer.
     if (chase_ && std::abs(chase_->x() - x) <= kNearPointer)
-        next_ = action.Fragments.size();
+        next_ = action.Frames.size();
     // Walked off the end of a window: it falls on the way it went.
     if (state_ == TRole::Walk && !OnFloor()) {
         velocity_ = QPoint(dx, 0);
@@ -372,6 +372,6 @@ void TRoamer::Fall(QSize size)
         Begin(TRole::Land);
     } else {
         state_ = TRole::Idle;
-        next_ = model_.Actions[static_cast<std::size_t>(action_)].Fragments.size();
+        next_ = model_.Actions[static_cast<std::size_t>(action_)].Frames.size();
     }
 }

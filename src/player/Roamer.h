@@ -28,7 +28,7 @@ QList<TLedge> VisibleTops(const QList<QRect>& windows);
 // What one step of roaming shows, and where.
 struct TRoamStep {
     int Action = -1;                   // whose frame shows; -1: none has frames
-    const TFragment* Frame = nullptr;  // the frame of that action
+    const TFrame* Frame = nullptr;  // the frame of that action
     QPoint TopLeft;                    // the window's place for it
     bool Mirrored = false;             // drawn facing the other way than the art
     bool Starts = false;               // the action's first frame: it begins (again)
@@ -93,7 +93,7 @@ private:
     void Walk(const TAction& action, QSize size);
     void Fall(QSize size);
     // The frame's window size on screen.
-    QSize SizeOf(const TFragment& frame) const;
+    QSize SizeOf(const TFrame& frame) const;
     // The foot put back so that a window of `size` lies wholly on `area`.
     void KeepInside(const QRect& area, QSize size);
 

@@ -50,18 +50,18 @@ TEST_F(ManifestTest, ReadsThePackersLayout)
     const TAction& idle = zvk.Actions[0];
     EXPECT_EQ(idle.Index, 0);
     EXPECT_EQ(idle.Name, QStringLiteral("Idle"));
-    ASSERT_EQ(idle.Fragments.size(), 2u);
-    EXPECT_EQ(idle.Fragments[1].Index, 1);
-    EXPECT_EQ(idle.Fragments[1].Top, 64);
-    EXPECT_EQ(idle.Fragments[1].Left, 0);
-    EXPECT_EQ(idle.Fragments[1].Width, 64);
-    EXPECT_EQ(idle.Fragments[1].Height, 60);
+    ASSERT_EQ(idle.Frames.size(), 2u);
+    EXPECT_EQ(idle.Frames[1].Index, 1);
+    EXPECT_EQ(idle.Frames[1].Top, 64);
+    EXPECT_EQ(idle.Frames[1].Left, 0);
+    EXPECT_EQ(idle.Frames[1].Width, 64);
+    EXPECT_EQ(idle.Frames[1].Height, 60);
     EXPECT_TRUE(idle.AudioFiles.isEmpty());
     const TAction& walk = zvk.Actions[1];
     EXPECT_EQ(walk.Index, 1);
-    ASSERT_EQ(walk.Fragments.size(), 1u);
-    EXPECT_EQ(walk.Fragments[0].Top, 124);
-    EXPECT_EQ(walk.Fragments[0].Width, 80);
+    ASSERT_EQ(walk.Frames.size(), 1u);
+    EXPECT_EQ(walk.Frames[0].Top, 124);
+    EXPECT_EQ(walk.Frames[0].Width, 80);
     EXPECT_EQ(walk.AudioFiles, QStringList{"0.wav"});
 }
 
@@ -79,12 +79,12 @@ TEST_F(ManifestTest, ToleratesOtherWritersLayout)
         "</Pet>\n");
     ASSERT_EQ(zvk.Actions.size(), 3u);
     EXPECT_EQ(zvk.Actions[0].Name, QStringLiteral("Chat \u00e9t\u00e9 \u732b"));
-    ASSERT_EQ(zvk.Actions[0].Fragments.size(), 1u);
-    const TFragment& f = zvk.Actions[0].Fragments[0];
+    ASSERT_EQ(zvk.Actions[0].Frames.size(), 1u);
+    const TFrame& f = zvk.Actions[0].Frames[0];
     EXPECT_EQ((std::vector<int>{f.Index, f.Top, f.Left, f.Width, f.Height}), (std::vector<int>{7, 8, 7, 6, 5}));
     EXPECT_EQ(zvk.Actions[0].AudioFiles, (QStringList{"a.wav", ""}));
     EXPECT_EQ(zvk.Actions[1].Name, QString());
-    EXPECT_TRUE(zvk.Actions[1].Fragments.empty());
+    EXPECT_TRUE(zvk.Actions[1].Frames.empty());
     EXPECT_EQ(zvk.Actions[2].Name, QStringLiteral("<raw> & "));
 }
 

@@ -259,7 +259,7 @@ TEST_F(FrameImportTest, FrameFoldersAreNamedSoThatTheProjectKeepsTheirPaths)
         SaveProject(Project(), {{QStringLiteral("A"), frames, {}}});
         TActionModel read;
         ASSERT_EQ(LoadProject(Project(), read), std::nullopt);
-        EXPECT_EQ(read.Read().first().Fragments, frames) << c.source;
+        EXPECT_EQ(read.Read().first().Frames, frames) << c.source;
     }
     // A project in a folder whose path the file cannot keep takes no frames there.
     const QString odd = Path(QStringLiteral("a;b/pet.zvp"));

@@ -88,7 +88,7 @@ protected:
         return nullptr;
     }
 
-    TFileListView* Fragments() const { return window_->findChild<TFileListView*>(QStringLiteral("frameList")); }
+    TFileListView* Frames() const { return window_->findChild<TFileListView*>(QStringLiteral("frameList")); }
     QTreeView* Tree() const { return window_->findChild<QTreeView*>(QStringLiteral("actionTree")); }
 
     ScriptedPrompts prompts_;
@@ -113,29 +113,29 @@ TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
               (QStringList{"New Action", "Rename Action", "Delete Action"}));
     EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmFragment"))->actions()),
               (QStringList{"Add Fragment", "Delete Fragment", "Import Sprite Sheet…", "Open Containing Folder"}));
-    EXPECT_EQ(Fragments()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Fragment"));
-    EXPECT_EQ(Fragments()->columnWidth(0), 180);
-    EXPECT_EQ(Fragments()->columnWidth(1), 800);
+    EXPECT_EQ(Frames()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Fragment"));
+    EXPECT_EQ(Frames()->columnWidth(0), 180);
+    EXPECT_EQ(Frames()->columnWidth(1), 800);
     EXPECT_FALSE(window_->findChild<QWidget*>(QStringLiteral("pnlAudio"))->isVisible());
     EXPECT_EQ(Tree()->width(), 304);
 }
 
-TEST_F(FrmPackerTest, FragmentButtonsMoveTheSelectionWithTheRow)
+TEST_F(FrmPackerTest, FrameButtonsMoveTheSelectionWithTheRow)
 {
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     prompts_.openFilesAnswers = {{Path("a.png"), Path("b.png"), Path("c.png")}};
     Click(QStringLiteral("tbFragment"), QStringLiteral("Add"));
-    Fragments()->SelectRow(0);
+    Frames()->SelectRow(0);
     Click(QStringLiteral("tbFragment"), QStringLiteral("Down"));
-    EXPECT_EQ(Fragments()->SelectedRow(), 1);
-    EXPECT_EQ(Editor().Fragments().Paths(), (QStringList{Path("b.png"), Path("a.png"), Path("c.png")}));
-    Fragments()->SelectRow(2);
+    EXPECT_EQ(Frames()->SelectedRow(), 1);
+    EXPECT_EQ(Editor().Frames().Paths(), (QStringList{Path("b.png"), Path("a.png"), Path("c.png")}));
+    Frames()->SelectRow(2);
     Click(QStringLiteral("tbFragment"), QStringLiteral("Delete"));
-    EXPECT_EQ(Fragments()->SelectedRow(), 1);
-    Fragments()->SelectRow(0);
+    EXPECT_EQ(Frames()->SelectedRow(), 1);
+    Frames()->SelectRow(0);
     Click(QStringLiteral("tbFragment"), QStringLiteral("Delete"));
-    EXPECT_EQ(Fragments()->SelectedRow(), -1);
-    EXPECT_EQ(Editor().Fragments().Paths(), QStringList{Path("a.png")});
+    EXPECT_EQ(Frames()->SelectedRow(), -1);
+    EXPECT_EQ(Editor().Frames().Paths(), QStringList{Path("a.png")});
 }
 
 TEST_F(FrmPackerTest, FilesDroppedFromTheFileManagerReachTheList)
@@ -143,7 +143,7 @@ TEST_F(FrmPackerTest, FilesDroppedFromTheFileManagerReachTheList)
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(Path("FACE.PNG")), QUrl::fromLocalFile(Path("a.tif")),
                   QUrl(QStringLiteral("https://example.org/b.png"))});
-    QWidget* viewport = Fragments()->viewport();
+    QWidget* viewport = Frames()->viewport();
     const QPointF at(10, 10);
     QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
@@ -151,7 +151,7 @@ TEST_F(FrmPackerTest, FilesDroppedFromTheFileManagerReachTheList)
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
     EXPECT_TRUE(drop.isAccepted());
-    EXPECT_EQ(Editor().Fragments().Paths(), QStringList{Path("FACE.PNG")});
+    EXPECT_EQ(Editor().Frames().Paths(), QStringList{Path("FACE.PNG")});
 }
 
 TEST_F(FrmPackerTest, RenameInPlaceTakesAnyTextAndUpDiscardsAnOpenEdit)
@@ -226,7 +226,7 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     ASSERT_TRUE(frame.save(Path("f.png")));
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     Editor().SelectAction(0);
-    Editor().DropFiles(TPackerEditor::List::Fragments, {Path("f.png")});  // not yet stored: the build does it
+    Editor().DropFiles(TPackerEditor::List::Frames, {Path("f.png")});  // not yet stored: the build does it
     QAction* build = window_->menuBar()->actions()[2]->menu()->actions()[0];
     bool busyDuringBuild = false;
     QStringList statusAtBox;
@@ -249,7 +249,7 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
 
 TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
 {
-    EXPECT_EQ(QtPrompts::QtFilter(kFragmentFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp *.gif *.apng *.webp)"));
+    EXPECT_EQ(QtPrompts::QtFilter(kFrameFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp *.gif *.apng *.webp)"));
     EXPECT_EQ(QtPrompts::QtFilter(kProjectFilter), QStringLiteral("Zuvo Project(*.zvp)"));
     EXPECT_EQ(QtPrompts::QtFilter(QStringLiteral("Sound|*.mp3;*.wav|All|*")), QStringLiteral("Sound (*.mp3 *.wav);;All (*)"));
 }
@@ -266,12 +266,12 @@ TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown
     }
     Editor().NewAction();
     Editor().SelectAction(0);
-    Editor().DropFiles(TPackerEditor::List::Fragments, files);
+    Editor().DropFiles(TPackerEditor::List::Frames, files);
     TPreviewPane* preview = window_->Preview();
     ASSERT_TRUE(QTest::qWaitFor([&] { return preview->ShownFrame() == 0; }, 2000));
     EXPECT_TRUE(preview->IsPlaying());
 
-    Editor().Fragments().MoveUp(2);
+    Editor().Frames().MoveUp(2);
     const QStringList order{files[0], files[2], files[1]};
     EXPECT_EQ(preview->Frames(), order);
     QStringList seen;
@@ -313,7 +313,7 @@ TEST_F(FrmPackerTest, MotionFieldsAreEditsAndThePreviewWalks)
     EXPECT_FALSE(motion->isEnabled());
     Editor().NewAction();
     Editor().SelectAction(0);
-    Editor().DropFiles(TPackerEditor::List::Fragments, {Path(QStringLiteral("w.png"))});
+    Editor().DropFiles(TPackerEditor::List::Frames, {Path(QStringLiteral("w.png"))});
     EXPECT_TRUE(motion->isEnabled());
     auto* role = motion->findChild<QComboBox*>(QStringLiteral("cbRole"));
     auto* dx = motion->findChild<QSpinBox*>(QStringLiteral("seMoveX"));
@@ -351,7 +351,7 @@ TEST_F(FrmPackerTest, PreviewShowsAFrameThatCannotBeDecodedAsAPlaceholderWithout
     const QStringList files{Path("good.png"), Path("bad.png"), Path("text.png"), Path("gone.png")};
     Editor().NewAction();
     Editor().SelectAction(0);
-    Editor().Fragments().AppendFiles(files);
+    Editor().Frames().AppendFiles(files);
     const TPreviewDecoder& decoded = window_->Preview()->Decoded();
     ASSERT_TRUE(QTest::qWaitFor([&] {
         return std::all_of(files.begin(), files.end(), [&](const QString& f) { return decoded.Find(f) != nullptr; });
@@ -462,27 +462,27 @@ TEST_F(FrmPackerTest, TheKeysReachTheirCommandsAndTheTitleTellsOfChanges)
     ASSERT_NE(renamed, nullptr);
     EXPECT_EQ(renamed->text(), QStringLiteral("Walk"));
     QTest::keyClick(renamed, Qt::Key_Escape);
-    Editor().DropFiles(TPackerEditor::List::Fragments, {Path("a.png"), Path("b.png")});
-    Fragments()->SelectRow(1);
-    key(Fragments(), Qt::ALT | Qt::Key_Up);
-    EXPECT_EQ(Editor().Fragments().Paths(), (QStringList{Path("b.png"), Path("a.png")}));
-    key(Fragments(), Qt::Key_Delete);
-    EXPECT_EQ(Editor().Fragments().Paths(), QStringList{Path("a.png")});
+    Editor().DropFiles(TPackerEditor::List::Frames, {Path("a.png"), Path("b.png")});
+    Frames()->SelectRow(1);
+    key(Frames(), Qt::ALT | Qt::Key_Up);
+    EXPECT_EQ(Editor().Frames().Paths(), (QStringList{Path("b.png"), Path("a.png")}));
+    key(Frames(), Qt::Key_Delete);
+    EXPECT_EQ(Editor().Frames().Paths(), QStringList{Path("a.png")});
     EXPECT_EQ(Editor().History().undoText(), QStringLiteral("Delete Frames"));
 
     // Ctrl+S saves under the name chosen; the mark follows saves and undos.
     prompts_.saveFileAnswers = {Path("walk")};
-    key(Fragments(), Qt::CTRL | Qt::Key_S);
+    key(Frames(), Qt::CTRL | Qt::Key_S);
     EXPECT_EQ(prompts_.suggestedNames.last(), QStringLiteral("Untitled.zvp"));
     EXPECT_EQ(window_->windowTitle(), QStringLiteral("walk.zvp[*] \u2013 Zuvo Packer"));
     EXPECT_FALSE(window_->isWindowModified());
-    key(Fragments(), Qt::CTRL | Qt::Key_Z);
+    key(Frames(), Qt::CTRL | Qt::Key_Z);
     EXPECT_TRUE(window_->isWindowModified());
-    key(Fragments(), redo);
+    key(Frames(), redo);
     EXPECT_FALSE(window_->isWindowModified());
 
     // Ctrl+B builds, offering the project's name.
-    key(Fragments(), Qt::CTRL | Qt::Key_B);
+    key(Frames(), Qt::CTRL | Qt::Key_B);
     EXPECT_EQ(prompts_.suggestedNames.last(), Path("walk.zvk"));
 }
 
@@ -492,8 +492,8 @@ TEST_F(FrmPackerTest, TheFrameListShowsEachFrameSmallOnceItIsDecoded)
     red.fill(Qt::red);
     ASSERT_TRUE(red.save(Path("red.png")));
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
-    Editor().DropFiles(TPackerEditor::List::Fragments, {Path("red.png"), Path("missing.png")});
-    auto* thumbnails = dynamic_cast<TFrameThumbnails*>(Fragments()->itemDelegateForColumn(0));
+    Editor().DropFiles(TPackerEditor::List::Frames, {Path("red.png"), Path("missing.png")});
+    auto* thumbnails = dynamic_cast<TFrameThumbnails*>(Frames()->itemDelegateForColumn(0));
     ASSERT_NE(thumbnails, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !thumbnails->Thumbnail(Path("red.png")).isNull(); }, 3000));
     const QImage small = thumbnails->Thumbnail(Path("red.png"));
@@ -501,8 +501,8 @@ TEST_F(FrmPackerTest, TheFrameListShowsEachFrameSmallOnceItIsDecoded)
     EXPECT_EQ(small.pixelColor(5, 5), QColor(Qt::red));
     EXPECT_TRUE(thumbnails->Thumbnail(Path("missing.png")).isNull());
     // And it is painted beside the name.
-    const QRect row = Fragments()->visualRect(Editor().Fragments().index(0, 0));
-    const QImage painted = Fragments()->viewport()->grab().toImage();
+    const QRect row = Frames()->visualRect(Editor().Frames().index(0, 0));
+    const QImage painted = Frames()->viewport()->grab().toImage();
     EXPECT_EQ(painted.pixelColor(row.left() + 2 + 14, row.center().y()), QColor(Qt::red));
 }
 
@@ -545,12 +545,12 @@ TEST_F(FrmPackerTest, AnImportRunsBesideTheWindowWhichCancelsItLeavingNothing)
         letThrough();
     });
     watch.start(20);
-    Editor().DropFiles(TPackerEditor::List::Fragments, {gif});
+    Editor().DropFiles(TPackerEditor::List::Frames, {gif});
     letThrough();
     writer.join();
 
     EXPECT_TRUE(cancelledInSight);
-    EXPECT_EQ(Editor().Fragments().rowCount(), 0);
+    EXPECT_EQ(Editor().Frames().rowCount(), 0);
     EXPECT_EQ(Editor().History().count(), steps);
     EXPECT_EQ(QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
     for (const ScriptedPrompts::Shown& shown : prompts_.messages)

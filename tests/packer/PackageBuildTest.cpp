@@ -51,7 +51,7 @@ struct Played {
     QImage sheet;
     QImage Frame(int action, int frame) const
     {
-        const TFragment& f = zvk.Actions[static_cast<std::size_t>(action)].Fragments[static_cast<std::size_t>(frame)];
+        const TFrame& f = zvk.Actions[static_cast<std::size_t>(action)].Frames[static_cast<std::size_t>(frame)];
         return sheet.copy(f.Left, f.Top, f.Width, f.Height).convertToFormat(QImage::Format_RGB32);
     }
 };
@@ -123,7 +123,7 @@ TEST_F(PackageBuildTest, ThreeFramesStackIntoOneSheetAndTheLogNamesThem)
     const Played played = Play(package);
     EXPECT_EQ(played.sheet.size(), QSize(32, 96));
     for (int f = 0; f < 3; ++f) {
-        EXPECT_EQ(played.zvk.Actions[0].Fragments[static_cast<std::size_t>(f)].Top, 32 * f);
+        EXPECT_EQ(played.zvk.Actions[0].Frames[static_cast<std::size_t>(f)].Top, 32 * f);
         EXPECT_EQ(played.Frame(0, f), Pattern(32, 32, f + 1));
     }
 }
@@ -137,11 +137,11 @@ TEST_F(PackageBuildTest, IndexRunsOnAcrossActionsAndANarrowFrameHasWhiteBeside)
     ASSERT_TRUE(Build({{"Narrow", narrow, {}}, {"Empty", {}, {}}, {"Wide", {wide, wide}, {}}}, Path("p.zvk")));
     const Played played = Play(Path(QStringLiteral("p.zvk")));
     ASSERT_EQ(played.zvk.Actions.size(), 3u);
-    EXPECT_TRUE(played.zvk.Actions[1].Fragments.empty());
-    const TFragment& first = played.zvk.Actions[2].Fragments[0];
+    EXPECT_TRUE(played.zvk.Actions[1].Frames.empty());
+    const TFrame& first = played.zvk.Actions[2].Frames[0];
     EXPECT_EQ(first.Index, 5);
     EXPECT_EQ(first.Top, 50);
-    EXPECT_EQ(played.zvk.Actions[2].Fragments[1].Top, 60);  // the same image twice: two frames
+    EXPECT_EQ(played.zvk.Actions[2].Frames[1].Top, 60);  // the same image twice: two frames
     EXPECT_EQ(played.sheet.size(), QSize(100, 70));
     EXPECT_EQ(played.Frame(0, 4), Pattern(40, 10, 4));
     EXPECT_EQ(played.sheet.copy(40, 0, 60, 50), Filled(60, 50, qRgb(255, 255, 255)).convertToFormat(QImage::Format_RGB32));
@@ -287,7 +287,7 @@ TEST_F(PackageBuildTest, SheetDrawingRulesFollowEachFramesTransparency)
     TPlaybackState state;
     struct Recorder : FrameTarget {
         std::vector<std::string> texts;
-        void ShowFrame(const TFragment& frame, int) override
+        void ShowFrame(const TFrame& frame, int) override
         {
             char text[41];
             FormatFrameRequest(frame, text);
@@ -300,7 +300,7 @@ TEST_F(PackageBuildTest, SheetDrawingRulesFollowEachFramesTransparency)
     ASSERT_EQ(recorder.texts.size(), 4u);
     for (std::size_t f = 0; f < 4; ++f) {
         char text[41];
-        FormatFrameRequest(played.zvk.Actions[0].Fragments[f], text);
+        FormatFrameRequest(played.zvk.Actions[0].Frames[f], text);
         EXPECT_EQ(recorder.texts[f], std::string(text));
     }
 }

@@ -19,7 +19,7 @@ protected:
             const int row = editor_.Actions().Count() - 1;
             editor_.Actions().setData(editor_.Actions().index(row), QString(name), Qt::EditRole);
             editor_.SelectAction(row);
-            editor_.Fragments().AppendFiles(Frames(QString(name), framesEach));
+            editor_.Frames().AppendFiles(Frames(QString(name), framesEach));
         }
         editor_.SelectAction(-1);
     }
@@ -40,7 +40,7 @@ protected:
         return names;
     }
 
-    QStringList Shown() const { return editor_.Fragments().Paths(); }
+    QStringList Shown() const { return editor_.Frames().Paths(); }
 
     QStringList Texts() const
     {
@@ -68,8 +68,8 @@ TEST_F(PackerEditorTest, SwitchingActionsKeepsEachActionsRowsAsLeft)
 {
     MakeActions(QStringLiteral("AB"));
     editor_.SelectAction(0);
-    editor_.Fragments().AppendFiles({Path(QStringLiteral("late.png"))});
-    editor_.Fragments().MoveUp(2);
+    editor_.Frames().AppendFiles({Path(QStringLiteral("late.png"))});
+    editor_.Frames().MoveUp(2);
     editor_.SelectAction(1);
     EXPECT_EQ(Shown(), Frames(QStringLiteral("B"), 2));
     editor_.SelectAction(0);
@@ -80,12 +80,12 @@ TEST_F(PackerEditorTest, UpAndDownCarryNameAndListsAndTheSelectionFollows)
 {
     MakeActions(QStringLiteral("ABC"));
     editor_.SelectAction(1);
-    editor_.Fragments().Clear();  // unsaved edits travel with the action
+    editor_.Frames().Clear();  // unsaved edits travel with the action
     editor_.MoveActionUp();
     EXPECT_EQ(Names(), (QStringList{"B", "A", "C"}));
     EXPECT_EQ(editor_.SelectedAction(), 0);
     EXPECT_TRUE(Shown().isEmpty());
-    EXPECT_EQ(editor_.Actions().Read()[1].Fragments, Frames(QStringLiteral("A"), 2));
+    EXPECT_EQ(editor_.Actions().Read()[1].Frames, Frames(QStringLiteral("A"), 2));
 
     editor_.MoveActionUp();  // first: nothing
     editor_.SelectAction(2);
@@ -126,7 +126,7 @@ TEST_F(PackerEditorTest, DeleteShowsANeighbourAndTheLastDeleteEmptiesTheLists)
 {
     MakeActions(QStringLiteral("AB"));
     editor_.SelectAction(0);
-    editor_.Fragments().Clear();  // the deleted action's edits go nowhere
+    editor_.Frames().Clear();  // the deleted action's edits go nowhere
     editor_.DeleteAction();
     EXPECT_EQ(Names(), QStringList{"B"});
     EXPECT_EQ(editor_.SelectedAction(), 0);
@@ -139,14 +139,14 @@ TEST_F(PackerEditorTest, DeleteShowsANeighbourAndTheLastDeleteEmptiesTheLists)
 
 TEST_F(PackerEditorTest, AddNeedsAnActionAndRefusesPathsWithTheSeparator)
 {
-    editor_.AddFiles(TPackerEditor::List::Fragments);
+    editor_.AddFiles(TPackerEditor::List::Frames);
     EXPECT_EQ(Texts(), QStringList{"Error: There must be one action!"});
     EXPECT_TRUE(prompts_.openFilesFilters.isEmpty());
 
     editor_.NewAction();
     prompts_.openFilesAnswers = {{Path("a.png"), Path("b;c.png"), Path("d.png")}};
-    editor_.AddFiles(TPackerEditor::List::Fragments);
-    EXPECT_EQ(prompts_.openFilesFilters.last(), kFragmentFilter);
+    editor_.AddFiles(TPackerEditor::List::Frames);
+    EXPECT_EQ(prompts_.openFilesFilters.last(), kFrameFilter);
     EXPECT_EQ(Shown(), (QStringList{Path("a.png"), Path("d.png")}));
     ASSERT_EQ(prompts_.messages.size(), 2);
     EXPECT_TRUE(prompts_.messages[1].text.endsWith(u'\n' + Path("b;c.png")));
@@ -154,7 +154,7 @@ TEST_F(PackerEditorTest, AddNeedsAnActionAndRefusesPathsWithTheSeparator)
 
 TEST_F(PackerEditorTest, DropsTakeTheListsTypesInAnyCaseEvenWithoutAnAction)
 {
-    editor_.DropFiles(TPackerEditor::List::Fragments,
+    editor_.DropFiles(TPackerEditor::List::Frames,
                       {Path("FACE.PNG"), Path("a.tif"), Path("b.Jpeg"), Path("c.bmp"), Path("noext"), Path("d.wav")});
     EXPECT_EQ(Shown(), (QStringList{Path("FACE.PNG"), Path("b.Jpeg"), Path("c.bmp")}));
     editor_.DropFiles(TPackerEditor::List::Audio, {Path("a.png"), Path("b.OGG"), Path("c.mp3")});
@@ -170,7 +170,7 @@ TEST_F(PackerEditorTest, RowsWithNoShownActionBelongToNone)
     ASSERT_TRUE(editor_.FileSave());
     prompts_.openFileAnswers = {path};
     editor_.FileOpen();
-    editor_.DropFiles(TPackerEditor::List::Fragments, {Path("stray.png")});
+    editor_.DropFiles(TPackerEditor::List::Frames, {Path("stray.png")});
     EXPECT_EQ(Shown(), QStringList{Path("stray.png")});
     EXPECT_FALSE(editor_.IsModified());
     editor_.SelectAction(0);
@@ -181,7 +181,7 @@ TEST_F(PackerEditorTest, SaveAsksForANameOnceAndStoresTheShownListsFirst)
 {
     MakeActions(QStringLiteral("A"));
     editor_.SelectAction(0);
-    editor_.Fragments().AppendFiles({Path("new.png")});
+    editor_.Frames().AppendFiles({Path("new.png")});
     prompts_.saveFileAnswers = {Path("pet.txt")};
     ASSERT_TRUE(editor_.FileSave());
     const QString saved = Path(QStringLiteral("pet.txt.zvp"));
@@ -193,7 +193,7 @@ TEST_F(PackerEditorTest, SaveAsksForANameOnceAndStoresTheShownListsFirst)
     EXPECT_EQ(Texts(), (QStringList{"Information: " + saved + " has been saved!", "Information: " + saved + " has been saved!"}));
     TActionModel read;
     LoadProject(saved, read);
-    EXPECT_EQ(read.Read()[0].Fragments, (QStringList{Path("A0.png"), Path("A1.png"), Path("new.png")}));
+    EXPECT_EQ(read.Read()[0].Frames, (QStringList{Path("A0.png"), Path("A1.png"), Path("new.png")}));
     EXPECT_EQ(read.Count(), 2);
 
     prompts_.saveFileAnswers = {Path("other.ZVP")};
@@ -319,17 +319,17 @@ TEST_F(PackerEditorTest, AnAddedAnimationIsImportedBesideTheProjectSavedFirst)
 
     // Declined: the stills come in, the animation stays out and nothing is written.
     prompts_.openFilesAnswers = {chosen, chosen};
-    editor_.AddFiles(TPackerEditor::List::Fragments);
+    editor_.AddFiles(TPackerEditor::List::Frames);
     EXPECT_EQ(Shown(), (QStringList{chosen[0], chosen[2]}));
     EXPECT_EQ(Texts(), (QStringList{"Zuvo Packer: The frames of hop.gif are written into a folder beside the project file. "
                                     "Save the project first?"}));
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("hop"))));
 
     // Saved: its frames stand where it stood among the chosen files.
-    editor_.Fragments().Clear();
+    editor_.Frames().Clear();
     prompts_.confirmAnswers = {true};
     prompts_.saveFileAnswers = {Path(QStringLiteral("pet"))};
-    editor_.AddFiles(TPackerEditor::List::Fragments);
+    editor_.AddFiles(TPackerEditor::List::Frames);
     EXPECT_EQ(editor_.ProjectFileName(), Path(QStringLiteral("pet.zvp")));
     const QStringList shown = Shown();
     ASSERT_GT(shown.size(), 4);
@@ -348,7 +348,7 @@ TEST_F(PackerEditorTest, FramesWhosePathsASaveWouldChangeAreLeftOutWithAReason)
                               Path("back\\slash.png"), Path("c:drive.png")};
     const QStringList kept{Path("mid dle.png"), Path("b.png")};
     prompts_.openFilesAnswers = {refused + kept};
-    editor_.AddFiles(TPackerEditor::List::Fragments);
+    editor_.AddFiles(TPackerEditor::List::Frames);
     EXPECT_EQ(Shown(), kept);
     ASSERT_EQ(prompts_.messages.size(), 1);
     EXPECT_EQ(prompts_.messages[0].text.split(u'\n').mid(1), refused);
@@ -358,7 +358,7 @@ TEST_F(PackerEditorTest, FramesWhosePathsASaveWouldChangeAreLeftOutWithAReason)
     ASSERT_TRUE(editor_.FileSave());
     TActionModel read;
     ASSERT_EQ(LoadProject(Path("pet.zvp"), read), std::nullopt);
-    EXPECT_EQ(read.Read().first().Fragments, kept);
+    EXPECT_EQ(read.Read().first().Frames, kept);
 }
 
 TEST_F(PackerEditorTest, ALinkIsNeverSavedThroughAndAProjectOpenedThroughOneIsWhatItLeadsTo)
@@ -386,7 +386,7 @@ TEST_F(PackerEditorTest, ALinkIsNeverSavedThroughAndAProjectOpenedThroughOneIsWh
     editor_.OpenProject(opened);
     EXPECT_EQ(editor_.ProjectFileName(), real);
     ASSERT_EQ(editor_.Actions().Count(), 1);
-    EXPECT_EQ(editor_.Actions().Read()[0].Fragments, QStringList{Path(QStringLiteral("real/w.png"))});
+    EXPECT_EQ(editor_.Actions().Read()[0].Frames, QStringList{Path(QStringLiteral("real/w.png"))});
     editor_.NewAction();
     ASSERT_TRUE(editor_.FileSave());
     EXPECT_TRUE(QFileInfo(opened).isSymLink());
@@ -409,7 +409,7 @@ TEST_F(PackerEditorTest, AnImportThatWouldPassTheProjectsFramesIsRefusedWithTheF
     const QString gif = Path(QStringLiteral("hop.gif"));
     ASSERT_TRUE(QFile::copy(QDir(TestDataFolder()).filePath(QStringLiteral("animation/gif_pillow.gif")), gif));
     prompts_.openFilesAnswers = {{gif}};
-    editor_.AddFiles(TPackerEditor::List::Fragments);
+    editor_.AddFiles(TPackerEditor::List::Frames);
     EXPECT_EQ(Shown().size(), kMaxPackageFrames - 1);
     ASSERT_EQ(prompts_.messages.size(), 1);
     EXPECT_TRUE(prompts_.messages[0].text.endsWith(QStringLiteral("but the project has room for 1 more of the 50000 "
@@ -433,11 +433,11 @@ TEST_F(PackerEditorTest, EveryEditUndoesToTheBytesBeforeItAndRedoesToTheBytesAft
         {"Delete Action", [&] { select(0), editor_.DeleteAction(); }},
         {"Move Action", [&] { select(1), editor_.MoveActionUp(); }},
         {"Move Action", [&] { select(2), editor_.DropAction(0); }},
-        {"Add Frames", [&] { select(1), editor_.DropFiles(TPackerEditor::List::Fragments, {Path("new.png")}); }},
-        {"Add Frames", [&] { select(1), editor_.DropFiles(TPackerEditor::List::Fragments, {gif}); }},  // imported
-        {"Delete Frames", [&] { select(0), editor_.Edit(QStringLiteral("Delete Frames"), [&] { editor_.Fragments().Delete(1); }); }},
-        {"Move Frames", [&] { select(0), editor_.Edit(QStringLiteral("Move Frames"), [&] { editor_.Fragments().MoveUp(1); }); }},
-        {"Clear Frames", [&] { select(2), editor_.Edit(QStringLiteral("Clear Frames"), [&] { editor_.Fragments().Clear(); }); }},
+        {"Add Frames", [&] { select(1), editor_.DropFiles(TPackerEditor::List::Frames, {Path("new.png")}); }},
+        {"Add Frames", [&] { select(1), editor_.DropFiles(TPackerEditor::List::Frames, {gif}); }},  // imported
+        {"Delete Frames", [&] { select(0), editor_.Edit(QStringLiteral("Delete Frames"), [&] { editor_.Frames().Delete(1); }); }},
+        {"Move Frames", [&] { select(0), editor_.Edit(QStringLiteral("Move Frames"), [&] { editor_.Frames().MoveUp(1); }); }},
+        {"Clear Frames", [&] { select(2), editor_.Edit(QStringLiteral("Clear Frames"), [&] { editor_.Frames().Clear(); }); }},
         {"Change Motion", [&] { select(1), editor_.SetMotion({TRole::Walk, TMove{3, 0}, {}, {}, 100}); }},
     };
     for (const auto& c : cases) {

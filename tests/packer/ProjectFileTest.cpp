@@ -128,7 +128,7 @@ TEST_F(ProjectFileTest, WhatAPackageCannotHoldIsCutWithTheReason)
                                                &failure);
     ASSERT_EQ(read.size(), 1);
     EXPECT_EQ(read[0].Name.size(), kMaxActionName);
-    EXPECT_EQ(read[0].Fragments.size(), kMaxPackageFrames);
+    EXPECT_EQ(read[0].Frames.size(), kMaxPackageFrames);
     ASSERT_TRUE(failure.has_value());
     EXPECT_TRUE(failure->contains(QStringLiteral("more than %1 frames").arg(kMaxPackageFrames))) << failure->toStdString();
 

@@ -182,7 +182,7 @@ protected:
     // Shows the sheet's rectangle as the engine's step does.
     void SendFrame(int left, int top, int width, int height)
     {
-        player_->Controller().ShowFrame(TFragment{0, top, left, height, width}, 0);
+        player_->Controller().ShowFrame(TFrame{0, top, left, height, width}, 0);
     }
 
     // Waits until the clock has stepped to a frame of its own.

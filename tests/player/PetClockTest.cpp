@@ -17,7 +17,7 @@ struct Pet : TPetClock::TClocked, FrameTarget {
     Pet(const TZvk& zvk, TTime start) : engine(state, &zvk, start) {}
     TTime Due() const override { return hidden ? TTime::max() : engine.Due(); }
     void Tick(TTime now) override { engine.Step(now, *this); }
-    void ShowFrame(const TFragment&, int) override { ++frames; }
+    void ShowFrame(const TFrame&, int) override { ++frames; }
 
     TPlaybackState state;
     TPlaybackEngine engine;
@@ -29,7 +29,7 @@ TZvk OneActionOf(int frames)
 {
     TZvk zvk;
     zvk.Actions.resize(1);
-    zvk.Actions[0].Fragments.resize(static_cast<std::size_t>(frames), {0, 0, 0, 8, 8});
+    zvk.Actions[0].Frames.resize(static_cast<std::size_t>(frames), {0, 0, 0, 8, 8});
     return zvk;
 }
 

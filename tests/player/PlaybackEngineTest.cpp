@@ -19,7 +19,7 @@ TZvk MakePackage(const std::vector<int>& frames)
         TAction action;
         action.Index = static_cast<int>(a);
         for (int f = 0; f < frames[a]; ++f)
-            action.Fragments.push_back({f, f, static_cast<int>(a), 10 + f, 20 + f});
+            action.Frames.push_back({f, f, static_cast<int>(a), 10 + f, 20 + f});
         zvk.Actions.push_back(action);
     }
     return zvk;
@@ -41,7 +41,7 @@ public:
     // Each start with the number of frames drawn before it.
     std::vector<std::pair<int, std::size_t>> starts;
     void ActionStarts(int action) override { starts.emplace_back(action, actions.size()); }
-    void ShowFrame(const TFragment& frame, int action) override
+    void ShowFrame(const TFrame& frame, int action) override
     {
         char text[41];
         FormatFrameRequest(frame, text);
@@ -142,7 +142,7 @@ TEST_F(EngineTest, EachFrameIsShownWithItsRectangleAndPausedAfter)
 {
     TZvk zvk;
     zvk.Actions.resize(1);
-    zvk.Actions[0].Fragments.push_back({0, 0, 128, 96, 64});
+    zvk.Actions[0].Frames.push_back({0, 0, 128, 96, 64});
     recorder_.stopAfterRequests = 2;
     Play(&zvk);
     EXPECT_EQ(recorder_.log, (std::vector<std::string>{"draw", "pauseFrame", "pauseAction", "draw", "pauseFrame"}));

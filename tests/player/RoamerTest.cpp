@@ -14,7 +14,7 @@ TZvk Pet(std::initializer_list<TRole> roles)
         TAction& action = zvk.Actions.emplace_back();
         action.Index = static_cast<int>(zvk.Actions.size()) - 1;
         action.Name = RoleName(role);
-        action.Fragments.push_back({0, 0, 0, 30, 20});
+        action.Frames.push_back({0, 0, 0, 30, 20});
         action.Motion.Role = role;
         if (role == TRole::Walk)
             action.Motion.Move = TMove{4, 0};
@@ -137,7 +137,7 @@ TEST(Roamer, OnlyAPackageWithAWalkingActionRoams)
     EXPECT_TRUE(TRoamer::CanRoam(kFullPet));
     EXPECT_FALSE(TRoamer::CanRoam(Pet({TRole::Idle, TRole::Fall})));
     TZvk noFrames = Pet({TRole::Walk});
-    noFrames.Actions[0].Fragments.clear();
+    noFrames.Actions[0].Frames.clear();
     EXPECT_FALSE(TRoamer::CanRoam(noFrames));
     TZvk menuOnly = Pet({TRole::Walk});
     menuOnly.Actions[0].Motion.Weight = 0;

@@ -131,7 +131,7 @@ int ImportCommand(const TArguments& arguments)
     QList<TProjectAction> projectActions = actions.Read();
     qsizetype held = 0;
     for (const TProjectAction& action : projectActions)
-        held += action.Fragments.size();
+        held += action.Frames.size();
     if (projectActions.size() >= kMaxPackageActions || held >= kMaxPackageFrames) {
         PrintErr(QStringLiteral("%1 holds %2 actions and %3 frames; a project holds at most %4 actions and %5 frames")
                      .arg(project).arg(projectActions.size()).arg(held).arg(kMaxPackageActions).arg(kMaxPackageFrames));

@@ -13,9 +13,9 @@ int InfoCommand(const TArguments& arguments)
         // One pass over the pattern: a "%1" inside a name stays as it is.
         PrintOut(QStringLiteral("action %1 \"%2\": %3 frames, %4 audio")
                      .arg(QString::number(action.Index), Printable(action.Name),
-                          QString::number(action.Fragments.size()), QString::number(action.AudioFiles.size())));
-        for (std::size_t f = 0; f < action.Fragments.size(); ++f) {
-            const TFragment& frame = action.Fragments[f];
+                          QString::number(action.Frames.size()), QString::number(action.AudioFiles.size())));
+        for (std::size_t f = 0; f < action.Frames.size(); ++f) {
+            const TFrame& frame = action.Frames[f];
             PrintOut(QStringLiteral("  frame %1: left %2 top %3 width %4 height %5 (index %6)")
                          .arg(f)
                          .arg(frame.Left)

@@ -25,7 +25,7 @@ public:
     TTime Now;  // the step's time
     long Printed = 0;
 
-    void ShowFrame(const TFragment& frame, int action) override
+    void ShowFrame(const TFrame& frame, int action) override
     {
         char text[41];
         FormatFrameRequest(frame, text);
@@ -133,7 +133,7 @@ int TraceCommand(const TArguments& arguments)
     }
     // The engine would go round for ever without sending a frame.
     if (std::all_of(package.Zvk.Actions.begin(), package.Zvk.Actions.end(),
-                    [](const TAction& action) { return action.Fragments.empty(); })) {
+                    [](const TAction& action) { return action.Frames.empty(); })) {
         PrintErr(QStringLiteral("%1: no frames to play").arg(package.Path));
         return 1;
     }
