@@ -205,7 +205,7 @@ QWidget* TFrmPacker::FramePane()
     frameList_ = new TFileListView(QStringLiteral("frameList"));
     frameList_->setModel(&editor_.Frames());
     frameList_->SetDropHandler([this](const QStringList& files) { editor_.DropFiles(TPackerEditor::List::Frames, files); });
-    ContextMenu<TFrmPacker>(frameList_, QStringLiteral("pmFragment"), this,
+    ContextMenu<TFrmPacker>(frameList_, QStringLiteral("pmFrame"), this,
                             {{QStringLiteral("Add Fragment"), &TFrmPacker::OnAddFramesClicked},
                              {QStringLiteral("Delete Fragment"), &TFrmPacker::OnDeleteFramesClicked},
                              {QStringLiteral("Import Sprite Sheet…"), &TFrmPacker::OnImportSpriteSheetClicked},
@@ -227,7 +227,7 @@ QWidget* TFrmPacker::FramePane()
     framesAndPreview->setSizes({1041 - 304 - 260, 260});
 
     return Pane(QStringLiteral("Action Fragment"),
-                ToolBar<TFrmPacker>(QStringLiteral("tbFragment"), 38, this,
+                ToolBar<TFrmPacker>(QStringLiteral("tbFrame"), 38, this,
                                     {{QStringLiteral("Add"), &TFrmPacker::OnAddFramesClicked},
                                      {QStringLiteral("Delete"), &TFrmPacker::OnDeleteFramesClicked},
                                      {QStringLiteral("Up"), &TFrmPacker::OnMoveFramesUpClicked},

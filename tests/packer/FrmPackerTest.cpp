@@ -107,11 +107,11 @@ TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
                                   "&Project: &Build Zuvo Package", "&Help: &About"}));
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbAction"))->actions()),
               (QStringList{"New", "Rename", "Delete", "Up", "Down"}));
-    EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbFragment"))->actions()),
+    EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbFrame"))->actions()),
               (QStringList{"Add", "Delete", "Up", "Down", "Clear", "Import Sprite Sheet…"}));
     EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmAction"))->actions()),
               (QStringList{"New Action", "Rename Action", "Delete Action"}));
-    EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmFragment"))->actions()),
+    EXPECT_EQ(Captions(window_->findChild<QMenu*>(QStringLiteral("pmFrame"))->actions()),
               (QStringList{"Add Fragment", "Delete Fragment", "Import Sprite Sheet…", "Open Containing Folder"}));
     EXPECT_EQ(Frames()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Fragment"));
     EXPECT_EQ(Frames()->columnWidth(0), 180);
@@ -124,16 +124,16 @@ TEST_F(FrmPackerTest, FrameButtonsMoveTheSelectionWithTheRow)
 {
     Click(QStringLiteral("tbAction"), QStringLiteral("New"));
     prompts_.openFilesAnswers = {{Path("a.png"), Path("b.png"), Path("c.png")}};
-    Click(QStringLiteral("tbFragment"), QStringLiteral("Add"));
+    Click(QStringLiteral("tbFrame"), QStringLiteral("Add"));
     Frames()->SelectRow(0);
-    Click(QStringLiteral("tbFragment"), QStringLiteral("Down"));
+    Click(QStringLiteral("tbFrame"), QStringLiteral("Down"));
     EXPECT_EQ(Frames()->SelectedRow(), 1);
     EXPECT_EQ(Editor().Frames().Paths(), (QStringList{Path("b.png"), Path("a.png"), Path("c.png")}));
     Frames()->SelectRow(2);
-    Click(QStringLiteral("tbFragment"), QStringLiteral("Delete"));
+    Click(QStringLiteral("tbFrame"), QStringLiteral("Delete"));
     EXPECT_EQ(Frames()->SelectedRow(), 1);
     Frames()->SelectRow(0);
-    Click(QStringLiteral("tbFragment"), QStringLiteral("Delete"));
+    Click(QStringLiteral("tbFrame"), QStringLiteral("Delete"));
     EXPECT_EQ(Frames()->SelectedRow(), -1);
     EXPECT_EQ(Editor().Frames().Paths(), QStringList{Path("a.png")});
 }
