@@ -107,6 +107,8 @@ void TPetController::PackageReady(const std::shared_ptr<const TLoadedPackage>& p
     if (pendingAction_ >= 0 && pendingAction_ < static_cast<int>(names.size())) {
         menu_.MarkAction(pendingAction_);
         PickAction(state_, pendingAction_);
+        // It is the one that plays, frames or none.
+        menu_.ShowPlaying(pendingAction_);
     }
     pendingAction_ = -1;
     state_.Running = true;
@@ -263,6 +265,7 @@ void TPetController::ShowRoamStep(const TRoamStep& step)
 {
     frame_ = SheetRect(*step.Frame);
     mirrored_ = step.Mirrored;
+    menu_.ShowPlaying(step.Action);
     view_.ShowFrame(QRect(step.TopLeft, QSize(Side(step.Frame->Width, 1), Side(step.Frame->Height, 1))));
 }
 
@@ -280,8 +283,9 @@ int TPetController::Side(std::int32_t frameSide, int now) const
     return frameSide >= 0 ? static_cast<int>(std::min<qint64>(qint64{frameSide} * scale_, kMaxPetSide)) : now;
 }
 
-void TPetController::ShowFrame(const TFrame& frame, int /*action*/)
+void TPetController::ShowFrame(const TFrame& frame, int action)
 {
+    menu_.ShowPlaying(action);
     // A new size keeps the pet's foot (the bottom centre) where it stands, once it stands
     // somewhere: its first frame goes where the pet was placed.
     const QRect now = view_.Geometry();

@@ -67,6 +67,8 @@ TPetMenu::TPetMenu(QWidget* owner) : QObject(owner), menu_(new QMenu(owner))
     transparent_->setObjectName(QStringLiteral("Transparent"));
     transparent_->setCheckable(true);
     connect(transparent_, &QAction::triggered, this, &TPetMenu::TransparentChosen);
+    actionGroup_ = new QActionGroup(this);
+    actionGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     actionsSeparator_ = menu_->addSeparator();
     actionsSeparator_->setObjectName(QStringLiteral("actionsSeparator"));
 }
@@ -117,8 +119,9 @@ void TPetMenu::SetActions(const QStringList& names)
     // Every item goes, whatever menu it is in; a menu's removal cost grows with its size,
     // so the items of a large package sit in submenus that go whole.
     names_ = names;
-    markedItem_ = nullptr;
     markedAction_ = -1;
+    playingAction_ = -1;
+    playingItem_ = nullptr;
     const QList<QAction*> items = ActionItems();
     for (auto item = items.rbegin(); item != items.rend(); ++item) {
         menu_->removeAction(*item);
@@ -151,34 +154,45 @@ void TPetMenu::AddActionItems(QMenu* menu, int first, int end)
         QAction* item = menu->addAction(names_[i]);
         item->setCheckable(true);
         item->setData(i);
-        item->setChecked(i == markedAction_);
-        if (i == markedAction_)
-            markedItem_ = item;
+        actionGroup_->addAction(item);
+        if (i == playingAction_) {
+            item->setChecked(true);
+            playingItem_ = item;
+        }
         connect(item, &QAction::triggered, this, [this, item] { ActionItemChosen(item); });
     }
 }
 
-void TPetMenu::MarkAction(int action)
+void TPetMenu::MarkAction(int action) { markedAction_ = action; }
+
+void TPetMenu::ShowPlaying(int action)
 {
-    if (markedItem_ != nullptr)
-        markedItem_->setChecked(false);
-    markedItem_ = nullptr;
-    markedAction_ = action;
-    for (QAction* item : ActionItems()) {
-        if (!item->menu() && item->data().toInt() == action) {
-            item->setChecked(true);
-            markedItem_ = item;
-        }
+    if (action == playingAction_ && (playingItem_ != nullptr || action < 0))
+        return;
+    if (playingItem_ != nullptr)
+        playingItem_->setChecked(false);
+    playingAction_ = action;
+    playingItem_ = nullptr;
+    if (action < 0 || action >= names_.size())
+        return;
+    // A large package's items sit in groups, made when a group first opens.
+    const QList<QAction*> items = ActionItems();
+    const bool grouped = names_.size() > kActionsPerMenu;
+    QAction* holder = items.value(grouped ? action / kActionsPerMenu : action);
+    if (holder != nullptr && grouped)
+        holder = holder->menu() != nullptr ? holder->menu()->actions().value(action % kActionsPerMenu) : nullptr;
+    if (holder != nullptr) {
+        holder->setChecked(true);
+        playingItem_ = holder;
     }
 }
 
 void TPetMenu::ActionItemChosen(QAction* item)
 {
-    // At most one item is marked; choosing the marked one again unmarks it (Qt has already
-    // toggled the item itself).
-    if (markedItem_ != nullptr && markedItem_ != item)
-        markedItem_->setChecked(false);
-    markedItem_ = item->isChecked() ? item : nullptr;
-    markedAction_ = item->isChecked() ? item->data().toInt() : -1;
-    emit ActionChosen(item->data().toInt());
+    // Choosing the marked action again unmarks it; either way the chosen one plays next.
+    const int action = item->data().toInt();
+    markedAction_ = markedAction_ == action ? -1 : action;
+    emit ActionChosen(action);
+    playingAction_ = -1;
+    ShowPlaying(action);
 }

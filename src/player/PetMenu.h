@@ -8,16 +8,17 @@
 #include <cstdint>
 
 class QAction;
+class QActionGroup;
 class QPoint;
 class QRect;
 class QMenu;
 class QWidget;
 
 // The pet's pop-up menu: Close, Minimize, Play Mode (with Roam and Chase the Pointer for a
-// package that can roam), Size, Sound, Transparent, then one item
-// per action of its package, which marks that action (choosing the marked one again unmarks
-// it). It shows the pet's choices and says what the person chose; the pet decides what that
-// does.
+// package that can roam), Size, Sound, Transparent, then one item per action of its package,
+// the playing one checked, as in a radio group. Choosing an action's item marks that action
+// (choosing the marked one again unmarks it). The menu shows the pet's choices and says what
+// the person chose; the pet decides what that does.
 class TPetMenu : public QObject {
     Q_OBJECT
 public:
@@ -36,10 +37,12 @@ public:
 
     // The items of the actions named `names`, in order, none marked.
     void SetActions(const QStringList& names);
-    // Marks the action's item as a click would; -1: none. An item not made yet (a large
-    // package's group) is marked when its group opens.
+    // Marks the action as a click would (the one Single Repeat plays); -1: none.
     void MarkAction(int action);
     int MarkedAction() const { return markedAction_; }
+    // Checks the item of the action that plays now, as in a radio group; -1: none. An item
+    // not made yet (a large package's group) is checked when its group opens.
+    void ShowPlaying(int action);
     void MarkMode(std::int32_t mode);
     // Roam and Chase the Pointer are offered only for a package that can roam.
     void SetCanRoam(bool can);
@@ -76,6 +79,8 @@ private:
     QAction* sound_ = nullptr;
     QAction* transparent_ = nullptr;
     QStringList names_;
-    QPointer<QAction> markedItem_;
+    QActionGroup* actionGroup_ = nullptr;  // one item checked: the action playing
+    QPointer<QAction> playingItem_;
+    int playingAction_ = -1;
     int markedAction_ = -1;
 };

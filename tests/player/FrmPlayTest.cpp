@@ -176,6 +176,16 @@ protected:
     }
 
     QList<QAction*> ActionItems() const { return player_->PopupMenu()->actions().mid(7); }
+    // The actions whose items are checked.
+    QList<int> CheckedActions() const
+    {
+        QList<int> checked;
+        for (QAction* item : ActionItems()) {
+            if (item->isChecked())
+                checked.append(item->data().toInt());
+        }
+        return checked;
+    }
 
     QAction* Item(const QString& name) const { return player_->findChild<QAction*>(name); }
 
@@ -241,8 +251,9 @@ TEST_F(FrmPlayTest, FirstShowPlacesTheWindowWithItsFirstFrameAndListsTheActions)
     // Roam and Chase the Pointer only for a package with a walking action.
     EXPECT_EQ(modes, (QStringList{"Repeat", "Single Repeat", "Random"}));
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
-    for (QAction* item : ActionItems())
-        EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
+    // The action playing shows checked, as in a radio group; nothing is marked.
+    EXPECT_EQ(CheckedActions(), QList<int>{player_->Controller().State().ActionIndex});
+    EXPECT_EQ(player_->Record().Action, -1);
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
@@ -276,17 +287,17 @@ TEST_F(FrmPlayTest, ActionItemsToggleAndPickTheAction)
     Show(MakePackage(QStringLiteral("a.zvk"), Manifest({"A", "B", "C"}), MakeSheet()));
     const QList<QAction*> items = ActionItems();
     items[2]->trigger();
-    EXPECT_TRUE(items[2]->isChecked());
+    EXPECT_EQ(CheckedActions(), QList<int>{2});
+    EXPECT_EQ(player_->Record().Action, 2);
     EXPECT_EQ(player_->Controller().State().ActionIndex, 2);
     items[1]->trigger();
-    EXPECT_FALSE(items[2]->isChecked());
-    EXPECT_TRUE(items[1]->isChecked());
+    EXPECT_EQ(CheckedActions(), QList<int>{1});
+    EXPECT_EQ(player_->Record().Action, 1);
     EXPECT_EQ(player_->Controller().State().ActionIndex, 1);
-    // The same item twice: no item marked, the pick still made.
+    // The same item twice: nothing marked, the pick still made, and it shows as playing.
     items[1]->trigger();
-    EXPECT_FALSE(items[1]->isChecked());
-    for (QAction* item : items)
-        EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(player_->Record().Action, -1);
+    EXPECT_EQ(CheckedActions(), QList<int>{1});
     EXPECT_EQ(player_->Controller().State().ActionIndex, 1);
 
     Item(QStringLiteral("Random1"))->trigger();
@@ -309,7 +320,7 @@ TEST_F(FrmPlayTest, AnotherPackageListsOnlyItsActionsAndResetsTheMode)
 
     Show(MakePackage(QStringLiteral("b.zvk"), Manifest({"Only"}), MakeSheet()));
     EXPECT_EQ(MenuTexts(), (QStringList{"Close", "Minimize", "Play Mode", "Size", "Sound", "Transparent", "-", "Only"}));
-    EXPECT_FALSE(ActionItems()[0]->isChecked());
+    EXPECT_EQ(player_->Record().Action, -1);
     EXPECT_TRUE(Item(QStringLiteral("Repeat1"))->isChecked());
     EXPECT_EQ(player_->Controller().State().PlayMode, kPlayRepeat);
 }
@@ -603,8 +614,9 @@ TEST_F(FrmPlayTest, ThousandsOfActionsComeInGroupsFilledWhenOpened)
     EXPECT_TRUE(last->actions()[5]->isChecked());
     last->actions()[6]->trigger();
     EXPECT_FALSE(last->actions()[5]->isChecked());
+    EXPECT_TRUE(last->actions()[6]->isChecked());
     last->actions()[6]->trigger();
-    EXPECT_FALSE(last->actions()[6]->isChecked());
+    EXPECT_EQ(player_->Record().Action, -1);
 }
 
 TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
@@ -639,8 +651,7 @@ TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
     for (TFrmPlay* other : {pets[0], pets[2]}) {
         EXPECT_EQ(other->Controller().State().PlayMode, kPlayRepeat);
         EXPECT_TRUE(other->findChild<QAction*>(QStringLiteral("Repeat1"))->isChecked());
-        for (QAction* item : other->PopupMenu()->actions().mid(7))
-            EXPECT_FALSE(item->isChecked());
+        EXPECT_EQ(other->Record().Action, -1);
     }
 
     // Each Close closes its own pet; the package goes with its last pet.
