@@ -4,6 +4,7 @@
 #include "app/SessionPlatform.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignal.h"
+#include "app/AppIcon.h"
 #include "app/FrmMain.h"
 #include "common/AppDirs.h"
 #include "packer/FrmPacker.h"
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QIcon>
 #include <QTimer>
 #include <QWindow>
 
@@ -110,26 +110,6 @@ void ServeLaterStarts(TInstanceServer& instance, TFrmMain& main, TFrmPacker& pac
     }
 }
 
-// Pip's face: from the icon theme once installed, else from the prefix the program sits in,
-// else from the icons the build drew.
-QIcon ZuvoraIcon()
-{
-    QIcon icon = QIcon::fromTheme(QStringLiteral("org.zuvora.zuvora"));
-    if (!icon.isNull())
-        return icon;
-    const QDir program(ExecutableFolder());
-    const QDir installed(program.filePath(QStringLiteral("../share/icons/hicolor")));
-    for (const QString& size : installed.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString file = installed.filePath(size + QStringLiteral("/apps/org.zuvora.zuvora.png"));
-        if (QFileInfo(file).isFile())
-            icon.addFile(file);
-    }
-    const QDir drawn(program.filePath(QStringLiteral("../examples/pip/icons")));
-    for (const QString& file : drawn.entryList({QStringLiteral("*.png")}, QDir::Files))
-        icon.addFile(drawn.filePath(file));
-    return icon;
-}
-
 // A first run starts with the sample pet in the library, so there is something to play:
 // beside the program in the build tree, in the data folder once installed. Given on the
 // command line, it is listed once, as given.
@@ -201,7 +181,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
     QApplication::setDesktopFileName(QStringLiteral("org.zuvora.zuvora"));
-    QApplication::setWindowIcon(ZuvoraIcon());
+    QApplication::setWindowIcon(ZuvoraIcon(ExecutableFolder()));
 
     QtPrompts prompts;
     const QString libraryFile = LibraryFilePath(ExecutableFolder(), AppDataFolder());

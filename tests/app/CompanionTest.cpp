@@ -1,3 +1,4 @@
+#include "app/AppIcon.h"
 #include "app/Autostart.h"
 #include "app/PetTray.h"
 #include "app/FrmMain.h"
@@ -9,8 +10,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHash>
+#include <QIcon>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -193,4 +196,18 @@ TEST_F(CompanionTest, TheTrayMenuNamesEveryPetAndHidesThemAll)
     EXPECT_EQ(pets.Pets().at(0)->windowTitle(), QStringLiteral("Cat"));
     pets.CloseAll();
     EXPECT_TRUE(prompts_.messages.isEmpty());
+}
+
+// A program copied away from its prefix, with no icon theme that knows it, still shows
+// Pip's face (in the tray too): the copy built into the program.
+TEST(AppIconTest, AProgramCopiedAwayFromItsPrefixStillHasPipsFace)
+{
+    const QStringList themes = QIcon::themeSearchPaths();
+    QIcon::setThemeSearchPaths({});
+    QTemporaryDir copiedTo;
+    const QIcon icon = ZuvoraIcon(copiedTo.path());
+    QIcon::setThemeSearchPaths(themes);
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
 }
