@@ -5,6 +5,7 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignal.h"
 #include "app/AppIcon.h"
+#include "app/CommandLine.h"
 #include "app/FrmMain.h"
 #include "common/AppDirs.h"
 #include "packer/FrmPacker.h"
@@ -154,19 +155,31 @@ void PrepareProcess()
 // a choice that is neither.
 bool TakePetOutputOption(int& argc, char* argv[], std::optional<QString>& chosen)
 {
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--platform") != 0)
+    for (int i = 1; i < argc; ++i) {
+        // "--platform VALUE" or "--platform=VALUE"
+        const bool joined = std::strncmp(argv[i], "--platform=", 11) == 0;
+        if (!joined && (std::strcmp(argv[i], "--platform") != 0 || i + 1 == argc))
             continue;
-        chosen = QString::fromLocal8Bit(argv[i + 1]);
+        chosen = QString::fromLocal8Bit(joined ? argv[i] + 11 : argv[i + 1]);
         if (*chosen != kX11Output && *chosen != kLayerShellOutput) {
             std::fprintf(stderr, "zuvora: --platform takes x11 or layer-shell\n");
             return false;
         }
-        std::copy(argv + i + 2, argv + argc + 1, argv + i);
-        argc -= 2;
+        const int taken = joined ? 1 : 2;
+        std::copy(argv + i + taken, argv + argc + 1, argv + i);
+        argc -= taken;
         break;
     }
     return true;
+}
+
+std::optional<int> AnswerHelpOrVersion(int argc, char* argv[])
+{
+    QCoreApplication core(argc, argv);
+    const TCommandLine early = ReadCommandLine(QCoreApplication::arguments(), true);
+    if (early.ExitCode)
+        std::fputs(early.Output.toLocal8Bit().constData(), stdout);
+    return early.ExitCode;
 }
 
 }  // namespace
@@ -177,6 +190,9 @@ int main(int argc, char* argv[])
     std::optional<QString> chosenOutput;
     if (!TakePetOutputOption(argc, argv, chosenOutput))
         return 2;
+    // --help and --version answer without a display, before the windows' application starts.
+    if (const std::optional<int> exitCode = AnswerHelpOrVersion(argc, argv))
+        return *exitCode;
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
@@ -185,16 +201,18 @@ int main(int argc, char* argv[])
 
     QtPrompts prompts;
     const QString libraryFile = LibraryFilePath(ExecutableFolder(), AppDataFolder());
+    // Qt has taken its own options: anything else Zuvora does not take is an error.
+    const TCommandLine commandLine = ReadCommandLine(QApplication::arguments());
+    if (commandLine.ExitCode) {
+        std::fputs(commandLine.Output.toLocal8Bit().constData(), stderr);
+        return *commandLine.ExitCode;
+    }
     // --restore (from the desktop session's start) brings back the pets of the last run.
-    bool restore = false;
+    const bool restore = commandLine.Restore;
     QString output = chosenOutput.value_or(PetOutputSetting());
     QStringList files;
-    for (const QString& argument : QApplication::arguments().mid(1)) {
-        if (argument == u"--restore")
-            restore = true;
-        else if (!argument.isEmpty())
-            files.append(QFileInfo(argument).absoluteFilePath());
-    }
+    for (const QString& file : commandLine.Files)
+        files.append(QFileInfo(file).absoluteFilePath());
     TInstanceServer instance;
     if (const std::optional<int> exitCode = BecomeTheInstance(instance, libraryFile, files))
         return *exitCode;

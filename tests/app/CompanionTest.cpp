@@ -1,5 +1,6 @@
 #include "app/AppIcon.h"
 #include "app/Autostart.h"
+#include "app/CommandLine.h"
 #include "app/PetTray.h"
 #include "app/FrmMain.h"
 #include "player/PetHerd.h"
@@ -210,4 +211,39 @@ TEST(AppIconTest, AProgramCopiedAwayFromItsPrefixStillHasPipsFace)
     ASSERT_FALSE(icon.isNull());
     EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
     EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
+}
+
+// Options are options, never library rows: help and version end the program at once, an
+// option it does not take is an error (exit 2), and files are taken as given.
+TEST(CommandLineTest, OptionsAreReadAndFilesTakenAsGiven)
+{
+    const struct {
+        QStringList arguments;
+        bool unknownAllowed;
+        std::optional<int> exitCode;
+        QString outputStart;
+        bool restore;
+        QStringList files;
+    } cases[] = {
+        {{"--help"}, false, 0, "Usage: ", false, {}},
+        {{"-h", "a.zvk"}, false, 0, "Usage:", false, {}},
+        {{"--version"}, false, 0, "zuvora 1.0\n", false, {}},
+        {{"--bogus", "a.zvk"}, false, 2, "zuvora: Unknown option 'bogus'.", false, {}},
+        // Before Qt has taken its own options, those are let through, and help still answers.
+        {{"-style", "fusion", "a.zvk"}, true, std::nullopt, "", false, {}},
+        {{"-style", "fusion", "--help"}, true, 0, "Usage: ", false, {}},
+        {{"--restore", "a.zvk", "b c.zvp"}, false, std::nullopt, "", true, {"a.zvk", "b c.zvp"}},
+        {{"--", "--help"}, false, std::nullopt, "", false, {"--help"}},
+    };
+    for (const auto& c : cases) {
+        const TCommandLine read = ReadCommandLine(QStringList{"zuvora"} + c.arguments, c.unknownAllowed);
+        const std::string name = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(read.ExitCode, c.exitCode) << name;
+        if (c.outputStart.isEmpty())
+            EXPECT_TRUE(read.Output.isEmpty()) << name << ": " << read.Output.toStdString();
+        else
+            EXPECT_TRUE(read.Output.startsWith(c.outputStart)) << name << ": " << read.Output.toStdString();
+        EXPECT_EQ(read.Restore, c.restore) << name;
+        EXPECT_EQ(read.Files, c.files) << name;
+    }
 }
