@@ -182,6 +182,9 @@ void TFrmMain::EnsureLoaded()
         return;
     packageList_->SetStartingColumnWidths();
     editor_.Load();
+    // Play plays something from the start: the first row, until the person picks another.
+    if (editor_.Model().rowCount() > 0 && SelectedRow() < 0)
+        SelectRow(0);
     // Caches of packages in no library that were not played for a week.
     PackageShelf().PruneCaches(editor_.Model().Paths());
 }
@@ -287,6 +290,9 @@ QString TFrmMain::SelectedExistingPath() { return editor_.ExistingPath(SelectedR
 
 void TFrmMain::OnPlayClicked()
 {
+    // Nothing selected, the first package plays.
+    if (SelectedRow() < 0 && editor_.Model().rowCount() > 0)
+        SelectRow(0);
     const QString path = SelectedExistingPath();
     if (path.isEmpty())
         return;

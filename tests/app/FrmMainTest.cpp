@@ -260,11 +260,8 @@ TEST_F(FrmMainTest, PlayAndOpenFolderReportAMissingFile)
     const QString missing = Path(QStringLiteral("gone.zvk"));
     AddFiles({missing});
 
-    Click(QStringLiteral("Play"));  // no selection: nothing
-    EXPECT_TRUE(prompts_.messages.isEmpty());
-
-    window_->SelectRow(0);
-    Click(QStringLiteral("Play"));
+    Click(QStringLiteral("Play"));  // nothing selected: the first row plays, or would
+    EXPECT_EQ(window_->SelectedRow(), 0);
     MenuItem(QStringLiteral("Open Containing Folder"));
     const ScriptedPrompts::Shown expected{QStringLiteral("Error"), missing + QStringLiteral(" does not exist!")};
     EXPECT_EQ(prompts_.messages, (QList<ScriptedPrompts::Shown>{expected, expected}));
@@ -318,6 +315,22 @@ TEST_F(FrmMainTest, AboutShowsTitleAndVersion)
     Click(QStringLiteral("About"));
     EXPECT_EQ(prompts_.messages,
               (QList<ScriptedPrompts::Shown>{{QStringLiteral("Information"), QStringLiteral("Zuvora 1.0")}}));
+}
+
+// A library that opens with packages has its first selected, and Play with nothing
+// selected plays the first, so a first run's Play plays Pip.
+TEST_F(FrmMainTest, TheFirstPackageIsSelectedWhenTheListOpensAndPlaysWhenNoneIs)
+{
+    const QString cat = MakePackage(QStringLiteral("cat.zvk"));
+    const QString dog = MakePackage(QStringLiteral("dog.zvk"));
+    WriteLibrary(libraryFile_, {{QStringLiteral("cat.zvk"), cat}, {QStringLiteral("dog.zvk"), dog}});
+    Open();
+    EXPECT_EQ(window_->SelectedRow(), 0);
+    window_->SelectRow(-1);
+    Click(QStringLiteral("Play"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_.calls.size() == 2; }, 2000));
+    EXPECT_EQ(player_.calls, (QStringList{"path " + cat, "show"}));
+    EXPECT_EQ(window_->SelectedRow(), 0);
 }
 
 TEST_F(FrmMainTest, ReadsTheLibraryAtFirstShowAndWritesItAtClose)
