@@ -70,12 +70,19 @@ zuvora_build() {
   fi
   echo "Building the $preset build"
   set +e
-  cmake --build --preset "$preset" 2>&1 | tee "$log" | awk '
-    match($0, /^\[[0-9]+\/[0-9]+\]/) {
-      split(substr($0, 2, RLENGTH - 2), n, "/")
-      step = int(100 * n[1] / n[2] / 25) * 25
-      if (step > shown) { printf "  %d%% (%d of %d)\n", step, n[1], n[2]; shown = step; fflush() }
-    }'
+  # Read line by line as the build goes (Debian's awk would read the pipe in blocks, and
+  # the progress would lag by minutes).
+  cmake --build --preset "$preset" 2>&1 | tee "$log" | {
+    local line shown=0 step
+    while IFS= read -r line; do
+      [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
+      step=$((100 * BASH_REMATCH[1] / BASH_REMATCH[2] / 25 * 25))
+      if [ "$step" -gt "$shown" ]; then
+        printf '  %d%% (%d of %d)\n' "$step" "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+        shown=$step
+      fi
+    done
+  }
   status=${PIPESTATUS[0]}
   set -e
   if [ "$status" -ne 0 ]; then
