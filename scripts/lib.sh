@@ -6,7 +6,7 @@ ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plu
   zlib1g-dev libpng-dev libjpeg-dev libgif-dev libwebp-dev libgtest-dev libbenchmark-dev
   qt6-multimedia-dev libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libxcb1-dev libxcb-shape0-dev libxcb-xfixes0-dev libxcb-randr0-dev libwayland-dev libwayland-bin wayland-protocols
-  fonts-dejavu-core unzip zip)
+  fonts-dejavu-core unzip zip help2man)
 # What the tests need beyond them: clang's libFuzzer for the fuzz targets, the freedesktop
 # validators for the install tree, dpkg-dev and lintian for the Debian package, a virtual X
 # desktop with and without a compositor for the pet window, headless Wayland compositors

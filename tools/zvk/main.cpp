@@ -81,19 +81,29 @@ constexpr Command kCommands[] = {
      CacheCommand, {}, {"--prune"}},
 };
 
-QString Usage()
+QString CommandHelp(const Command& command)
 {
-    QString text = QStringLiteral("Usage: zvk COMMAND ARGUMENTS...\n       zvk --help\n\nCommands:\n");
-    for (const Command& command : kCommands) {
-        text += QStringLiteral("  zvk %1 %2\n").arg(QLatin1String(command.name), QLatin1String(command.arguments));
-        for (const QString& line : QString::fromUtf8(command.summary).split(u'\n'))
-            text += QStringLiteral("      ") + line + u'\n';
-    }
-    text += QStringLiteral(
-        "\nExit status: 0 done, 1 the operation failed (the reason is on standard error),\n"
-        "2 unknown command or wrong arguments.");
+    QString text = QStringLiteral("  zvk %1 %2\n").arg(QLatin1String(command.name), QLatin1String(command.arguments));
+    for (const QString& line : QString::fromUtf8(command.summary).split(u'\n'))
+        text += QStringLiteral("      ") + line + u'\n';
     return text;
 }
+
+const QString kExitStatus = QStringLiteral(
+    "\nExit status: 0 done, 1 the operation failed (the reason is on standard error),\n"
+    "2 unknown command or wrong arguments.");
+
+QString Usage()
+{
+    QString text = QStringLiteral("Usage: zvk COMMAND ARGUMENTS...\n       zvk COMMAND --help\n       zvk --help | "
+                                  "--version\n\nChecks and makes Zuvo packages (.zvk) from the command line, over the "
+                                  "same code as Zuvora.\n\nCommands:\n");
+    for (const Command& command : kCommands)
+        text += CommandHelp(command);
+    return text + kExitStatus;
+}
+
+bool AsksForHelp(const QStringList& args) { return args.size() == 1 && (args[0] == u"--help" || args[0] == u"-h"); }
 
 }  // namespace
 
@@ -101,8 +111,12 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.size() == 1 && (args[0] == u"--help" || args[0] == u"-h")) {
+    if (AsksForHelp(args)) {
         PrintOut(Usage());
+        return 0;
+    }
+    if (args.size() == 1 && (args[0] == u"--version" || args[0] == u"-v")) {
+        PrintOut(QStringLiteral("zvk 1.0"));
         return 0;
     }
     if (args.isEmpty()) {
@@ -113,6 +127,10 @@ int main(int argc, char* argv[])
     for (const Command& command : kCommands) {
         if (name != QLatin1String(command.name))
             continue;
+        if (AsksForHelp(args)) {
+            PrintOut(QStringLiteral("Usage:\n") + CommandHelp(command) + kExitStatus);
+            return 0;
+        }
         try {
             QStringList options;
             for (const char* option : command.options)
