@@ -94,6 +94,9 @@ void TFrmPacker::BuildMenus()
             item->setEnabled(enabled);
     });
     connect(&editor_, &TPackerEditor::ProjectChanged, this, &TFrmPacker::ShowTitle);
+    connect(&editor_, &TPackerEditor::Saved, this, [this](const QString& message) {
+        statusBar()->showMessage(message, kSavedMessageMs);
+    });
     ShowTitle();
 }
 
@@ -266,6 +269,12 @@ QWidget* TFrmPacker::PreviewPane()
 {
     preview_ = new TPreviewPane(editor_.Frames());
     connect(&editor_, &TPackerEditor::ProjectCleared, preview_, &TPreviewPane::Forget);
+    // A new or opened project starts with a clear log and status: the last build was another's.
+    connect(&editor_, &TPackerEditor::ProjectCleared, this, [this] {
+        log_->clear();
+        projectStatus_->clear();
+        buildStatus_->clear();
+    });
     transparentBox_ = new QCheckBox(QStringLiteral("Transparent"));
     transparentBox_->setObjectName(QStringLiteral("cbTransparent"));
     connect(transparentBox_, &QCheckBox::toggled, this, [](bool on) { SetTransparentPet(on); });

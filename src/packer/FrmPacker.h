@@ -28,6 +28,9 @@ public:
     TPreviewPane* Preview() const { return preview_; }
     QCheckBox* TransparentBox() const { return transparentBox_; }
 
+    // How long "... has been saved" stays in the status bar.
+    static constexpr int kSavedMessageMs = 5000;
+
 signals:
     // "Play" in the box of a build that went through.
     void PlayPackage(const QString& path);

@@ -127,6 +127,8 @@ signals:
     void ProjectCleared();
     // The project changed: an edit, an undo or redo, a save, an open.
     void ProjectChanged();
+    // The project was written to its file; `message` says so.
+    void Saved(const QString& message);
     // Another action is shown (none: nothing set), or the shown one's motion came back.
     void MotionShown(const TMotion& motion);
 

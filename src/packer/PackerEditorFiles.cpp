@@ -142,7 +142,8 @@ bool TPackerEditor::SaveTo(const QString& path)
     AddRecentProject(path);
     history_.setClean();
     emit ProjectChanged();
-    prompts_.Information(path + QStringLiteral(" has been saved!"));
+    // Said without a box that would stop the person's work.
+    emit Saved(path + QStringLiteral(" has been saved"));
     return true;
 }
 

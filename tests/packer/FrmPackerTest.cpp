@@ -219,7 +219,7 @@ TEST_F(FrmPackerTest, LibraryOpensThePackerAndWaitsForItsAnswerBeforeEnding)
     EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
 }
 
-TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
+TEST_F(FrmPackerTest, BuildLogsToTheLogAndCannotStartTwice)
 {
     QImage frame(4, 4, QImage::Format_RGB32);
     frame.fill(Qt::red);
@@ -245,6 +245,18 @@ TEST_F(FrmPackerTest, BuildLogsToTheMemoAndCannotStartTwice)
     EXPECT_EQ(statusAtBox, (QStringList{"Built", Path("pet.zvk")}));
     EXPECT_TRUE(build->isEnabled());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // Saved, it says so in the status bar, with no box; a new project starts with a clear
+    // log and status.
+    prompts_.messages.clear();
+    prompts_.saveFileAnswers = {Path("pet.zvp")};
+    ASSERT_TRUE(Editor().FileSave());
+    EXPECT_EQ(window_->statusBar()->currentMessage(), Path("pet.zvp") + QStringLiteral(" has been saved"));
+    EXPECT_TRUE(prompts_.messages.isEmpty());
+    Editor().FileNew();
+    EXPECT_TRUE(window_->Log()->toPlainText().isEmpty());
+    for (QLabel* label : window_->statusBar()->findChildren<QLabel*>())
+        EXPECT_TRUE(label->text().isEmpty()) << label->text().toStdString();
 }
 
 TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
