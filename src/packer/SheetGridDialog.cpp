@@ -160,3 +160,10 @@ void TSheetGridDialog::Update()
     }
     buttons_->button(QDialogButtonBox::Ok)->setEnabled(!frames_.isEmpty());
 }
+
+void TSheetGridDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // The grid is what the person came to set: the dialog opens on Columns.
+    columns_->setFocus();
+}

@@ -30,6 +30,9 @@ public:
     QLabel* Summary() const { return summary_; }
     QLabel* Picture() const { return picture_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void Update();
 

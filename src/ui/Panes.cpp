@@ -36,6 +36,9 @@ QPlainTextEdit* LogPane(const QString& objectName)
     log->setLineWrapMode(QPlainTextEdit::NoWrap);
     log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The program writes it; the person reads, selects and copies, and Tab moves on.
+    log->setReadOnly(true);
+    log->setTabChangesFocus(true);
     return log;
 }
 

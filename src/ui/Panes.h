@@ -24,14 +24,14 @@ QLabel* TitleBar(const QString& text);
 // A pane of a title bar, a tool bar (or none) and the widget that fills the rest.
 QWidget* Pane(const QString& title, QToolBar* bar, QWidget* body);
 
-// A log of lines that never wrap.
+// A log of lines that never wrap, read-only, Tab moving on from it.
 QPlainTextEdit* LogPane(const QString& objectName);
 
 // The About box every window's About command shows.
 void ShowAbout(Prompts& prompts);
 
 // A tool bar of caption-only buttons at least `width` by kTitleHeight pixels, separators
-// between.
+// between, each in the window's Tab order.
 template <typename Receiver>
 QToolBar* ToolBar(const QString& objectName, int width, Receiver* receiver,
                   std::initializer_list<std::pair<QString, void (Receiver::*)()>> buttons)
@@ -45,7 +45,10 @@ QToolBar* ToolBar(const QString& objectName, int width, Receiver* receiver,
         if (!bar->actions().isEmpty())
             bar->addSeparator();
         QAction* action = bar->addAction(caption, receiver, handler);
-        bar->widgetForAction(action)->setMinimumSize(width, kTitleHeight);
+        QWidget* button = bar->widgetForAction(action);
+        button->setMinimumSize(width, kTitleHeight);
+        // Reached with Tab too, as every other button of the window.
+        button->setFocusPolicy(Qt::TabFocus);
     }
     return bar;
 }

@@ -335,7 +335,9 @@ TEST(SheetGridDialogTest, TheGridFollowsTheNumbersAndStrikesSeeThroughCells)
             sheet.Image.setPixel(x, y, 0);
     TSheetGridDialog dialog(sheet, QStringLiteral("/pets/walk.png"));
     QPushButton* import = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-    // A strip of square cells is guessed.
+    // It opens on Columns; a strip of square cells is guessed.
+    dialog.show();
+    EXPECT_EQ(dialog.focusWidget(), dialog.Columns());
     EXPECT_EQ(dialog.Columns()->value(), 4);
     EXPECT_EQ(dialog.Frames(), (QList<QRect>{{0, 0, 16, 16}, {16, 0, 16, 16}, {48, 0, 16, 16}}));
     EXPECT_EQ(dialog.Summary()->text(), QStringLiteral("3 frames of 16 x 16 pixels; 1 see-through cell left out"));

@@ -118,6 +118,15 @@ TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
     EXPECT_EQ(Frames()->columnWidth(1), 800);
     EXPECT_FALSE(window_->findChild<QWidget*>(QStringLiteral("pnlAudio"))->isVisible());
     EXPECT_EQ(Tree()->width(), 304);
+    // The log takes no typing and lets Tab move on; the tool bars' buttons are in the Tab order.
+    EXPECT_TRUE(window_->Log()->isReadOnly());
+    EXPECT_TRUE(window_->Log()->tabChangesFocus());
+    const QToolBar* bar = window_->findChild<QToolBar*>(QStringLiteral("tbFrame"));
+    for (QAction* action : bar->actions()) {
+        if (!action->isSeparator()) {
+            EXPECT_TRUE(bar->widgetForAction(action)->focusPolicy() & Qt::TabFocus) << action->text().toStdString();
+        }
+    }
 }
 
 TEST_F(FrmPackerTest, FrameButtonsMoveTheSelectionWithTheRow)
