@@ -212,7 +212,7 @@ bool TPackageBuilder::RequireFile(const QString& path, const QString& message)
 void TPackageBuilder::ReportMissing(const QString& message)
 {
     if (hooks_.Memo)
-        hooks_.Memo(QStringLiteral("Error:") + message);
+        hooks_.Memo(QStringLiteral("Error : ") + message);
     ShowError(message);
 }
 

@@ -191,7 +191,7 @@ TEST_F(PackageBuildTest, TheHeaderDecidesTheFormatAndNamesWhatCannotBeBuilt)
         {gif, "Error : A - " + gif + "  Unsupported File Format GIF", {gif, "Error : A - " + gif + "  Unsupported File Format GIF"}},
         {text, "Error : A - " + text + "  Unsupported File Format ", {text, "Error : A - " + text + "  Unsupported File Format "}},
         {empty, "Error : A - " + empty + " File Size is Zero!", {empty, "Error : A - " + empty + " File Size is Zero!"}},
-        {missing, "A - " + missing + " does not exist!", {"Error:A - " + missing + " does not exist!"}},
+        {missing, "A - " + missing + " does not exist!", {"Error : A - " + missing + " does not exist!"}},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(Build({{"A", {jpegAsPng, c.path}, {}}}, Path("bad")));
