@@ -36,6 +36,25 @@ TWaitingBoxes& Boxes()
 
 constexpr int kMaxWaitingBoxes = 20;
 
+// Shows `dialog` until it is answered. Over a window it blocks that window only: the pets
+// and the program's other windows go on taking the mouse.
+int Run(QDialog& dialog)
+{
+    if (dialog.parentWidget() != nullptr)
+        dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec();
+}
+
+// The files a file dialog over `parent` was answered with; none when cancelled.
+QStringList AskForFiles(QWidget* parent, QFileDialog::FileMode mode, QFileDialog::AcceptMode accept,
+                        const QString& start, const QString& filter)
+{
+    QFileDialog dialog(parent, QString(), start, filter);
+    dialog.setFileMode(mode);
+    dialog.setAcceptMode(accept);
+    return Run(dialog) == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+}
+
 // Runs `show` now with the box count raised, or, while a box is open, once it has closed.
 void ShowInTurn(std::function<void()> show)
 {
@@ -53,7 +72,7 @@ void ShowInTurn(std::function<void()> show)
         if (boxes.waiting.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, kAppTitle,
                             QStringLiteral("%1 more messages came meanwhile and are not shown.").arg(std::exchange(boxes.untold, 0)));
-            box.exec();
+            Run(box);
             continue;
         }
         boxes.waiting.takeFirst()();
@@ -79,7 +98,7 @@ void Tell(QMessageBox::Icon icon, const QString& caption, const QString& text, c
         QMessageBox box(icon, caption, VisibleText(text), QMessageBox::Ok, parent);
         if (!detail.isEmpty())
             box.setInformativeText(VisibleText(detail));
-        box.exec();
+        Run(box);
     });
 }
 
@@ -106,7 +125,7 @@ QString QtPrompts::QtFilter(const QString& storedFilter)
 QStringList QtPrompts::OpenFiles(const QString& filter)
 {
     const QStringList files =
-        AskNow([&] { return QFileDialog::getOpenFileNames(parent_, QString(), lastFolder_, QtFilter(filter)); });
+        AskNow([&] { return AskForFiles(parent_, QFileDialog::ExistingFiles, QFileDialog::AcceptOpen, lastFolder_, QtFilter(filter)); });
     if (!files.isEmpty())
         RememberFolder(files.first());
     return files;
@@ -115,7 +134,9 @@ QStringList QtPrompts::OpenFiles(const QString& filter)
 QString QtPrompts::OpenFile(const QString& filter)
 {
     const QString file =
-        AskNow([&] { return QFileDialog::getOpenFileName(parent_, QString(), lastFolder_, QtFilter(filter)); });
+        AskNow([&] {
+            return AskForFiles(parent_, QFileDialog::ExistingFile, QFileDialog::AcceptOpen, lastFolder_, QtFilter(filter)).value(0);
+        });
     RememberFolder(file);
     return file;
 }
@@ -125,7 +146,7 @@ QString QtPrompts::SaveFile(const QString& filter, const QString& suggestedName)
     // A bare name goes into the folder last used; a path names its own.
     const QString start = suggestedName.isEmpty() ? lastFolder_ : QDir(lastFolder_).filePath(suggestedName);
     const QString file =
-        AskNow([&] { return QFileDialog::getSaveFileName(parent_, QString(), start, QtFilter(filter)); });
+        AskNow([&] { return AskForFiles(parent_, QFileDialog::AnyFile, QFileDialog::AcceptSave, start, QtFilter(filter)).value(0); });
     RememberFolder(file);
     return file;
 }
@@ -155,7 +176,7 @@ bool QtPrompts::MessageOffering(const QString& caption, const QString& text, con
     return AskNow([&] {
         QMessageBox box(QMessageBox::NoIcon, caption, VisibleText(text), QMessageBox::Ok, parent_);
         QPushButton* offered = box.addButton(offer, QMessageBox::AcceptRole);
-        box.exec();
+        Run(box);
         return box.clickedButton() == offered;
     });
 }
@@ -164,7 +185,7 @@ bool QtPrompts::Confirm(const QString& caption, const QString& text)
 {
     return AskNow([&] {
         QMessageBox box(QMessageBox::Question, caption, VisibleText(text), QMessageBox::Yes | QMessageBox::No, parent_);
-        return box.exec() == QMessageBox::Yes;
+        return Run(box) == QMessageBox::Yes;
     });
 }
 
@@ -173,7 +194,7 @@ Prompts::SaveChoice QtPrompts::AskSaveChanges(const QString& text)
     QMessageBox box(QMessageBox::Warning, title_, VisibleText(text),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent_);
     box.setDefaultButton(QMessageBox::Save);
-    switch (AskNow([&] { return box.exec(); })) {
+    switch (AskNow([&] { return Run(box); })) {
     case QMessageBox::Save:
         return SaveChoice::Save;
     case QMessageBox::Discard:

@@ -343,6 +343,8 @@ void TFrmPacker::OnImportSpriteSheetClicked()
     if (!sheet)
         return;
     TSheetGridDialog dialog(*sheet, path, this);
+    // Over the packer only: pets go on taking the mouse meanwhile.
+    dialog.setWindowModality(Qt::WindowModal);
     if (dialog.exec() == QDialog::Accepted)
         editor_.ImportSpriteSheet(*sheet, path, dialog.Grid());
 }

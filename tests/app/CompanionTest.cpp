@@ -3,12 +3,15 @@
 #include "app/CommandLine.h"
 #include "app/PetTray.h"
 #include "app/FrmMain.h"
+#include "app/QtPrompts.h"
 #include "player/PetHerd.h"
 #include "player/PetMemory.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
 #include <QCoreApplication>
+#include <QTimer>
+#include <QApplication>
 #include <QFile>
 #include <QHash>
 #include <QIcon>
@@ -246,4 +249,30 @@ TEST(CommandLineTest, OptionsAreReadAndFilesTakenAsGiven)
         EXPECT_EQ(read.Restore, c.restore) << name;
         EXPECT_EQ(read.Files, c.files) << name;
     }
+}
+
+// A box or a file dialog over a window blocks that window only: pets and the other windows
+// go on taking the mouse.
+TEST(QtPromptsTest, BoxesAndFileDialogsBlockOnlyTheirWindow)
+{
+    QWidget window;
+    window.show();
+    QtPrompts prompts;
+    prompts.SetParent(&window);
+    QList<Qt::WindowModality> seen;
+    const auto closeWhenShown = [&seen] {
+        QTimer::singleShot(100, [&seen] {
+            if (QWidget* shown = QApplication::activeModalWidget()) {
+                seen.append(shown->windowModality());
+                shown->close();
+            }
+        });
+    };
+    closeWhenShown();
+    prompts.Error(QStringLiteral("a box"));
+    closeWhenShown();
+    EXPECT_TRUE(prompts.OpenFile(QStringLiteral("All|*")).isEmpty());
+    closeWhenShown();
+    EXPECT_TRUE(prompts.SaveFile(QStringLiteral("All|*"), QStringLiteral("x.zvp")).isEmpty());
+    EXPECT_EQ(seen, (QList<Qt::WindowModality>{Qt::WindowModal, Qt::WindowModal, Qt::WindowModal}));
 }
