@@ -45,8 +45,8 @@ void InterruptImports(int signal);
 // The signal InterruptImports was given; 0 while there was none.
 int ImportInterruption();
 
-// How a sprite sheet is cut: into `Columns` x `Rows` cells, or into cells of `CellSize`.
-// Pixels beyond the last whole cell are left out.
+// How a sprite sheet is cut: into `Columns` x `Rows` cells, which must divide the picture
+// exactly, or into cells of `CellSize`, pixels beyond the last whole cell left out.
 struct TSheetGrid {
     enum class Kind { Count, CellSize };
     Kind By = Kind::Count;
@@ -58,6 +58,9 @@ struct TSheetGrid {
 // The cells of an image of `size`, in reading order; empty when the grid does not fit the
 // image or would cut more than kMaxAnimationFrames cells.
 QList<QRect> GridCells(QSize size, const TSheetGrid& grid);
+// Why a count of columns or rows does not divide an image of `size` (the cells would slice
+// the creatures), naming the counts that would; empty when it does, or for a cell size.
+QString GridLeftover(QSize size, const TSheetGrid& grid);
 
 // A picture to cut into cells: straight ARGB32, and how its file marks transparency.
 struct TSheetImage {

@@ -146,7 +146,12 @@ void TSheetGridDialog::Update()
     painter.end();
     picture_->setPixmap(picture);
 
-    if (cells.isEmpty()) {
+    const QString leftover = GridLeftover(size, Grid());
+    if (!leftover.isEmpty()) {
+        // Said before Import, as the import would say it.
+        summary_->setText(leftover.left(1).toUpper() + leftover.mid(1) + u'.');
+        frames_.clear();
+    } else if (cells.isEmpty()) {
         summary_->setText(QStringLiteral("The grid does not fit the picture of %1 x %2 pixels.")
                               .arg(size.width()).arg(size.height()));
     } else {

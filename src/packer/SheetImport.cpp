@@ -113,6 +113,45 @@ QList<QRect> GridCells(QSize size, const TSheetGrid& grid)
     return cells;
 }
 
+namespace {
+
+// "5 columns leave 3 of the 128 pixels across over; ..." for one side, empty when it divides.
+QString SideLeftover(int pixels, int count, const char* counted, const char* across)
+{
+    if (count < 1 || pixels < 1 || pixels % count == 0)
+        return {};
+    // The counts that divide the side, nearest to the one asked first, at most eight.
+    QList<int> fitting;
+    for (int candidate = 1; candidate <= pixels && candidate <= kMaxAnimationFrames; ++candidate) {
+        if (pixels % candidate == 0)
+            fitting.append(candidate);
+    }
+    std::sort(fitting.begin(), fitting.end(),
+              [count](int a, int b) { return std::abs(a - count) != std::abs(b - count) ? std::abs(a - count) < std::abs(b - count) : a < b; });
+    fitting = fitting.mid(0, 8);
+    std::sort(fitting.begin(), fitting.end());
+    QStringList named;
+    for (int fits : fitting)
+        named.append(QStringLiteral("%1 (%2 px)").arg(fits).arg(pixels / fits));
+    return QStringLiteral("%1 %2 leave %3 of the %4 pixels %5 over; %2 that fit: %6")
+        .arg(count).arg(QLatin1String(counted)).arg(pixels % count).arg(pixels).arg(QLatin1String(across), named.join(QStringLiteral(", ")));
+}
+
+}  // namespace
+
+QString GridLeftover(QSize size, const TSheetGrid& grid)
+{
+    if (grid.By != TSheetGrid::Kind::Count)
+        return {};
+    QStringList why;
+    for (const QString& side : {SideLeftover(size.width(), grid.Columns, "columns", "across"),
+                                SideLeftover(size.height(), grid.Rows, "rows", "down")}) {
+        if (!side.isEmpty())
+            why.append(side);
+    }
+    return why.join(QStringLiteral("; "));
+}
+
 TSheetImage LoadSheetImage(const QString& path, const TImportProgress& progress)
 {
     return Cancellable(progress, [&] {
@@ -166,6 +205,8 @@ QStringList ImportSpriteSheet(const QString& path, const QString& projectFile, c
 {
     // The grid is held to the picture's size before the picture is decoded.
     const QSize size = SheetImageSize(path);
+    if (const QString leftover = GridLeftover(size, grid); !leftover.isEmpty())
+        throw TError(path + QStringLiteral(": ") + leftover);
     if (GridCells(size, grid).isEmpty())
         throw GridMisfit(path, size);
     return ImportSpriteSheet(LoadSheetImage(path, progress), path, projectFile, grid, room, progress);
@@ -175,6 +216,8 @@ QStringList ImportSpriteSheet(const TSheetImage& sheet, const QString& path, con
                               const TSheetGrid& grid, int room, const TImportProgress& progress)
 {
     return Cancellable(progress, [&] {
+        if (const QString leftover = GridLeftover(sheet.Image.size(), grid); !leftover.isEmpty())
+            throw TError(path + QStringLiteral(": ") + leftover);
         const QList<QRect> cells = GridCells(sheet.Image.size(), grid);
         if (cells.isEmpty())
             throw GridMisfit(path, sheet.Image.size());

@@ -101,6 +101,28 @@ TEST(GridCellsTest, CellsInReadingOrderWithTheRemainderLeftOut)
     }
 }
 
+// A count of columns or rows that does not divide the picture would slice the creatures: it
+// is refused, naming the counts that fit; a cell size may leave pixels over.
+TEST(GridCellsTest, ACountThatLeavesPixelsOverIsRefusedNamingTheCountsThatFit)
+{
+    const struct {
+        QSize image;
+        TSheetGrid grid;
+        QString why;
+    } cases[] = {
+        {{128, 32}, {TSheetGrid::Kind::Count, 5, 16, {}},
+         "5 columns leave 3 of the 128 pixels across over; columns that fit: 1 (128 px), 2 (64 px), 4 (32 px), 8 (16 px), "
+         "16 (8 px), 32 (4 px), 64 (2 px), 128 (1 px)"},
+        {{128, 30}, {TSheetGrid::Kind::Count, 4, 4, {}},
+         "4 rows leave 2 of the 30 pixels down over; rows that fit: 1 (30 px), 2 (15 px), 3 (10 px), 5 (6 px), 6 (5 px), "
+         "10 (3 px), 15 (2 px), 30 (1 px)"},
+        {{128, 32}, {TSheetGrid::Kind::Count, 4, 2, {}}, ""},
+        {{70, 33}, {TSheetGrid::Kind::CellSize, 1, 1, QSize(16, 16)}, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GridLeftover(c.image, c.grid), c.why);
+}
+
 TEST_F(FrameImportTest, SpriteSheetCellsBecomeFramesBesideTheProject)
 {
     // Three by two cells of 16 pixels, each its own colour; one wholly clear and one less
@@ -342,6 +364,12 @@ TEST(SheetGridDialogTest, TheGridFollowsTheNumbersAndStrikesSeeThroughCells)
     EXPECT_EQ(dialog.Frames(), (QList<QRect>{{0, 0, 16, 16}, {16, 0, 16, 16}, {48, 0, 16, 16}}));
     EXPECT_EQ(dialog.Summary()->text(), QStringLiteral("3 frames of 16 x 16 pixels; 1 see-through cell left out"));
     const QImage before = dialog.Picture()->pixmap().toImage();
+
+    // Columns that would slice the creatures are refused before Import.
+    dialog.Columns()->setValue(3);
+    EXPECT_TRUE(dialog.Summary()->text().startsWith(QStringLiteral("3 columns leave 1 of the 64 pixels across over")));
+    EXPECT_FALSE(import->isEnabled());
+    dialog.Columns()->setValue(4);
 
     dialog.BySize()->setChecked(true);
     dialog.CellWidth()->setValue(32);
