@@ -6,6 +6,8 @@
 #include "app/QtPrompts.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
+#include "packer/PackerEditor.h"
+#include "packer/ProjectFile.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
@@ -556,4 +558,11 @@ TEST(QtPromptsTest, BoxesThatOnlyTellComeOneAfterAnother)
     prompts.Error(QStringLiteral("first"));
     EXPECT_EQ(shown, (QStringList{"first", "second", "third \\u{202e}gpj.zvk"}));
     EXPECT_EQ(mostOpen, 1);
+}
+
+TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
+{
+    EXPECT_EQ(QtPrompts::QtFilter(kFrameFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp *.gif *.apng *.webp)"));
+    EXPECT_EQ(QtPrompts::QtFilter(kProjectFilter), QStringLiteral("Zuvo Project(*.zvp)"));
+    EXPECT_EQ(QtPrompts::QtFilter(QStringLiteral("Sound|*.mp3;*.wav|All|*")), QStringLiteral("Sound (*.mp3 *.wav);;All (*)"));
 }

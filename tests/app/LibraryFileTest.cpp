@@ -178,3 +178,16 @@ TEST_F(LibraryFileTest, AnInstalledProgramKeepsItsLibraryWithTheUsersData)
     WriteAll(prefix + QStringLiteral("/bin/Zuvora.Dat"), "<Zuvora Version=\"1.0.0\"/>");
     EXPECT_EQ(LibraryFilePath(prefix + QStringLiteral("/bin"), data), prefix + QStringLiteral("/bin/Zuvora.Dat"));
 }
+
+// Every library file the fuzz target found a fault with reads again within bounds.
+TEST(FuzzRegressions, LibraryEntriesThatNameNoFileAreNotRows)
+{
+    const QStringList files = FuzzFindings(QStringLiteral("library"));
+    ASSERT_FALSE(files.isEmpty());
+    for (const QString& file : files) {
+        QList<TLibraryRow> rows;
+        EXPECT_TRUE(ReadLibrary(file, rows).has_value()) << file.toStdString();
+        for (const TLibraryRow& row : rows)
+            EXPECT_FALSE(row.Path.isEmpty()) << file.toStdString();
+    }
+}

@@ -1,14 +1,9 @@
-#include "ui/FileListView.h"
-#include "app/QtPrompts.h"
-#include "app/FrmMain.h"
+#include "FrmPackerFixture.h"
 #include "common/AppDirs.h"
 #include "common/Settings.h"
 #include "packer/FrameThumbnails.h"
 #include "packer/PreviewPane.h"
 #include "packer/ProjectFile.h"
-#include "packer/FrmPacker.h"
-#include "support/ScriptedPrompts.h"
-#include "support/TestEnv.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,81 +14,23 @@
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QStatusBar>
-#include <QToolBar>
-#include <QTreeView>
 #include <QUrl>
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <thread>
 #include <utility>
 
 #include <sys/stat.h>
-
-class FrmPackerTest : public TempDirTest {
-protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        window_ = std::make_unique<TFrmPacker>(prompts_);
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    }
-
-    TPackerEditor& Editor() { return window_->Editor(); }
-
-    QStringList Captions(const QList<QAction*>& actions) const
-    {
-        QStringList captions;
-        for (QAction* action : actions) {
-            if (!action->isSeparator())
-                captions.append(action->text());
-        }
-        return captions;
-    }
-
-    void Click(const QString& bar, const QString& caption)
-    {
-        auto* toolBar = window_->findChild<QToolBar*>(bar);
-        ASSERT_NE(toolBar, nullptr);
-        for (QAction* action : toolBar->actions()) {
-            if (action->text() == caption) {
-                QTest::mouseClick(toolBar->widgetForAction(action), Qt::LeftButton);
-                return;
-            }
-        }
-        FAIL() << "no button " << caption.toStdString();
-    }
-
-    // Clicks "Rename" and returns the editor it opens.
-    QLineEdit* Rename()
-    {
-        Click(QStringLiteral("tbAction"), QStringLiteral("Rename"));
-        for (QLineEdit* edit : Tree()->findChildren<QLineEdit*>()) {
-            if (edit->isVisible())
-                return edit;
-        }
-        return nullptr;
-    }
-
-    TFileListView* Frames() const { return window_->findChild<TFileListView*>(QStringLiteral("frameList")); }
-    QTreeView* Tree() const { return window_->findChild<QTreeView*>(QStringLiteral("actionTree")); }
-
-    ScriptedPrompts prompts_;
-    std::unique_ptr<TFrmPacker> window_;
-};
 
 TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
 {
@@ -209,25 +146,6 @@ TEST_F(FrmPackerTest, ClosingWithChangesAsksAndCancelKeepsTheWindow)
     EXPECT_FALSE(Editor().FileCommandsEnabled());
 }
 
-TEST_F(FrmPackerTest, LibraryOpensThePackerAndWaitsForItsAnswerBeforeEnding)
-{
-    window_->hide();
-    TFrmMain main(prompts_, Path(QStringLiteral("Zuvora.Dat")));
-    main.SetPacker(window_.get());
-    main.show();
-    main.OnPackerClicked();
-    EXPECT_TRUE(window_->isVisible());
-    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
-    prompts_.saveChoices = {Prompts::SaveChoice::Cancel};
-    EXPECT_FALSE(main.close());
-    EXPECT_TRUE(window_->isVisible());
-    EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
-    prompts_.saveChoices = {Prompts::SaveChoice::Discard};
-    EXPECT_TRUE(main.close());
-    EXPECT_FALSE(window_->isVisible());
-    EXPECT_TRUE(QFileInfo::exists(Path(QStringLiteral("Zuvora.Dat"))));
-}
-
 TEST_F(FrmPackerTest, BuildLogsToTheLogAndCannotStartTwice)
 {
     QImage frame(4, 4, QImage::Format_RGB32);
@@ -266,13 +184,6 @@ TEST_F(FrmPackerTest, BuildLogsToTheLogAndCannotStartTwice)
     EXPECT_TRUE(window_->Log()->toPlainText().isEmpty());
     for (QLabel* label : window_->statusBar()->findChildren<QLabel*>())
         EXPECT_TRUE(label->text().isEmpty()) << label->text().toStdString();
-}
-
-TEST(QtPromptsTest, DialogFiltersListTheirPatternsSeparatedByBlanks)
-{
-    EXPECT_EQ(QtPrompts::QtFilter(kFrameFilter), QStringLiteral("Fragment (*.png *.jpg *.jpeg *.bmp *.gif *.apng *.webp)"));
-    EXPECT_EQ(QtPrompts::QtFilter(kProjectFilter), QStringLiteral("Zuvo Project(*.zvp)"));
-    EXPECT_EQ(QtPrompts::QtFilter(QStringLiteral("Sound|*.mp3;*.wav|All|*")), QStringLiteral("Sound (*.mp3 *.wav);;All (*)"));
 }
 
 TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown)

@@ -72,6 +72,15 @@ QString TestDataFolder()
     return QDir(folder).exists() ? folder : QString();
 }
 
+QStringList FuzzFindings(const QString& target)
+{
+    const QDir folder(QStringLiteral(ZUVORA_FUZZ_REGRESSIONS "/") + target);
+    QStringList files;
+    for (const QString& name : folder.entryList(QDir::Files))
+        files.append(folder.filePath(name));
+    return files;
+}
+
 QByteArray PngChunk(const char* type, const QByteArray& data)
 {
     QByteArray chunk;

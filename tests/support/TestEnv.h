@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -73,6 +74,9 @@ QByteArray RepeatedDcScans(int side, int components, int scans);
 // The conformance data folder (tests/data, each suite with its origin and licence); empty
 // when it is absent, which the tests that need it report as a failure.
 QString TestDataFolder();
+
+// The inputs a fuzz target found a fault with, kept under fuzz/regressions/<target>.
+QStringList FuzzFindings(const QString& target);
 
 // Readable failure messages for Qt's strings.
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }

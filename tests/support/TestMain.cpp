@@ -1,13 +1,23 @@
+#if defined(ZUVORA_TEST_WIDGETS)
 #include <QApplication>
+using TestApplication = QApplication;
+#elif defined(ZUVORA_TEST_GUI)
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 
 #include <gtest/gtest.h>
 
 int main(int argc, char* argv[])
 {
-    // Widget tests need no display; a test never opens a window on the user's desktop.
+    // Widget tests need no display; a test never opens a window on the user's desktop, nor
+    // does a program a test starts.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
