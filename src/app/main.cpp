@@ -173,6 +173,18 @@ bool TakePetOutputOption(int& argc, char* argv[], std::optional<QString>& chosen
     return true;
 }
 
+// Zuvora ends with the library window's close, which saves the library.
+void EndWithTheLibrary(TFrmMain& main)
+{
+    QObject::connect(&main, &TFrmMain::Closed, qApp, [] { gEnding = true; });
+    QObject::connect(&main, &TFrmMain::Closed, qApp, [] {
+        // The library is saved: whatever still runs (a sound server that never answers) may
+        // hold Zuvora up for two seconds at most.
+        EndProcessWithin(2000);
+        QCoreApplication::quit();
+    }, Qt::QueuedConnection);
+}
+
 std::optional<int> AnswerHelpOrVersion(int argc, char* argv[])
 {
     QCoreApplication core(argc, argv);
@@ -231,13 +243,7 @@ int main(int argc, char* argv[])
     // library's close, which saves it, not with the last window seen.
     if (inTray)
         QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(&main, &TFrmMain::Closed, &app, [] { gEnding = true; });
-    QObject::connect(&main, &TFrmMain::Closed, &app, [] {
-        // The library is saved: whatever still runs (a sound server that never answers) may
-        // hold Zuvora up for two seconds at most.
-        EndProcessWithin(2000);
-        QCoreApplication::quit();
-    }, Qt::QueuedConnection);
+    EndWithTheLibrary(main);
     // The packer's dialogs belong to the packer, so they come up over it, not over the library.
     QtPrompts packerPrompts;
     packerPrompts.SetTitle(kPackerTitle);

@@ -170,6 +170,29 @@ QRgb Blend(QRgb source, QRgb target)
                  static_cast<int>(total));
 }
 
+// Draws `frame` on the canvas, replacing its area or blended over it; `mixed` holds a
+// blended frame before it is mixed in. False for a frame that cannot be decoded.
+bool PaintFrame(QImage& canvas, const TWebpFrame& frame, std::vector<QRgb>& mixed)
+{
+    const QRect& area = frame.Area;
+    // Asked afresh each time: a sink may have kept the last frame.
+    const qsizetype stride = canvas.bytesPerLine();
+    std::uint8_t* place = canvas.bits() + area.top() * stride + static_cast<qsizetype>(area.left()) * 4;
+    if (!frame.Blended)
+        return DecodeFrame(frame, place, static_cast<int>(stride));
+    mixed.resize(static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height()));
+    if (!DecodeFrame(frame, reinterpret_cast<std::uint8_t*>(mixed.data()), area.width() * 4))
+        return false;
+    for (int y = 0; y < area.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(place + y * stride);
+        const QRgb* source = mixed.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width());
+        const int canvasY = area.top() + y;
+        for (int x = 0; x < area.width(); ++x)
+            row[x] = frame.Unmixed.contains(area.left() + x, canvasY) ? source[x] : Blend(source[x], row[x]);
+    }
+    return true;
+}
+
 }  // namespace
 
 void ReadWebp(const QByteArray& data, const QString& name, TAnimationSink& sink)
@@ -233,25 +256,8 @@ void ReadWebp(const QByteArray& data, const QString& name, TAnimationSink& sink)
             Fail(name, QStringLiteral("cancelled"));
         const TWebpFrame& frame = plan[i];
         const QRect& area = frame.Area;
-        // Asked afresh each time: a sink may have kept the last frame.
-        const qsizetype stride = canvas.bytesPerLine();
-        std::uint8_t* place = canvas.bits() + area.top() * stride + static_cast<qsizetype>(area.left()) * 4;
-        if (!frame.Blended) {
-            if (!DecodeFrame(frame, place, static_cast<int>(stride)))
-                Fail(name, QStringLiteral("frame %1 is damaged").arg(i + 1));
-        } else {
-            mixed.resize(static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height()));
-            if (!DecodeFrame(frame, reinterpret_cast<std::uint8_t*>(mixed.data()), area.width() * 4))
-                Fail(name, QStringLiteral("frame %1 is damaged").arg(i + 1));
-            for (int y = 0; y < area.height(); ++y) {
-                auto* row = reinterpret_cast<QRgb*>(place + y * stride);
-                const QRgb* source = mixed.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(area.width());
-                const int canvasY = area.top() + y;
-                for (int x = 0; x < area.width(); ++x) {
-                    row[x] = frame.Unmixed.contains(area.left() + x, canvasY) ? source[x] : Blend(source[x], row[x]);
-                }
-            }
-        }
+        if (!PaintFrame(canvas, frame, mixed))
+            Fail(name, QStringLiteral("frame %1 is damaged").arg(i + 1));
         sink.Frame(canvas, frame.DurationMs);
         if (frame.DisposeToBackground && i + 1 < plan.size()) {
             for (int y = area.top(); y <= area.bottom(); ++y) {
