@@ -535,6 +535,9 @@ TEST_F(ZvkTest, ImportThroughALinkToTheProjectPutsTheFramesBesideTheFileItLeadsT
     EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("other/hop"))));
     EXPECT_TRUE(ReadAll(real).contains("<ActionFragment>hop-2\\000.png;hop-2\\001.png;</ActionFragment>"))
         << ReadAll(real).toStdString();
+    // The same file again: the action takes its folder's name, not the first one's.
+    EXPECT_TRUE(ReadAll(real).contains("<Name>hop</Name>") && ReadAll(real).contains("<Name>hop-2</Name>"))
+        << ReadAll(real).toStdString();
 }
 
 TEST_F(ZvkTest, AnImportStoppedBySignalLeavesNoTemporaryFolder)

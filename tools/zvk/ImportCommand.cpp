@@ -113,8 +113,8 @@ int ImportCommand(const TArguments& arguments)
         PrintErr(args[0] + QStringLiteral(" does not exist!"));
         return 1;
     }
-    const QString name =
-        arguments.Options.value(QStringLiteral("--action"), QFileInfo(file).completeBaseName()).left(kMaxActionName);
+    const bool named = arguments.Options.contains(QStringLiteral("--action"));
+    QString name = arguments.Options.value(QStringLiteral("--action"), QFileInfo(file).completeBaseName()).left(kMaxActionName);
     if (const QString problem = ActionNameProblem(name); !problem.isEmpty()) {
         PrintErr(QStringLiteral("The action's name %1.").arg(problem));
         return 1;
@@ -149,6 +149,10 @@ int ImportCommand(const TArguments& arguments)
         }
         throw;
     }
+    const QString folder = frames.first() == file ? QString() : QFileInfo(frames.first()).absolutePath();
+    // Imported again, the frames go to a folder of another name ("walk-2"): so does the action.
+    if (!named && !folder.isEmpty())
+        name = QFileInfo(folder).fileName().left(kMaxActionName);
     projectActions.append({name, frames, {}, motion});
     try {
         SaveProject(project, projectActions);
@@ -158,7 +162,6 @@ int ImportCommand(const TArguments& arguments)
             QDir(QFileInfo(frames.first()).absolutePath()).removeRecursively();
         throw;
     }
-    const QString folder = frames.first() == file ? QString() : QFileInfo(frames.first()).absolutePath();
     PrintOut(QStringLiteral("%1: the action \"%2\" of %3 frame entries added to %4%5")
                  .arg(args[0], name)
                  .arg(frames.size())
