@@ -33,6 +33,8 @@ for program in zuvora zvk zvk-build; do
     exit 1
   fi
 done
+grep -qx 'Exec=zuvora %F' "$scratch/usr/share/applications/org.zuvora.zuvora.desktop" ||
+  { echo "the package's menu entry does not run zuvora from PATH" >&2; exit 1; }
 lintian --no-tag-display-limit "$deb" >lintian.log 2>&1 || true
 if grep -q '^E:\|no-manual-page' lintian.log; then
   grep '^E:\|no-manual-page' lintian.log >&2

@@ -15,6 +15,9 @@ for size in 16 24 32 48 64 128 256; do
   [ -s "$icon" ] || { echo "missing icon: $icon" >&2; exit 1; }
 done
 desktop-file-validate "$prefix/share/applications/org.zuvora.zuvora.desktop"
+# Outside /usr the menu entry names the program by its full path: ~/.local/bin may not be on PATH.
+grep -qxF "Exec=\"$prefix/bin/zuvora\" %F" "$prefix/share/applications/org.zuvora.zuvora.desktop" ||
+  { echo "the menu entry does not name $prefix/bin/zuvora" >&2; exit 1; }
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/org.zuvora.zuvora.metainfo.xml" >/dev/null
 # The type definitions must be ones the desktop's MIME database takes.
 update-mime-database "$prefix/share/mime" >/dev/null
