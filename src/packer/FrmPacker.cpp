@@ -87,6 +87,8 @@ void TFrmPacker::BuildMenus()
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
     buildItem_ = project->addAction(QStringLiteral("&Build Zuvo Package"), QKeySequence(Qt::CTRL | Qt::Key_B), this,
                                   &TFrmPacker::OnBuildClicked);
+    buildAsItem_ = project->addAction(QStringLiteral("Build &As\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B), this,
+                                    &TFrmPacker::OnBuildAsClicked);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About"), this, &TFrmPacker::OnAboutClicked);
     connect(&editor_, &TPackerEditor::FileCommandsEnabledChanged, this, [this](bool enabled) {
@@ -354,18 +356,20 @@ void TFrmPacker::OnClearAudioClicked()
     editor_.Edit(QStringLiteral("Clear Audio"), [this] { editor_.Audio().Clear(); });
 }
 
-void TFrmPacker::OnBuildClicked()
+void TFrmPacker::Build(bool ask)
 {
     if (editor_.IsBuilding())
         return;
-    const QString chosen = editor_.ChoosePackageFile();
+    const QString chosen = editor_.ChoosePackageFile(ask);
     if (chosen.isEmpty())
         return;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     buildItem_->setEnabled(false);
+    buildAsItem_->setEnabled(false);
     const auto restore = qScopeGuard([this] {
         QGuiApplication::restoreOverrideCursor();
         buildItem_->setEnabled(true);
+        buildAsItem_->setEnabled(true);
     });
     log_->clear();
     // Composing keeps the event loop waiting, so progress is painted at once.

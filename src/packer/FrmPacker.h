@@ -63,7 +63,9 @@ public slots:
     void OnSaveAsClicked() { editor_.FileSaveAs(); }
     void OnCloseClicked() { editor_.FileClose(); }
     void OnExitClicked() { close(); }
-    void OnBuildClicked();
+    // Builds where the project was last built, asking only the first time; Build As asks.
+    void OnBuildClicked() { Build(false); }
+    void OnBuildAsClicked() { Build(true); }
     void OnAboutClicked();
 
 protected:
@@ -72,6 +74,7 @@ protected:
 
 private:
     void BuildMenus();
+    void Build(bool ask);
     QWidget* ActionPane();
     QWidget* FramePane();
     QWidget* AudioPane();
@@ -96,6 +99,7 @@ private:
     QAction* saveAsItem_ = nullptr;
     QAction* closeItem_ = nullptr;
     QAction* buildItem_ = nullptr;
+    QAction* buildAsItem_ = nullptr;
     QLabel* projectStatus_ = nullptr;
     QLabel* buildStatus_ = nullptr;
     TActionTree* actionTree_ = nullptr;

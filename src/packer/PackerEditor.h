@@ -114,8 +114,12 @@ public:
     // Whether the window may close: runs Close when it is enabled.
     bool CloseQuery();
 
-    // The package save dialog; the chosen name, empty when cancelled.
-    QString ChoosePackageFile();
+    // Where to build: where the project was last built, without a question, unless `ask`
+    // or it never was; else the package save dialog (empty when cancelled), which offers
+    // the last place, or NAME.zvk beside the project.
+    QString ChoosePackageFile(bool ask = false);
+    // Where the project was last built; empty when it never was.
+    const QString& BuiltTo() const { return builtTo_; }
     // Builds the project, the shown lists' latest edits included, into the package for the
     // chosen name. False when it failed (reported) or another build is running.
     bool BuildPackage(const QString& chosenName, const TBuildHooks& hooks);
@@ -154,6 +158,9 @@ private:
     void LoadFrom(const QString& path);
     bool SaveTo(const QString& path);
     bool ConfirmDiscard();
+    // Where the project was last built: kept for its file, read back with it.
+    void RememberBuild(const QString& package);
+    void RecallBuild();
     // Whether the project has a file to keep imported frames beside, saving it first if the
     // person agrees.
     bool EnsureProjectFile(const QString& source);
@@ -181,6 +188,7 @@ private:
     // Set while the project is emptied, so that nothing is written into dying actions.
     bool suppressSelection_ = false;
     QString projectFileName_;
+    QString builtTo_;  // kept in settings per project file, and for an unsaved one until it closes
     bool fileCommandsEnabled_ = true;
     // What the project file holds, to tell whether closing would lose work.
     QList<TProjectAction> saved_;

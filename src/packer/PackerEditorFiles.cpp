@@ -3,6 +3,8 @@
 
 #include "common/Error.h"
 #include "common/Prompts.h"
+#include "common/Settings.h"
+#include "package/PackageCache.h"
 #include "packer/ProjectFile.h"
 #include "packer/RecentProjects.h"
 
@@ -26,6 +28,7 @@ void TPackerEditor::ClearProject()
     suppressSelection_ = true;
     actions_.Clear();
     projectFileName_.clear();
+    builtTo_.clear();
     suppressSelection_ = false;
     ClearLists();
     saved_.clear();
@@ -100,6 +103,7 @@ void TPackerEditor::LoadFrom(const QString& chosen)
         return;
     }
     projectFileName_ = path;
+    RecallBuild();
     saved_ = actions_.Read();
     AddRecentProject(path);
     history_.setClean();
@@ -137,7 +141,11 @@ bool TPackerEditor::SaveTo(const QString& path)
         prompts_.Error(QStringLiteral("The project could not be saved to %1: %2").arg(path, error.Text()));
         return false;
     }
+    // A new project file keeps where its project was built, as the first save of it.
+    const bool firstSave = projectFileName_ != path;
     projectFileName_ = path;
+    if (firstSave && !builtTo_.isEmpty())
+        RememberBuild(builtTo_);
     saved_ = project;
     AddRecentProject(path);
     history_.setClean();
@@ -158,7 +166,34 @@ bool TPackerEditor::FileClose()
 
 bool TPackerEditor::CloseQuery() { return !fileCommandsEnabled_ || FileClose(); }
 
-QString TPackerEditor::ChoosePackageFile() { return prompts_.SaveFile(kPackageFilter, SuggestedFile(QStringLiteral(".zvk"))); }
+namespace {
+
+// The setting under which a project file keeps where it was last built.
+QString BuiltToKey(const QString& projectFile)
+{
+    return QStringLiteral("Packer/BuiltTo/") + PathDigest(projectFile);
+}
+
+}  // namespace
+
+QString TPackerEditor::ChoosePackageFile(bool ask)
+{
+    if (!ask && !builtTo_.isEmpty() && QFileInfo(QFileInfo(builtTo_).absolutePath()).isDir())
+        return builtTo_;
+    return prompts_.SaveFile(kPackageFilter, builtTo_.isEmpty() ? SuggestedFile(QStringLiteral(".zvk")) : builtTo_);
+}
+
+void TPackerEditor::RememberBuild(const QString& package)
+{
+    builtTo_ = package;
+    if (!projectFileName_.isEmpty())
+        WriteSetting(BuiltToKey(projectFileName_), package);
+}
+
+void TPackerEditor::RecallBuild()
+{
+    builtTo_ = projectFileName_.isEmpty() ? QString() : ReadSetting(BuiltToKey(projectFileName_)).toString();
+}
 
 bool TPackerEditor::BuildPackage(const QString& chosenName, const TBuildHooks& hooks)
 {
@@ -169,7 +204,10 @@ bool TPackerEditor::BuildPackage(const QString& chosenName, const TBuildHooks& h
     const auto done = qScopeGuard([this] { building_ = false; });
     StoreLists(actions_.Node(SelectedAction()));
     try {
-        return TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName, projectFileName_);
+        const bool built = TPackageBuilder(prompts_, hooks).Build(actions_.Read(), chosenName, projectFileName_);
+        if (built)
+            RememberBuild(WithPackageExtension(chosenName));
+        return built;
     } catch (const TError& error) {
         prompts_.Error(error.Text());
     } catch (const std::bad_alloc&) {

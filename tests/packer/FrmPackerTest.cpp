@@ -41,7 +41,7 @@ TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
         menus.append(menu->text() + QStringLiteral(": ") + Captions(menu->menu()->actions()).join(u','));
     EXPECT_EQ(menus, (QStringList{"&File: &New,&Open,Open &Recent,&Save,Save &As,&Close,E&xit",
                                   "&Edit: &Undo,&Redo,&Delete,Re&name Action,Move &Up,Move Do&wn",
-                                  "&Project: &Build Zuvo Package", "&Help: &About"}));
+                                  "&Project: &Build Zuvo Package,Build &As…", "&Help: &About"}));
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbAction"))->actions()),
               (QStringList{"New", "Rename", "Delete", "Up", "Down"}));
     EXPECT_EQ(Captions(window_->findChild<QToolBar*>(QStringLiteral("tbFrame"))->actions()),
@@ -173,8 +173,18 @@ TEST_F(FrmPackerTest, BuildLogsToTheLogAndCannotStartTwice)
     EXPECT_TRUE(build->isEnabled());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
+    // Built again, it goes where it went, without a question; Build As asks, offering it.
+    prompts_.suggestedNames.clear();
+    build->trigger();
+    EXPECT_TRUE(prompts_.suggestedNames.isEmpty());
+    EXPECT_EQ(prompts_.messages.last(), (ScriptedPrompts::Shown{kPackerTitle, success + QStringLiteral(" [Play]")}));
+    prompts_.saveFileAnswers = {Path("other")};
+    window_->menuBar()->actions()[2]->menu()->actions()[1]->trigger();
+    EXPECT_EQ(prompts_.suggestedNames, QStringList{Path("pet.zvk")});
+    EXPECT_EQ(Editor().BuiltTo(), Path("other.zvk"));
+
     // Saved, it says so in the status bar, with no box; a new project starts with a clear
-    // log and status.
+    // log and status, and no place to build.
     prompts_.messages.clear();
     prompts_.saveFileAnswers = {Path("pet.zvp")};
     ASSERT_TRUE(Editor().FileSave());
@@ -184,6 +194,10 @@ TEST_F(FrmPackerTest, BuildLogsToTheLogAndCannotStartTwice)
     EXPECT_TRUE(window_->Log()->toPlainText().isEmpty());
     for (QLabel* label : window_->statusBar()->findChildren<QLabel*>())
         EXPECT_TRUE(label->text().isEmpty()) << label->text().toStdString();
+    EXPECT_TRUE(Editor().BuiltTo().isEmpty());
+    // Opened again, the project knows where it was built.
+    Editor().OpenProject(Path("pet.zvp"));
+    EXPECT_EQ(Editor().BuiltTo(), Path("other.zvk"));
 }
 
 TEST_F(FrmPackerTest, PreviewPlaysTheShownFramesInTheListsOrderAndOnlyWhileShown)
