@@ -1,16 +1,13 @@
 #include "packer/FrmPacker.h"
 
-#include "packer/FrameThumbnails.h"
-#include "packer/RecentProjects.h"
-
-#include "common/AppDirs.h"
-#include "common/Error.h"
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "packer/ActionTree.h"
+#include "packer/FrameThumbnails.h"
 #include "packer/ImportDialog.h"
 #include "packer/MotionPane.h"
 #include "packer/PreviewPane.h"
+#include "packer/RecentProjects.h"
 #include "packer/SheetGridDialog.h"
 #include "ui/FileListView.h"
 #include "ui/Panes.h"
