@@ -32,8 +32,6 @@ public:
     // Takes the picture off the desktop until the next Show.
     void Hide();
     void SetLayer(Layer layer);
-    wl_surface* Surface() const { return surface_; }
-    bool Configured() const { return configured_; }
 
     struct TShmBuffer;
 

@@ -1,9 +1,6 @@
 #if defined(ZUVORA_TEST_WIDGETS)
 #include <QApplication>
 using TestApplication = QApplication;
-#elif defined(ZUVORA_TEST_GUI)
-#include <QGuiApplication>
-using TestApplication = QGuiApplication;
 #else
 #include <QCoreApplication>
 using TestApplication = QCoreApplication;
