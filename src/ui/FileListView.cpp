@@ -40,6 +40,10 @@ TFileListView::TFileListView(const QString& objectName, QWidget* parent) : QTabl
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setHighlightSections(false);
+    // The path column takes the width left, its text elided: the list has nothing to
+    // scroll sideways to, whichever cell the keys move to.
+    horizontalHeader()->setStretchLastSection(true);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
@@ -100,5 +104,4 @@ void TFileListView::EditSelected(int (TFileListModel::*operation)(int))
 void TFileListView::SetStartingColumnWidths()
 {
     setColumnWidth(0, 180);
-    setColumnWidth(1, 800);
 }

@@ -21,7 +21,7 @@ public:
     // The list commands Delete, Up and Down: one of the model's row operations on the
     // selected row, the row it names selected afterwards.
     void EditSelected(int (TFileListModel::*operation)(int));
-    // The file name and path columns at the widths every list starts with.
+    // The file name column at the width every list starts with; the path column takes the rest.
     void SetStartingColumnWidths();
 
     // Local files dropped on the list, native paths in the order the drop lists them.

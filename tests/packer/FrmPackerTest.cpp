@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QThread>
 #include <QTimer>
@@ -52,7 +53,7 @@ TEST_F(FrmPackerTest, LayoutCaptionsAndSizes)
               (QStringList{"Add Fragment", "Delete Fragment", "Import Sprite Sheet…", "Open Containing Folder"}));
     EXPECT_EQ(Frames()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Fragment"));
     EXPECT_EQ(Frames()->columnWidth(0), 180);
-    EXPECT_EQ(Frames()->columnWidth(1), 800);
+    EXPECT_EQ(Frames()->columnWidth(1), Frames()->viewport()->width() - 180);
     EXPECT_FALSE(window_->findChild<QWidget*>(QStringLiteral("pnlAudio"))->isVisible());
     EXPECT_EQ(Tree()->width(), 304);
     // The log takes no typing and lets Tab move on; the tool bars' buttons are in the Tab order.
@@ -502,4 +503,21 @@ TEST_F(FrmPackerTest, AnImportRunsBesideTheWindowWhichCancelsItLeavingNothing)
     for (const ScriptedPrompts::Shown& shown : prompts_.messages)
         ADD_FAILURE() << shown.kind.toStdString() << ": " << shown.text.toStdString();
     EXPECT_EQ(window_->findChild<QDialog*>(QStringLiteral("dlgImport")), nullptr);
+}
+
+TEST_F(FrmPackerTest, TheFrameListHasNothingToScrollSidewaysTo)
+{
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    QStringList files;
+    for (int i = 0; i < 30; ++i)
+        files.append(Path(QStringLiteral("a long name for a frame file %1.png").arg(i)));
+    Editor().Frames().AppendFiles(files);
+    QApplication::processEvents();
+    QTest::mouseClick(Frames()->viewport(), Qt::LeftButton, {}, Frames()->visualRect(Editor().Frames().index(0, 0)).center());
+    QTest::keyClick(Frames(), Qt::Key_End, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(Frames()->currentIndex(), Editor().Frames().index(29, 1));
+    EXPECT_EQ(Frames()->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(Frames()->columnViewportPosition(0), 0);
+    EXPECT_EQ(Frames()->columnViewportPosition(1) + Frames()->columnWidth(1), Frames()->viewport()->width());
 }
