@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QPainter>
 
 #include <cstring>
 #include <optional>
@@ -213,4 +214,15 @@ void TPreviewDecoder::Keep(Result result)
                                 .arg(result.path).arg(kMaxBytes >> 20)};
     bytes_ += result.frame.Image.sizeInBytes();
     frames_.insert(result.path, {std::move(result.frame), result.stamp, 0});
+}
+
+void DrawUnshownFrame(QPainter& painter, const QRect& box)
+{
+    painter.save();
+    painter.fillRect(box, Qt::white);
+    painter.setPen(QPen(Qt::red, 2));
+    painter.drawRect(box.adjusted(1, 1, -1, -1));
+    painter.drawLine(box.topLeft(), box.bottomRight());
+    painter.drawLine(box.topRight(), box.bottomLeft());
+    painter.restore();
 }

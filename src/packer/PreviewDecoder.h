@@ -15,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+class QPainter;
+class QRect;
+
 // The frames of the packer's preview, decoded on a thread of their own with the build's
 // decoders and drawn as the build draws them onto the sheet, then kept until Clear().
 class TPreviewDecoder : public QObject {
@@ -106,3 +109,7 @@ private:
     bool stop_ = false;
     std::thread thread_;
 };
+
+// How a frame that cannot be shown is drawn, in the preview and the frame list alike: a
+// white box crossed out in red.
+void DrawUnshownFrame(QPainter& painter, const QRect& box);

@@ -3,7 +3,9 @@
 #include "common/FileListModel.h"
 #include "package/PackageLayout.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QPainter>
 #include <QSet>
 
@@ -13,6 +15,9 @@ namespace {
 
 constexpr int kChequer = 8;
 constexpr QSize kPlaceholderSize{64, 64};
+// Frames come from a few folders; a list gathered from everywhere is watched in its first
+// ones, and the rest are looked at again when the action is shown.
+constexpr int kMaxWatchedFolders = 64;
 
 QBrush Chequer()
 {
@@ -42,6 +47,10 @@ TPreviewPane::TPreviewPane(const TFileListModel& frames, QWidget* parent)
     connect(&frameList_, &QAbstractItemModel::modelReset, this, &TPreviewPane::Refresh);
     connect(&frameList_, &QAbstractItemModel::layoutChanged, this, &TPreviewPane::Refresh);
     connect(&frameList_, &QAbstractItemModel::dataChanged, this, &TPreviewPane::Refresh);
+    folderChanged_.setSingleShot(true);
+    folderChanged_.setInterval(100);
+    connect(&folders_, &QFileSystemWatcher::directoryChanged, &folderChanged_, qOverload<>(&QTimer::start));
+    connect(&folderChanged_, &QTimer::timeout, this, &TPreviewPane::Refresh);
     Refresh();
 }
 
@@ -95,16 +104,42 @@ void TPreviewPane::Refresh()
     if (shown_ >= paths_.size())
         shown_ = -1;
     frames_.Request(paths_);
+    WatchFolders();
     if (shown_ < 0 && !paths_.isEmpty() && frames_.Find(paths_.first()) != nullptr)
         shown_ = 0;
     UpdateTimer();
     update();
 }
 
+void TPreviewPane::WatchFolders()
+{
+    QStringList wanted;
+    for (const QString& path : paths_) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!wanted.contains(folder) && QFileInfo(folder).isDir()) {
+            wanted.append(folder);
+            if (wanted.size() == kMaxWatchedFolders)
+                break;
+        }
+    }
+    QStringList gone;
+    for (const QString& folder : folders_.directories()) {
+        if (!wanted.removeOne(folder))
+            gone.append(folder);
+    }
+    if (!gone.isEmpty())
+        folders_.removePaths(gone);
+    if (!wanted.isEmpty())
+        folders_.addPaths(wanted);
+}
+
 void TPreviewPane::FrameDecoded(const QString& path)
 {
     if (!frames_.IsWanted(path))
         return;
+    // Decoded again after its file changed: shown as it is now.
+    if (shown_ >= 0 && paths_[shown_] == path)
+        update();
     // The first frame shows as soon as it is there; the rest follow at the pace.
     if (shown_ < 0 && paths_.first() == path) {
         shown_ = 0;
@@ -194,11 +229,7 @@ void TPreviewPane::paintEvent(QPaintEvent*)
     const QSize shown = size.boundedTo(this->size()) == size ? size : size.scaled(this->size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2) + slide_, shown);
     if (frame->Image.isNull()) {
-        painter.fillRect(target, Qt::white);
-        painter.setPen(QPen(Qt::red, 2));
-        painter.drawRect(target.adjusted(1, 1, -1, -1));
-        painter.drawLine(target.topLeft(), target.bottomRight());
-        painter.drawLine(target.topRight(), target.bottomLeft());
+        DrawUnshownFrame(painter, target);
         return;
     }
     if (!transparent_)

@@ -4,6 +4,7 @@
 #include "packer/PreviewDecoder.h"
 
 #include <QBrush>
+#include <QFileSystemWatcher>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,7 +14,8 @@ class TFileListModel;
 // at the action's frame time (80 ms unless it sets another), drawn as the pet will show them;
 // an action that moves slides by its move each frame, turning round at the pane's sides. A frame still being decoded
 // is waited for; one that cannot be decoded shows as a marked placeholder, and the pane's
-// tooltip gives the reasons. Plays only while shown.
+// tooltip gives the reasons. Plays only while shown. The frames' folders are watched, so a
+// file deleted, replaced or added shows as soon as it happens.
 class TPreviewPane : public QWidget {
     Q_OBJECT
 public:
@@ -49,6 +51,8 @@ protected:
 
 private:
     void Refresh();
+    // Watches the folders of the listed frames, and only those.
+    void WatchFolders();
     void FrameDecoded(const QString& path);
     void Step();
     void UpdateTimer();
@@ -63,6 +67,8 @@ private:
     bool transparent_ = true;
     bool hidden_ = true;  // between a hide event and the next show event
     QTimer timer_;
+    QFileSystemWatcher folders_;
+    QTimer folderChanged_;  // one look after a burst of changes
     TMotion motion_;
     QPoint slide_;
     QPoint heading_{1, 1};  // the way each axis of the move goes now

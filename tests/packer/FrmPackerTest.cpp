@@ -23,6 +23,7 @@
 #include <QSpinBox>
 #include <QThread>
 #include <QTimer>
+#include <QToolTip>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -451,6 +452,29 @@ TEST_F(FrmPackerTest, TheFrameListShowsEachFrameSmallOnceItIsDecoded)
     const QRect row = Frames()->visualRect(Editor().Frames().index(0, 0));
     const QImage painted = Frames()->viewport()->grab().toImage();
     EXPECT_EQ(painted.pixelColor(row.left() + 2 + 14, row.center().y()), QColor(Qt::red));
+}
+
+TEST_F(FrmPackerTest, AFrameWhoseFileGoesIsCrossedOutAsSoonAsItGoes)
+{
+    QImage red(16, 16, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(Path("red.png")));
+    Click(QStringLiteral("tbAction"), QStringLiteral("New"));
+    Editor().DropFiles(TPackerEditor::List::Frames, {Path("red.png")});
+    const TPreviewDecoder& decoded = window_->Preview()->Decoded();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return decoded.Find(Path("red.png")) != nullptr; }, 3000));
+    ASSERT_TRUE(QFile::remove(Path("red.png")));
+    // Nothing else happens in the window: the folder's change is what it notices.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !decoded.Find(Path("red.png"))->Error.isEmpty(); }, 3000));
+    const QRect row = Frames()->visualRect(Editor().Frames().index(0, 0));
+    const QPoint box(row.left() + 2 + TFrameThumbnails::kSide / 2, row.center().y());
+    const QImage painted = Frames()->viewport()->grab().toImage();
+    EXPECT_EQ(painted.pixelColor(box), QColor(Qt::red));  // the cross's middle
+    EXPECT_EQ(painted.pixelColor(box + QPoint(0, 6)), QColor(Qt::white));
+    QHelpEvent tip(QEvent::ToolTip, box, Frames()->viewport()->mapToGlobal(box));
+    QApplication::sendEvent(Frames()->viewport(), &tip);
+    EXPECT_EQ(QToolTip::text(), decoded.Find(Path("red.png"))->Error);
+    EXPECT_TRUE(QToolTip::text().contains(Path("red.png"))) << QToolTip::text().toStdString();
 }
 
 TEST_F(FrmPackerTest, AnImportRunsBesideTheWindowWhichCancelsItLeavingNothing)
