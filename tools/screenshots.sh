@@ -243,14 +243,17 @@ dialog=$(window '^Import Sprite Sheet')
 sleep 1
 shot "$dialog" sheet-dialog.png
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
-# Zuvora installed from its Debian package into a scratch root, started as its desktop
-# entry starts it, on a first run: the sample pet from the package in the list.
+# Zuvora installed from its Debian package, started as its desktop entry starts it, on a
+# first run: the sample pet from the package in the list. The package is laid over /usr in
+# a mount namespace of its own (root only), so that its paths read as installed ones while
+# the system stays as it is.
 deb=$(ls "$root"/build/release/zuvora_*.deb 2>/dev/null | head -1 || true)
-if [ -n "$deb" ]; then
+if [ -n "$deb" ] && [ "$(id -u)" = 0 ]; then
   dpkg-deb -x "$deb" "$work/root"
   command=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$work/root/usr/share/applications/org.zuvora.zuvora.desktop")
   rm -rf "$XDG_DATA_HOME/Zuvora"
-  PATH="$work/root/usr/bin:$PATH" "$command" >/dev/null 2>&1 &
+  unshare -m sh -c 'mount -t overlay overlay -o "lowerdir=$1:/usr" /usr && exec "$2"' sh "$work/root/usr" "$command" \
+    >/dev/null 2>&1 &
   pids+=($!)
   library=$(window '^Zuvora$')
   xdotool windowsize "$library" 760 300 windowmove "$library" 20 20
@@ -258,6 +261,6 @@ if [ -n "$deb" ]; then
   shot "$library" installed.png
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 else
-  echo "no Debian package in build/release: installed.png not made" >&2
+  echo "installed.png not made: it needs build/release's Debian package and root" >&2
 fi
 ls -l "$out"/*.png
