@@ -260,7 +260,7 @@ void TPackerEditor::AppendFrames(const QStringList& nativePaths)
         const TImportOutcome outcome = RunImport(
             QStringLiteral("Importing the frames of %1").arg(QFileInfo(path).fileName()),
             path + QStringLiteral(": there is not enough memory to import its frames"),
-            [&](const TImportProgress& progress) { frames = ImportAnimation(path, project, room, progress); });
+            [&](const TImportProgress& progress) { frames = ImportAnimation(path, project, room, progress, kFrameMs).Entries; });
         // Cancel stops the whole command: the files after this one are left out too.
         if (outcome == TImportOutcome::Cancelled)
             return;
