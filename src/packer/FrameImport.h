@@ -53,8 +53,8 @@ struct TAnimationTiming {
 // Either is held to kMinInterval..kMaxInterval. Frame i starts at entry round(S / T), S the
 // sum of the delays before it, and the last ends at round(total / T): every frame starts
 // within half a frame time of where the animation shows it, and the whole lasts within one
-// frame time of the animation. Frames that give no delay at all take one entry each; the
-// animation keeps at least one entry.
+// frame time of the animation. When no delay is more than 0 (the file says nothing of its
+// pace) each frame takes one entry; the animation keeps at least one entry.
 TAnimationTiming AnimationTiming(const QList<int>& delays, std::optional<int> frameMs = std::nullopt);
 
 // Makes every import under way fail at its next frame as any failure does, so that its
