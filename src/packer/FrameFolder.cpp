@@ -103,6 +103,13 @@ QString FrameFolder::Write(const QImage& image, const QRect& area, TPngKind kind
     return name;
 }
 
+void FrameFolder::Remove(const QString& name)
+{
+    QFile file(QDir(staging_.path()).filePath(name));
+    if (!file.remove())
+        throw TError(QStringLiteral("%1: %2 cannot be removed: %3").arg(source_, file.fileName(), file.errorString()));
+}
+
 QString FrameFolder::Commit()
 {
     ThrowIfInterrupted(source_);

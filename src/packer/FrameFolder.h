@@ -27,6 +27,10 @@ public:
     // Returns the file's name.
     QString Write(const QImage& image, const QRect& area, TPngKind kind, const TImportProgress& progress);
 
+    // Deletes a frame's file written before, so that it does not go into place.
+    void Remove(const QString& name);
+
+    // How many files were written.
     int Count() const { return static_cast<int>(names_.size()); }
 
     // Moves the folder into place; returns its full path.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/ImageDecoders.h"
+#include "package/Motion.h"
 #include "package/PackageLayout.h"
 
 #include <QImage>
@@ -10,7 +11,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 // Turning the art people have into frame files a project can list: the frames of an
 // animation (GIF, APNG, WebP) or the cells of a sprite sheet, written as PNG files into a
@@ -35,9 +38,24 @@ struct TImportProgress {
 // What an import raises when it was stopped; it leaves nothing behind, as a failed one.
 struct TImportCancelled {};
 
-// How many consecutive entries of a frame list a frame shown for `delayMs` takes at the
-// pet's pace of 80 ms a frame: at least one.
-int FrameEntries(int delayMs);
+// How an animation's frames go into the frame list of an action that plays every entry for
+// `FrameMs`: each frame takes `Entries[i]` consecutive entries, 0 for a frame left out (it
+// is shorter than half a frame time and falls between two entries).
+struct TAnimationTiming {
+    int FrameMs = kFrameMs;
+    QList<int> Entries;
+    std::int64_t Total = 0;  // the sum of Entries
+};
+
+// The timing of frames shown for `delays` ms each. The frame time is `frameMs` when given;
+// else the delays' greatest common divisor when it is kMinInterval or more, so that every
+// frame is a whole number of entries; else the commonest delay (of equals, the shortest).
+// Either is held to kMinInterval..kMaxInterval. Frame i starts at entry round(S / T), S the
+// sum of the delays before it, and the last ends at round(total / T): every frame starts
+// within half a frame time of where the animation shows it, and the whole lasts within one
+// frame time of the animation. When no delay is more than 0 (the file says nothing of its
+// pace) each frame takes one entry; the animation keeps at least one entry.
+TAnimationTiming AnimationTiming(const QList<int>& delays, std::optional<int> frameMs = std::nullopt);
 
 // Makes every import under way fail at its next frame as any failure does, so that its
 // temporary folder goes. Only stores the signal: a signal handler may call it.
@@ -84,13 +102,19 @@ bool IsClearCell(const TSheetImage& sheet, const QRect& cell);
 // as always.
 bool IsImportedImage(const QString& path);
 
-// Imports the frames of an animation file (a still GIF or WebP gives one frame). Returns the
-// frame files' full paths in play order, each repeated for its delay at the pet's pace.
-// Raises TError naming the file and the reason, leaving nothing behind; so also when the
-// entries would be more than `room`, what the project has left of the frames it may hold.
-// The frames' folder is named after the file, made a name the project file keeps as it is.
-QStringList ImportAnimation(const QString& path, const QString& projectFile, int room = kMaxPackageFrames,
-                            const TImportProgress& progress = {});
+struct TImportedAnimation {
+    QStringList Entries;     // the frame files' full paths in play order, each repeated
+    int FrameMs = kFrameMs;  // the frame time they are repeated for
+};
+
+// Imports the frames of an animation file (a still GIF or WebP gives one frame), repeated
+// for their delays as AnimationTiming says at `frameMs`, or at the frame time it chooses.
+// Frames left out are not kept in the folder. Raises TError naming the file and the reason,
+// leaving nothing behind; so also when the entries would be more than `room`, what the
+// project has left of the frames it may hold. The frames' folder is named after the file,
+// made a name the project file keeps as it is.
+TImportedAnimation ImportAnimation(const QString& path, const QString& projectFile, int room = kMaxPackageFrames,
+                                   const TImportProgress& progress = {}, std::optional<int> frameMs = std::nullopt);
 
 // Imports the cells of a sprite sheet that are not wholly see-through, in reading order.
 // Raises TError as ImportAnimation does; a grid that does not fit the picture is refused

@@ -256,15 +256,25 @@ void TPackerEditor::AppendFrames(const QStringList& nativePaths)
         frames_.AppendFiles(std::exchange(listed, {}));
         const QString project = projectFileName_;
         const int room = FrameRoom();
-        QStringList frames;
+        // An action that has neither frames nor a frame time takes the one the animation's
+        // delays give; any other keeps its own, so that its frames play as they did.
+        const TMotion motion = ShownMotion();
+        const bool choose = shown_ != nullptr && frames_.rowCount() == 0 && !motion.Interval;
+        const std::optional<int> frameMs = choose ? std::nullopt : std::optional<int>(motion.FrameMs());
+        TImportedAnimation animation;
         const TImportOutcome outcome = RunImport(
             QStringLiteral("Importing the frames of %1").arg(QFileInfo(path).fileName()),
             path + QStringLiteral(": there is not enough memory to import its frames"),
-            [&](const TImportProgress& progress) { frames = ImportAnimation(path, project, room, progress); });
+            [&](const TImportProgress& progress) { animation = ImportAnimation(path, project, room, progress, frameMs); });
         // Cancel stops the whole command: the files after this one are left out too.
         if (outcome == TImportOutcome::Cancelled)
             return;
-        frames_.AppendFiles(frames);
+        if (outcome == TImportOutcome::Done && choose && shown_ != nullptr && animation.FrameMs != kFrameMs) {
+            // Within the edit that adds the frames: one undo takes both back.
+            shown_->EnsureRecord().Motion.Interval = animation.FrameMs;
+            emit MotionShown(ShownMotion());
+        }
+        frames_.AppendFiles(animation.Entries);
     }
     frames_.AppendFiles(listed);
 }

@@ -74,7 +74,9 @@ public:
     void DropFiles(List list, const QStringList& nativePaths);
     // Frames: an animation (GIF, APNG, WebP) is imported into frame files beside the project
     // file, which is saved first when it has no file yet (declined, animations are left
-    // out); other images are listed as they are.
+    // out); other images are listed as they are. The animation's frames are repeated at the
+    // shown action's frame time; one with neither frames nor a frame time takes the one the
+    // animation's delays give.
     void AppendFrames(const QStringList& nativePaths);
 
     // The first steps of "Import Sprite Sheet": the image chosen in the dialog, with an action

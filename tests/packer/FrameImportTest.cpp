@@ -19,7 +19,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -65,11 +67,54 @@ protected:
     static constexpr TSheetGrid kWhole{TSheetGrid::Kind::Count, 1, 1, {}};
 };
 
-TEST(FrameEntriesTest, ADelayTakesEntriesAtEightyMillisecondsEach)
+// Imported, an animation keeps its length to within one frame time, and each frame its start
+// to within half of one.
+TEST(AnimationTimingTest, TheFrameTimeComesFromTheDelaysAndEveryFrameStartsWhereItShould)
 {
-    const std::pair<int, int> cases[] = {{0, 1}, {20, 1}, {39, 1}, {80, 1}, {119, 1}, {120, 2}, {130, 2}, {500, 6}, {655350, 8192}};
-    for (const auto& [delay, entries] : cases)
-        EXPECT_EQ(FrameEntries(delay), entries) << delay;
+    const QList<int> slowest(10000, 65535000);  // an APNG's longest delays, as many as a file may hold
+    const struct {
+        QList<int> delays;
+        std::optional<int> given;
+        int frameMs;
+        QList<int> entries;  // empty: only the totals are checked
+        std::int64_t total;
+    } cases[] = {
+        {QList<int>(16, 120), {}, 120, QList<int>(16, 1), 16},
+        {QList<int>(8, 100), {}, 100, QList<int>(8, 1), 8},
+        {{30, 80, 130, 500}, {}, 30, {1, 3, 4, 17}, 25},  // no divisor of 20 ms: the shortest of the commonest
+        {{50, 70, 70}, {}, 70, {1, 1, 1}, 3},
+        {QList<int>(8, 10), {}, 20, {1, 0, 1, 0, 1, 0, 1, 0}, 4},
+        {{20, 80, 130, 500}, 80, 80, {0, 1, 2, 6}, 9},
+        {{100, 0, 0, 200}, {}, 100, {1, 0, 0, 2}, 3},  // frames of no time only build the next
+        {{2400}, {}, 1000, {2}, 2},
+        {{5}, {}, 20, {1}, 1},
+        {{0, 0, 0}, {}, 80, {1, 1, 1}, 3},  // no delay at all: one entry each
+        {{40, 40}, 10, 20, {2, 2}, 4},
+        {slowest, 20, 20, {}, std::int64_t{32767500000}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.delays.first() << " x " << c.delays.size());
+        const TAnimationTiming timing = AnimationTiming(c.delays, c.given);
+        EXPECT_EQ(timing.FrameMs, c.frameMs);
+        ASSERT_EQ(timing.Entries.size(), c.delays.size());
+        if (!c.entries.isEmpty()) {
+            EXPECT_EQ(timing.Entries, c.entries);
+        }
+        EXPECT_EQ(timing.Total, c.total);
+        std::int64_t start = 0;
+        std::int64_t entry = 0;
+        for (qsizetype i = 0; i < c.delays.size(); ++i) {
+            if (timing.Entries[i] > 0 && start > 0) {
+                EXPECT_LE(std::abs(entry * timing.FrameMs - start), timing.FrameMs / 2) << i;
+            }
+            start += c.delays[i];
+            entry += timing.Entries[i];
+        }
+        EXPECT_EQ(entry, timing.Total);
+        if (start > 0) {
+            EXPECT_LE(std::abs(entry * timing.FrameMs - start), timing.FrameMs);
+        }
+    }
 }
 
 TEST(GridCellsTest, CellsInReadingOrderWithTheRemainderLeftOut)
@@ -235,29 +280,41 @@ TEST_F(FrameImportTest, AFailedImportLeavesNothingBehind)
     }
 }
 
-TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedAtThePetsPace)
+TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedForTheirDelays)
 {
     // Made by other encoders, with the frames their decoders compose; every file has the
-    // delays 20, 80, 130 and 500 ms.
+    // delays 20, 80, 130 and 500 ms: 37 entries at 20 ms, or 9 at 80 ms, the first frame
+    // falling between two of them.
     const struct {
         const char* file;
         bool acrossReference;  // the reference frames stand side by side, else stacked
     } cases[] = {{"gif_dispose_background.gif", false}, {"apng_pillow.png", true}, {"webp_dispose_background.webp", false}};
-    const int repeats[] = {1, 1, 2, 6};
+    const auto repeated = [](const QString& folder, const QList<int>& repeats) {
+        QStringList expected;
+        for (int i = 0; i < repeats.size(); ++i)
+            for (int k = 0; k < repeats[i]; ++k)
+                expected.append(QDir(folder).filePath(QStringLiteral("00%1.png").arg(i)));
+        return expected;
+    };
     for (const auto& c : cases) {
         const QString name = QString::fromLatin1(c.file);
         const QString source = Path(name);
         ASSERT_TRUE(QFile::copy(QDir(TestDataFolder()).filePath(QStringLiteral("animation/") + name), source)) << c.file;
         // An animated PNG is told by its content, whatever its name.
         EXPECT_TRUE(IsImportedImage(source)) << c.file;
-        const QStringList entries = ImportAnimation(source, Project());
+        try {
+            ImportAnimation(source, Project(), 36);
+            ADD_FAILURE() << c.file << " was imported into too little room";
+        } catch (const TError& error) {
+            EXPECT_EQ(error.Text(), source + QStringLiteral(": its frames would take 37 entries of the frame list at 20 ms "
+                                                            "a frame, but the project has room for 36 more of the 50000 "
+                                                            "frames it may hold"));
+        }
+        const TImportedAnimation imported = ImportAnimation(source, Project(), 37);
         const QString folder = Path(QFileInfo(name).completeBaseName());
         ASSERT_EQ(Listing(folder), (QStringList{"000.png", "001.png", "002.png", "003.png"})) << c.file;
-        QStringList expected;
-        for (int i = 0; i < 4; ++i)
-            for (int k = 0; k < repeats[i]; ++k)
-                expected.append(QDir(folder).filePath(QStringLiteral("00%1.png").arg(i)));
-        EXPECT_EQ(entries, expected) << c.file;
+        EXPECT_EQ(imported.FrameMs, 20);
+        EXPECT_EQ(imported.Entries, repeated(folder, {1, 4, 7, 25})) << c.file;
         const QImage reference(QDir(TestDataFolder()).filePath(QStringLiteral("animation/%1.frames.png").arg(name)));
         for (int i = 0; i < 4; ++i) {
             const QImage frame = Decoded(QDir(folder).filePath(QStringLiteral("00%1.png").arg(i)));
@@ -265,6 +322,11 @@ TEST_F(FrameImportTest, AnimationFramesAreWholeAndRepeatedAtThePetsPace)
             EXPECT_TRUE(SameSight(frame, reference.copy(QRect(at, frame.size())).convertToFormat(QImage::Format_ARGB32)))
                 << c.file << " frame " << i;
         }
+        // At the pet's 80 ms the first frame is left out, its file too.
+        const TImportedAnimation paced = ImportAnimation(source, Project(), kMaxPackageFrames, {}, 80);
+        EXPECT_EQ(paced.FrameMs, 80);
+        EXPECT_EQ(paced.Entries, repeated(folder + QStringLiteral("-2"), {0, 1, 2, 6})) << c.file;
+        EXPECT_EQ(Listing(folder + QStringLiteral("-2")), (QStringList{"001.png", "002.png", "003.png"})) << c.file;
     }
 }
 

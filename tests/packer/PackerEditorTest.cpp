@@ -419,6 +419,48 @@ TEST_F(PackerEditorTest, AnImportThatWouldPassTheProjectsFramesIsRefusedWithTheF
     EXPECT_EQ(QDir(temp_.path()).entryList({"hop*", ".zuvora-import-*"}, QDir::Dirs | QDir::Hidden), QStringList{});
 }
 
+// An animation added to an empty action brings its frame time along, in the same step of
+// history; an action that has frames or a frame time keeps its own, and the animation's frames
+// are repeated for it.
+TEST_F(PackerEditorTest, AnAnimationSetsTheFrameTimeOfAnEmptyActionInTheSameStep)
+{
+    MakeActions(QStringLiteral("ABC"), 0);
+    editor_.SelectAction(1);
+    editor_.Frames().AppendFiles(Frames(QStringLiteral("B"), 2));
+    editor_.SelectAction(2);
+    editor_.SetMotion({{}, {}, {}, {}, 50});
+    prompts_.saveFileAnswers = {Path(QStringLiteral("pet"))};
+    ASSERT_TRUE(editor_.FileSave());
+    QList<TMotion> shown;
+    QObject::connect(&editor_, &TPackerEditor::MotionShown, [&shown](const TMotion& motion) { shown.append(motion); });
+    // Delays 20, 80, 130 and 500 ms.
+    const QString gif = QStringLiteral(ZUVORA_TESTDATA "/animation/gif_pillow.gif");
+
+    editor_.SelectAction(0);
+    editor_.DropFiles(TPackerEditor::List::Frames, {gif});
+    EXPECT_EQ(editor_.ShownMotion().Interval, 20);
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.last().Interval, 20);
+    EXPECT_EQ(Shown().size(), 37);
+    editor_.History().undo();
+    EXPECT_EQ(editor_.ShownMotion(), TMotion{});
+    EXPECT_EQ(shown.last(), TMotion{});
+    EXPECT_EQ(Shown(), QStringList{});
+    EXPECT_FALSE(editor_.IsModified());
+
+    const struct {
+        int action;
+        qsizetype entries;
+        std::optional<std::int32_t> interval;
+    } kept[] = {{1, 2 + 9, {}}, {2, 15, 50}};
+    for (const auto& c : kept) {
+        editor_.SelectAction(c.action);
+        editor_.DropFiles(TPackerEditor::List::Frames, {gif});
+        EXPECT_EQ(Shown().size(), c.entries) << c.action;
+        EXPECT_EQ(editor_.ShownMotion().Interval, c.interval) << c.action;
+    }
+}
+
 // Every kind of edit, undone, gives back the project file's bytes as they were before it, and
 // redone, as they were after it.
 TEST_F(PackerEditorTest, EveryEditUndoesToTheBytesBeforeItAndRedoesToTheBytesAfter)

@@ -483,8 +483,8 @@ TEST_F(ZvkTest, ImportRefusesWhatTheProjectCannotKeepBeforeWritingAnything)
     still.fill(Qt::blue);
     for (const char* name : {"still.png", "a\\b.png"})
         ASSERT_TRUE(still.save(Path(QLatin1String(name)), "PNG"));
-    // Seven frames of 655.35 s: 57,344 entries at 80 ms each.
-    WriteAll(Path(QStringLiteral("slow.gif")), Gif(4, 7, 65535));
+    // 77 frames of 655.35 s: more entries than a project may hold even at 1000 ms a frame.
+    WriteAll(Path(QStringLiteral("slow.gif")), Gif(4, 77, 65535));
     WriteAll(Path(QStringLiteral("empty.png")), {});
     QByteArray full;
     for (int i = 0; i < kMaxPackageFrames; ++i)
@@ -502,9 +502,9 @@ TEST_F(ZvkTest, ImportRefusesWhatTheProjectCannotKeepBeforeWritingAnything)
         {"empty.png", "pet.zvp", {}, Path("empty.png") + ": the file is empty"},
         {"still.png", "pet.zvp", {"--action", "a\x01" "b"}, "The action's name holds a control character (code 1)"},
         {"still.png", "pet.zvp", {"--action", "   "}, "The action's name is only blanks"},
-        {"slow.gif", "pet.zvp", {}, Path("slow.gif") + ": its frames would take at least 57344 entries of the frame list "
-                                                       "at 80 ms each, but the project has room for 50000 more of the "
-                                                       "50000 frames it may hold"},
+        {"slow.gif", "pet.zvp", {}, Path("slow.gif") + ": its frames would take at least 50462 entries of the frame list "
+                                                       "even at 1000 ms a frame, but the project has room for 50000 more "
+                                                       "of the 50000 frames it may hold"},
         {"still.png", "full.zvp", {}, Path("full.zvp") + " holds 1 actions and 50000 frames; a project holds at most "
                                                          "10000 actions and 50000 frames"},
     };
@@ -516,6 +516,32 @@ TEST_F(ZvkTest, ImportRefusesWhatTheProjectCannotKeepBeforeWritingAnything)
         EXPECT_EQ(QDir(temp_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before) << c.file;
     }
     EXPECT_TRUE(ReadAll(Path(QStringLiteral("full.zvp"))) == fullBytes);
+}
+
+// An animation's action plays at the frame time its delays give, written unless it is the
+// default; --interval repeats the frames for its own.
+TEST_F(ZvkTest, AnImportedAnimationKeepsItsPace)
+{
+    WriteAll(Path(QStringLiteral("slow.gif")), Gif(4, 3, 12));
+    WriteAll(Path(QStringLiteral("even.gif")), Gif(4, 3, 8));
+    const QString project = Path(QStringLiteral("pet.zvp"));
+    const struct {
+        const char* file;
+        QStringList options;
+        int entries;
+        int interval;  // 0: none written
+    } cases[] = {{"slow.gif", {}, 3, 120}, {"slow.gif", {"--interval", "40"}, 9, 40}, {"even.gif", {}, 3, 0}};
+    for (const auto& c : cases) {
+        const ZvkRun run = Zvk(QStringList{"import", Path(QLatin1String(c.file)), project} + c.options);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(QStringLiteral(" of %1 frame entries").arg(c.entries))) << run.out.toStdString();
+        const QByteArray file = ReadAll(project);
+        const QByteArray action = file.mid(file.lastIndexOf("<Action>"));
+        EXPECT_EQ(action.contains("<Interval>"), c.interval != 0) << action.toStdString();
+        if (c.interval != 0) {
+            EXPECT_TRUE(action.contains("<Interval>" + QByteArray::number(c.interval) + "</Interval>")) << action.toStdString();
+        }
+    }
 }
 
 TEST_F(ZvkTest, ImportThroughALinkToTheProjectPutsTheFramesBesideTheFileItLeadsTo)

@@ -68,13 +68,20 @@ TMotion MotionOptions(const TArguments& arguments)
 }
 
 // The frames of `file` as the packer's Add or Import Sprite Sheet would list them, at most
-// `room` entries.
-QStringList Frames(const QString& file, const QString& project, const std::optional<TSheetGrid>& grid, int room)
+// `room` entries. An animation's are repeated at the motion's frame time, or at the one
+// its delays give, which then becomes the motion's.
+QStringList Frames(const QString& file, const QString& project, const std::optional<TSheetGrid>& grid, int room,
+                   TMotion& motion)
 {
     if (grid)
         return ImportSpriteSheet(file, project, *grid, room);
-    if (IsImportedImage(file))
-        return ImportAnimation(file, project, room);
+    if (IsImportedImage(file)) {
+        const TImportedAnimation animation = ImportAnimation(file, project, room, {}, motion.Interval);
+        // The default is left unwritten, so that such a project reads as before.
+        if (!motion.Interval && animation.FrameMs != kFrameMs)
+            motion.Interval = animation.FrameMs;
+        return animation.Entries;
+    }
     CheckImageFile(file, TImageUse::Frame).Usable();
     if (!IsStorablePath(file))
         throw TError(QStringLiteral("%1: its path %2").arg(file, kUnstorablePath));
@@ -105,7 +112,7 @@ int ImportCommand(const TArguments& arguments)
 {
     const QStringList& args = arguments.Expect(2);
     const std::optional<TSheetGrid> grid = GridOption(arguments);
-    const TMotion motion = MotionOptions(arguments);
+    TMotion motion = MotionOptions(arguments);
     const QString file = QFileInfo(args[0]).absoluteFilePath();
     // Through a link, the project is the file it leads to: its frames go beside that file.
     const QString project = ResolvedProjectPath(WithProjectExtension(QFileInfo(args[1]).absoluteFilePath()));
@@ -140,7 +147,7 @@ int ImportCommand(const TArguments& arguments)
     StopImportOnSignals();
     QStringList frames;
     try {
-        frames = Frames(file, project, grid, static_cast<int>(kMaxPackageFrames - held));
+        frames = Frames(file, project, grid, static_cast<int>(kMaxPackageFrames - held), motion);
     } catch (const TError& error) {
         if (const int signal = ImportInterruption(); signal != 0) {
             // The frames written so far are gone; the program ends as the signal ends it.

@@ -64,7 +64,9 @@ constexpr Command kCommands[] = {
      "      [--facing left|right] [--interval MS]",
      "Append to PROJECT (a .zvp file, made when it does not exist) one action holding the\n"
      "frames of FILE, as the packer's Add does: an animation (GIF, APNG, WebP) becomes PNG\n"
-     "frames in a new folder beside PROJECT, each repeated for its delay at 80 ms a frame.\n"
+     "frames in a new folder beside PROJECT, each repeated for its delay at the action's\n"
+     "frame time: --interval, else one chosen from the delays (their greatest common divisor,\n"
+     "or the commonest delay), which the action keeps.\n"
      "With --grid or --cell, FILE is a sprite sheet cut into cells in reading order, wholly\n"
      "see-through cells left out. The action is named after FILE unless --action names it.\n"
      "How it moves a roaming pet: --role idle|walk|sit|fall|land|drag|climb, --move (pixels\n"
