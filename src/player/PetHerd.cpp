@@ -9,6 +9,28 @@
 
 #include <algorithm>
 
+namespace {
+
+// Zuvora's own windows that the person sees: the library, the packer, their dialogs; not
+// pets, menus or tool tips.
+QList<QRect> OwnWindows()
+{
+    QList<QRect> windows;
+    // Wayland tells no window where it is: Zuvora's could be anywhere.
+    if (QGuiApplication::platformName() == u"wayland")
+        return windows;
+    for (const QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (!window->isVisible() || window->isMinimized() || qobject_cast<const TFrmPlay*>(window) != nullptr ||
+            type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
+            continue;
+        windows.append(window->frameGeometry());
+    }
+    return windows;
+}
+
+}  // namespace
+
 TPetHerd::TPetHerd(Prompts& prompts, TDesktop* desktop)
     : prompts_(prompts), playPet_(prompts), ownDesktop_(desktop == nullptr ? std::make_unique<TScreensDesktop>() : nullptr),
       desktop_(desktop != nullptr ? *desktop : *ownDesktop_)
@@ -88,6 +110,7 @@ TFrmPlay* TPetHerd::StartAlongside(const QString& path, std::optional<QPoint> at
     pet->setAttribute(Qt::WA_DeleteOnClose);
     pet->Controller().SetDesktop(&desktop_);
     connect(&pet->Controller(), &TPetController::PackageArrived, this, [this, pet] { PlaceBySize(*pet); });
+    connect(pet, &QObject::destroyed, this, [this, pet] { unplaced_.remove(pet); });
     Place(*pet, path, at);
     Started(pet);
     pet->Controller().SetPackagePath(path);
@@ -125,25 +148,6 @@ void TPetHerd::Place(TFrmPlay& pet, const QString& path, std::optional<QPoint> a
     }
     unplaced_.insert(&pet);
 }
-
-namespace {
-
-// Zuvora's own windows that the person sees: the library, the packer, their dialogs; not
-// pets, menus or tool tips.
-QList<QRect> OwnWindows()
-{
-    QList<QRect> windows;
-    for (const QWidget* window : QApplication::topLevelWidgets()) {
-        const Qt::WindowType type = window->windowType();
-        if (!window->isVisible() || window->isMinimized() || qobject_cast<const TFrmPlay*>(window) != nullptr ||
-            type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
-            continue;
-        windows.append(window->frameGeometry());
-    }
-    return windows;
-}
-
-}  // namespace
 
 void TPetHerd::PlaceBySize(TFrmPlay& pet)
 {
