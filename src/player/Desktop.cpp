@@ -1,7 +1,7 @@
 #include "player/Desktop.h"
 
-#include "player/Cascade.h"
 #include "player/PetMemory.h"
+#include "player/Placement.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -16,12 +16,21 @@ bool TDesktop::Shows(const QRect& window) const
     return std::any_of(areas.begin(), areas.end(), [&](const QRect& area) { return area.intersects(window); });
 }
 
-QPoint TDesktop::Beside(const QRect& last, QSize size, const QList<QPoint>& taken) const
+QPoint TDesktop::PlaceNew(QSize size, QPoint near, const QList<QRect>& avoid) const
 {
-    QRect area = WorkAreaAt(last.center());
-    if (area.isEmpty())
-        area = QRect(QPoint(0, 0), size);
-    return CascadePosition(last.topLeft(), size, area, taken);
+    const QRect home = WorkAreaAt(near);
+    if (home.isEmpty())
+        return near;  // no screen at all
+    const TSpot spot = FreeSpot(home, size, avoid);
+    if (spot.Free)
+        return spot.At;
+    for (const QRect& area : WorkAreas()) {
+        if (area == home)
+            continue;
+        if (const TSpot other = FreeSpot(area, size, avoid); other.Free)
+            return other.At;
+    }
+    return spot.At;
 }
 
 TScreensDesktop::TScreensDesktop()

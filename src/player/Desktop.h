@@ -8,7 +8,7 @@
 
 // The desktop the pets live on: everything that decides where a pet may be asks it. The
 // screens' work areas (each screen less its panels and docks) come from the platform; the
-// rules over them (on a screen, beside the last pet) are the same for every platform.
+// rules over them (on a screen, clear of the other pets) are the same for every platform.
 class TDesktop : public QObject {
     Q_OBJECT
 public:
@@ -23,9 +23,10 @@ public:
     QPoint KeepOnScreens(QPoint position, QSize size) const;
     // Whether any part of `window` is on a screen.
     bool Shows(const QRect& window) const;
-    // Where a new pet of `size` goes beside the one at `last` (on that one's screen), on no
-    // position in `taken`.
-    QPoint Beside(const QRect& last, QSize size, const QList<QPoint>& taken) const;
+    // Where a new pet of `size` goes: the free spot nearest the bottom of the work area at
+    // `near`, else of another, clear of every rectangle in `avoid`; with none free anywhere,
+    // the spot of `near`'s work area that covers the least of them.
+    QPoint PlaceNew(QSize size, QPoint near, const QList<QRect>& avoid) const;
 
 signals:
     // Screens came, went, or changed their work areas.

@@ -111,6 +111,8 @@ void TPetController::PackageReady(const std::shared_ptr<const TLoadedPackage>& p
         menu_.ShowPlaying(pendingAction_);
     }
     pendingAction_ = -1;
+    // Placed by its true size before anything of it shows; this may move the window.
+    emit PackageArrived();
     state_.Running = true;
     // On the beat of the pets playing already, so that they share the clock's wake-ups.
     engine_ = std::make_unique<TPlaybackEngine>(state_, &package_->Model, PetClock().Beat(std::chrono::steady_clock::now()));
@@ -294,6 +296,19 @@ void TPetController::ShowFrame(const TFrame& frame, int action)
         geometry.moveBottomLeft(QPoint(now.x() + (now.width() - geometry.width()) / 2, now.bottom()));
     frame_ = HasSheet() ? SheetRect(frame) : QRect();
     view_.ShowFrame(geometry);
+}
+
+QSize TPetController::FirstFrameSize() const
+{
+    if (!package_)
+        return {};
+    for (const TAction& action : package_->Model.Actions) {
+        if (!action.Frames.empty()) {
+            const TFrame& frame = action.Frames.front();
+            return {Side(frame.Width, 0), Side(frame.Height, 0)};
+        }
+    }
+    return {};
 }
 
 void TPetController::ActionStarts(int action) { PlayActionSound(action); }

@@ -78,6 +78,10 @@ public:
     int Scale() const { return scale_; }
     void SetScale(int scale);
 
+    // The size of the package's first frame at the pet's scale: the pet's size as far as it
+    // can be known before it plays. Empty without a package or a frame.
+    QSize FirstFrameSize() const;
+
     // The pet as Zuvora keeps it at its close, and the same given back to a started pet.
     TPetRecord Record(const QPoint& place) const;
     void Resume(const TPetRecord& record);
@@ -88,6 +92,11 @@ public:
     // The engine's side: the frame shown, the action begun.
     void ShowFrame(const TFrame& frame, int action) override;
     void ActionStarts(int action) override;
+
+signals:
+    // The package has loaded; its first frame, and a roaming pet's first step, are still to
+    // come from where the window stands then.
+    void PackageArrived();
 
 private:
     void SetMode(std::int32_t mode);

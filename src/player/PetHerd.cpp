@@ -3,8 +3,33 @@
 #include "common/Prompts.h"
 #include "common/Settings.h"
 #include "player/PetOutput.h"
+#include "player/Placement.h"
+
+#include <QApplication>
 
 #include <algorithm>
+
+namespace {
+
+// Zuvora's own windows that the person sees: the library, the packer, their dialogs; not
+// pets, menus or tool tips.
+QList<QRect> OwnWindows()
+{
+    QList<QRect> windows;
+    // Wayland tells no window where it is: Zuvora's could be anywhere.
+    if (QGuiApplication::platformName() == u"wayland")
+        return windows;
+    for (const QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (!window->isVisible() || window->isMinimized() || qobject_cast<const TFrmPlay*>(window) != nullptr ||
+            type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
+            continue;
+        windows.append(window->frameGeometry());
+    }
+    return windows;
+}
+
+}  // namespace
 
 TPetHerd::TPetHerd(Prompts& prompts, TDesktop* desktop)
     : prompts_(prompts), playPet_(prompts), ownDesktop_(desktop == nullptr ? std::make_unique<TScreensDesktop>() : nullptr),
@@ -12,6 +37,7 @@ TPetHerd::TPetHerd(Prompts& prompts, TDesktop* desktop)
 {
     connect(&desktop_, &TDesktop::WorkAreasChanged, this, &TPetHerd::KeepPetsOnScreens);
     playPet_.Controller().SetDesktop(&desktop_);
+    connect(&playPet_.Controller(), &TPetController::PackageArrived, this, [this] { PlaceBySize(playPet_); });
 }
 
 TPetHerd::~TPetHerd()
@@ -83,35 +109,66 @@ TFrmPlay* TPetHerd::StartAlongside(const QString& path, std::optional<QPoint> at
     auto* pet = new TFrmPlay(prompts_);
     pet->setAttribute(Qt::WA_DeleteOnClose);
     pet->Controller().SetDesktop(&desktop_);
-    Place(*pet, path);
-    if (at)
-        pet->move(desktop_.KeepOnScreens(*at, pet->size()));
+    connect(&pet->Controller(), &TPetController::PackageArrived, this, [this, pet] { PlaceBySize(*pet); });
+    connect(pet, &QObject::destroyed, this, [this, pet] { unplaced_.remove(pet); });
+    Place(*pet, path, at);
     Started(pet);
     pet->Controller().SetPackagePath(path);
     pet->ShowPlayer();
     return pet;
 }
 
-void TPetHerd::Place(TFrmPlay& pet, const QString& path)
+QList<QRect> TPetHerd::PlacedPets(const TFrmPlay& pet) const
 {
-    const QList<TFrmPlay*> playing = Pets();
-    QList<QPoint> taken;
-    for (const TFrmPlay* other : playing)
-        taken.append(other->pos());
-    if (const std::optional<QRect> kept = PetPlace(path)) {
-        // As large as it was, until its first frame says otherwise.
-        const QPoint onScreen = desktop_.KeepOnScreens(kept->topLeft(), kept->size());
-        if (!taken.contains(onScreen)) {
-            pet.setGeometry(QRect(onScreen, kept->size()));
+    QList<QRect> places;
+    for (const TFrmPlay* other : Pets()) {
+        if (other != &pet && !unplaced_.contains(other))
+            places.append(other->geometry());
+    }
+    return places;
+}
+
+void TPetHerd::Place(TFrmPlay& pet, const QString& path, std::optional<QPoint> at)
+{
+    unplaced_.remove(&pet);
+    const std::optional<QRect> kept = PetPlace(path);
+    // As large as it was, until its first frame says otherwise.
+    if (kept)
+        pet.resize(kept->size());
+    if (at) {
+        pet.move(desktop_.KeepOnScreens(*at, pet.size()));
+        return;
+    }
+    if (kept) {
+        const QRect place(desktop_.KeepOnScreens(kept->topLeft(), kept->size()), kept->size());
+        if (Clear(place, PlacedPets(pet), 0)) {
+            pet.move(place.topLeft());
             return;
         }
     }
-    if (playing.isEmpty())
-        return;  // the first pet goes where pets first go
-    const TFrmPlay* last = playing.last();
-    // Until its first frame the new pet takes the size of the last; most often the same pet.
-    pet.resize(last->size());
-    pet.move(desktop_.Beside(last->geometry(), last->size(), taken));
+    unplaced_.insert(&pet);
+}
+
+void TPetHerd::PlaceBySize(TFrmPlay& pet)
+{
+    if (!unplaced_.remove(&pet))
+        return;  // it has its place
+    QSize size = pet.Controller().FirstFrameSize();
+    if (size.isEmpty())
+        size = pet.size();
+    const QList<QRect> pets = PlacedPets(pet);
+    // The windows first: past kMaxAvoided rectangles, the last are not looked at.
+    const QList<QRect> avoid = OwnWindows() + pets;
+    if (pets.isEmpty()) {
+        const QRect here(desktop_.KeepOnScreens(pet.pos(), size), size);
+        if (Clear(here, avoid)) {
+            pet.setGeometry(here);
+            return;
+        }
+    }
+    // On the screen of the pet placed last, else of the window.
+    const QPoint near = pets.isEmpty() ? pet.pos() : pets.last().center();
+    pet.setGeometry(QRect(desktop_.PlaceNew(size, near, avoid), size));
 }
 
 void TPetHerd::RestoreLastPets()

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <memory>
 #include <optional>
@@ -49,9 +50,15 @@ public:
 private:
     // False, having said so, when kMaxPets play already.
     bool RoomForOneMore();
-    // Puts a new pet where its package's pet was last, else beside the one started last;
-    // never on top of another, always on a screen.
-    void Place(TFrmPlay& pet, const QString& path);
+    // Puts a starting pet at `at` if given, else where its package's pet was last unless
+    // another pet stands there; any other pet is placed by its size once its package says it.
+    void Place(TFrmPlay& pet, const QString& path, std::optional<QPoint> at = std::nullopt);
+    // The first pet where its window stands, the designed first place for a new one; later
+    // pets, or the first where that is taken, on the free spot nearest the screen's bottom.
+    // Never on another pet or on one of Zuvora's own windows while a spot is free.
+    void PlaceBySize(TFrmPlay& pet);
+    // The places of the pets that have one, but `pet`'s, in the order they started.
+    QList<QRect> PlacedPets(const TFrmPlay& pet) const;
     // A new pet, where `at` says if given.
     TFrmPlay* StartAlongside(const QString& path, std::optional<QPoint> at = std::nullopt);
     void Started(TFrmPlay* pet);
@@ -61,5 +68,6 @@ private:
     std::unique_ptr<TDesktop> ownDesktop_;
     TDesktop& desktop_;
     QList<QPointer<TFrmPlay>> started_;  // every pet, the last started last
+    QSet<const TFrmPlay*> unplaced_;     // started, placed once its package has come
     bool petsHidden_ = false;
 };

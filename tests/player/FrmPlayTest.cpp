@@ -460,6 +460,42 @@ TEST_F(FrmPlayTest, PetsPlayedAlongsideShareTheirPackageAndOtherwiseNothing)
     EXPECT_TRUE(prompts_.messages.isEmpty());
 }
 
+// Played while the library and the packer are up, pets land clear of them and of each
+// other, by their own size, at the bottom of the screen; a hidden window is no obstacle.
+TEST_F(FrmPlayTest, NewPetsLandOnNoOtherPetAndOnNoneOfZuvorasWindows)
+{
+    const QRect screen(0, 0, 800, 600);
+    desktop_.areas = {screen};
+    QByteArray manifest = Manifest({"A"});
+    manifest.replace("<Width>16</Width>", "<Width>64</Width>").replace("<Height>24</Height>", "<Height>56</Height>");
+    const QString a = MakePackage(QStringLiteral("a.zvk"), manifest, MakeSheet());
+    QWidget library;  // over the first place
+    library.setGeometry(300, 100, 400, 300);
+    QWidget packer;   // over the bottom left corner
+    packer.setGeometry(0, 450, 200, 150);
+    QWidget hidden;
+    hidden.setGeometry(screen);
+    library.show();
+    packer.show();
+    herd_->SetPackagePath(a);
+    herd_->ShowPlayer();
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(herd_->PlayAlongside(a));
+    const QList<TFrmPlay*> pets = herd_->Pets();
+    ASSERT_EQ(pets.size(), 5);
+    for (TFrmPlay* pet : pets)
+        ASSERT_TRUE(QTest::qWaitFor([pet] { return pet->isVisible(); }, 5000));
+    for (qsizetype i = 0; i < pets.size(); ++i) {
+        const QRect place = pets[i]->geometry();
+        EXPECT_EQ(place.size(), QSize(64, 56)) << i;
+        EXPECT_EQ(place.bottom(), screen.bottom()) << i;
+        EXPECT_FALSE(place.intersects(library.frameGeometry())) << i;
+        EXPECT_FALSE(place.intersects(packer.frameGeometry())) << i;
+        for (qsizetype j = 0; j < i; ++j)
+            EXPECT_FALSE(place.intersects(pets[j]->geometry())) << i << " on " << j;
+    }
+}
+
 TEST_F(FrmPlayTest, TheThirtyThirdPetIsRefusedWithAReason)
 {
     const QString a = MakePackage(QStringLiteral("a.zvk"), Manifest({"A"}), MakeSheet());

@@ -1,8 +1,8 @@
 #include "common/Settings.h"
 #include "package/PackageCache.h"
-#include "player/Cascade.h"
 #include "player/PetDrag.h"
 #include "player/PetMemory.h"
+#include "player/Placement.h"
 #include "player/PlaybackEngine.h"
 #include "player/ShapeCache.h"
 #include "support/TestEnv.h"
@@ -76,43 +76,54 @@ TEST(ShapeCacheTest, ShapesAreKeptWithinTheBudgetAndTooFinePatternsShowWhole)
     EXPECT_TRUE(fine.Shape(QRect(0, 0, 1024, 1024), QSize(1024, 1024)).isEmpty());
 }
 
-TEST(CascadeTest, ANewPetGoesBesideTheLastWhollyOnTheScreenAndOnNoOtherPet)
+TEST(PlacementTest, ANewPetTakesTheLowestFreeSpotClearOfPetsAndWindows)
 {
     const QRect screen(0, 0, 800, 600);
     const QRect right(1920, 0, 1280, 1024);  // a second screen
+    const QSize pet(64, 64);
     const struct {
-        QPoint last;
+        QRect area;
         QSize size;
-        QRect screen;
-        QList<QPoint> taken;
+        QList<QRect> avoid;
         QPoint expected;
+        bool free;
     } cases[] = {
-        {{100, 100}, {50, 50}, screen, {{100, 100}}, {132, 132}},
-        {{100, 100}, {50, 50}, screen, {{100, 100}, {132, 132}, {164, 164}}, {196, 196}},
-        {{760, 400}, {50, 50}, screen, {}, {32, 0}},                // past the right edge: wraps
-        {{32, 520}, {50, 50}, screen, {{32, 0}}, {64, 32}},         // past the bottom, wrap taken
-        {{400, 300}, {1000, 700}, screen, {}, {0, 0}},              // larger than the screen
-        {{3000, 900}, {64, 64}, right, {}, {3032, 932}},
-        {{-500, -500}, {64, 64}, screen, {}, {32, 0}},              // the last was dragged off
-        {{INT_MAX - 8, INT_MAX - 8}, {64, 64}, screen, {}, {32, 0}},  // a step past the int range
+        {screen, pet, {}, {0, 536}, true},
+        {right, pet, {}, {1920, 960}, true},
+        {screen, pet, {{0, 536, 64, 64}}, {72, 536}, true},                       // the gap beside a pet
+        {screen, pet, {{0, 300, 500, 300}}, {508, 536}, true},                    // a window at the bottom left
+        {screen, pet, {{0, 400, 800, 200}}, {0, 328}, true},                      // across the bottom: above it
+        {screen, pet, {{0, 536, 64, 64}, {80, 536, 720, 64}}, {0, 464}, true},    // a slot too narrow
+        {screen, {1000, 700}, {}, {0, 0}, true},                                  // larger than the screen
+        {screen, pet, {{0, 0, 800, 560}}, {0, 536}, false},                       // full: covers least
+        {screen, pet, {{0, 0, 800, 600}}, {0, 536}, false},
+        {screen, pet, {{INT_MAX - 10, INT_MAX - 10, 10, 10}, {-5000, 0, 10, 10}}, {0, 536}, true},
     };
     for (const auto& c : cases) {
-        const QPoint at = CascadePosition(c.last, c.size, c.screen, c.taken);
-        EXPECT_EQ(at, c.expected) << c.last.x() << "," << c.last.y();
-        EXPECT_FALSE(c.taken.contains(at));
-        if (c.size.width() <= c.screen.width() && c.size.height() <= c.screen.height()) {
-            EXPECT_TRUE(c.screen.contains(QRect(at, c.size)));
+        const TSpot spot = FreeSpot(c.area, c.size, c.avoid);
+        EXPECT_EQ(spot.At, c.expected) << c.avoid.size();
+        EXPECT_EQ(spot.Free, c.free) << c.avoid.size();
+        EXPECT_TRUE(c.area.contains(spot.At));
+        if (c.size.width() <= c.area.width() && c.size.height() <= c.area.height()) {
+            EXPECT_TRUE(c.area.contains(QRect(spot.At, c.size)));
         }
     }
-    // Every place taken along the way: still a place on the screen, found in bounded time.
-    QList<QPoint> crowd;
-    QPoint last(0, 0);
-    for (int i = 0; i < 200; ++i) {
-        last = CascadePosition(last, {100, 100}, screen, crowd);
-        EXPECT_FALSE(crowd.contains(last));
-        EXPECT_TRUE(screen.contains(QRect(last, QSize(100, 100))));
-        crowd.append(last);
+    // A herd in its largest number fills the screen row by row from the bottom, each clear of
+    // all before it.
+    QList<QRect> placed;
+    for (int i = 0; i < 32; ++i) {
+        const QSize size(48 + i % 4 * 9, 60);
+        const TSpot spot = FreeSpot(screen, size, placed);
+        const QRect place(spot.At, size);
+        ASSERT_TRUE(spot.Free) << i;
+        EXPECT_TRUE(screen.contains(place)) << i;
+        EXPECT_TRUE(Clear(place, placed)) << i;
+        placed.append(place);
     }
+    EXPECT_EQ(placed[0].bottom(), screen.bottom());
+    // The twelfth, 75 wide, no longer fits the bottom row; the next, narrower, does.
+    EXPECT_EQ(placed[11].bottom(), screen.bottom() - 68);
+    EXPECT_EQ(placed[12].bottom(), screen.bottom());
 }
 
 // The window keeps the pointer where it was held; a throw's speed is the pointer's over its

@@ -37,12 +37,14 @@ check "not on the first output" 210 110 "51 102 153"
 wait "$shown"
 
 # Zuvora, its windows on Qt's offscreen platform, its pet a layer surface: the first frame
-# at the first place (412,207), see-through around the creature.
+# at the first place (412,207), kept there from a last run, see-through around the creature.
 home=$scratch/home
 mkdir -p "$home"
 cp "$zuvora" "$home/"
 cp "$package" "$home/still.zvk"
 cp "$roaming" "$home/roaming.zvk"
+source "$(dirname "$0")/pet_place.sh"
+keep_pet_place "$home/config" "$home/still.zvk" 412 207 128 128
 chown -R "${sway_user:-$(id -u)}" "$home"
 play() {
   as_sway_user env QT_QPA_PLATFORM=offscreen APPDATA="$home/appdata" XDG_CONFIG_HOME="$home/config" HOME="$home" \

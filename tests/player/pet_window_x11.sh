@@ -122,7 +122,10 @@ zvk=$(dirname "$program")/zvk
 "$zvk" import "$scratch/f.png" "$scratch/r.zvp" --action Stand --role walk --move 0,0 >/dev/null
 "$zvk" build "$scratch/r.zvp" "$scratch/Roamer.zvk" >/dev/null
 printf '[Player]\nHoldStill=false\n' >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
-# Below where a new pet's foot starts (x 688, y 542), within the 800x600 screen.
+source "$(dirname "$0")/pet_place.sh"
+keep_pet_place "$XDG_CONFIG_HOME" "$scratch/Roamer.zvk" 676 526 24 16
+# Below where the pet's foot starts (x 688, y 542, kept from a last run), within the 800x600
+# screen.
 xmessage -geometry 300x60+540+560 ledge >/dev/null 2>&1 &
 ledge=$!
 started=($ledge)

@@ -10,12 +10,14 @@ set -uo pipefail
 compositor=$1 zuvora=$2 package=$3
 failures=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
-# The first pet of a fresh library starts at 412,207. The package: Pip as he was before he
-# roamed, whose first frame is 128x128, clear in its corners, solid in the middle.
+# The pet at the first place, 412,207, kept there from a last run. The package: Pip as he
+# was before he roamed, whose first frame is 128x128, clear in its corners, solid in the middle.
 home=$(mktemp -d)
 chmod 755 "$home"
 cp "$zuvora" "$home/"
 cp "$package" "$home/pet.zvk"
+source "$(dirname "$0")/pet_place.sh"
+keep_pet_place "$home/config" "$home/pet.zvk" 412 207 128 128
 # play PLATFORM [PREFIX...]: starts Zuvora on the X server, its pets on PLATFORM, through
 # PREFIX; sets pet.
 play() {
