@@ -7,7 +7,6 @@
 
 #include <QApplication>
 
-#include <algorithm>
 
 namespace {
 
