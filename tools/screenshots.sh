@@ -41,6 +41,11 @@ export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
 
 window() { until id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) && [ -n "$id" ]; do sleep 0.1; done; echo "$id"; }
 shot() { import -window "$1" "$work/shot.png"; convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$2"; }
+# New pets keep clear of the library window, which stands over the first place; the
+# pictures want them in set places, kept in the settings as if they had been there before.
+# Pip roams: it falls to the screen's bottom from there, and is held still on it.
+# shellcheck source=tests/player/pet_place.sh
+source "$root/tests/player/pet_place.sh"
 
 # The library with a person's pets in it.
 # Laid out as an installed Zuvora, so that it finds its icon beside it.
@@ -66,15 +71,16 @@ kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 # see-through as it starts, then with "Transparent" turned off in the settings.
 printf '<?xml version="1.0" encoding="UTF-8"?><Zuvora Version="1.0.0"/>' > "$work/bin/Zuvora.Dat"
 for picture in pet.png pet-opaque.png; do
-  if [ "$picture" = pet-opaque.png ]; then
-    mkdir -p "$XDG_CONFIG_HOME/Zuvora"
-    printf '[Player]\nTransparent=false\n' > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
-  fi
+  mkdir -p "$XDG_CONFIG_HOME/Zuvora"
+  transparent=true
+  [ "$picture" = pet-opaque.png ] && transparent=false
+  printf '[Player]\nHoldStill=true\nTransparent=%s\n' "$transparent" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+  keep_pet_place "$XDG_CONFIG_HOME" "$HOME/Pets/Pip.zvk" 412 632 128 128
   "$work/bin/zuvora" "$HOME/Pets/Pip.zvk" >/dev/null 2>&1 &
   pids+=($!)
   xdotool windowminimize "$(window '^Zuvora$')"
   sleep 2.5
-  import -window root -crop 300x220+330+170 "$work/shot.png"
+  import -window root -crop 300x220+330+540 "$work/shot.png"
   convert "$work/shot.png" -strip -colors 128 "PNG8:$out/$picture"
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 done
@@ -159,6 +165,7 @@ PY
 for pet in ball cat; do
   picture=pet-rgba.png
   [ "$pet" = cat ] && picture=pet-gif.png
+  keep_pet_place "$XDG_CONFIG_HOME" "$work/$pet.zvk" 412 207 120 96
   "$work/bin/zuvora" "$work/$pet.zvk" >/dev/null 2>&1 &
   pids+=($!)
   xdotool windowminimize "$(window '^Zuvora$')"
@@ -169,23 +176,20 @@ for pet in ball cat; do
 done
 xsetroot -solid '#3a6e8f'
 
-# Five pets at once in one Zuvora, given on its command line: Pip twice, the ball, the cat
-# and an APNG slime, set apart on the desktop.
-"$work/bin/zuvora" "$HOME/Pets/Pip.zvk" "$HOME/Pets/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
+# Five pets at once in one Zuvora, given on its command line: Pip twice (two copies of its
+# package: one file plays once), the ball, the cat and an APNG slime, set apart on the desktop.
+cp "$HOME/Pets/Pip.zvk" "$work/Pip.zvk"
+printf '[Player]\nHoldStill=true\n' > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+keep_pet_place "$XDG_CONFIG_HOME" "$HOME/Pets/Pip.zvk" 60 632 128 128
+keep_pet_place "$XDG_CONFIG_HOME" "$work/Pip.zvk" 250 632 128 128
+keep_pet_place "$XDG_CONFIG_HOME" "$work/ball.zvk" 480 400 96 96
+keep_pet_place "$XDG_CONFIG_HOME" "$work/cat.zvk" 110 440 120 90
+keep_pet_place "$XDG_CONFIG_HOME" "$work/slime.zvk" 400 640 88 72
+"$work/bin/zuvora" "$HOME/Pets/Pip.zvk" "$work/Pip.zvk" "$work/ball.zvk" "$work/cat.zvk" "$work/slime.zvk" >/dev/null 2>&1 &
 pids+=($!)
-library=$(window '^Zuvora$')
-xdotool windowminimize "$library"
-sleep 2
-places=("60 60" "250 40" "470 90" "120 230" "380 250")
-n=0
-for pet in $(xdotool search --pid "${pids[-1]}" --onlyvisible); do
-  [ "$pet" = "$library" ] && continue
-  # shellcheck disable=SC2086
-  xdotool windowmove "$pet" ${places[n]}
-  n=$((n + 1))
-done
-sleep 2
-import -window root -crop 660x420+0+0 "$work/shot.png"
+xdotool windowminimize "$(window '^Zuvora$')"
+sleep 4
+import -window root -crop 660x420+0+340 "$work/shot.png"
 convert "$work/shot.png" -strip -colors 128 "PNG8:$out/pets.png"
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
@@ -198,19 +202,14 @@ sleep 1
 cp "$HOME/Pets/Pip.zvk" "$HOME/Pets/Big Pip.zvk"
 digest=$(printf '%s' "$HOME/Pets/Big Pip.zvk" | md5sum | cut -d' ' -f1)
 mkdir -p "$XDG_CONFIG_HOME/Zuvora"
-printf '[Pets]\n%s\\Size=3\n' "$digest" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+printf '[Player]\nHoldStill=true\n[Pets]\n%s\\Size=3\n' "$digest" > "$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+keep_pet_place "$XDG_CONFIG_HOME" "$HOME/Pets/Pip.zvk" 80 632 128 128
+keep_pet_place "$XDG_CONFIG_HOME" "$HOME/Pets/Big Pip.zvk" 300 376 384 384
 "$work/bin/zuvora" "$HOME/Pets/Pip.zvk" "$HOME/Pets/Big Pip.zvk" >/dev/null 2>&1 &
 pids+=($!)
 xdotool windowminimize "$(window '^Zuvora$')"
-sleep 2
-for pet in $(xdotool search --pid "${pids[-1]}" --onlyvisible --name 'Pip'); do
-  case "$(xdotool getwindowname "$pet")" in
-    Pip) xdotool windowmove "$pet" 80 120 ;;
-    "Big Pip") xdotool windowmove "$pet" 300 40 ;;
-  esac
-done
-sleep 1
-import -window root -crop 720x460+0+0 "$work/shot.png"
+sleep 3
+import -window root -crop 720x460+0+300 "$work/shot.png"
 convert "$work/shot.png" -strip -colors 128 "PNG8:$out/pet-sizes.png"
 xdotool mousemove 1086 746 click 3
 sleep 1
