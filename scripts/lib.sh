@@ -10,10 +10,10 @@ ZUVORA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plu
 # What the tests need beyond them: clang's libFuzzer for the fuzz targets, the freedesktop
 # validators for the install tree, dpkg-dev and lintian for the Debian package, a virtual X
 # desktop with and without a compositor for the pet window, headless Wayland compositors
-# (sway, mutter) with XWayland and a screenshot tool for the Wayland pets, and ccache, so that a repeated
-# run compiles only what changed.
+# (sway, mutter) with XWayland and a screenshot tool for the Wayland pets, a selection owner
+# (xclip), and ccache, so that a repeated run compiles only what changed.
 ZUVORA_TEST_PACKAGES=(clang libclang-rt-14-dev desktop-file-utils appstream shared-mime-info
-  dpkg-dev lintian xvfb xauth openbox picom xdotool x11-utils wmctrl ccache sway grim xwayland mutter dbus-daemon)
+  dpkg-dev lintian xvfb xauth openbox picom xdotool x11-utils wmctrl xclip ccache sway grim xwayland mutter dbus-daemon)
 # And what running the program needs beyond them: a virtual display for machines without one.
 ZUVORA_RUN_PACKAGES=(xvfb xauth)
 

@@ -74,7 +74,8 @@ TCompositorWatch::TCompositorWatch(QObject* parent) : QObject(parent)
         return;
     // XFixes answers only clients that said which version they speak.
     std::free(xcb_xfixes_query_version_reply(connection, xcb_xfixes_query_version(connection, 5, 0), nullptr));
-    xcb_xfixes_select_selection_input(connection, X11RootWindow(connection), CompositorSelection(connection),
+    selection_ = CompositorSelection(connection);
+    xcb_xfixes_select_selection_input(connection, X11RootWindow(connection), selection_,
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
@@ -97,6 +98,9 @@ bool TCompositorWatch::nativeEventFilter(const QByteArray& eventType, void* mess
     if ((event->response_type & 0x7F) != firstXfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY)
         return false;
     const auto* notice = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
+    // Qt hears of the clipboard and the text selections the same way.
+    if (notice->selection != selection_)
+        return false;
     const bool running = notice->owner != XCB_NONE;
     if (running != running_) {
         running_ = running;

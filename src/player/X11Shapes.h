@@ -36,6 +36,7 @@ signals:
 private:
     bool running_ = false;
     quint8 firstXfixesEvent_ = 0;  // 0: no notice comes
+    quint32 selection_ = 0;        // the compositing manager's selection atom
 };
 
 // The process's watch, made with the first pet window.
