@@ -37,7 +37,10 @@ TFrmPlay::TFrmPlay(Prompts& prompts)
 {
     setObjectName(QStringLiteral("FrmPlay"));
     // No owner and no Tool flag: the pet gets a task-bar entry of its own.
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // A pet never takes the keyboard: what the person types goes on to the window they chose,
+    // when a pet appears and when it comes back after a fullscreen window.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     // No caption until a package names it: an empty title would make Qt show the
     // application's name instead.
     setWindowTitle(QStringLiteral(" "));
@@ -166,6 +169,7 @@ void TFrmPlay::showEvent(QShowEvent* event)
 
 void TFrmPlay::hideEvent(QHideEvent* event)
 {
+    LetGo();
     // A hidden pet, like a minimized one, is seen by nobody.
     controller_.SetResting(true);
     QWidget::hideEvent(event);
@@ -275,7 +279,12 @@ void TFrmPlay::BeginDrag(QPoint pointer)
 
 void TFrmPlay::mouseMoveEvent(QMouseEvent* event)
 {
-    if (drag_.Active() && (event->buttons() & Qt::LeftButton))
+    if (!drag_.Active())
+        return;
+    // The button went up where this window did not hear it.
+    if (!(event->buttons() & Qt::LeftButton))
+        LetGo();
+    else
         FollowMouse(event->globalPosition().toPoint());
 }
 
@@ -300,7 +309,21 @@ void TFrmPlay::EndDrag(QPoint pointer)
         controller_.Release(drag_.End(pointer));
 }
 
-void TFrmPlay::contextMenuEvent(QContextMenuEvent* event) { menu_->Menu()->popup(event->globalPos()); }
+void TFrmPlay::LetGo()
+{
+    // The release goes to another window (the menu, or whoever took the pointer): the pet
+    // is dropped where it is, not thrown.
+    if (!drag_.Active())
+        return;
+    drag_.End(pos());
+    controller_.Release(QPoint());
+}
+
+void TFrmPlay::contextMenuEvent(QContextMenuEvent* event)
+{
+    LetGo();
+    menu_->Menu()->popup(event->globalPos());
+}
 
 void TFrmPlay::moveEvent(QMoveEvent* event)
 {
@@ -324,8 +347,10 @@ void TFrmPlay::UseLayerSurface(TWaylandConnection& connection)
             FollowMouse(global);
     });
     connect(layer_.get(), &TLayerSurface::PointerButton, this, [this](Qt::MouseButton button, bool pressed, QPoint global) {
-        if (button == Qt::RightButton && pressed)
+        if (button == Qt::RightButton && pressed) {
+            LetGo();
             menu_->PopUpBeside(geometry(), global);
+        }
         else if (button == Qt::LeftButton && pressed)
             BeginDrag(global);
         else if (button == Qt::LeftButton)

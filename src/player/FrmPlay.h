@@ -91,6 +91,8 @@ private:
     void BeginDrag(QPoint pointer);
     void FollowMouse(QPoint pointer);
     void EndDrag(QPoint pointer);
+    // Ends a drag whose release will not come here: a roaming pet falls from where it is.
+    void LetGo();
     // Draws the pet as a layer surface of `connection` instead of a window of its own.
     void UseLayerSurface(TWaylandConnection& connection);
     // The frame as painted, to the layer surface; nothing without one.

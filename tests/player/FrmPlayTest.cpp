@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QBuffer>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QTableView>
@@ -360,6 +361,28 @@ TEST_F(FrmPlayTest, TheLeftButtonMovesTheWindowTheRightOneOpensTheMenu)
     QCoreApplication::sendEvent(player_, &drag);
     QTest::mouseRelease(player_, Qt::LeftButton, {}, QPoint(50, 60));
     EXPECT_EQ(player_->pos(), start + QPoint(40, 50));
+}
+
+// The menu opened while the pet is held takes the left button's release: the pet is let go
+// where it is and falls, instead of hanging there until it is clicked again.
+TEST_F(FrmPlayTest, APetHeldWhenItsMenuOpensFallsFromWhereItIs)
+{
+    QByteArray manifest = Manifest({"Walk"});
+    manifest.replace("<ActionAudio/></Action>", "<ActionAudio/><Role>walk</Role><Move>0 0</Move></Action>");
+    Show(MakePackage(QStringLiteral("roam.zvk"), manifest, MakeSheet()));
+    const int floor = desktop_.areas.value(0).bottom();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player_->geometry().bottom() == floor; }, 5000));
+
+    QTest::mousePress(player_, Qt::LeftButton, {}, QPoint(5, 5));
+    QMouseEvent lift(QEvent::MouseMove, QPointF(5, 5), player_->mapToGlobal(QPointF(5, -300)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(player_, &lift);
+    ASSERT_LT(player_->geometry().bottom(), floor - 250);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5), player_->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(player_, &menu);
+    EXPECT_TRUE(player_->PopupMenu()->isVisible());
+    player_->PopupMenu()->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player_->geometry().bottom() == floor; }, 5000)) << player_->y();
 }
 
 TEST_F(FrmPlayTest, AMinimizedPetWaitsAndPlaysOnWhenRestored)

@@ -2,8 +2,9 @@
 # The pet's window on a real X server (Xvfb with openbox), without a compositor and with
 # picom: without one the window's bounding shape leaves the see-through pixels out; with one
 # the window has an alpha channel and no bounding shape. In both, a pointer over a
-# see-through pixel is over the window below, and over the creature it is over the pet; and a
-# compositor starting while the pet plays takes over from the bounding shape. A roaming pet
+# see-through pixel is over the window below, and over the creature it is over the pet;
+# another program's text selection changes nothing; and a compositor starting while the pet
+# plays takes over from the bounding shape. A roaming pet
 # stands on other windows.
 # Usage: pet_window_x11.sh ZUVORA PIP_PACKAGE
 set -euo pipefail
@@ -66,6 +67,16 @@ for desktop in plain composited; do
     check "composited: a window with an alpha channel" "grep -q 'Depth: 32' <<<\"\$info\""
     check "composited: no bounding shape" "grep -q 'No window shape defined' <<<\"\$shape\""
   fi
+  # Another program's text selection, taken and let go, is no compositor coming or going.
+  kept_shape=$(grep -o -e 'Window shape extents' -e 'No window shape defined' <<<"$shape")
+  echo pet | xclip -i -selection primary -quiet >/dev/null 2>&1 &
+  selection=$!
+  sleep 0.5
+  check "$desktop: a text selection taken elsewhere leaves the pet's shape as it was" "xwininfo -id $pet -shape | grep -q '$kept_shape'"
+  kill "$selection"
+  wait "$selection" 2>/dev/null || true
+  sleep 0.5
+  check "$desktop: the selection let go, the pet's shape is still as it was" "xwininfo -id $pet -shape | grep -q '$kept_shape'"
   frame=$(toplevel "$pet")
   # Pip's frames are see-through in their corners and solid in the middle.
   check "$desktop: a see-through pixel lets the pointer through" "[ \"\$(under_pointer $((X + 2)) $((Y + 2)))\" != \"$frame\" ]"
@@ -94,17 +105,28 @@ pip_shown() {
 xmessage -geometry 300x60+100+100 game >/dev/null 2>&1 &
 started=($!)
 until game=$(xdotool search --onlyvisible --name '^xmessage$' 2>/dev/null | head -1) && [ -n "$game" ]; do sleep 0.05; done
+# The window that has the keyboard keeps it whatever pets do.
+active_window() { xprop -root _NET_ACTIVE_WINDOW | awk '{ print $NF }'; }
+keeps_focus() { sleep 0.5; [ "$(active_window)" = "$1" ]; }
 for above in false true; do
   printf '[Player]\nHoldStill=true\nAboveFullscreen=%s\n' "$above" >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
-  "$scratch/zuvora" "$scratch/Pip.zvk" >"$scratch/log" 2>&1 &
+  # The library window comes first and may take the keyboard; the pet comes from a later
+  # start, as from a file manager, with another window chosen meanwhile.
+  "$scratch/zuvora" >"$scratch/log" 2>&1 &
   zuvora=$!
+  until xdotool search --onlyvisible --name '^Zuvora$' >/dev/null 2>&1; do sleep 0.05; done
+  wmctrl -i -a "$game"
+  until focused=$(active_window) && [ "$((focused))" = "$game" ]; do sleep 0.05; done
+  "$scratch/zuvora" "$scratch/Pip.zvk" >/dev/null 2>&1
   check "fullscreen: the pet shows first" "pip_shown true"
+  check "focus: a pet that appears leaves the keyboard where it was" "keeps_focus $focused"
   wmctrl -i -r "$game" -b add,fullscreen
   wmctrl -i -a "$game"
   if [ "$above" = false ]; then
     check "fullscreen: the pet hides while a fullscreen window is active" "pip_shown false"
     wmctrl -i -r "$game" -b remove,fullscreen
     check "fullscreen: it comes back when that window is no longer fullscreen" "pip_shown true"
+    check "focus: a pet that comes back after fullscreen leaves the keyboard where it was" "keeps_focus $focused"
   else
     sleep 1
     check "fullscreen: staying above fullscreen windows, the pet shows" "pip_shown true"
