@@ -17,9 +17,12 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,12 +79,19 @@ TPackageStamp FileStamp(const QString& path)
 
 std::optional<TCacheMarker> ReadCacheMarker(const QString& folder)
 {
-    const QString path = QDir(folder).filePath(kCacheMarker);
-    const QFileInfo info(path);
-    if (info.isSymLink() || !info.isFile() || info.size() > kMaxMarkerSize)
+    // Opened first and then looked at: another process may put a FIFO or a link in the
+    // marker's place at any time, and neither may hold the reader up nor lead it elsewhere.
+    const int descriptor = ::open(QFile::encodeName(QDir(folder).filePath(kCacheMarker)).constData(),
+                                  O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > kMaxMarkerSize)
         return std::nullopt;
     const QJsonDocument document = QJsonDocument::fromJson(file.read(kMaxMarkerSize));
     const QJsonObject object = document.object();
@@ -94,8 +104,15 @@ std::optional<TCacheMarker> ReadCacheMarker(const QString& folder)
     marker.Stamp.Modified = object.value(QStringLiteral("modified")).toInteger();
     marker.Stamp.Directory = object.value(QStringLiteral("directory")).toString();
     const qint64 used = object.value(QStringLiteral("used")).toInteger(-1);
-    if (used >= 0)
-        marker.Used = QDateTime::fromMSecsSinceEpoch(used, Qt::UTC);
+    if (used >= 0) {
+        // A use is never later than the marker's own writing, nor than now: a time from a
+        // clock gone wrong would otherwise keep the cache for ever.
+        const QDateTime written =
+            std::min(QDateTime::fromMSecsSinceEpoch(qint64{status.st_mtim.tv_sec} * 1000 + status.st_mtim.tv_nsec / 1'000'000,
+                                                    Qt::UTC),
+                     QDateTime::currentDateTimeUtc());
+        marker.Used = std::min(QDateTime::fromMSecsSinceEpoch(used, Qt::UTC), written);
+    }
     return marker;
 }
 
@@ -189,9 +206,9 @@ QList<TCacheFolder> UnusedCaches(const QStringList& keptPackages, const QDateTim
         kept.insert(PathDigest(package));
     QList<TCacheFolder> unused;
     for (const TCacheFolder& cache : CacheFolders(cacheRoot)) {
-        // A marker without a time of use is kept: it cannot be said to be old.
-        if (MadeByZuvora(cache) && !kept.contains(cache.Name) && cache.Marker->Used.isValid() &&
-            cache.Marker->Used < usedBefore)
+        // A marker without a time of use was never played from: it counts as unused.
+        if (MadeByZuvora(cache) && !kept.contains(cache.Name) &&
+            (!cache.Marker->Used.isValid() || cache.Marker->Used < usedBefore))
             unused.append(cache);
     }
     return unused;

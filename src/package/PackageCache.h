@@ -43,9 +43,9 @@ inline const QString kCacheMarker = QStringLiteral(".zuvora-cache");
 struct TCacheMarker {
     QString Package;
     TPackageStamp Stamp;
-    QDateTime Used;
+    QDateTime Used;  // as read, never later than the marker's writing; invalid when it says none
 };
-// None when the folder has no readable marker (a link or anything else is not one).
+// None when the folder has no readable marker (a link, a FIFO or anything else is not one).
 std::optional<TCacheMarker> ReadCacheMarker(const QString& folder);
 // Replaces the marker atomically; false when it cannot be written.
 bool WriteCacheMarker(const QString& folder, const TCacheMarker& marker);
@@ -78,7 +78,7 @@ QList<TCacheFolder> CacheFolders(const QString& cacheRoot = CacheRoot());
 bool MadeByZuvora(const TCacheFolder& cache);
 
 // Caches that pruning removes: made by Zuvora, of a package none of `keptPackages` (paths
-// as the library holds them), last played before `usedBefore`.
+// as the library holds them), last played before `usedBefore` or never.
 QList<TCacheFolder> UnusedCaches(const QStringList& keptPackages, const QDateTime& usedBefore,
                                  const QString& cacheRoot = CacheRoot());
 

@@ -4,11 +4,19 @@
 #include "support/ScriptedPrompts.h"
 #include "support/TestEnv.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -169,4 +177,85 @@ TEST_F(PackageCacheTest, ACacheFolderThatCannotBeMadeIsAnExtractionError)
     EXPECT_FALSE(PrepareCache(package, prompts_).Extracted);
     ASSERT_EQ(prompts_.messages.size(), 1);
     EXPECT_TRUE(prompts_.messages[0].text.startsWith(QStringLiteral("UnComPress File Error!\n")));
+}
+
+// Another process of the user's swaps the marker for a FIFO and back, as fast as it can: a
+// reader that looked before it opened would wait on the FIFO for a writer that never comes.
+TEST_F(PackageCacheTest, AMarkerSwappedForAFifoIsNoMarkerAndHoldsNoReaderUp)
+{
+    const QString folder = Path(QStringLiteral("cache"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(WriteCacheMarker(folder, {Path(QStringLiteral("cat.zvk")), {}, QDateTime::currentDateTimeUtc()}));
+    const QByteArray marker = QFile::encodeName(QDir(folder).filePath(kCacheMarker));
+    const QByteArray file = QFile::encodeName(Path(QStringLiteral("file"))), fifo = QFile::encodeName(Path(QStringLiteral("fifo")));
+    ASSERT_EQ(::rename(marker.constData(), file.constData()), 0);
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+
+    std::atomic<bool> done = false;
+    std::atomic<int> misses = 0;
+    std::thread reader([&] {
+        for (int i = 0; i < 20000; ++i)
+            if (!ReadCacheMarker(folder))
+                ++misses;
+        done = true;
+    });
+    for (int i = 0; !done && i < 200000; ++i) {
+        const QByteArray& in = i % 2 == 0 ? file : fifo;
+        ::rename(in.constData(), marker.constData());
+        ::rename(marker.constData(), in.constData());
+    }
+    for (int i = 0; !done && i < 200; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool heldUp = !done;
+    // Lets a reader that waits on the FIFO go, so that the test ends either way.
+    while (!done) {
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    reader.join();
+    EXPECT_FALSE(heldUp);
+    // The swaps did happen while it read.
+    EXPECT_GT(misses.load(), 0);
+}
+
+// A marker's time of use from a clock gone wrong counts from when the marker was written;
+// one without a time counts as never played.
+TEST_F(PackageCacheTest, PruningTakesMarkersFromTheFutureOnceOldAndMarkersWithoutATime)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime future = QDateTime(QDate(3170843, 1, 1), QTime(0, 0), Qt::UTC);
+    struct Case {
+        const char* package;
+        QByteArray used;  // the marker's "used" value, as written by hand
+        QDateTime written;
+        bool unused;
+    };
+    const Case cases[] = {
+        {"future-written-long-ago.zvk", QByteArray::number(future.toMSecsSinceEpoch()), now.addDays(-8), true},
+        {"future-written-now.zvk", QByteArray::number(future.toMSecsSinceEpoch()), now, false},
+        {"no-time.zvk", {}, now, true},
+        {"recent.zvk", QByteArray::number(now.addDays(-1).toMSecsSinceEpoch()), now, false},
+    };
+    const QDateTime usedBefore = now.addDays(-kUnusedCacheDays);
+    for (const Case& c : cases) {
+        const QString package = Path(QLatin1String(c.package));
+        const QString folder = QDir(CacheRoot()).filePath(PathDigest(package));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile marker(QDir(folder).filePath(kCacheMarker));
+        ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+        marker.write("{\"package\": \"" + package.toUtf8() + "\"" + (c.used.isEmpty() ? "" : ", \"used\": " + c.used) + "}");
+        ASSERT_TRUE(marker.flush());
+        ASSERT_TRUE(marker.setFileTime(c.written, QFileDevice::FileModificationTime));
+        marker.close();
+        const std::optional<TCacheMarker> read = ReadCacheMarker(folder);
+        ASSERT_TRUE(read.has_value()) << c.package;
+        EXPECT_LE(read->Used, now.addSecs(1)) << c.package;
+    }
+    QStringList unused;
+    for (const TCacheFolder& cache : UnusedCaches({}, usedBefore))
+        unused.append(cache.Marker->Package);
+    for (const Case& c : cases)
+        EXPECT_EQ(unused.contains(Path(QLatin1String(c.package))), c.unused) << c.package;
 }
