@@ -8,26 +8,38 @@
 
 #include <algorithm>
 
-QPoint TDesktop::KeepOnScreens(QPoint position, QSize size) const { return ::KeepOnScreens(position, size, WorkAreas()); }
+QList<QRect> TDesktop::AreasFor(QSize size) const
+{
+    QList<QRect> areas = WorkAreas();
+    const QList<QRect> screens = ScreenGeometries();
+    for (qsizetype i = 0; i < areas.size() && i < screens.size(); ++i) {
+        if (areas[i].width() < size.width() || areas[i].height() < size.height())
+            areas[i] = screens[i];
+    }
+    return areas;
+}
+
+QPoint TDesktop::KeepOnScreens(QPoint position, QSize size) const { return ::KeepOnScreens(position, size, AreasFor(size)); }
 
 bool TDesktop::Shows(const QRect& window) const
 {
-    const QList<QRect> areas = WorkAreas();
+    const QList<QRect> areas = AreasFor(window.size());
     return std::any_of(areas.begin(), areas.end(), [&](const QRect& area) { return area.intersects(window); });
 }
 
 QPoint TDesktop::PlaceNew(QSize size, QPoint near, const QList<QRect>& avoid) const
 {
-    const QRect home = WorkAreaAt(near);
-    if (home.isEmpty())
+    const QList<QRect> areas = AreasFor(size);
+    if (areas.isEmpty())
         return near;  // no screen at all
-    const TSpot spot = FreeSpot(home, size, avoid);
+    const qsizetype home = std::max<qsizetype>(0, WorkAreas().indexOf(WorkAreaAt(near)));
+    const TSpot spot = FreeSpot(areas.value(home, areas.first()), size, avoid);
     if (spot.Free)
         return spot.At;
-    for (const QRect& area : WorkAreas()) {
-        if (area == home)
+    for (qsizetype i = 0; i < areas.size(); ++i) {
+        if (i == home)
             continue;
-        if (const TSpot other = FreeSpot(area, size, avoid); other.Free)
+        if (const TSpot other = FreeSpot(areas[i], size, avoid); other.Free)
             return other.At;
     }
     return spot.At;
@@ -63,4 +75,12 @@ QRect TScreensDesktop::WorkAreaAt(QPoint point) const
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
     return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+QList<QRect> TScreensDesktop::ScreenGeometries() const
+{
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->geometry());
+    return screens;
 }

@@ -18,6 +18,9 @@ public:
     // is no screen at all.
     virtual QRect WorkAreaAt(QPoint point) const = 0;
 
+    // Every screen's work area, or where one is too small for a window of `size` (a panel's
+    // bad claim, a work area of nothing), the screen's whole geometry.
+    QList<QRect> AreasFor(QSize size) const;
     // Where a window of `size` at `position` goes so that it lies wholly on a screen: where
     // it is when it does already, else the nearest place on the nearest screen.
     QPoint KeepOnScreens(QPoint position, QSize size) const;
@@ -31,6 +34,10 @@ public:
 signals:
     // Screens came, went, or changed their work areas.
     void WorkAreasChanged();
+
+protected:
+    // Every screen's whole geometry, in the order of WorkAreas(); by default the work areas.
+    virtual QList<QRect> ScreenGeometries() const { return WorkAreas(); }
 };
 
 // The desktop as Qt's screens tell it: X11, and every platform that lets a window place
@@ -41,4 +48,7 @@ public:
     TScreensDesktop();
     QList<QRect> WorkAreas() const override;
     QRect WorkAreaAt(QPoint point) const override;
+
+protected:
+    QList<QRect> ScreenGeometries() const override;
 };

@@ -230,7 +230,7 @@ void TPetController::UpdateScreens()
         return;
     QList<QRect> areas;
     if (desktop_ != nullptr) {
-        areas = desktop_->WorkAreas();
+        areas = desktop_->AreasFor(view_.Geometry().size());
     } else {
         for (const QScreen* screen : QGuiApplication::screens())
             areas.append(screen->availableGeometry());

@@ -1,6 +1,7 @@
 #include "player/Roamer.h"
 
 #include "package/PackageLayout.h"
+#include "player/PetMemory.h"
 
 #include <algorithm>
 #include <climits>
@@ -144,16 +145,28 @@ bool TRoamer::OnFloor() const { return FloorAt(foot_.x(), foot_.y(), foot_.y()).
 
 QSize TRoamer::SizeOf(const TFrame& frame) const
 {
-    return QSize(std::clamp(frame.Width, 1, 16384) * scale_, std::clamp(frame.Height, 1, 16384) * scale_);
+    // The window's own size: no side beyond what a pet window may take.
+    const auto side = [this](std::int32_t frameSide) {
+        return static_cast<int>(std::min<std::int64_t>(std::int64_t{std::max(frameSide, 1)} * scale_, kMaxPetSide));
+    };
+    return QSize(side(frame.Width), side(frame.Height));
+}
+
+QPair<int, int> TRoamer::FootSpan(const QRect& area, QSize size)
+{
+    // A pet wider than the area stands in its middle: its foot is always over the area, so
+    // that the area's floor holds it.
+    if (size.width() > area.width())
+        return {area.left() + area.width() / 2, area.left() + area.width() / 2};
+    const int half = size.width() / 2;
+    return {area.left() + half, area.left() + area.width() - (size.width() - half)};
 }
 
 void TRoamer::KeepInside(const QRect& area, QSize size)
 {
     if (area.isEmpty())
         return;
-    const int half = size.width() / 2;
-    const int lowX = area.left() + half;
-    const int highX = std::max(lowX, area.left() + area.width() - (size.width() - half));
+    const auto [lowX, highX] = FootSpan(area, size);
     const int lowY = std::min(area.top() + size.height(), area.bottom() + 1);
     foot_ = QPoint(std::clamp(foot_.x(), lowX, highX), std::clamp(foot_.y(), lowY, area.bottom() + 1));
 }
@@ -321,10 +334,7 @@ void TRoamer::Walk(const TAction& action, QSize size)
     const TMove move = action.Motion.MoveOrStill();
     // The art's own way is the move's way; drawn mirrored, both turn round.
     const int dx = (facing_ != ArtFacing(action) ? -move.Dx : move.Dx) * scale_;
-    const QRect area = Screen();
-    const int half = size.width() / 2;
-    const int lowX = area.left() + half;
-    const int highX = std::max(lowX, area.left() + area.width() - (size.width() - half));
+    const auto [lowX, highX] = FootSpan(Screen(), size);
     int x = foot_.x() + dx;
     if (x < lowX || x > highX) {
         x = std::clamp(x, lowX, highX);
@@ -349,9 +359,7 @@ void TRoamer::Fall(QSize size)
 {
     velocity_.setY(std::min(velocity_.y() + kGravity, kTerminalSpeed));
     const QRect area = Screen();
-    const int half = size.width() / 2;
-    const int lowX = area.left() + half;
-    const int highX = std::max(lowX, area.left() + area.width() - (size.width() - half));
+    const auto [lowX, highX] = FootSpan(area, size);
     QPoint to = foot_ + velocity_;
     // Thrown against a side, it bounces back with half the speed.
     if (to.x() < lowX || to.x() > highX) {
@@ -359,7 +367,7 @@ void TRoamer::Fall(QSize size)
         velocity_.setX(-velocity_.x() / 2);
     }
     if (to.y() - size.height() < area.top()) {
-        to.setY(area.top() + size.height());
+        to.setY(std::min(area.top() + size.height(), area.bottom() + 1));
         velocity_.setY(0);
     }
     const std::optional<int> floor = velocity_.y() > 0 ? FloorAt(to.x(), foot_.y() + 1, to.y()) : std::nullopt;

@@ -3,6 +3,7 @@
 #include "package/Zvk.h"
 
 #include <QList>
+#include <QPair>
 #include <QPoint>
 #include <QRect>
 
@@ -94,6 +95,9 @@ private:
     void Fall(QSize size);
     // The frame's window size on screen.
     QSize SizeOf(const TFrame& frame) const;
+    // The columns where the foot of a window of `size` keeps it wholly on `area`, first and
+    // last.
+    static QPair<int, int> FootSpan(const QRect& area, QSize size);
     // The foot put back so that a window of `size` lies wholly on `area`.
     void KeepInside(const QRect& area, QSize size);
 

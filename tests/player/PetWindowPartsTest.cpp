@@ -1,5 +1,6 @@
 #include "common/Settings.h"
 #include "package/PackageCache.h"
+#include "player/Desktop.h"
 #include "player/PetDrag.h"
 #include "player/PetMemory.h"
 #include "player/Placement.h"
@@ -170,6 +171,23 @@ TEST(PetMemoryTest, AWindowOffEveryScreenGoesToTheNearestPlaceOnOne)
     for (const auto& c : cases)
         EXPECT_EQ(KeepOnScreens(c.at, c.size, screens), c.expected) << c.at.x() << "," << c.at.y();
     EXPECT_EQ(KeepOnScreens({5000, 5000}, {10, 10}, {}), QPoint(5000, 5000));
+}
+
+// A work area that cannot hold the pet (a panel's bad claim, none at all) gives way to its
+// screen's whole geometry; the others stay.
+TEST(PetMemoryTest, AWorkAreaTooSmallForThePetGivesWayToItsScreen)
+{
+    struct Desktop : TDesktop {
+        QList<QRect> WorkAreas() const override { return {{0, 0, 0, 0}, {1920, 0, 1280, 1}, {3200, 0, 800, 560}}; }
+        QRect WorkAreaAt(QPoint) const override { return {}; }
+        QList<QRect> ScreenGeometries() const override
+        {
+            return {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}, {3200, 0, 800, 600}};
+        }
+    } desktop;
+    const QList<QRect> areas{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}, {3200, 0, 800, 560}};
+    EXPECT_EQ(desktop.AreasFor({128, 128}), areas);
+    EXPECT_EQ(desktop.KeepOnScreens({2000, 900}, {128, 128}), QPoint(2000, 896));
 }
 
 class KeptPetsTest : public TempDirTest {};

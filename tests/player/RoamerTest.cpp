@@ -1,3 +1,4 @@
+#include "player/PetMemory.h"
 #include "player/Roamer.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,40 @@ TEST(Roamer, StaysOnAScreenAndComesDownWhateverTheLayout)
             }
             EXPECT_TRUE(landed) << "seed " << seed;
         }
+    }
+}
+
+// Whatever the pet's size against its screen's, it comes down onto the screen's floor and
+// stands there, its window no larger than a pet window may be and its foot over the screen.
+TEST(Roamer, APetLargerThanItsScreenStandsOnTheFloor)
+{
+    struct Case {
+        QRect screen;
+        int width, height, scale;
+    };
+    const Case cases[] = {
+        {QRect(0, 0, 1920, 1080), 30, 1100, 4},  // taller than a pet window may be
+        {QRect(0, 0, 100, 600), 250, 30, 1},     // more than twice as wide as its screen
+        {QRect(0, 0, 1, 1), 20, 30, 1},          // a screen of one pixel
+    };
+    for (const Case& c : cases) {
+        TZvk pet = Pet({TRole::Walk, TRole::Fall});
+        for (TAction& action : pet.Actions) {
+            action.Frames[0].Width = c.width;
+            action.Frames[0].Height = c.height;
+        }
+        std::mt19937 generator(3);
+        TRoamer roamer(pet, Seeded(generator));
+        roamer.SetScale(c.scale);
+        roamer.SetScreens({c.screen});
+        roamer.PlaceFoot(c.screen.center());
+        TRoamStep step;
+        for (int i = 0; i < 200; ++i)
+            step = roamer.Step();
+        const int height = std::min(c.height * c.scale, kMaxPetSide);
+        EXPECT_NE(step.State, TRole::Fall) << c.width;
+        EXPECT_EQ(step.TopLeft.y() + height, c.screen.bottom() + 1) << c.width;
+        EXPECT_TRUE(roamer.Foot().x() >= c.screen.left() && roamer.Foot().x() <= c.screen.right()) << c.width;
     }
 }
 
