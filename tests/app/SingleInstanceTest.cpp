@@ -16,6 +16,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <cstring>
 #include <limits>
@@ -455,12 +456,15 @@ protected:
     }
     QString Program() const { return Path(QStringLiteral("prog/zuvora")); }
     QString ProgramLibrary() const { return Path(QStringLiteral("prog/Zuvora.Dat")); }
-    // Each run is stopped by its own id if a test leaves it running.
-    QProcess* Launch(const QStringList& arguments)
+    // Each run is stopped by its own id if a test leaves it running. `inChild` runs in the
+    // child just before the program starts.
+    QProcess* Launch(const QStringList& arguments, const std::function<void()>& inChild = {})
     {
         runs_.push_back(std::make_unique<QProcess>());
         QProcess* run = runs_.back().get();
         run->setProcessEnvironment(environment_);
+        if (inChild)
+            run->setChildProcessModifier(inChild);
         run->setWorkingDirectory(temp_.path());
         run->start(Program(), arguments);
         EXPECT_TRUE(run->waitForStarted(5000));
@@ -471,6 +475,32 @@ protected:
     {
         EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();
+    }
+
+    // Waits until `run` has come to its event loop: a later start without files is handed
+    // to it there.
+    void AwaitServing(QProcess* run)
+    {
+        const QString socket = InstanceSocketPath(Runtime(), ProgramLibrary());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket) || !Running(run); }, 20000));
+        ASSERT_TRUE(Running(run)) << run->readAllStandardError().toStdString();
+        QProcess* later = Launch({});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !Running(later); }, 20000));
+        EndedWell(later);
+    }
+    // Sends `signal` and expects a first run to end well within 2 s, the sample pet saved in
+    // its library.
+    void EndsSaving(QProcess* run, int signal)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(run->processId()), signal);
+        ASSERT_TRUE(run->waitForFinished(10000));
+        EXPECT_LT(clock.elapsed(), 2000);
+        EndedWell(run);
+        const QList<TLibraryRow> rows = LibraryRows(ProgramLibrary());
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(QFileInfo(rows[0].Path).fileName(), QStringLiteral("Pip.zvk"));
     }
 
     QProcessEnvironment environment_;
@@ -557,4 +587,39 @@ TEST_F(ProgramTest, AFirstRunGivenTheSamplePetListsItOnce)
     ASSERT_TRUE(run->waitForFinished(20000));
     EndedWell(run);
     EXPECT_EQ(LibraryRows(ProgramLibrary()).size(), 1);
+}
+
+// Closing the terminal Zuvora was started from (HUP), Ctrl+C there (INT) and a session's end
+// (TERM) each end it as a closed library window does, the library saved. Started in the
+// background by a shell without job control, INT comes ignored and stays so; HUP ends it
+// even so.
+TEST_F(ProgramTest, EndingSignalsSaveTheLibrary)
+{
+    Install(Path(QStringLiteral("prog/Pip.zvk")));
+    const auto asBackgroundJob = [] { ::signal(SIGINT, SIG_IGN); };
+    const struct {
+        const char* name;
+        int signal;
+        bool background;
+    } cases[] = {
+        {"HUP", SIGHUP, false},
+        {"INT", SIGINT, false},
+        {"TERM", SIGTERM, false},
+        {"INT in the background", SIGINT, true},
+        {"HUP in the background", SIGHUP, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(ProgramLibrary());
+        QProcess* run = Launch({}, c.background ? std::function<void()>(asBackgroundJob) : nullptr);
+        AwaitServing(run);
+        if (c.background && c.signal == SIGINT) {
+            ::kill(static_cast<pid_t>(run->processId()), SIGINT);
+            QTest::qWait(1000);
+            ASSERT_TRUE(Running(run));
+            EndsSaving(run, SIGTERM);
+        } else {
+            EndsSaving(run, c.signal);
+        }
+    }
 }
