@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
@@ -621,5 +622,59 @@ TEST_F(ProgramTest, EndingSignalsSaveTheLibrary)
         } else {
             EndsSaving(run, c.signal);
         }
+    }
+}
+
+// A Wayland display that takes the connection and never answers, or answers with what is
+// not Wayland, holds neither the start nor the library's lock: Zuvora says so in a line and
+// runs as it would without the layer shell; what is not Wayland is seen at once.
+TEST_F(ProgramTest, AWaylandDisplayThatDoesNotAnswerIsLeftBehind)
+{
+    Install(Path(QStringLiteral("prog/Pip.zvk")));
+    const QByteArray http = "HTTP/1.1 400 Bad Request\r\n\r\n";
+    // An event of the display object (1) with a number it has none of.
+    const QByteArray noSuchEvent = QByteArray::fromHex("010000007f000800") + http;
+    const char* notWayland = "did not answer as a Wayland compositor does (its connection broke, or what came was "
+                             "not Wayland)";
+    const struct {
+        const char* name;
+        QByteArray reply;
+        bool hangUp;
+        const char* said;
+    } cases[] = {
+        {"silent", {}, false, "did not answer within 2 s"},
+        {"no such event", noSuchEvent, false, notWayland},
+        {"another protocol, then gone", http, true, notWayland},
+    };
+    const QString name = QStringLiteral("wayland-test");
+    environment_.insert(QStringLiteral("WAYLAND_DISPLAY"), name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(ProgramLibrary());
+        QLocalServer display;
+        ASSERT_TRUE(display.listen(QDir(Runtime()).filePath(name)));
+        QElapsedTimer sinceConnected;
+        QObject::connect(&display, &QLocalServer::newConnection, &display, [&] {
+            while (QLocalSocket* peer = display.nextPendingConnection()) {
+                sinceConnected.start();
+                peer->write(c.reply);
+                peer->flush();
+                if (c.hangUp)
+                    peer->disconnectFromServer();
+            }
+        });
+        QProcess* run = Launch({});
+        const QByteArray line = "zuvora: the Wayland display " + name.toUtf8() + ' ' + c.said +
+                                ": pets are drawn as ordinary windows\n";
+        QByteArray said;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            said += run->readAllStandardError();
+            return said.contains(line);
+        }, 15000)) << said.toStdString();
+        if (!c.reply.isEmpty()) {
+            EXPECT_LT(sinceConnected.elapsed(), 1000);
+        }
+        AwaitServing(run);
+        EndsSaving(run, SIGTERM);
     }
 }
