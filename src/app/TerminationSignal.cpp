@@ -34,10 +34,20 @@ TTerminationSignal::TTerminationSignal(QObject* parent) : QObject(parent)
     action.sa_handler = OnTermination;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGTERM, &action, &previous_) != 0) {
-        ::close(gTerminationPipe[0]);
-        ::close(gTerminationPipe[1]);
-        gTerminationPipe[0] = gTerminationPipe[1] = -1;
+    for (TWatched& watched : watched_) {
+        // A signal the starter set to be ignored stays ignored, but for SIGTERM, which a
+        // session's end sends: a shell without job control starts a background job with
+        // SIGINT ignored, so that the Ctrl+C meant for the command in front does not end it
+        // too, and nohup ignores SIGHUP so that Zuvora outlives its terminal. Shells leave
+        // SIGHUP alone in the background, so closing the terminal still ends Zuvora there,
+        // its library saved.
+        if (watched.signal != SIGTERM && ::sigaction(watched.signal, nullptr, &watched.previous) == 0 &&
+            watched.previous.sa_handler == SIG_IGN)
+            continue;
+        watched.taken = ::sigaction(watched.signal, &action, &watched.previous) == 0;
+    }
+    if (!watched_[0].taken) {
+        RestorePrevious();
         return;
     }
     notifier_ = new QSocketNotifier(gTerminationPipe[0], QSocketNotifier::Read, this);
@@ -53,8 +63,17 @@ TTerminationSignal::~TTerminationSignal()
 {
     if (notifier_ == nullptr)
         return;
-    ::sigaction(SIGTERM, &previous_, nullptr);
     delete notifier_;
+    RestorePrevious();
+}
+
+void TTerminationSignal::RestorePrevious()
+{
+    for (TWatched& watched : watched_) {
+        if (watched.taken)
+            ::sigaction(watched.signal, &watched.previous, nullptr);
+        watched.taken = false;
+    }
     ::close(gTerminationPipe[0]);
     ::close(gTerminationPipe[1]);
     gTerminationPipe[0] = gTerminationPipe[1] = -1;

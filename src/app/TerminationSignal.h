@@ -2,13 +2,17 @@
 
 #include <QObject>
 
+#include <array>
+
 #include <signal.h>
 
 class QSocketNotifier;
 
-// Turns SIGTERM (what a session's end sends) into a Qt signal delivered by the event loop:
-// the handler only writes a byte to a pipe. One may exist at a time; it puts the previous
-// handling back when destroyed.
+// Turns the signals that ask Zuvora to end into a Qt signal delivered by the event loop, so
+// that it ends as a closed library window does, the library saved: SIGTERM (a session's
+// end), SIGHUP (the terminal that started it closed) and SIGINT (Ctrl+C there). The handler
+// only writes a byte to a pipe. One may exist at a time; it puts the previous handling back
+// when destroyed.
 class TTerminationSignal : public QObject {
     Q_OBJECT
 public:
@@ -23,8 +27,15 @@ signals:
     void Requested();
 
 private:
+    void RestorePrevious();
+
+    struct TWatched {
+        int signal = 0;
+        bool taken = false;
+        struct sigaction previous {};
+    };
     QSocketNotifier* notifier_ = nullptr;
-    struct sigaction previous_ {};
+    std::array<TWatched, 3> watched_{{{SIGTERM}, {SIGHUP}, {SIGINT}}};
 };
 
 // Ends the process `ms` from now with exit code 0, whatever still runs then. Called once the

@@ -51,6 +51,13 @@ TPetOutput ChoosePetOutput(const QString& chosen)
             gDesktop = std::make_unique<TLayerShellDesktop>(*gWayland);
             return gOutput = TPetOutput::LayerShell;
         }
+        // A display that does not answer is said alone: what it would offer is not known.
+        if (!connection->Failure().isEmpty()) {
+            std::fprintf(stderr, "zuvora: the Wayland display %s %s: pets are drawn as %s\n",
+                         qUtf8Printable(TWaylandConnection::DisplayName()), qUtf8Printable(connection->Failure()),
+                         x11 ? "X11 windows" : "ordinary windows");
+            return gOutput = x11 ? TPetOutput::X11Windows : TPetOutput::QtWindows;
+        }
         if (chosen == kLayerShellOutput)
             std::fprintf(stderr, "zuvora: this desktop offers no layer shell: pets are drawn as %s\n",
                          x11 ? "X11 windows" : "ordinary windows");

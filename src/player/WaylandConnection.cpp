@@ -6,12 +6,16 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <limits>
 
+#include <poll.h>
 #include <wayland-client.h>
 
 
@@ -31,14 +35,27 @@ TWaylandConnection::TWaylandConnection()
     display_ = wl_display_connect(nullptr);
     if (display_ == nullptr)
         return;
+    // Both rounds share the time: this runs before the event loop, the library's lock held.
+    const QDeadlineTimer deadline(kPatienceMs);
     static const wl_registry_listener listener{&TWaylandConnection::Global, &TWaylandConnection::GlobalRemove};
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &listener, this);
-    wl_display_roundtrip(display_);
-    // The outputs' places come in answers to what the first round asked.
-    for (const auto& output : outputs_)
-        Describe(*output);
-    wl_display_roundtrip(display_);
+    TAnswer answer = AwaitAnswers(deadline);
+    if (answer == TAnswer::Answered) {
+        // The outputs' places come in answers to what the first round asked.
+        for (const auto& output : outputs_)
+            Describe(*output);
+        answer = AwaitAnswers(deadline);
+    }
+    if (answer == TAnswer::TimedOut) {
+        failure_ = QStringLiteral("did not answer within %1 s").arg(kPatienceMs / 1000.0);
+        return;
+    }
+    if (answer == TAnswer::Broken) {
+        failure_ = QStringLiteral("did not answer as a Wayland compositor does (its connection broke, or what "
+                                  "came was not Wayland)");
+        return;
+    }
     notifier_ = new QSocketNotifier(wl_display_get_fd(display_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TWaylandConnection::Dispatch);
     // Whatever was asked while the loop ran goes out before it sleeps.
@@ -242,8 +259,65 @@ void TWaylandConnection::Flush()
 
 void TWaylandConnection::RoundTrip()
 {
-    if (display_ != nullptr)
-        wl_display_roundtrip(display_);
+    // Not connected, or already lost.
+    if (notifier_ == nullptr || !notifier_->isEnabled())
+        return;
+    if (AwaitAnswers(QDeadlineTimer(kPatienceMs)) != TAnswer::Answered) {
+        notifier_->setEnabled(false);
+        emit Lost();
+    }
+}
+
+QString TWaylandConnection::DisplayName()
+{
+    const QString named = qEnvironmentVariable("WAYLAND_DISPLAY");
+    return named.isEmpty() ? QStringLiteral("wayland-0") : named;
+}
+
+// wl_display_roundtrip, with a deadline: a sync request, and the socket read with poll() in
+// between dispatching what came, until its answer.
+TWaylandConnection::TAnswer TWaylandConnection::AwaitAnswers(const QDeadlineTimer& deadline)
+{
+    bool answered = false;
+    static const wl_callback_listener listener{
+        [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; }};
+    wl_callback* sync = wl_display_sync(display_);
+    wl_callback_add_listener(sync, &listener, &answered);
+    TAnswer answer = TAnswer::Broken;
+    for (;;) {
+        if (wl_display_dispatch_pending(display_) < 0)
+            break;
+        if (answered) {
+            answer = TAnswer::Answered;
+            break;
+        }
+        // Not 0: events came in meanwhile, to be dispatched first.
+        if (wl_display_prepare_read(display_) != 0)
+            continue;
+        // Requests go out as far as the socket takes them now; the rest when it can.
+        const int flushed = wl_display_flush(display_);
+        if (flushed < 0 && errno != EAGAIN) {
+            wl_display_cancel_read(display_);
+            break;
+        }
+        pollfd watch{wl_display_get_fd(display_), static_cast<short>(POLLIN | (flushed < 0 ? POLLOUT : 0)), 0};
+        const int ready = ::poll(&watch, 1, static_cast<int>(std::min<qint64>(deadline.remainingTime(), INT_MAX)));
+        if (ready > 0 && (watch.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            if (wl_display_read_events(display_) < 0)
+                break;
+            continue;
+        }
+        wl_display_cancel_read(display_);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready == 0) {
+            answer = TAnswer::TimedOut;
+            break;
+        }
+    }
+    // An answer that comes after this goes to a forgotten object, which libwayland ignores.
+    wl_callback_destroy(sync);
+    return answer;
 }
 
 void TWaylandConnection::Dispatch()

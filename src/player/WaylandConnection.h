@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointF>
 #include <QRect>
+#include <QString>
 
 #include <memory>
 #include <utility>
@@ -22,6 +23,7 @@ struct wl_seat;
 struct wl_shm;
 struct wl_surface;
 struct zwlr_layer_shell_v1;
+class QDeadlineTimer;
 class QSocketNotifier;
 
 // A connection of Zuvora's own to the Wayland compositor of the session, beside whatever
@@ -31,14 +33,27 @@ class TWaylandConnection : public QObject {
     Q_OBJECT
 public:
     // Connects to the display WAYLAND_DISPLAY names (in XDG_RUNTIME_DIR) and learns what it
-    // offers; Usable() says whether pets can be drawn there.
+    // offers, waiting for the compositor's answers kPatienceMs at most; Usable() says
+    // whether pets can be drawn there.
     TWaylandConnection();
     ~TWaylandConnection() override;
     TWaylandConnection(const TWaylandConnection&) = delete;
     TWaylandConnection& operator=(const TWaylandConnection&) = delete;
 
     // A compositor, shared memory and the layer shell: all a pet needs.
-    bool Usable() const { return compositor_ != nullptr && shm_ != nullptr && layerShell_ != nullptr; }
+    bool Usable() const
+    {
+        return failure_.isEmpty() && compositor_ != nullptr && shm_ != nullptr && layerShell_ != nullptr;
+    }
+    // Why a display that is there cannot be used ("did not answer ..."); empty when it
+    // answered, or when there was no display to connect to.
+    const QString& Failure() const { return failure_; }
+    // The display connected to, as WAYLAND_DISPLAY names it.
+    static QString DisplayName();
+    // How long a compositor may take to answer: a socket that takes connections and never
+    // answers (a compositor stopped in a debugger, some other program's socket) must not
+    // hold Zuvora up, and with it the library's lock, for ever.
+    static constexpr int kPatienceMs = 2000;
     // Whether drags can follow PointerDelta.
     bool HasRelativePointer() const { return relative_ != nullptr; }
     wl_display* Display() const { return display_; }
@@ -52,7 +67,8 @@ public:
     std::pair<wl_output*, QRect> OutputAt(QPoint point) const;
     // Sends what was asked; requests wait in the connection until then.
     void Flush();
-    // Sends and waits until the compositor has answered everything asked so far.
+    // Sends and waits until the compositor has answered everything asked so far, or for
+    // kPatienceMs at most: one that stops answering is Lost.
     void RoundTrip();
 
 signals:
@@ -76,6 +92,8 @@ private:
     struct TOutput;
     void Describe(TOutput& output);
     void Dispatch();
+    enum class TAnswer { Answered, TimedOut, Broken };
+    TAnswer AwaitAnswers(const QDeadlineTimer& deadline);
 
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
@@ -91,4 +109,5 @@ private:
     wl_surface* pointerSurface_ = nullptr;  // the surface the pointer is over, if ours
     QPointF pointerAt_;
     QSocketNotifier* notifier_ = nullptr;
+    QString failure_;
 };

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
@@ -16,6 +17,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <cstring>
 #include <limits>
@@ -455,12 +457,15 @@ protected:
     }
     QString Program() const { return Path(QStringLiteral("prog/zuvora")); }
     QString ProgramLibrary() const { return Path(QStringLiteral("prog/Zuvora.Dat")); }
-    // Each run is stopped by its own id if a test leaves it running.
-    QProcess* Launch(const QStringList& arguments)
+    // Each run is stopped by its own id if a test leaves it running. `inChild` runs in the
+    // child just before the program starts.
+    QProcess* Launch(const QStringList& arguments, const std::function<void()>& inChild = {})
     {
         runs_.push_back(std::make_unique<QProcess>());
         QProcess* run = runs_.back().get();
         run->setProcessEnvironment(environment_);
+        if (inChild)
+            run->setChildProcessModifier(inChild);
         run->setWorkingDirectory(temp_.path());
         run->start(Program(), arguments);
         EXPECT_TRUE(run->waitForStarted(5000));
@@ -471,6 +476,32 @@ protected:
     {
         EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();
+    }
+
+    // Waits until `run` has come to its event loop: a later start without files is handed
+    // to it there.
+    void AwaitServing(QProcess* run)
+    {
+        const QString socket = InstanceSocketPath(Runtime(), ProgramLibrary());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket) || !Running(run); }, 20000));
+        ASSERT_TRUE(Running(run)) << run->readAllStandardError().toStdString();
+        QProcess* later = Launch({});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !Running(later); }, 20000));
+        EndedWell(later);
+    }
+    // Sends `signal` and expects a first run to end well within 2 s, the sample pet saved in
+    // its library.
+    void EndsSaving(QProcess* run, int signal)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(run->processId()), signal);
+        ASSERT_TRUE(run->waitForFinished(10000));
+        EXPECT_LT(clock.elapsed(), 2000);
+        EndedWell(run);
+        const QList<TLibraryRow> rows = LibraryRows(ProgramLibrary());
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(QFileInfo(rows[0].Path).fileName(), QStringLiteral("Pip.zvk"));
     }
 
     QProcessEnvironment environment_;
@@ -557,4 +588,93 @@ TEST_F(ProgramTest, AFirstRunGivenTheSamplePetListsItOnce)
     ASSERT_TRUE(run->waitForFinished(20000));
     EndedWell(run);
     EXPECT_EQ(LibraryRows(ProgramLibrary()).size(), 1);
+}
+
+// Closing the terminal Zuvora was started from (HUP), Ctrl+C there (INT) and a session's end
+// (TERM) each end it as a closed library window does, the library saved. Started in the
+// background by a shell without job control, INT comes ignored and stays so; HUP ends it
+// even so.
+TEST_F(ProgramTest, EndingSignalsSaveTheLibrary)
+{
+    Install(Path(QStringLiteral("prog/Pip.zvk")));
+    const auto asBackgroundJob = [] { ::signal(SIGINT, SIG_IGN); };
+    const struct {
+        const char* name;
+        int signal;
+        bool background;
+    } cases[] = {
+        {"HUP", SIGHUP, false},
+        {"INT", SIGINT, false},
+        {"TERM", SIGTERM, false},
+        {"INT in the background", SIGINT, true},
+        {"HUP in the background", SIGHUP, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(ProgramLibrary());
+        QProcess* run = Launch({}, c.background ? std::function<void()>(asBackgroundJob) : nullptr);
+        AwaitServing(run);
+        if (c.background && c.signal == SIGINT) {
+            ::kill(static_cast<pid_t>(run->processId()), SIGINT);
+            QTest::qWait(1000);
+            ASSERT_TRUE(Running(run));
+            EndsSaving(run, SIGTERM);
+        } else {
+            EndsSaving(run, c.signal);
+        }
+    }
+}
+
+// A Wayland display that takes the connection and never answers, or answers with what is
+// not Wayland, holds neither the start nor the library's lock: Zuvora says so in a line and
+// runs as it would without the layer shell; what is not Wayland is seen at once.
+TEST_F(ProgramTest, AWaylandDisplayThatDoesNotAnswerIsLeftBehind)
+{
+    Install(Path(QStringLiteral("prog/Pip.zvk")));
+    const QByteArray http = "HTTP/1.1 400 Bad Request\r\n\r\n";
+    // An event of the display object (1) with a number it has none of.
+    const QByteArray noSuchEvent = QByteArray::fromHex("010000007f000800") + http;
+    const char* notWayland = "did not answer as a Wayland compositor does (its connection broke, or what came was "
+                             "not Wayland)";
+    const struct {
+        const char* name;
+        QByteArray reply;
+        bool hangUp;
+        const char* said;
+    } cases[] = {
+        {"silent", {}, false, "did not answer within 2 s"},
+        {"no such event", noSuchEvent, false, notWayland},
+        {"another protocol, then gone", http, true, notWayland},
+    };
+    const QString name = QStringLiteral("wayland-test");
+    environment_.insert(QStringLiteral("WAYLAND_DISPLAY"), name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(ProgramLibrary());
+        QLocalServer display;
+        ASSERT_TRUE(display.listen(QDir(Runtime()).filePath(name)));
+        QElapsedTimer sinceConnected;
+        QObject::connect(&display, &QLocalServer::newConnection, &display, [&] {
+            while (QLocalSocket* peer = display.nextPendingConnection()) {
+                sinceConnected.start();
+                peer->write(c.reply);
+                peer->flush();
+                if (c.hangUp)
+                    peer->disconnectFromServer();
+            }
+        });
+        QProcess* run = Launch({});
+        const QByteArray line = "zuvora: the Wayland display " + name.toUtf8() + ' ' + c.said +
+                                ": pets are drawn as ordinary windows\n";
+        QByteArray said;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            said += run->readAllStandardError();
+            return said.contains(line);
+        }, 15000)) << said.toStdString();
+        if (!c.reply.isEmpty()) {
+            EXPECT_LT(sinceConnected.elapsed(), 1000);
+        }
+        AwaitServing(run);
+        EndsSaving(run, SIGTERM);
+    }
 }
