@@ -257,17 +257,6 @@ void TWaylandConnection::Flush()
         wl_display_flush(display_);
 }
 
-void TWaylandConnection::RoundTrip()
-{
-    // Not connected, or already lost.
-    if (notifier_ == nullptr || !notifier_->isEnabled())
-        return;
-    if (AwaitAnswers(QDeadlineTimer(kPatienceMs)) != TAnswer::Answered) {
-        notifier_->setEnabled(false);
-        emit Lost();
-    }
-}
-
 QString TWaylandConnection::DisplayName()
 {
     const QString named = qEnvironmentVariable("WAYLAND_DISPLAY");

@@ -67,9 +67,6 @@ public:
     std::pair<wl_output*, QRect> OutputAt(QPoint point) const;
     // Sends what was asked; requests wait in the connection until then.
     void Flush();
-    // Sends and waits until the compositor has answered everything asked so far, or for
-    // kPatienceMs at most: one that stops answering is Lost.
-    void RoundTrip();
 
 signals:
     // The compositor went away: every surface of this connection is gone.
