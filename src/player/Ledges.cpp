@@ -1,0 +1,160 @@
+#include "player/Ledges.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+// The columns cut into spans where windows begin and end; for every span, which windows
+// reaching the swept row cover it, by their places in the stack. A window's place is kept in
+// the few nodes that make up its columns, each node a heap whose top is the highest window
+// there; a window that leaves is taken off the tops lazily. Each node also knows, over its
+// spans, the lowest and the highest "highest cover" (counting the nodes above it), so a
+// question about an edge skips whole runs that are wholly covered or wholly open: work
+// follows the pieces found, not the windows around them.
+class TCoverTree {
+public:
+    TCoverTree(int spans, const std::vector<char>& present)
+        : spans_(spans), heaps_(4 * static_cast<std::size_t>(spans)), least_(heaps_.size(), -1), most_(heaps_.size(), -1),
+          present_(present)
+    {
+    }
+
+    void Add(int from, int to, int window) { Update(1, 0, spans_ - 1, from, to, window); }
+    // After the window is marked absent.
+    void Remove(int from, int to) { Update(1, 0, spans_ - 1, from, to, -1); }
+
+    // Calls open(first, last) for the runs of spans from..to that no window above `window`
+    // covers, left to right; stops when it returns false.
+    template <typename Open>
+    bool Find(int from, int to, int window, Open&& open) const
+    {
+        return Find(1, 0, spans_ - 1, from, to, window, -1, open);
+    }
+
+private:
+    int Top(std::size_t node) const { return heaps_[node].empty() ? -1 : heaps_[node].front(); }
+
+    void Update(std::size_t node, int low, int high, int from, int to, int window)
+    {
+        if (high < from || low > to)
+            return;
+        if (from <= low && high <= to) {
+            std::vector<int>& heap = heaps_[node];
+            if (window >= 0) {
+                heap.push_back(window);
+                std::push_heap(heap.begin(), heap.end());
+            }
+            while (!heap.empty() && !present_[static_cast<std::size_t>(heap.front())]) {
+                std::pop_heap(heap.begin(), heap.end());
+                heap.pop_back();
+            }
+        } else {
+            const int middle = low + (high - low) / 2;
+            Update(2 * node, low, middle, from, to, window);
+            Update(2 * node + 1, middle + 1, high, from, to, window);
+        }
+        const int own = Top(node);
+        if (low == high) {
+            least_[node] = most_[node] = own;
+        } else {
+            least_[node] = std::max(own, std::min(least_[2 * node], least_[2 * node + 1]));
+            most_[node] = std::max(own, std::max(most_[2 * node], most_[2 * node + 1]));
+        }
+    }
+
+    template <typename Open>
+    bool Find(std::size_t node, int low, int high, int from, int to, int window, int above, Open& open) const
+    {
+        if (high < from || low > to || std::max(above, least_[node]) > window)
+            return true;
+        if (from <= low && high <= to && std::max(above, most_[node]) <= window)
+            return open(low, high);
+        // Not a single span here (one span is wholly covered or wholly open).
+        const int middle = low + (high - low) / 2;
+        const int cover = std::max(above, Top(node));
+        return Find(2 * node, low, middle, from, to, window, cover, open) &&
+               Find(2 * node + 1, middle + 1, high, from, to, window, cover, open);
+    }
+
+    int spans_;
+    std::vector<std::vector<int>> heaps_;
+    std::vector<int> least_, most_;
+    const std::vector<char>& present_;
+};
+
+}  // namespace
+
+QList<TLedge> VisibleTops(const QList<QRect>& windows)
+{
+    // Rows are swept from the screen's top down: a window is present from its top row to its
+    // bottom one, and on each row where windows begin, their edges are asked of the present
+    // ones.
+    std::vector<int> shown;
+    std::vector<std::int64_t> cuts;
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        if (windows[i].isEmpty())
+            continue;
+        shown.push_back(static_cast<int>(i));
+        cuts.push_back(windows[i].left());
+        cuts.push_back(std::int64_t{windows[i].right()} + 1);
+    }
+    if (shown.empty())
+        return {};
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    const auto span = [&cuts](std::int64_t x) { return static_cast<int>(std::lower_bound(cuts.begin(), cuts.end(), x) - cuts.begin()); };
+    const auto at = [&windows](int i) -> const QRect& { return windows[i]; };
+    std::vector<int> byTop = shown, byBottom = shown;
+    // On one row, the highest window first: it is seen first.
+    std::sort(byTop.begin(), byTop.end(), [&](int a, int b) { return std::tuple(at(a).top(), -a) < std::tuple(at(b).top(), -b); });
+    std::sort(byBottom.begin(), byBottom.end(), [&](int a, int b) { return at(a).bottom() < at(b).bottom(); });
+
+    std::vector<char> present(static_cast<std::size_t>(windows.size()), 0);
+    TCoverTree tree(static_cast<int>(cuts.size()) - 1, present);
+    struct TPiece {
+        int Window, First, Last;  // spans
+    };
+    std::vector<TPiece> pieces;
+    std::size_t added = 0, removed = 0;
+    for (std::size_t next = 0; next < byTop.size() && pieces.size() < static_cast<std::size_t>(kMostLedges);) {
+        const int row = at(byTop[next]).top();
+        for (; removed < byBottom.size() && at(byBottom[removed]).bottom() < row; ++removed) {
+            const QRect& gone = at(byBottom[removed]);
+            present[static_cast<std::size_t>(byBottom[removed])] = 0;
+            tree.Remove(span(gone.left()), span(std::int64_t{gone.right()} + 1) - 1);
+        }
+        for (; added < byTop.size() && at(byTop[added]).top() <= row; ++added) {
+            const QRect& come = at(byTop[added]);
+            present[static_cast<std::size_t>(byTop[added])] = 1;
+            tree.Add(span(come.left()), span(std::int64_t{come.right()} + 1) - 1, byTop[added]);
+        }
+        for (; next < added && pieces.size() < static_cast<std::size_t>(kMostLedges); ++next) {
+            const int window = byTop[next];
+            const QRect& edge = at(window);
+            bool open = false;  // a piece of this edge is being found
+            tree.Find(span(edge.left()), span(std::int64_t{edge.right()} + 1) - 1, window, [&](int first, int last) {
+                // Runs found side by side are one piece.
+                if (open && pieces.back().Last + 1 == first) {
+                    pieces.back().Last = last;
+                    return true;
+                }
+                if (pieces.size() == static_cast<std::size_t>(kMostLedges))
+                    return false;
+                pieces.push_back({window, first, last});
+                open = true;
+                return true;
+            });
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(),
+              [](const TPiece& a, const TPiece& b) { return std::tie(a.Window, a.First) < std::tie(b.Window, b.First); });
+    QList<TLedge> ledges;
+    ledges.reserve(static_cast<qsizetype>(pieces.size()));
+    for (const TPiece& piece : pieces)
+        ledges.append({at(piece.Window).top(), static_cast<int>(cuts[static_cast<std::size_t>(piece.First)]),
+                       static_cast<int>(cuts[static_cast<std::size_t>(piece.Last) + 1] - 1)});
+    return ledges;
+}
