@@ -60,16 +60,20 @@ scene() {
   "$desk" "$@" >"$work/helper" 2>&1 &
   helper=$!
   ready "$work/helper"
-  sleep 2  # the window manager takes the windows in
+  # The window manager takes the windows in, then the desktop settles.
+  if [ "$1" = windows ]; then
+    until [ "$(xprop -root _NET_CLIENT_LIST | tr ',' '\n' | grep -c 0x)" -ge "$2" ]; do sleep 0.2; done
+  fi
+  sleep 2
   x0=$(cpu_ticks "$xserver")
   sleep "$seconds"
   alone=$(( $(cpu_ticks "$xserver") - x0 ))
   "$work/zuvora" "$work/Walker.zvk" >"$work/log" 2>&1 &
   zuvora=$!
-  "$desk" watch Walker $((seconds + 3)) >"$work/watch" 2>&1 &
+  sleep 3  # it comes, lands and walks
+  "$desk" watch Walker "$seconds" >"$work/watch" 2>&1 &
   watch=$!
   ready "$work/watch"
-  sleep 3  # it lands and walks
   z0=$(cpu_ticks "$zuvora")
   x0=$(cpu_ticks "$xserver")
   sleep "$seconds"
@@ -79,7 +83,7 @@ scene() {
   watch=
   with=$((x1 - x0))
   [ -n "$base_cpu" ] || { base_cpu=$((z1 - z0)); base_x=$((with - alone)); }
-  read -r _ moves _ step _ longest <"$work/watch"
+  read -r _ moves _ step _ longest < <(tail -n 1 "$work/watch")
   awk -v label="$label" -v z=$((z1 - z0)) -v alone="$alone" -v with="$with" -v bz="$base_cpu" -v bx="$base_x" \
     -v hz="$hz" -v s="$seconds" -v moves="$moves" -v step="$step" -v longest="$longest" '
     function pc(t) { return 100 * t / hz / s }

@@ -13,13 +13,23 @@ namespace {
 // there; a window that leaves is taken off the tops lazily. Each node also knows, over its
 // spans, the lowest and the highest "highest cover" (counting the nodes above it), so a
 // question about an edge skips whole runs that are wholly covered or wholly open: work
-// follows the pieces found, not the windows around them.
+// follows the pieces found, not the windows around them. The heaps share one array, each
+// node's as long as the windows it will hold: a question asked twenty times a second makes
+// no heap allocation per window.
 class TCoverTree {
 public:
-    TCoverTree(int spans, const std::vector<char>& present)
-        : spans_(spans), heaps_(4 * static_cast<std::size_t>(spans)), least_(heaps_.size(), -1), most_(heaps_.size(), -1),
-          present_(present)
+    // `columns`: each window's first and last span, or none.
+    TCoverTree(int spans, const std::vector<std::pair<int, int>>& columns, const std::vector<char>& present)
+        : spans_(spans), start_(4 * static_cast<std::size_t>(spans) + 1, 0), size_(start_.size() - 1, 0),
+          least_(size_.size(), -1), most_(size_.size(), -1), present_(present)
     {
+        for (const auto& [from, to] : columns) {
+            if (from <= to)
+                Visit(1, 0, spans_ - 1, from, to, [this](std::size_t node) { ++start_[node + 1]; });
+        }
+        for (std::size_t node = 1; node < start_.size(); ++node)
+            start_[node] += start_[node - 1];
+        slots_.resize(static_cast<std::size_t>(start_.back()));
     }
 
     void Add(int from, int to, int window) { Update(1, 0, spans_ - 1, from, to, window); }
@@ -35,22 +45,35 @@ public:
     }
 
 private:
-    int Top(std::size_t node) const { return heaps_[node].empty() ? -1 : heaps_[node].front(); }
+    template <typename Each>
+    void Visit(std::size_t node, int low, int high, int from, int to, Each&& each) const
+    {
+        if (high < from || low > to)
+            return;
+        if (from <= low && high <= to) {
+            each(node);
+            return;
+        }
+        const int middle = low + (high - low) / 2;
+        Visit(2 * node, low, middle, from, to, each);
+        Visit(2 * node + 1, middle + 1, high, from, to, each);
+    }
+
+    int Top(std::size_t node) const { return size_[node] == 0 ? -1 : slots_[static_cast<std::size_t>(start_[node])]; }
 
     void Update(std::size_t node, int low, int high, int from, int to, int window)
     {
         if (high < from || low > to)
             return;
         if (from <= low && high <= to) {
-            std::vector<int>& heap = heaps_[node];
+            const auto heap = slots_.begin() + start_[node];
+            int& size = size_[node];
             if (window >= 0) {
-                heap.push_back(window);
-                std::push_heap(heap.begin(), heap.end());
+                heap[size++] = window;
+                std::push_heap(heap, heap + size);
             }
-            while (!heap.empty() && !present_[static_cast<std::size_t>(heap.front())]) {
-                std::pop_heap(heap.begin(), heap.end());
-                heap.pop_back();
-            }
+            while (size > 0 && !present_[static_cast<std::size_t>(heap[0])])
+                std::pop_heap(heap, heap + size--);
         } else {
             const int middle = low + (high - low) / 2;
             Update(2 * node, low, middle, from, to, window);
@@ -80,8 +103,8 @@ private:
     }
 
     int spans_;
-    std::vector<std::vector<int>> heaps_;
-    std::vector<int> least_, most_;
+    std::vector<std::ptrdiff_t> start_;  // where each node's heap begins in slots_
+    std::vector<int> size_, least_, most_, slots_;
     const std::vector<char>& present_;
 };
 
@@ -107,13 +130,17 @@ QList<TLedge> VisibleTops(const QList<QRect>& windows)
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     const auto span = [&cuts](std::int64_t x) { return static_cast<int>(std::lower_bound(cuts.begin(), cuts.end(), x) - cuts.begin()); };
     const auto at = [&windows](int i) -> const QRect& { return windows[i]; };
+    // Each window's first and last span; none for an empty one.
+    std::vector<std::pair<int, int>> columns(static_cast<std::size_t>(windows.size()), {0, -1});
+    for (const int i : shown)
+        columns[static_cast<std::size_t>(i)] = {span(at(i).left()), span(std::int64_t{at(i).right()} + 1) - 1};
     std::vector<int> byTop = shown, byBottom = shown;
     // On one row, the highest window first: it is seen first.
     std::sort(byTop.begin(), byTop.end(), [&](int a, int b) { return std::tuple(at(a).top(), -a) < std::tuple(at(b).top(), -b); });
     std::sort(byBottom.begin(), byBottom.end(), [&](int a, int b) { return at(a).bottom() < at(b).bottom(); });
 
     std::vector<char> present(static_cast<std::size_t>(windows.size()), 0);
-    TCoverTree tree(static_cast<int>(cuts.size()) - 1, present);
+    TCoverTree tree(static_cast<int>(cuts.size()) - 1, columns, present);
     struct TPiece {
         int Window, First, Last;  // spans
     };
@@ -122,20 +149,20 @@ QList<TLedge> VisibleTops(const QList<QRect>& windows)
     for (std::size_t next = 0; next < byTop.size() && pieces.size() < static_cast<std::size_t>(kMostLedges);) {
         const int row = at(byTop[next]).top();
         for (; removed < byBottom.size() && at(byBottom[removed]).bottom() < row; ++removed) {
-            const QRect& gone = at(byBottom[removed]);
-            present[static_cast<std::size_t>(byBottom[removed])] = 0;
-            tree.Remove(span(gone.left()), span(std::int64_t{gone.right()} + 1) - 1);
+            const auto gone = static_cast<std::size_t>(byBottom[removed]);
+            present[gone] = 0;
+            tree.Remove(columns[gone].first, columns[gone].second);
         }
         for (; added < byTop.size() && at(byTop[added]).top() <= row; ++added) {
-            const QRect& come = at(byTop[added]);
-            present[static_cast<std::size_t>(byTop[added])] = 1;
-            tree.Add(span(come.left()), span(std::int64_t{come.right()} + 1) - 1, byTop[added]);
+            const auto come = static_cast<std::size_t>(byTop[added]);
+            present[come] = 1;
+            tree.Add(columns[come].first, columns[come].second, byTop[added]);
         }
         for (; next < added && pieces.size() < static_cast<std::size_t>(kMostLedges); ++next) {
             const int window = byTop[next];
-            const QRect& edge = at(window);
             bool open = false;  // a piece of this edge is being found
-            tree.Find(span(edge.left()), span(std::int64_t{edge.right()} + 1) - 1, window, [&](int first, int last) {
+            const auto& [from, to] = columns[static_cast<std::size_t>(window)];
+            tree.Find(from, to, window, [&](int first, int last) {
                 // Runs found side by side are one piece.
                 if (open && pieces.back().Last + 1 == first) {
                     pieces.back().Last = last;
