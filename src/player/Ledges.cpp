@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,16 +21,16 @@ class TCoverTree {
 public:
     // `columns`: each window's first and last span, or none.
     TCoverTree(int spans, const std::vector<std::pair<int, int>>& columns, const std::vector<char>& present)
-        : spans_(spans), start_(4 * static_cast<std::size_t>(spans) + 1, 0), size_(start_.size() - 1, 0),
-          least_(size_.size(), -1), most_(size_.size(), -1), present_(present)
+        : spans_(spans), nodes_(4 * static_cast<std::size_t>(spans)), present_(present)
     {
         for (const auto& [from, to] : columns) {
             if (from <= to)
-                Visit(1, 0, spans_ - 1, from, to, [this](std::size_t node) { ++start_[node + 1]; });
+                Visit(1, 0, spans_ - 1, from, to, [this](std::size_t node) { ++nodes_[node].start; });
         }
-        for (std::size_t node = 1; node < start_.size(); ++node)
-            start_[node] += start_[node - 1];
-        slots_.resize(static_cast<std::size_t>(start_.back()));
+        int start = 0;
+        for (TNode& node : nodes_)
+            start += std::exchange(node.start, start);
+        slots_.resize(static_cast<std::size_t>(start));
     }
 
     void Add(int from, int to, int window) { Update(1, 0, spans_ - 1, from, to, window); }
@@ -59,15 +60,15 @@ private:
         Visit(2 * node + 1, middle + 1, high, from, to, each);
     }
 
-    int Top(std::size_t node) const { return size_[node] == 0 ? -1 : slots_[static_cast<std::size_t>(start_[node])]; }
+    int Top(std::size_t node) const { return nodes_[node].size == 0 ? -1 : slots_[static_cast<std::size_t>(nodes_[node].start)]; }
 
     void Update(std::size_t node, int low, int high, int from, int to, int window)
     {
         if (high < from || low > to)
             return;
         if (from <= low && high <= to) {
-            const auto heap = slots_.begin() + start_[node];
-            int& size = size_[node];
+            const auto heap = slots_.begin() + nodes_[node].start;
+            int& size = nodes_[node].size;
             if (window >= 0) {
                 heap[size++] = window;
                 std::push_heap(heap, heap + size);
@@ -80,20 +81,21 @@ private:
             Update(2 * node + 1, middle + 1, high, from, to, window);
         }
         const int own = Top(node);
+        TNode& n = nodes_[node];
         if (low == high) {
-            least_[node] = most_[node] = own;
+            n.least = n.most = own;
         } else {
-            least_[node] = std::max(own, std::min(least_[2 * node], least_[2 * node + 1]));
-            most_[node] = std::max(own, std::max(most_[2 * node], most_[2 * node + 1]));
+            n.least = std::max(own, std::min(nodes_[2 * node].least, nodes_[2 * node + 1].least));
+            n.most = std::max(own, std::max(nodes_[2 * node].most, nodes_[2 * node + 1].most));
         }
     }
 
     template <typename Open>
     bool Find(std::size_t node, int low, int high, int from, int to, int window, int above, Open& open) const
     {
-        if (high < from || low > to || std::max(above, least_[node]) > window)
+        if (high < from || low > to || std::max(above, nodes_[node].least) > window)
             return true;
-        if (from <= low && high <= to && std::max(above, most_[node]) <= window)
+        if (from <= low && high <= to && std::max(above, nodes_[node].most) <= window)
             return open(low, high);
         // Not a single span here (one span is wholly covered or wholly open).
         const int middle = low + (high - low) / 2;
@@ -102,9 +104,14 @@ private:
                Find(2 * node + 1, middle + 1, high, from, to, window, cover, open);
     }
 
+    struct TNode {
+        int start = 0;  // where its heap begins in slots_
+        int size = 0;
+        int least = -1, most = -1;
+    };
     int spans_;
-    std::vector<std::ptrdiff_t> start_;  // where each node's heap begins in slots_
-    std::vector<int> size_, least_, most_, slots_;
+    std::vector<TNode> nodes_;
+    std::vector<int> slots_;
     const std::vector<char>& present_;
 };
 

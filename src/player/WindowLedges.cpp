@@ -120,8 +120,14 @@ void TWindowLedges::Read()
         return;
     if (orderStale_ || desktopStale_)
         ReadRoot();
-    ReadStale();
-    const QList<TLedge> ledges = VisibleTops(stack_.Frames());
+    if (std::exchange(partsStale_, false))
+        ReadStale();
+    // A window read again often shows as it was.
+    QList<QRect> frames = stack_.Frames();
+    if (frames == frames_)
+        return;
+    frames_ = std::move(frames);
+    const QList<TLedge> ledges = VisibleTops(frames_);
     if (ledges != ledges_) {
         ledges_ = ledges;
         emit Changed();
@@ -152,7 +158,9 @@ void TWindowLedges::ReadRoot()
                      .value_or(std::vector<uint32_t>());
     const std::unordered_set<uint32_t> own = OwnWindows(connection, root, listed);
     std::erase_if(listed, [&own](uint32_t window) { return own.contains(window); });
-    Listen(stack_.SetOrder(listed));
+    const std::vector<uint32_t> added = stack_.SetOrder(listed);
+    partsStale_ |= !added.empty();
+    Listen(added);
 }
 
 void TWindowLedges::Listen(const std::vector<uint32_t>& windows)
@@ -277,6 +285,7 @@ bool TWindowLedges::nativeEventFilter(const QByteArray& eventType, void* message
                                                            : 0u;
         if (TWindowFacts* facts = part != 0 ? stack_.Find(notice->window) : nullptr; facts != nullptr && !facts->Gone) {
             facts->Stale |= part;
+            partsStale_ = true;
             Soon();
         }
         break;
@@ -293,6 +302,7 @@ bool TWindowLedges::nativeEventFilter(const QByteArray& eventType, void* message
             facts->Client = QRect(notice->x + notice->border_width, notice->y + notice->border_width, notice->width, notice->height);
         else
             facts->Stale |= TWindowStack::Geometry;
+        partsStale_ |= facts->Stale != 0;
         Soon();
         break;
     }
@@ -304,6 +314,7 @@ bool TWindowLedges::nativeEventFilter(const QByteArray& eventType, void* message
         if (TWindowFacts* facts = stack_.Find(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window);
             facts != nullptr && !facts->Gone) {
             facts->Stale |= TWindowStack::State | TWindowStack::Desktop | TWindowStack::Geometry;
+            partsStale_ = true;
             Soon();
         }
         break;

@@ -41,6 +41,8 @@ private:
     TWindowStack stack_;
     bool orderStale_ = true;
     bool desktopStale_ = true;
+    bool partsStale_ = false;  // some window has parts to read again
+    QList<QRect> frames_;
     QList<TLedge> ledges_;
     QTimer readSoon_;  // many notices in a row make one reading
 };
