@@ -21,11 +21,14 @@ class TCoverTree {
 public:
     // `columns`: each window's first and last span, or none.
     TCoverTree(int spans, const std::vector<std::pair<int, int>>& columns, const std::vector<char>& present)
-        : spans_(spans), nodes_(4 * static_cast<std::size_t>(spans)), present_(present)
+        : present_(present)
     {
+        while (leaves_ < spans)
+            leaves_ *= 2;
+        nodes_.resize(2 * static_cast<std::size_t>(leaves_));
         for (const auto& [from, to] : columns) {
             if (from <= to)
-                Visit(1, 0, spans_ - 1, from, to, [this](std::size_t node) { ++nodes_[node].start; });
+                Visit(from, to, [this](std::size_t node) { ++nodes_[node].start; });
         }
         int start = 0;
         for (TNode& node : nodes_)
@@ -33,40 +36,49 @@ public:
         slots_.resize(static_cast<std::size_t>(start));
     }
 
-    void Add(int from, int to, int window) { Update(1, 0, spans_ - 1, from, to, window); }
+    void Add(int from, int to, int window) { Update(from, to, window); }
     // After the window is marked absent.
-    void Remove(int from, int to) { Update(1, 0, spans_ - 1, from, to, -1); }
+    void Remove(int from, int to) { Update(from, to, -1); }
 
     // Calls open(first, last) for the runs of spans from..to that no window above `window`
     // covers, left to right; stops when it returns false.
     template <typename Open>
     bool Find(int from, int to, int window, Open&& open) const
     {
-        return Find(1, 0, spans_ - 1, from, to, window, -1, open);
+        return Find(1, 0, leaves_ - 1, from, to, window, -1, open);
     }
 
 private:
+    // The nodes that together make up spans from..to, each once.
     template <typename Each>
-    void Visit(std::size_t node, int low, int high, int from, int to, Each&& each) const
+    void Visit(int from, int to, Each&& each) const
     {
-        if (high < from || low > to)
-            return;
-        if (from <= low && high <= to) {
-            each(node);
-            return;
+        for (auto low = static_cast<std::size_t>(from + leaves_), high = static_cast<std::size_t>(to + leaves_) + 1; low < high;
+             low /= 2, high /= 2) {
+            if (low & 1)
+                each(low++);
+            if (high & 1)
+                each(--high);
         }
-        const int middle = low + (high - low) / 2;
-        Visit(2 * node, low, middle, from, to, each);
-        Visit(2 * node + 1, middle + 1, high, from, to, each);
     }
 
     int Top(std::size_t node) const { return nodes_[node].size == 0 ? -1 : slots_[static_cast<std::size_t>(nodes_[node].start)]; }
 
-    void Update(std::size_t node, int low, int high, int from, int to, int window)
+    void Pull(std::size_t node)
     {
-        if (high < from || low > to)
-            return;
-        if (from <= low && high <= to) {
+        TNode& n = nodes_[node];
+        const int own = Top(node);
+        if (node >= static_cast<std::size_t>(leaves_)) {
+            n.least = n.most = own;
+        } else {
+            n.least = std::max(own, std::min(nodes_[2 * node].least, nodes_[2 * node + 1].least));
+            n.most = std::max(own, std::max(nodes_[2 * node].most, nodes_[2 * node + 1].most));
+        }
+    }
+
+    void Update(int from, int to, int window)
+    {
+        Visit(from, to, [&](std::size_t node) {
             const auto heap = slots_.begin() + nodes_[node].start;
             int& size = nodes_[node].size;
             if (window >= 0) {
@@ -75,19 +87,13 @@ private:
             }
             while (size > 0 && !present_[static_cast<std::size_t>(heap[0])])
                 std::pop_heap(heap, heap + size--);
-        } else {
-            const int middle = low + (high - low) / 2;
-            Update(2 * node, low, middle, from, to, window);
-            Update(2 * node + 1, middle + 1, high, from, to, window);
-        }
-        const int own = Top(node);
-        TNode& n = nodes_[node];
-        if (low == high) {
-            n.least = n.most = own;
-        } else {
-            n.least = std::max(own, std::min(nodes_[2 * node].least, nodes_[2 * node + 1].least));
-            n.most = std::max(own, std::max(nodes_[2 * node].most, nodes_[2 * node + 1].most));
-        }
+            Pull(node);
+        });
+        // The nodes changed hang below the paths from the two end spans up.
+        for (std::size_t node = static_cast<std::size_t>(from + leaves_) / 2; node > 0; node /= 2)
+            Pull(node);
+        for (std::size_t node = static_cast<std::size_t>(to + leaves_) / 2; node > 0; node /= 2)
+            Pull(node);
     }
 
     template <typename Open>
@@ -109,8 +115,8 @@ private:
         int size = 0;
         int least = -1, most = -1;
     };
-    int spans_;
-    std::vector<TNode> nodes_;
+    int leaves_ = 1;  // spans, and empty ones to a power of two
+    std::vector<TNode> nodes_;  // node n's halves are 2n and 2n + 1; the leaves from leaves_ on
     std::vector<int> slots_;
     const std::vector<char>& present_;
 };

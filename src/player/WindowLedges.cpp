@@ -91,8 +91,10 @@ std::unordered_set<uint32_t> OwnWindows(xcb_connection_t* connection, xcb_window
 
 TWindowLedges::TWindowLedges(QObject* parent) : QObject(parent)
 {
+    // A window dragged tells each move: its top follows ten times a second, about a pet's
+    // step, and the tops are worked out no more often than that.
     readSoon_.setSingleShot(true);
-    readSoon_.setInterval(50);
+    readSoon_.setInterval(100);
     connect(&readSoon_, &QTimer::timeout, this, &TWindowLedges::Read);
     xcb_connection_t* connection = X11Connection();
     if (connection == nullptr)
