@@ -1,12 +1,15 @@
-// Playback engine cost per frame (its steps on a simulated clock) and the time to read a
-// large manifest.
+// Playback engine cost per frame (its steps on a simulated clock), the time to read a
+// large manifest, and the visible tops of a desktop's windows.
 #include "package/Manifest.h"
+#include "player/Ledges.h"
 #include "player/PlaybackEngine.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+
+#include <random>
 
 namespace {
 
@@ -90,6 +93,30 @@ void BM_ReadManifest(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ReadManifest)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A desktop of N windows of ordinary sizes strewn over a 1920x1080 screen, as the window
+// ledges compute their tops at every change (0); N small ones crowded on the upper half of a
+// 1280x800 one (2); and the worst shape: N/2 one-pixel-wide windows over N/2 wide ones (1).
+void BM_VisibleTops(benchmark::State& state)
+{
+    const int n = static_cast<int>(state.range(0));
+    QList<QRect> windows;
+    std::mt19937 generator(1);
+    const auto draw = [&generator](int low, int high) { return std::uniform_int_distribution<int>(low, high)(generator); };
+    for (int i = 0; i < n; ++i) {
+        if (state.range(1) == 0)
+            windows.append(QRect(draw(-100, 1800), draw(0, 1000), draw(100, 1200), draw(60, 900)));
+        else if (state.range(1) == 2)  // bench/busy_desktop.sh's windows, with openbox's frames
+            windows.append(QRect(draw(10, 1180), draw(0, 360), 92, 76));
+        else
+            windows.append(i < n / 2 ? QRect(0, 100 + i, 1537, 600) : QRect(3 * (i - n / 2) + 2, 50, 1, 1100));
+    }
+    qsizetype pieces = 0;
+    for (auto _ : state)
+        pieces = VisibleTops(windows).size();
+    state.counters["ledges"] = static_cast<double>(pieces);
+}
+BENCHMARK(BM_VisibleTops)->Args({200, 0})->Args({1000, 0})->Args({200, 2})->Args({1000, 2})->Args({1024, 1})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -22,38 +22,6 @@ std::int64_t Distance2(const QRect& area, QPoint point)
 
 }  // namespace
 
-QList<TLedge> VisibleTops(const QList<QRect>& windows)
-{
-    QList<TLedge> ledges;
-    for (qsizetype i = 0; i < windows.size(); ++i) {
-        const QRect& window = windows[i];
-        if (window.isEmpty())
-            continue;
-        // The edge's row, less what each window higher in the stack hides of it.
-        QList<QPair<int, int>> open{{window.left(), window.right()}};
-        for (qsizetype above = i + 1; above < windows.size() && !open.isEmpty(); ++above) {
-            const QRect& cover = windows[above];
-            if (cover.isEmpty() || window.top() < cover.top() || window.top() > cover.bottom())
-                continue;
-            QList<QPair<int, int>> left;
-            for (const auto& [from, to] : open) {
-                if (cover.right() < from || cover.left() > to) {
-                    left.append({from, to});
-                    continue;
-                }
-                if (from < cover.left())
-                    left.append({from, cover.left() - 1});
-                if (to > cover.right())
-                    left.append({cover.right() + 1, to});
-            }
-            open = left;
-        }
-        for (const auto& [from, to] : open)
-            ledges.append({window.top(), from, to});
-    }
-    return ledges;
-}
-
 bool TRoamer::CanRoam(const TZvk& model)
 {
     return std::any_of(model.Actions.begin(), model.Actions.end(), [](const TAction& action) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "package/Zvk.h"
+#include "player/Ledges.h"
 
 #include <QList>
 #include <QPair>
@@ -12,19 +13,6 @@
 #include <functional>
 #include <optional>
 #include <vector>
-
-// A stretch of a window's top edge that a pet may stand on: y is the row just above the
-// window, where the pet's foot rests.
-struct TLedge {
-    int Y = 0;
-    int Left = 0;   // first column
-    int Right = 0;  // last column
-    bool operator==(const TLedge&) const = default;
-};
-
-// The top edges of `windows` (their frames, bottom of the stack first) that no window above
-// them covers: where a pet can stand on them.
-QList<TLedge> VisibleTops(const QList<QRect>& windows);
 
 // What one step of roaming shows, and where.
 struct TRoamStep {

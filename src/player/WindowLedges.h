@@ -1,6 +1,7 @@
 #pragma once
 
 #include "player/Roamer.h"
+#include "player/WindowStack.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QList>
@@ -11,8 +12,10 @@
 
 // The tops of the other programs' windows, as ledges roaming pets stand on (X11, and X
 // windows under XWayland): read from the window manager's stacking list and each window's
-// frame, skipping minimized windows, those on other desktops and Zuvora's own. Read again
-// when the list or a window changes, as the X server tells (no polling).
+// frame, skipping minimized windows, those on other desktops and Zuvora's own. What the X
+// server tells of a change (no polling) is read again, and only that: a window's move brings
+// its place, a new stacking list only the windows new to it. A desktop of a thousand windows
+// with one of them dragged costs the pets no more than an empty one.
 class TWindowLedges : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
@@ -28,12 +31,20 @@ signals:
 
 private:
     void Read();
+    void ReadRoot();
+    void Listen(const std::vector<uint32_t>& windows);
+    void ReadStale();
+    void Soon();
 
     bool listening_ = false;
     std::unique_ptr<TAtoms> atoms_;
+    TWindowStack stack_;
+    bool orderStale_ = true;
+    bool desktopStale_ = true;
+    bool partsStale_ = false;  // some window has parts to read again
+    QList<QRect> frames_;
     QList<TLedge> ledges_;
-    QList<quint32> windows_;  // the ones whose moves are heard
-    QTimer readSoon_;         // many notices in a row make one reading
+    QTimer readSoon_;  // many notices in a row make one reading
 };
 
 // The process's ledges, made with the first roaming pet.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -189,6 +190,63 @@ TEST(Roamer, LedgesAreTheTopEdgesNoWindowAboveCovers)
     EXPECT_EQ(VisibleTops(stack), (QList<TLedge>{{300, 100, 199}, {300, 300, 499}, {250, 200, 249}, {0, 0, 49},
                                                  {200, 250, 549}}));
     EXPECT_TRUE(VisibleTops({}).isEmpty());
+}
+
+// The same as asking every column of every edge whether a window above covers it.
+TEST(Roamer, LedgesAreThoseOfAColumnByColumnLook)
+{
+    const auto reference = [](const QList<QRect>& stack) {
+        QList<TLedge> ledges;
+        for (qsizetype i = 0; i < stack.size(); ++i) {
+            const QRect& w = stack[i];
+            const qsizetype first = ledges.size();
+            for (int x = w.left(); x <= w.right() && !w.isEmpty(); ++x) {
+                const bool covered = std::any_of(stack.begin() + i + 1, stack.end(), [&](const QRect& c) {
+                    return !c.isEmpty() && c.left() <= x && x <= c.right() && c.top() <= w.top() && w.top() <= c.bottom();
+                });
+                if (covered)
+                    continue;
+                if (ledges.size() > first && ledges.back().Right == x - 1)
+                    ledges.back().Right = x;
+                else
+                    ledges.append({w.top(), x, x});
+            }
+        }
+        return ledges;
+    };
+    std::mt19937 generator(11);
+    const auto draw = [&generator](int low, int high) { return std::uniform_int_distribution<int>(low, high)(generator); };
+    for (int round = 0; round < 300; ++round) {
+        QList<QRect> stack;
+        // Few rows and columns, so that edges meet and share rows; some windows empty.
+        for (int n = draw(1, 12); n > 0; --n)
+            stack.append(QRect(draw(-5, 40), draw(0, 12), draw(0, 25), draw(0, 8)));
+        ASSERT_EQ(VisibleTops(stack), reference(stack)) << "round " << round;
+    }
+}
+
+// 512 one-pixel-wide windows standing over 512 wide ones cut their edges into 263,168
+// pieces: only kMostLedges of them are kept, each one true.
+TEST(Roamer, ManyWindowsCuttingEachOtherMakeABoundedNumberOfLedges)
+{
+    QList<QRect> stack;
+    for (int i = 0; i < 512; ++i)
+        stack.append(QRect(0, 100 + i, 1537, 600));  // edge i on row 100 + i
+    for (int i = 0; i < 512; ++i)
+        stack.append(QRect(3 * i + 2, 50, 1, 1100));  // columns 2, 5, 8, ...
+    const QList<TLedge> ledges = VisibleTops(stack);
+    ASSERT_EQ(ledges.size(), kMostLedges);
+    for (const TLedge& ledge : ledges) {
+        // Each thin window's own top, or a wide edge's piece between two thin windows.
+        const bool thin = ledge.Y == 50 && ledge.Left == ledge.Right && ledge.Left % 3 == 2;
+        const bool wide = ledge.Y >= 100 && ledge.Y < 612 &&
+                          ledge.Left % 3 == 0 && ledge.Right == std::min(ledge.Left + 1, 1536);
+        ASSERT_TRUE(thin || wide) << ledge.Y << " " << ledge.Left << ".." << ledge.Right;
+    }
+    // The rows nearest the screen's top are kept: the thin windows' tops, then the first
+    // wide edges whole (513 pieces each).
+    EXPECT_EQ(std::count_if(ledges.begin(), ledges.end(), [](const TLedge& l) { return l.Y == 50; }), 512);
+    EXPECT_EQ(std::count_if(ledges.begin(), ledges.end(), [](const TLedge& l) { return l.Y == 100; }), 513);
 }
 
 // Held still, a pet only rests; a pet chasing the pointer walks to it and rests beside it.

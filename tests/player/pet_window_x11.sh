@@ -4,8 +4,8 @@
 # the window has an alpha channel and no bounding shape. In both, a pointer over a
 # see-through pixel is over the window below, and over the creature it is over the pet;
 # another program's text selection changes nothing; and a compositor starting while the pet
-# plays takes over from the bounding shape. A roaming pet
-# stands on other windows.
+# plays takes over from the bounding shape. A roaming pet stands on other windows, wherever
+# they go, whichever process they claim to be.
 # Usage: pet_window_x11.sh ZUVORA PIP_PACKAGE
 set -euo pipefail
 if [ -z "${DISPLAY:-}" ]; then
@@ -145,10 +145,10 @@ zvk=$(dirname "$program")/zvk
 "$zvk" build "$scratch/r.zvp" "$scratch/Roamer.zvk" >/dev/null
 printf '[Player]\nHoldStill=false\n' >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
 source "$(dirname "$0")/pet_place.sh"
-keep_pet_place "$XDG_CONFIG_HOME" "$scratch/Roamer.zvk" 676 526 24 16
-# Below where the pet's foot starts (x 688, y 542, kept from a last run), within the 800x600
-# screen.
-xmessage -geometry 300x60+540+560 ledge >/dev/null 2>&1 &
+keep_pet_place "$XDG_CONFIG_HOME" "$scratch/Roamer.zvk" 676 300 24 16
+# Below where the pet's foot starts (x 688, y 316, kept from a last run), wholly on the 800x600
+# screen: openbox would move a window partly off it that changes size.
+xmessage -geometry 300x60+540+400 ledge >/dev/null 2>&1 &
 ledge=$!
 started=($ledge)
 until xdotool search --onlyvisible --name '^xmessage$' >/dev/null 2>&1; do sleep 0.05; done
@@ -165,8 +165,33 @@ pet_bottom() {
 }
 stands_at() { for _ in $(seq 50); do [ "$(pet_bottom)" = "$1" ] && return 0; sleep 0.1; done; return 1; }
 check "roaming: the pet lands on the top of the window below it" "stands_at $ledge_top"
+# Moved, the window's manager tells it its new place; resized, the X server tells it its size
+# and its place in its frame: the pet stands on it wherever it goes.
+frame_top() { xwininfo -id "$(toplevel "$1")" | awk '/Absolute upper-left Y/ { print $4 }'; }
+ledge_window=$(xdotool search --onlyvisible --name '^xmessage$' | head -1)
+xdotool windowmove "$ledge_window" 500 450
+for _ in $(seq 50); do [ "$(frame_top "$ledge_window")" != "$ledge_top" ] && break; sleep 0.1; done
+moved_top=$(frame_top "$ledge_window")
+check "roaming: the window moved down, the pet comes down onto its new top" "[ $moved_top -gt $ledge_top ] && stands_at $moved_top"
+xdotool windowsize "$ledge_window" 250 80
+sleep 1  # long enough to fall, were its top lost
+check "roaming: the window resized, the pet stays on it" "stands_at $moved_top"
 kill "$ledge"
 check "roaming: the window gone, it falls to the bottom of the screen" "stands_at 600"
+stop
+# A window that claims Zuvora's process id in _NET_WM_PID (another machine's program under
+# ssh -X, another container's) is another program's, and holds the pet up. The id is the one
+# Zuvora will have: the shell that starts it waits until the window claims it.
+printf '[Player]\nHoldStill=false\n' >"$XDG_CONFIG_HOME/Zuvora/Zuvora.conf"
+keep_pet_place "$XDG_CONFIG_HOME" "$scratch/Roamer.zvk" 676 300 24 16
+xmessage -geometry 300x60+540+400 claim >/dev/null 2>&1 &
+started=($!)
+until claim=$(xdotool search --onlyvisible --name '^xmessage$' 2>/dev/null | head -1) && [ -n "$claim" ]; do sleep 0.05; done
+(until [ -e "$scratch/claimed" ]; do sleep 0.05; done; exec "$scratch/zuvora" "$scratch/Roamer.zvk") >"$scratch/log" 2>&1 &
+started+=($!)
+xprop -id "$claim" -f _NET_WM_PID 32c -set _NET_WM_PID "$!"
+touch "$scratch/claimed"
+check "roaming: a window claiming Zuvora's process id holds the pet up" "stands_at $ledge_top"
 stop
 kill "$wm" 2>/dev/null || true
 [ "$failures" -eq 0 ]
