@@ -4,10 +4,12 @@
 //                                 and fro 30 times a second, until stopped
 //   busy_desktop stacking N       _NET_CLIENT_LIST_STACKING on the root window written with N
 //                                 ids of no window 10 times a second, until stopped
-//   busy_desktop watch NAME SECS  for SECS seconds, the moves of the window named NAME as the
-//                                 window manager tells it; prints "moves N step MS longest MS
-//                                 late N": the usual gap between moves, the longest, and how
-//                                 many were longer than the usual by over 60 ms
+//   busy_desktop watch NAME SECS STEP
+//                                 for SECS seconds, the moves of the window named NAME as the
+//                                 window manager tells it, which should move every STEP ms;
+//                                 prints "moves N step MS longest MS late N": the usual gap
+//                                 between moves, the longest, and how many were longer than
+//                                 STEP by over 60 ms
 // Prints "ready" once its windows are up (windows) or it watches (watch).
 #include <xcb/xcb.h>
 
@@ -124,7 +126,7 @@ std::string Name(xcb_connection_t* c, xcb_window_t w)
                        static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
 }
 
-int Watch(xcb_connection_t* c, xcb_screen_t* screen, const std::string& name, double seconds)
+int Watch(xcb_connection_t* c, xcb_screen_t* screen, const std::string& name, double seconds, double every)
 {
     const xcb_atom_t clients = Atom(c, "_NET_CLIENT_LIST");
     xcb_window_t pet = XCB_NONE;
@@ -192,9 +194,9 @@ int Watch(xcb_connection_t* c, xcb_screen_t* screen, const std::string& name, do
     }
     std::vector<double> sorted = gaps;
     std::sort(sorted.begin(), sorted.end());
-    const double step = sorted[sorted.size() / 2];
-    const auto late = std::count_if(sorted.begin(), sorted.end(), [step](double gap) { return gap - step > 60; });
-    std::printf("moves %zu step %.1f longest %.1f late %ld\n", gaps.size() + 1, step, sorted.back(), static_cast<long>(late));
+    const auto late = std::count_if(sorted.begin(), sorted.end(), [every](double gap) { return gap - every > 60; });
+    std::printf("moves %zu step %.1f longest %.1f late %ld\n", gaps.size() + 1, sorted[sorted.size() / 2], sorted.back(),
+                static_cast<long>(late));
     return 0;
 }
 
@@ -203,8 +205,8 @@ int Watch(xcb_connection_t* c, xcb_screen_t* screen, const std::string& name, do
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (!((mode == "windows" || mode == "stacking") && argc == 3) && !(mode == "watch" && argc == 4)) {
-        std::fprintf(stderr, "usage: busy_desktop windows N | stacking N | watch NAME SECONDS\n");
+    if (!((mode == "windows" || mode == "stacking") && argc == 3) && !(mode == "watch" && argc == 5)) {
+        std::fprintf(stderr, "usage: busy_desktop windows N | stacking N | watch NAME SECONDS STEP_MS\n");
         return 2;
     }
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -217,5 +219,5 @@ int main(int argc, char** argv)
         return Windows(c, screen, std::atoi(argv[2]));
     if (mode == "stacking")
         return Stacking(c, screen, std::atoi(argv[2]));
-    return Watch(c, screen, argv[2], std::atof(argv[3]));
+    return Watch(c, screen, argv[2], std::atof(argv[3]), std::atof(argv[4]));
 }

@@ -14,8 +14,8 @@
 // windows under XWayland): read from the window manager's stacking list and each window's
 // frame, skipping minimized windows, those on other desktops and Zuvora's own. What the X
 // server tells of a change (no polling) is read again, and only that: a window's move brings
-// its place, a new stacking list only the windows new to it. A desktop of a thousand windows
-// with one of them dragged costs the pets no more than an empty one.
+// its place, a new stacking list only the windows new to it; the requests of one reading go
+// out together and cost one round trip.
 class TWindowLedges : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
