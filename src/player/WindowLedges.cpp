@@ -25,25 +25,6 @@ xcb_get_property_cookie_t Ask(xcb_connection_t* connection, xcb_window_t window,
     return xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, offset, most);
 }
 
-// A property's 32-bit values, at most `most`; empty when the window has none of them; none
-// when the window is gone. `after` gets how many values there are past those.
-std::optional<std::vector<uint32_t>> Cardinals(xcb_connection_t* connection, xcb_get_property_cookie_t cookie, uint32_t most,
-                                               uint32_t* after = nullptr)
-{
-    xcb_generic_error_t* error = nullptr;
-    const TX11Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection, cookie, &error), &std::free);
-    std::free(error);
-    if (!reply)
-        return std::nullopt;
-    if (after != nullptr)
-        *after = reply->format == 32 ? reply->bytes_after / 4 : 0;
-    if (reply->format != 32)
-        return std::vector<uint32_t>();
-    const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-    const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / 4;
-    return std::vector<uint32_t>(values, values + std::min<std::size_t>(count, most));
-}
-
 template <typename Reply>
 TX11Reply<Reply> Take(Reply* reply, xcb_generic_error_t* error)
 {
@@ -147,16 +128,16 @@ void TWindowLedges::ReadRoot()
     const xcb_get_property_cookie_t askedDesktop = desktop ? Ask(connection, root, atoms.current, 0, 1) : xcb_get_property_cookie_t{};
     const xcb_get_property_cookie_t askedOrder = order ? Ask(connection, root, atoms.stacking, 0, most) : xcb_get_property_cookie_t{};
     if (desktop) {
-        const auto current = Cardinals(connection, askedDesktop, 1);
+        const auto current = X11Cardinals(connection, askedDesktop, 1);
         stack_.SetCurrentDesktop(current && !current->empty() ? current->front() : 0);
     }
     if (!order)
         return;
     uint32_t after = 0;
-    std::vector<uint32_t> listed = Cardinals(connection, askedOrder, most, &after).value_or(std::vector<uint32_t>());
+    std::vector<uint32_t> listed = X11Cardinals(connection, askedOrder, most, &after).value_or(std::vector<uint32_t>());
     // A longer list is read from where its topmost windows begin.
     if (after > 0)
-        listed = Cardinals(connection, Ask(connection, root, atoms.stacking, static_cast<uint32_t>(listed.size()) + after - most, most), most)
+        listed = X11Cardinals(connection, Ask(connection, root, atoms.stacking, static_cast<uint32_t>(listed.size()) + after - most, most), most)
                      .value_or(std::vector<uint32_t>());
     const std::unordered_set<uint32_t> own = OwnWindows(connection, root, listed);
     std::erase_if(listed, [&own](uint32_t window) { return own.contains(window); });
@@ -226,22 +207,22 @@ void TWindowLedges::ReadStale()
         TWindowFacts& facts = *stack_.Find(a.window);
         bool gone = false;
         if (a.parts & TWindowStack::State) {
-            const auto state = Cardinals(connection, a.state, 64);
+            const auto state = X11Cardinals(connection, a.state, 64);
             gone |= !state;
             facts.Hidden = state && std::find(state->begin(), state->end(), atoms.hidden) != state->end();
         }
         if (a.parts & TWindowStack::Desktop) {
-            const auto desktop = Cardinals(connection, a.desktop, 1);
+            const auto desktop = X11Cardinals(connection, a.desktop, 1);
             gone |= !desktop;
             facts.Desktop = desktop && !desktop->empty() ? std::optional(desktop->front()) : std::nullopt;
         }
         if (a.parts & TWindowStack::Frame) {
-            const auto frame = Cardinals(connection, a.frame, 4);
+            const auto frame = X11Cardinals(connection, a.frame, 4);
             gone |= !frame;
             facts.Frame = extents(frame);
         }
         if (a.parts & TWindowStack::Shadow) {
-            const auto shadow = Cardinals(connection, a.shadow, 4);
+            const auto shadow = X11Cardinals(connection, a.shadow, 4);
             gone |= !shadow;
             facts.Shadow = extents(shadow);
         }

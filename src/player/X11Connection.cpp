@@ -95,12 +95,23 @@ void X11ListenTo(xcb_connection_t* connection, xcb_window_t window, uint32_t eve
 
 std::vector<uint32_t> X11Cardinals(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property, uint32_t most)
 {
-    const TX11Reply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, most),
-                               nullptr),
-        &std::free);
-    if (!reply || reply->format != 32)
-        return {};
+    return X11Cardinals(connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, most), most)
+        .value_or(std::vector<uint32_t>());
+}
+
+std::optional<std::vector<uint32_t>> X11Cardinals(xcb_connection_t* connection, xcb_get_property_cookie_t cookie,
+                                                  uint32_t most, uint32_t* after)
+{
+    // Another program's window may be gone by now: that is no error worth a line in the log.
+    xcb_generic_error_t* error = nullptr;
+    const TX11Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection, cookie, &error), &std::free);
+    std::free(error);
+    if (!reply)
+        return std::nullopt;
+    if (after != nullptr)
+        *after = reply->format == 32 ? reply->bytes_after / 4 : 0;
+    if (reply->format != 32)
+        return std::vector<uint32_t>();
     const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
     const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / 4;
     return std::vector<uint32_t>(values, values + std::min<std::size_t>(count, most));

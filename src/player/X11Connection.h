@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <xcb/xcb.h>
@@ -27,3 +28,7 @@ QByteArray X11WindowManagerName(xcb_connection_t* connection);
 void X11ListenTo(xcb_connection_t* connection, xcb_window_t window, uint32_t events);
 // A window's property as 32-bit values, at most `most` of them; empty when it has none.
 std::vector<uint32_t> X11Cardinals(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property, uint32_t most);
+// The same from a request sent before, so that many go out before any answer is awaited;
+// none when the window is gone. `after` gets how many values there are past those.
+std::optional<std::vector<uint32_t>> X11Cardinals(xcb_connection_t* connection, xcb_get_property_cookie_t cookie,
+                                                  uint32_t most, uint32_t* after = nullptr);
